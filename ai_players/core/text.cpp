@@ -1,0 +1,60 @@
+#include "ai_players/core/text.h"
+
+#include <charconv>
+#include <cmath>
+
+namespace ai_players {
+
+std::string to_text(std::string_view s) { return std::string(s); }
+
+std::string to_text(double v) {
+  if (std::isnan(v)) return "nan";
+  if (std::isinf(v)) return v > 0 ? "inf" : "-inf";
+  char buf[64];
+  auto [end, ec] = std::to_chars(buf, buf + sizeof buf, v);
+  std::string s(buf, end);
+  if (s.find_first_of(".e") == std::string::npos) s += ".0";
+  return s;
+}
+
+std::string Number::text() const {
+  return is_integer() ? std::to_string(std::get<long long>(v_)) : to_text(std::get<double>(v_));
+}
+
+namespace {
+template <class T, class F>
+std::string list_text(const std::vector<T>& list, F item) {
+  std::string out = "[";
+  for (std::size_t i = 0; i < list.size(); ++i) {
+    if (i) out += ", ";
+    out += item(list[i]);
+  }
+  return out + "]";
+}
+}  // namespace
+
+std::string to_text(const std::vector<std::string>& list) {
+  return list_text(list, [](const std::string& s) { return "'" + s + "'"; });
+}
+std::string to_text(const std::vector<int>& list) {
+  return list_text(list, [](int v) { return std::to_string(v); });
+}
+std::string to_text(const std::vector<double>& list) {
+  return list_text(list, [](double v) { return to_text(v); });
+}
+
+std::string percent_s(std::string_view pattern, const std::vector<std::string>& values) {
+  std::string out;
+  std::size_t next = 0;
+  for (std::size_t i = 0; i < pattern.size(); ++i) {
+    if (pattern[i] == '%' && i + 1 < pattern.size() && pattern[i + 1] == 's' && next < values.size()) {
+      out += values[next++];
+      ++i;
+    } else {
+      out += pattern[i];
+    }
+  }
+  return out;
+}
+
+}  // namespace ai_players

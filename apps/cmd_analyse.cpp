@@ -1,0 +1,9 @@
+#include "commands.h"
+
+namespace ai_players::app {
+
+void add_analyse_command(CLI::App& app) {
+  app.add_subcommand("analyse", "(not built yet)")->callback([] { throw std::runtime_error("not built yet"); });
+}
+
+}  // namespace ai_players::app

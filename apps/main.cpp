@@ -1,0 +1,24 @@
+#include <exception>
+#include <iostream>
+
+#include "commands.h"
+
+int main(int argc, char** argv) {
+  CLI::App app{"ai-players: human-like computer chess opponents"};
+  app.require_subcommand(1);
+  ai_players::app::add_perft_command(app);
+  ai_players::app::add_analyse_command(app);
+  ai_players::app::add_list_command(app);
+  ai_players::app::add_match_command(app);
+  ai_players::app::add_play_command(app);
+  ai_players::app::add_uci_command(app);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    return app.exit(e);
+  } catch (const std::exception& e) {
+    std::cerr << "ai-players: " << e.what() << '\n';
+    return 1;
+  }
+  return 0;
+}

@@ -1,0 +1,57 @@
+#include "support/test_support.h"
+
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace testing_support {
+
+ScopedEnv::ScopedEnv(std::string name, std::optional<std::string> value) : name_(std::move(name)) {
+  if (const char* old = ::getenv(name_.c_str())) saved_ = old;
+  if (value)
+    ::setenv(name_.c_str(), value->c_str(), 1);
+  else
+    ::unsetenv(name_.c_str());
+}
+
+ScopedEnv::~ScopedEnv() {
+  if (saved_)
+    ::setenv(name_.c_str(), saved_->c_str(), 1);
+  else
+    ::unsetenv(name_.c_str());
+}
+
+CaptureEcho::CaptureEcho()
+    : saved_(ai_players::common::set_echo_sink([this](std::string_view s) { lines.emplace_back(s); })) {}
+CaptureEcho::~CaptureEcho() { ai_players::common::set_echo_sink(saved_); }
+
+CaptureBugprint::CaptureBugprint()
+    : saved_(ai_players::set_bugprint_sink([this](std::string_view s) { lines.emplace_back(s); })) {}
+CaptureBugprint::~CaptureBugprint() { ai_players::set_bugprint_sink(saved_); }
+
+TempDir::TempDir() {
+  std::string tmpl = (std::filesystem::temp_directory_path() / "ai_players_test_XXXXXX").string();
+  if (!::mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
+  path_ = tmpl;
+}
+TempDir::~TempDir() {
+  std::error_code ec;
+  std::filesystem::remove_all(path_, ec);
+}
+
+std::string read_file(const std::string& path) {
+  std::ifstream in(path);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+void write_file(const std::string& path, const std::string& text) {
+  std::ofstream out(path);
+  out << text;
+}
+
+}  // namespace testing_support
