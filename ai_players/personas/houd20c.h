@@ -1,0 +1,18 @@
+// The persona that lets the engine play on its own at a UCI-limited strength.
+#pragma once
+
+#include <optional>
+
+#include "ai_players/engine/ai_basic.h"
+
+namespace ai_players {
+
+class HOUD20c : public AI_BASIC {
+ public:
+  explicit HOUD20c(Number elo = 1200);
+
+  void change_elo(Number elo);
+  MovePtr GetReply_(std::optional<double> error_margin = std::nullopt) override;
+};
+
+}  // namespace ai_players

@@ -1,0 +1,23 @@
+// The stronger personas: near-best moves at depth 2 to 4, and now and then a
+// master move from a node-budget search with a few strong continuations.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "ai_players/engine/ai_basic.h"
+
+namespace ai_players {
+
+class STRONG_GANG : public AI_BASIC {
+ public:
+  STRONG_GANG(const std::string& name, Number m_rate, Number elo = -1);
+
+  double M_RATE;
+  double D2_RATE;
+  double NODES_;  // node budget of master searches, fixed at construction
+
+  MovePtr GetReply_(std::optional<double> error_margin = std::nullopt) override;
+};
+
+}  // namespace ai_players
