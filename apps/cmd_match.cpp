@@ -1,9 +1,196 @@
+// ai-players match: games between two personas, with PGN and an Elo estimate.
+#include <unistd.h>
+
+#include <cmath>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <memory>
+#include <optional>
+#include <random>
+
+#include <fmt/format.h>
+
+#include "ai_players/core/random.h"
 #include "commands.h"
+#include "game.h"
+#include "library_output.h"
+#include "match_stats.h"
+#include "persona_factory.h"
+#include "pgn.h"
+#include "start_position.h"
 
 namespace ai_players::app {
+namespace {
+
+struct MatchOptions {
+  std::string white, black;
+  int games = 1;
+  std::string fen;
+  std::string pgn_file;
+  std::uint64_t seed = 0;
+  bool seeded = false;
+  int max_plies = 0;
+  bool verbose = false;
+};
+
+struct Player {
+  std::string name;  // as the user knows it
+  std::unique_ptr<AI_BASIC> persona;
+};
+
+Mover mover_for(Player& player, const LibraryOutput& output) {
+  return [&player, &output](const board::MoveList& history, const board::MoveList& legal,
+                            const std::string& start_fen) {
+    try {
+      return player.persona->GetReply(history, legal, start_fen);
+    } catch (const std::exception& e) {
+      throw std::runtime_error(describe_failure(player.persona->Name, e, output.diagnostics()));
+    }
+  };
+}
+
+// Writes the moves of a game as they are played, wrapped like PGN move text.
+class MovePrinter {
+ public:
+  void operator()(const PlayedGame& game) {
+    const std::size_t i = game.san.size() - 1;
+    const std::string unit = pgn_move_unit(game.start_fen, i, game.san[i]);
+    if (column_ > 0 && column_ + 1 + unit.size() > 80) {
+      std::cout << '\n';
+      column_ = 0;
+    }
+    std::cout << (column_ > 0 ? " " : "") << unit << std::flush;
+    column_ += (column_ > 0 ? 1 : 0) + unit.size();
+  }
+  void abandon() {
+    if (column_ > 0) std::cout << std::endl;
+    column_ = 0;
+  }
+  void finish(const Outcome& outcome) {
+    if (column_ > 0) std::cout << '\n';
+    std::cout << fmt::format("{} ({})\n", outcome.result, outcome.termination);
+  }
+
+ private:
+  std::size_t column_ = 0;
+};
+
+void show_progress(int done, int total, const Player& first, const Player& second, const Tally& tally) {
+  constexpr int width = 30;
+  const int filled = done * width / total;
+  // On a terminal the bar redraws in place; elsewhere (a log file) each state gets its own line.
+  static const bool terminal = ::isatty(STDERR_FILENO) == 1;
+  std::cerr << fmt::format("{}[{}{}] {}/{}  {} {:g} - {:g} {}", terminal ? "\r" : "", std::string(filled, '#'),
+                           std::string(width - filled, '-'), done, total, first.name, tally.points(),
+                           tally.scored_games() - tally.points(), second.name);
+  if (!terminal || done == total) std::cerr << '\n';
+  std::cerr << std::flush;
+}
+
+PgnGame pgn_record(const PlayedGame& game, const Player& white, const Player& black, int round) {
+  PgnGame pgn;
+  pgn.event = "ai-players match";
+  pgn.date = pgn_date_today();
+  pgn.round = std::to_string(round);
+  pgn.white = white.name;
+  pgn.black = black.name;
+  pgn.result = game.outcome.result;
+  if (game.start_fen != common::FEN_New_Game) pgn.fen = game.start_fen;
+  pgn.termination = game.outcome.termination;
+  pgn.more_tags = {{"WhiteElo", fmt::format("{:.0f}", white.persona->ELO.value())},
+                   {"BlackElo", fmt::format("{:.0f}", black.persona->ELO.value())}};
+  pgn.san = game.san;
+  return pgn;
+}
+
+void print_summary(const Player& first, const Player& second, int games, std::uint64_t seed,
+                   const Tally& tally, const std::map<std::string, int>& terminations) {
+  std::cout << fmt::format("\n{} vs {}: {} game{}, seed {}\n", first.name, second.name, games,
+                           games == 1 ? "" : "s", seed);
+  std::cout << fmt::format("{}: {} win{}, {} draw{}, {} loss{}", first.name, tally.wins,
+                           tally.wins == 1 ? "" : "s", tally.draws, tally.draws == 1 ? "" : "s",
+                           tally.losses, tally.losses == 1 ? "" : "es");
+  if (tally.unfinished) std::cout << fmt::format(" ({} unfinished, not scored)", tally.unfinished);
+  std::cout << '\n';
+  if (tally.scored_games()) {
+    std::cout << fmt::format("Score: {:g}/{} ({:.1f} %)\n", tally.points(), tally.scored_games(),
+                             100 * tally.score());
+    std::cout << fmt::format("Elo difference: {} (95 % confidence)\n", format_elo(estimate_elo(tally)));
+  }
+  std::string ends;
+  for (const auto& [why, count] : terminations) ends += fmt::format("{}{} {}", ends.empty() ? "" : ", ", why, count);
+  std::cout << "Endings: " << ends << '\n';
+}
+
+void run_match(const MatchOptions& options) {
+  const std::string start_fen = checked_start_fen(options.fen);
+  Player first{canonical_persona_name(options.white), nullptr};
+  Player second{canonical_persona_name(options.black), nullptr};
+  const std::uint64_t seed = options.seeded ? options.seed : std::random_device{}();
+  ai_players::seed(seed);
+
+  std::ofstream pgn_out;
+  if (!options.pgn_file.empty()) {
+    pgn_out.open(options.pgn_file);
+    if (!pgn_out) throw std::runtime_error(fmt::format("cannot write the PGN file '{}'", options.pgn_file));
+  }
+
+  LibraryOutput output(options.verbose);
+  first.persona = make_persona(first.name);
+  second.persona = make_persona(second.name);
+
+  Tally tally;
+  std::map<std::string, int> terminations;
+  for (int i = 0; i < options.games; ++i) {
+    const bool first_is_white = i % 2 == 0;
+    Player& white = first_is_white ? first : second;
+    Player& black = first_is_white ? second : first;
+    for (Player* p : {&white, &black}) {  // a master sequence does not carry into a new game
+      p->persona->MasterMove_Depth = 0;
+      p->persona->MasterMove_M_Balance.reset();
+    }
+    MovePrinter printer;
+    if (options.games == 1) std::cout << fmt::format("{} (white) vs {} (black)\n", white.name, black.name);
+    PlayedGame game;
+    try {
+      game = play_game(mover_for(white, output), mover_for(black, output), {start_fen, options.max_plies},
+                       options.games == 1 ? MoveObserver(std::ref(printer)) : MoveObserver());
+    } catch (...) {
+      printer.abandon();
+      if (options.games > 1) std::cerr << '\n';  // off the progress bar's line
+      throw;
+    }
+    if (options.games == 1) printer.finish(game.outcome);
+
+    tally.add(game.outcome.result, first_is_white);
+    ++terminations[game.outcome.termination];
+    if (pgn_out) pgn_out << to_pgn(pgn_record(game, white, black, i + 1)) << std::flush;
+    if (options.games > 1) show_progress(i + 1, options.games, first, second, tally);
+  }
+  print_summary(first, second, options.games, seed, tally, terminations);
+  if (pgn_out) std::cout << fmt::format("PGN written to {}\n", options.pgn_file);
+}
+
+}  // namespace
 
 void add_match_command(CLI::App& app) {
-  app.add_subcommand("match", "(not built yet)")->callback([] { throw std::runtime_error("not built yet"); });
+  auto options = std::make_shared<MatchOptions>();
+  CLI::App* cmd = app.add_subcommand("match", "Play games between two personas");
+  cmd->add_option("--white", options->white, "Persona with White in the first game")->required();
+  cmd->add_option("--black", options->black, "Persona with Black in the first game")->required();
+  cmd->add_option("--games", options->games, "Number of games; colours alternate")
+      ->check(CLI::PositiveNumber);
+  cmd->add_option("--fen", options->fen, "Start position (FEN) of every game");
+  cmd->add_option("--pgn", options->pgn_file, "Write the games to this PGN file");
+  CLI::Option* seed = cmd->add_option("--seed", options->seed, "Seed of the random draws, for a repeatable match");
+  cmd->add_option("--max-plies", options->max_plies, "Stop a game unfinished after this many plies")
+      ->check(CLI::NonNegativeNumber);
+  cmd->add_flag("--verbose", options->verbose, "Show the personas' own messages on standard error");
+  cmd->callback([options, seed] {
+    options->seeded = seed->count() > 0;
+    run_match(*options);
+  });
 }
 
 }  // namespace ai_players::app

@@ -1,9 +1,52 @@
+// ai-players uci: a persona as a UCI engine for chess GUIs.
+#include <iostream>
+#include <mutex>
+
+#include <fmt/format.h>
+
 #include "commands.h"
+#include "persona_factory.h"
+#include "uci_session.h"
 
 namespace ai_players::app {
+namespace {
+
+void run_uci(const std::string& requested) {
+  const std::string name = canonical_persona_name(requested);
+  auto entries = persona_entries();
+  for (const auto& e : entries)
+    if (e.name == name && !e.buildable) throw PersonaError(fmt::format("persona '{}' cannot be built", name));
+
+  // Standard output carries UCI only; replies are written from a second thread.
+  std::mutex out_mutex;
+  UciSession session(name, std::move(entries), [&out_mutex](const std::string& line) {
+    std::lock_guard<std::mutex> lock(out_mutex);
+    std::cout << line << '\n' << std::flush;
+  });
+  const auto saved_echo = common::set_echo_sink([&session](std::string_view text) { session.info(text); });
+  const auto saved_bugprint = set_bugprint_sink([](std::string_view line) {
+    if (line.find_first_not_of(" \r\n") != std::string_view::npos) std::cerr << line << std::endl;
+  });
+
+  std::string line;
+  bool quit = false;
+  while (!quit && std::getline(std::cin, line)) {
+    while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
+    quit = !session.handle(line);
+  }
+  // Input that just ends (a script piping commands in) still gets the reply it asked for.
+  if (!quit) session.finish();
+  common::set_echo_sink(saved_echo);
+  set_bugprint_sink(saved_bugprint);
+}
+
+}  // namespace
 
 void add_uci_command(CLI::App& app) {
-  app.add_subcommand("uci", "(not built yet)")->callback([] { throw std::runtime_error("not built yet"); });
+  auto persona = std::make_shared<std::string>("Verevovera");
+  CLI::App* cmd = app.add_subcommand("uci", "Speak UCI on standard input and output, as a persona");
+  cmd->add_option("--persona", *persona, "The persona to play as")->capture_default_str();
+  cmd->callback([persona] { run_uci(*persona); });
 }
 
 }  // namespace ai_players::app

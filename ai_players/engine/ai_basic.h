@@ -50,6 +50,11 @@ class AI_BASIC {
   std::unique_ptr<engine::EngineProcess> engine;
   // How long one engine read may wait; none = no limit.
   std::optional<std::chrono::milliseconds> read_timeout;
+  // Set when a read timed out: the engine may still be searching, so the next
+  // exchange first brings it back to rest.
+  bool engine_resync_needed = false;
+  // The depth the last candidate search ran at (the probe's choice for a node budget).
+  int last_search_depth = 0;
 
   // ---- request fields (set by GetReply)
   MoveList game_history;
@@ -114,6 +119,8 @@ class AI_BASIC {
   // readFromEngine for the read loops: an ended stream is an EngineError
   // instead of an endless run of empty reads.
   std::string next_engine_line_();
+  // After a timed-out read: "stop", "isready", and discard output up to "readyok".
+  void resync_engine_();
 };
 
 }  // namespace ai_players

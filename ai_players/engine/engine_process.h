@@ -39,6 +39,7 @@ class EngineProcess {
   int to_engine_ = -1;
   int from_engine_ = -1;
   std::string buffer_;
+  std::size_t scanned_ = 0;  // bytes of buffer_ known to hold no line feed
   bool eof_ = false;
 };
 

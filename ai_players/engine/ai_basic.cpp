@@ -1,0 +1,157 @@
+#include "ai_players/engine/ai_basic.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <string>
+
+#include "ai_players/core/errors.h"
+#include "ai_players/engine/platform.h"
+
+namespace ai_players {
+
+namespace eng = ai_players::engine;
+
+namespace {
+
+// A bare command name is looked up in PATH, as the shell would.
+std::string resolve_engine_path(const std::string& path) {
+  if (path.find('/') != std::string::npos) return path;
+  const char* env = std::getenv("PATH");
+  std::string dirs = env ? env : "";
+  std::size_t start = 0;
+  while (start <= dirs.size()) {
+    auto end = dirs.find(':', start);
+    if (end == std::string::npos) end = dirs.size();
+    const std::string dir = end > start ? dirs.substr(start, end - start) : ".";
+    const std::string candidate = dir + "/" + path;
+    if (eng::platform().is_executable(candidate)) return candidate;
+    start = end + 1;
+  }
+  return path;
+}
+
+// Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
+bool is_valid_utf8(std::string_view s) {
+  std::size_t i = 0;
+  while (i < s.size()) {
+    const auto c = static_cast<unsigned char>(s[i]);
+    if (c < 0x80) {
+      ++i;
+      continue;
+    }
+    int len;
+    unsigned lo = 0x80, hi = 0xBF;  // allowed range of the second byte
+    if (c >= 0xC2 && c <= 0xDF) {
+      len = 2;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+      len = 3;
+      if (c == 0xE0) lo = 0xA0;
+      if (c == 0xED) hi = 0x9F;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+      len = 4;
+      if (c == 0xF0) lo = 0x90;
+      if (c == 0xF4) hi = 0x8F;
+    } else {
+      return false;
+    }
+    if (i + static_cast<std::size_t>(len) > s.size()) return false;
+    for (int k = 1; k < len; ++k) {
+      const auto b = static_cast<unsigned char>(s[i + static_cast<std::size_t>(k)]);
+      if (k == 1 ? (b < lo || b > hi) : (b < 0x80 || b > 0xBF)) return false;
+    }
+    i += static_cast<std::size_t>(len);
+  }
+  return true;
+}
+
+}  // namespace
+
+AI_BASIC::AI_BASIC(const std::string& basename, Number elo, std::optional<std::string> enginename)
+    : ELO(elo) {
+  require(!enginename || *enginename == HOUDINI);
+  common::echo(format_s("%s %s", basename, elo));
+  Name = format_s("%s (%s)", basename, elo);
+  DEBUG = false;
+  start_fen = std::string(common::FEN_New_Game);
+  myside = 0;
+  oppside = 0;
+  read_timeout = eng::default_read_timeout();
+
+  const bool houdini = enginename.has_value() && !enginename->empty();
+  const eng::Platform& sys = eng::platform();
+  std::string command;
+  if (auto override_path = eng::engine_override(houdini)) {
+    enginepath = resolve_engine_path(*override_path);
+    if (!sys.is_executable(*enginepath))
+      throw Error(format_s("The chess engine %s is not executable", *enginepath));
+    command = "exec " + eng::shell_quote(*enginepath);  // the engine itself becomes our child
+  } else if (houdini && sys.path_exists("c:\\")) {
+    enginepath = "data\\engines\\Houdini_20c_Pro_w32.exe";
+    if (sys.path_exists("c:\\Houdini_20c_Pro_w32.exe")) enginepath = "c:\\Houdini_20c_Pro_w32.exe";
+    if (sys.path_exists("c:\\Houdini_20c_Pro_x64.exe")) enginepath = "c:\\Houdini_20c_Pro_x64.exe";
+    command = *enginepath;
+  } else if (sys.path_exists("c:\\") || sys.platform_id.starts_with("win")) {
+    enginepath = "data\\engines\\talvo_engine32.exe";
+    if (sys.absolute_path(*enginepath).find("c:") == std::string::npos &&
+        sys.path_exists("c:\\stockfish-222-64-ja-intel.exe"))
+      enginepath = "c:\\stockfish-222-64-ja-intel.exe";
+    command = *enginepath;
+  } else if (houdini) {
+    command = std::string("WINEPREFIX=/home/durnel/.houdwine64 ") +
+              "/home/durnel/.PlayOnLinux/wine/linux-amd64/1.3.28/bin/wine64 " +
+              "engines/Houdini_20c_Pro_x64.exe";
+  } else {
+    enginepath = "data/engines/stockfish-222-64-ja";
+    if (!sys.is_executable(*enginepath)) sys.run_shell(format_s("chmod 755 %s", *enginepath));
+    if (!sys.is_executable(*enginepath)) {
+      common::echo("Unable to change permissions on engine to make it executable.");
+      throw Error(format_s("The chess engine %s is not executable", *enginepath));
+    }
+    command = *enginepath;
+  }
+  engine = std::make_unique<eng::EngineProcess>(command);
+
+  writeIntoEngine("uci");
+  writeIntoEngine("ucinewgame");
+  writeIntoEngine("setoption name Contempt value 0");
+  writeIntoEngine("setoption name Threads value 1");
+}
+
+// The engine process object ends the engine: closes its pipes, waits briefly, kills.
+AI_BASIC::~AI_BASIC() = default;
+
+void AI_BASIC::writeIntoEngine(std::string_view line) {
+  const auto end = line.find_last_not_of(" \t\n\r\v\f");
+  std::string text(line.substr(0, end == std::string_view::npos ? 0 : end + 1));
+  text += '\n';
+  try {
+    engine->write(text);
+  } catch (...) {
+    bugprint(text, " ^^^^^", Name);
+    throw;
+  }
+  engine->flush();
+}
+
+std::string AI_BASIC::readFromEngine() {
+  std::string line;
+  try {
+    line = engine->read_line(read_timeout);
+  } catch (const EngineTimeout&) {
+    engine_resync_needed = true;
+    throw;
+  }
+  if (!is_valid_utf8(line))
+    throw Error(format_s("The chess engine %s wrote a line that is not valid UTF-8 (garbled output)",
+                         engine->command()));
+  return line;
+}
+
+std::string AI_BASIC::next_engine_line_() {
+  std::string line = readFromEngine();
+  if (line.empty())
+    throw EngineError(format_s("The chess engine %s stopped: its output ended", engine->command()));
+  return line;
+}
+
+}  // namespace ai_players

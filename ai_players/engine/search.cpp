@@ -1,0 +1,131 @@
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+
+#include "ai_players/core/errors.h"
+#include "ai_players/engine/ai_basic.h"
+#include "ai_players/engine/platform.h"
+#include "ai_players/engine/uci_tokens.h"
+
+namespace ai_players {
+
+namespace {
+
+double wall_seconds() {
+  using namespace std::chrono;
+  return duration<double>(system_clock::now().time_since_epoch()).count();
+}
+
+std::string fixed(double value, int decimals) {
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%1.*f", decimals, value);
+  return buf;
+}
+
+std::string strip(const std::string& s) {
+  constexpr std::string_view blanks = " \t\n\r\v\f";
+  const auto b = s.find_first_not_of(blanks);
+  if (b == std::string::npos) return "";
+  return s.substr(b, s.find_last_not_of(blanks) - b + 1);
+}
+
+std::string join(const std::vector<std::string>& words) {
+  std::string out;
+  for (const auto& w : words) out += (out.empty() ? "" : " ") + w;
+  return out;
+}
+
+void replace_all(std::string& s, std::string_view from, std::string_view to) {
+  for (auto p = s.find(from); p != std::string::npos; p = s.find(from, p + to.size())) s.replace(p, from.size(), to);
+}
+
+}  // namespace
+
+std::vector<Analysis> AI_BASIC::obtain_engine_thoughts(int multipv, int depth, std::optional<long long> nodes,
+                                                       std::string_view smoves) {
+  require(!nodes || depth == 0);
+  if (nodes && *nodes != 0) require(*nodes > 40000);
+  multipv = std::min(multipv, static_cast<int>(legalmoves.size()));
+  MakeMovesFromStartPos(game_history);
+
+  std::vector<std::string> smoveslist;
+  if (!smoves.empty()) {
+    smoveslist = engine::split_tokens(smoves);
+  } else {
+    for (const auto& move : legalmoves) smoveslist.push_back(move->to_coord());
+  }
+
+  const bool timed = nodes.has_value() && DEBUG;
+  const double t0 = timed ? wall_seconds() : 0;
+  depth = o_t_get_depth_(multipv, depth, nodes);
+  last_search_depth = depth;
+  const double t1 = timed ? wall_seconds() : 0;
+  auto analyses = o_t_get_analyses_(multipv, depth, std::move(smoveslist));
+  if (!timed) return analyses;
+
+  // A record of searches that took much longer than their budget should.
+  const double t2 = wall_seconds();
+  if (t2 - t0 > std::min(5.0, static_cast<double>(*nodes) * 3 / 600000)) {
+    const int bit = engine::platform().path_exists("c:\\stockfish-222-64-ja-intel.exe") ? 64 : 32;
+    const std::string line =
+        format_s("\n\nmpv:%s; nodes:%s, depth:%s, t1:%s, t2:%s; t2-t0=%s (%s) (%s) \n(%s)\n%s\n",
+                 fixed(multipv, 2), *nodes, depth, fixed(t1 - t0, 2), fixed(t2 - t1, 2), fixed(t2 - t0, 2),
+                 fixed((t2 - t0) / (t1 - t0 + 0.01), 1), bit, strip(elines.back()), board.export_FEN());
+    bugprint(line);
+    std::ofstream out("debug.txt", std::ios::app);
+    out << line;
+    for (const auto& e : elines) {
+      out << strip(e) << '\n';
+      bugprint(e);
+    }
+    out << '\n';
+    out.close();
+    common::play_sound("admiralty.wav");
+  }
+  return analyses;
+}
+
+std::vector<Analysis> AI_BASIC::o_t_get_analyses_(int multipv, int depth, std::vector<std::string> smoveslist) {
+  std::vector<std::string> pvlines;
+  writeIntoEngine(format_s("setoption name MultiPV value %s", 1));
+  for (int i = 0; i < multipv; ++i) {
+    writeIntoEngine(format_s("go depth %s %s", depth, format_s("searchmoves %s", join(smoveslist))));
+    std::string curpvline;
+    std::string line;
+    for (;;) {
+      line = next_engine_line_();
+      if (line.find("bestmove") != std::string::npos) break;
+      if (line.find("depth ") != std::string::npos && line.find("score") != std::string::npos) curpvline = line;
+    }
+    pvlines.push_back(curpvline);
+
+    const auto tokens = engine::split_tokens(line);
+    if (tokens.size() < 2) throw Error(format_s("The chess engine sent a bestmove line without a move: %s", strip(line)));
+    std::string bestmove = tokens[1];
+    const auto known = [&](const std::string& m) {
+      return std::find(smoveslist.begin(), smoveslist.end(), m) != smoveslist.end();
+    };
+    if (!known(bestmove)) {
+      // Engines sometimes run "bestmove" or "ponder" into the neighbouring token.
+      bugprint("debug:bestmove incorrect::", std::vector<std::string>{line}, smoveslist);
+      bugprint("fen::", board.export_FEN());
+      std::string rebuilt = line;
+      replace_all(rebuilt, "bestmove", " bestmove ");
+      replace_all(rebuilt, "ponder", " ponder ");
+      bestmove = engine::value_after(engine::split_tokens(rebuilt), "bestmove");
+      if (!known(bestmove)) throw Error("bestmove not found!!");
+    }
+    smoveslist.erase(std::find(smoveslist.begin(), smoveslist.end(), bestmove));
+  }
+
+  std::vector<std::tuple<int, int, std::vector<std::string>>> results;
+  for (const auto& pvline : pvlines) results.push_back(analyse_engine_outputline_(pvline));
+  std::stable_sort(results.begin(), results.end(), [](const auto& a, const auto& b) { return a > b; });
+
+  std::vector<Analysis> analyses;
+  for (auto& [score, d, pv_list] : results) analyses.emplace_back(score, d, std::move(pv_list));
+  return analyses;
+}
+
+}  // namespace ai_players

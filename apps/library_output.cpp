@@ -1,0 +1,40 @@
+#include "library_output.h"
+
+#include <iostream>
+
+#include <fmt/format.h>
+
+#include "ai_players/core/errors.h"
+
+namespace ai_players::app {
+
+LibraryOutput::LibraryOutput(bool verbose) {
+  saved_echo_ = common::set_echo_sink([verbose](std::string_view text) {
+    if (verbose) std::cerr << text << std::endl;
+  });
+  saved_bugprint_ = set_bugprint_sink([this, verbose](std::string_view line) {
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
+    if (verbose) std::cerr << line << std::endl;
+    if (!line.empty()) diagnostics_.emplace_back(line);
+  });
+}
+
+LibraryOutput::~LibraryOutput() {
+  common::set_echo_sink(saved_echo_);
+  set_bugprint_sink(saved_bugprint_);
+}
+
+std::string describe_failure(const std::string& who, const std::exception& error,
+                             const std::vector<std::string>& diagnostics) {
+  std::string what = error.what();
+  if (dynamic_cast<const AssertionError*>(&error)) what = "an internal check failed";
+  const char* kind = dynamic_cast<const EngineError*>(&error) ? "engine failure" : "failure";
+  std::string text = fmt::format("{} while {} was choosing a move: {}", kind, who, what);
+  // The library marks a command it could not send with a line of carets.
+  for (std::size_t i = 0; i + 1 < diagnostics.size(); ++i)
+    if (diagnostics[i + 1].find("^^^^^") != std::string::npos)
+      text += fmt::format("\n  the command that failed: {}", diagnostics[i]);
+  return text;
+}
+
+}  // namespace ai_players::app

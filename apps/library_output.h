@@ -1,0 +1,38 @@
+// Where the library's own output goes while a command runs: its echo chatter
+// and its diagnostics stay off standard output unless asked for.
+#pragma once
+
+#include <exception>
+#include <string>
+#include <vector>
+
+#include "ai_players/core/analysis.h"
+#include "ai_players/host/common.h"
+
+namespace ai_players::app {
+
+class LibraryOutput {
+ public:
+  // verbose: echo and diagnostics go to standard error; otherwise echo is
+  // dropped and diagnostics are only kept for failure messages.
+  explicit LibraryOutput(bool verbose);
+  ~LibraryOutput();
+  LibraryOutput(const LibraryOutput&) = delete;
+  LibraryOutput& operator=(const LibraryOutput&) = delete;
+
+  // The non-empty diagnostic lines so far (the library prints, for example,
+  // the engine command that could not be sent).
+  const std::vector<std::string>& diagnostics() const { return diagnostics_; }
+
+ private:
+  std::vector<std::string> diagnostics_;
+  common::TextSink saved_echo_;
+  LineSink saved_bugprint_;
+};
+
+// A failure while `who` was playing, said for people: the error's own text
+// and the library's diagnostics that came with it.
+std::string describe_failure(const std::string& who, const std::exception& error,
+                             const std::vector<std::string>& diagnostics);
+
+}  // namespace ai_players::app

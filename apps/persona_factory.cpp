@@ -1,0 +1,162 @@
+#include "persona_factory.h"
+
+#include <stdlib.h>
+
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <optional>
+#include <variant>
+
+#include <fmt/format.h>
+
+#include "ai_players/core/errors.h"
+#include "ai_players/personas/beginner_gang.h"
+#include "ai_players/personas/houd20c.h"
+#include "ai_players/personas/rosters.h"
+#include "ai_players/personas/strong_gang.h"
+#include "ai_players/personas/verevovera.h"
+
+namespace ai_players::app {
+namespace {
+
+constexpr std::string_view kPreview = "Verevovera";
+constexpr std::string_view kEngine = "HOUD20c";
+constexpr int kEngineDefaultElo = 1200;
+
+struct Row {
+  RosterRow row;
+  bool strong;
+};
+
+std::vector<Row> roster_rows() {
+  std::vector<Row> rows;
+  for (auto& r : get_beginner_list()) rows.push_back({std::move(r), false});
+  for (auto& r : get_strong_list()) rows.push_back({std::move(r), true});
+  return rows;
+}
+
+std::string lower(std::string_view s) {
+  std::string out(s);
+  std::transform(out.begin(), out.end(), out.begin(), [](unsigned char c) { return std::tolower(c); });
+  return out;
+}
+
+bool same_name(std::string_view a, std::string_view b) { return lower(a) == lower(b); }
+
+std::optional<Row> find_row(std::string_view name) {
+  for (auto& r : roster_rows())
+    if (same_name(r.row.name, name)) return r;
+  return std::nullopt;
+}
+
+// The strength part of "HOUD20c" or "HOUD20c:1500"; none when the name is
+// not the engine persona's at all.
+std::optional<int> engine_persona_elo(std::string_view name) {
+  if (name.size() < kEngine.size() || !same_name(name.substr(0, kEngine.size()), kEngine))
+    return std::nullopt;
+  std::string_view rest = name.substr(kEngine.size());
+  if (rest.empty()) return kEngineDefaultElo;
+  if (rest.front() != ':') return std::nullopt;
+  rest.remove_prefix(1);
+  int elo = 0;
+  auto [end, ec] = std::from_chars(rest.data(), rest.data() + rest.size(), elo);
+  if (ec != std::errc() || end != rest.data() + rest.size() || elo <= 0)
+    throw PersonaError(fmt::format("'{}': the strength after HOUD20c: must be a positive whole number, "
+                                   "e.g. HOUD20c:1500",
+                                   name));
+  return elo;
+}
+
+[[noreturn]] void unknown(std::string_view name) {
+  throw PersonaError(
+      fmt::format("unknown persona '{}'; 'ai-players list' shows the names you can use", name));
+}
+
+std::unique_ptr<AI_BASIC> build_row(const Row& r) {
+  if (!r.strong) return std::make_unique<BEGINNER_GANG>(r.row.name, r.row.rate, Number(r.row.strength));
+  const auto* rate = std::get_if<Number>(&r.row.rate);
+  if (!rate) throw AssertionError{};
+  return std::make_unique<STRONG_GANG>(r.row.name, *rate, Number(r.row.strength));
+}
+
+// While alive, the engine override names a process that just swallows the
+// start-up lines, and the library's chatter goes nowhere.
+class StandInEngine {
+ public:
+  StandInEngine() {
+    if (const char* old = ::getenv(kVar)) saved_ = old;
+    ::setenv(kVar, "/bin/cat", 1);
+    saved_echo_ = common::set_echo_sink([](std::string_view) {});
+    saved_bugprint_ = set_bugprint_sink([](std::string_view) {});
+  }
+  ~StandInEngine() {
+    if (saved_)
+      ::setenv(kVar, saved_->c_str(), 1);
+    else
+      ::unsetenv(kVar);
+    common::set_echo_sink(saved_echo_);
+    set_bugprint_sink(saved_bugprint_);
+  }
+  StandInEngine(const StandInEngine&) = delete;
+  StandInEngine& operator=(const StandInEngine&) = delete;
+
+ private:
+  static constexpr const char* kVar = "AI_PLAYERS_ENGINE";
+  std::optional<std::string> saved_;
+  common::TextSink saved_echo_;
+  LineSink saved_bugprint_;
+};
+
+bool can_build(const Row& r) {
+  StandInEngine stand_in;
+  try {
+    build_row(r);
+    return true;
+  } catch (const AssertionError&) {
+    return false;
+  }
+}
+
+}  // namespace
+
+std::vector<PersonaEntry> persona_entries() {
+  std::vector<PersonaEntry> entries;
+  for (const auto& r : roster_rows())
+    entries.push_back({r.row.name, std::to_string(r.row.strength), to_text(r.row.rate),
+                       r.strong ? "strong" : "beginner", can_build(r)});
+  entries.push_back({std::string(kPreview), "2500", "-", "preview", true});
+  entries.push_back({std::string(kEngine), std::to_string(kEngineDefaultElo), "-", "engine", true});
+  return entries;
+}
+
+std::string canonical_persona_name(std::string_view name) {
+  if (same_name(name, kPreview)) return std::string(kPreview);
+  if (auto elo = engine_persona_elo(name))
+    return name.size() == kEngine.size() ? std::string(kEngine) : fmt::format("{}:{}", kEngine, *elo);
+  if (auto r = find_row(name)) return r->row.name;
+  unknown(name);
+}
+
+std::unique_ptr<AI_BASIC> make_persona(std::string_view name) {
+  if (same_name(name, kPreview)) return std::make_unique<Verevovera>();
+  if (auto elo = engine_persona_elo(name)) {
+    try {
+      return std::make_unique<HOUD20c>(Number(*elo));
+    } catch (const AssertionError&) {
+      throw PersonaError(fmt::format("HOUD20c cannot play at {}: its strength must be a multiple of 10", *elo));
+    }
+  }
+  auto r = find_row(name);
+  if (!r) unknown(name);
+  try {
+    return build_row(*r);
+  } catch (const AssertionError&) {
+    throw PersonaError(fmt::format(
+        "persona '{}' cannot be built: the {} gang does not accept its roster settings "
+        "(strength {}, rate {})",
+        r->row.name, r->strong ? "strong" : "beginner", r->row.strength, to_text(r->row.rate)));
+  }
+}
+
+}  // namespace ai_players::app

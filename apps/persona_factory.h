@@ -1,0 +1,39 @@
+// Every persona a user can pick by name, and building one from its name.
+#pragma once
+
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "ai_players/engine/ai_basic.h"
+
+namespace ai_players::app {
+
+// A persona name that names nothing, or one whose settings its class rejects.
+struct PersonaError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+struct PersonaEntry {
+  std::string name;
+  std::string strength;
+  std::string rate;  // the roster rate as text, "-" for the other personas
+  std::string gang;  // "beginner", "strong", "preview", "engine"
+  bool buildable = true;
+};
+
+// The twenty roster rows, then Verevovera and HOUD20c. Whether a roster row
+// can be built is found by building it against a stand-in engine, so the
+// answer is the persona class's own; no real engine is started.
+std::vector<PersonaEntry> persona_entries();
+
+// "Gnome", "diana" (case does not matter), "Verevovera", "HOUD20c" or
+// "HOUD20c:1500". Throws PersonaError with a message meant for the user.
+std::unique_ptr<AI_BASIC> make_persona(std::string_view name);
+
+// The canonical spelling of a persona name; throws PersonaError when unknown.
+std::string canonical_persona_name(std::string_view name);
+
+}  // namespace ai_players::app

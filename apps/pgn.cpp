@@ -1,0 +1,80 @@
+#include "pgn.h"
+
+#include <ctime>
+#include <sstream>
+
+#include <fmt/format.h>
+
+namespace ai_players::app {
+namespace {
+
+constexpr std::size_t kLineWidth = 80;
+
+std::string tag(const std::string& name, const std::string& value) {
+  std::string escaped;
+  for (char c : value) {
+    if (c == '\\' || c == '"') escaped += '\\';
+    escaped += c;
+  }
+  return fmt::format("[{} \"{}\"]\n", name, escaped);
+}
+
+// First move number and side to move of a FEN; the standard start when the
+// fields are missing or unreadable.
+std::pair<int, bool> first_move(const std::string& fen) {
+  std::istringstream in(fen);
+  std::string placement, side, castling, ep;
+  int number = 1, halfmoves = 0;
+  in >> placement >> side >> castling >> ep >> halfmoves >> number;
+  if (!in || number < 1) number = 1;
+  return {number, side == "b"};
+}
+
+}  // namespace
+
+std::string pgn_move_unit(const std::string& fen, std::size_t index, const std::string& san) {
+  const auto [first_number, black_first] = first_move(fen);
+  const std::size_t ply = index + (black_first ? 1 : 0);  // plies since White's first move
+  const int number = first_number + static_cast<int>(ply / 2);
+  if (ply % 2 == 0) return fmt::format("{}. {}", number, san);
+  if (index == 0) return fmt::format("{}... {}", number, san);
+  return san;
+}
+
+std::string pgn_movetext(const std::vector<std::string>& san, const std::string& fen,
+                         const std::string& result) {
+  // Units are kept whole on a line, so a move number never ends a line.
+  std::vector<std::string> units;
+  for (std::size_t i = 0; i < san.size(); ++i) units.push_back(pgn_move_unit(fen, i, san[i]));
+  units.push_back(result);
+
+  std::string text, line;
+  for (const auto& unit : units) {
+    if (!line.empty() && line.size() + 1 + unit.size() > kLineWidth) {
+      text += line + '\n';
+      line.clear();
+    }
+    line += (line.empty() ? "" : " ") + unit;
+  }
+  return text + line + '\n';
+}
+
+std::string to_pgn(const PgnGame& game) {
+  std::string out = tag("Event", game.event) + tag("Site", game.site) + tag("Date", game.date) +
+                    tag("Round", game.round) + tag("White", game.white) + tag("Black", game.black) +
+                    tag("Result", game.result);
+  if (!game.fen.empty()) out += tag("SetUp", "1") + tag("FEN", game.fen);
+  if (!game.termination.empty()) out += tag("Termination", game.termination);
+  for (const auto& [name, value] : game.more_tags) out += tag(name, value);
+  out += tag("PlyCount", std::to_string(game.san.size()));
+  return out + '\n' + pgn_movetext(game.san, game.fen, game.result) + '\n';
+}
+
+std::string pgn_date_today() {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  return fmt::format("{:04}.{:02}.{:02}", local.tm_year + 1900, local.tm_mon + 1, local.tm_mday);
+}
+
+}  // namespace ai_players::app

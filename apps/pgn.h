@@ -1,0 +1,42 @@
+// Games written as PGN, the text every chess program reads.
+#pragma once
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace ai_players::app {
+
+struct PgnGame {
+  // The seven tag roster, in its order.
+  std::string event = "?";
+  std::string site = "?";
+  std::string date = "????.??.??";
+  std::string round = "?";
+  std::string white = "?";
+  std::string black = "?";
+  std::string result = "*";
+  // A start position other than the standard one; empty for the standard one.
+  std::string fen;
+  std::string termination;  // empty: no Termination tag
+  std::vector<std::pair<std::string, std::string>> more_tags;  // e.g. WhiteElo, after the others
+  std::vector<std::string> san;
+};
+
+// The i-th move of a game from fen as move text: "12. Nf3" for White,
+// "12... Nf6" for a first move by Black, otherwise the plain SAN.
+std::string pgn_move_unit(const std::string& fen, std::size_t index, const std::string& san);
+
+// Move text with move numbers, wrapped into lines of at most 80 characters,
+// ending with the result. The FEN (or the standard start when empty) gives
+// the first move number and whether Black moves first ("12... Nf6").
+std::string pgn_movetext(const std::vector<std::string>& san, const std::string& fen,
+                         const std::string& result);
+
+// One whole game: tags, a blank line, the move text, a blank line.
+std::string to_pgn(const PgnGame& game);
+
+// Today's date in the PGN form "2024.05.01".
+std::string pgn_date_today();
+
+}  // namespace ai_players::app

@@ -1,0 +1,135 @@
+// The engine child process: pipes, line reads, dead engines, clean-up.
+#include "ai_players/engine/engine_process.h"
+
+#include <dirent.h>
+#include <signal.h>
+#include <sys/wait.h>
+
+#include <cerrno>
+#include <chrono>
+#include <set>
+#include <string>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "ai_players/core/errors.h"
+#include "support/fake_engine_session.h"
+
+using ai_players::EngineError;
+using ai_players::EngineTimeout;
+using ai_players::engine::EngineProcess;
+using namespace std::chrono_literals;
+
+namespace {
+
+std::set<int> open_fds() {
+  std::set<int> fds;
+  if (DIR* d = ::opendir("/proc/self/fd")) {
+    while (dirent* e = ::readdir(d))
+      if (e->d_name[0] != '.') fds.insert(std::atoi(e->d_name));
+    ::closedir(d);
+  }
+  return fds;
+}
+
+bool gone(pid_t pid) {
+  // A killed grandchild is reaped by init, not by us; give that a moment.
+  for (int i = 0; i < 200; ++i) {
+    if (::kill(pid, 0) != 0 && errno == ESRCH) return true;
+    std::this_thread::sleep_for(10ms);
+  }
+  return false;
+}
+
+}  // namespace
+
+TEST(EngineProcess, ReadsWholeLinesWithTheirTerminators) {
+  EngineProcess p("printf 'one\\ntwo\\r\\nthree'");
+  EXPECT_EQ(p.read_line(), "one\n");
+  EXPECT_EQ(p.read_line(), "two\r\n");
+  EXPECT_EQ(p.read_line(), "three");  // the unterminated tail, then the end
+  EXPECT_EQ(p.read_line(), "");
+  EXPECT_EQ(p.read_line(1ms), "");  // the end of stream never waits
+}
+
+TEST(EngineProcess, EchoesWhatIsWritten) {
+  EngineProcess p("cat");
+  p.write("a b\n");
+  p.write(std::string(100000, 'x') + "\n");  // larger than a pipe buffer
+  EXPECT_EQ(p.read_line(), "a b\n");
+  EXPECT_EQ(p.read_line().size(), 100001u);
+}
+
+TEST(EngineProcess, WritingToADeadEngineRaisesAndLeavesTheHostAlone) {
+  EngineProcess p("exit 0");
+  EXPECT_EQ(p.read_line(), "");
+  ::waitpid(p.pid(), nullptr, 0);  // its stdin may close a moment after its stdout
+  sigset_t before;
+  pthread_sigmask(SIG_SETMASK, nullptr, &before);
+  try {
+    p.write("uci\n");
+    FAIL() << "no error";
+  } catch (const EngineError& e) {
+    EXPECT_EQ(std::string(e.what()), "The chess engine exit 0 cannot be written to: Broken pipe");
+  }
+  EXPECT_THROW(p.write("uci\n"), EngineError);  // and again: nothing is retried or cached
+  sigset_t after, pending;
+  pthread_sigmask(SIG_SETMASK, nullptr, &after);
+  sigpending(&pending);
+  EXPECT_EQ(sigismember(&after, SIGPIPE), sigismember(&before, SIGPIPE));
+  EXPECT_FALSE(sigismember(&pending, SIGPIPE));
+  struct sigaction action {};
+  sigaction(SIGPIPE, nullptr, &action);
+  EXPECT_EQ(action.sa_handler, SIG_DFL);  // signal handling left as it was
+}
+
+TEST(EngineProcess, ReadTimeoutNamesTheCommandAndKeepsPartialOutput) {
+  EngineProcess p("printf 'half'; sleep 30");
+  try {
+    p.read_line(50ms);
+    FAIL() << "no timeout";
+  } catch (const EngineTimeout& e) {
+    const std::string what = e.what();
+    EXPECT_NE(what.find("printf 'half'; sleep 30"), std::string::npos) << what;
+    EXPECT_NE(what.find("50 ms"), std::string::npos) << what;
+  }
+}
+
+TEST(EngineProcess, DestructorKillsWhatIgnoresTheEndOfInput) {
+  pid_t shell, background;
+  {
+    EngineProcess p("sleep 300 & echo $!; sleep 300");
+    shell = p.pid();
+    background = std::stoi(p.read_line());
+  }
+  // The shell was reaped by us: it is not even a zombie any more.
+  EXPECT_EQ(::waitpid(shell, nullptr, WNOHANG), -1);
+  EXPECT_EQ(errno, ECHILD);
+  EXPECT_TRUE(gone(background)) << "the shell's own child survived";
+}
+
+TEST(EngineProcess, OtherChildrenDoNotInheritThePipes) {
+  const auto before = open_fds();
+  EngineProcess first("cat");
+  EngineProcess second("ls /proc/$$/fd");
+  for (std::string line; !(line = second.read_line()).empty();) {
+    const int fd = std::stoi(line);
+    EXPECT_TRUE(fd <= 2 || before.count(fd)) << "inherited descriptor " << fd;
+  }
+}
+
+TEST(EngineProcess, HundredsOfEnginesLeaveNoDescriptorOrChildBehind) {
+  testing_support::FakeEngine fake;
+  const auto before = open_fds();
+  for (int i = 0; i < 200; ++i) {
+    EngineProcess p(testing_support::fake_engine_path());
+    if (i % 3 == 0) {
+      p.write("isready\n");
+      ASSERT_EQ(p.read_line(), "readyok\n");
+    }
+  }
+  EXPECT_EQ(open_fds(), before);
+  EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);
+  EXPECT_EQ(errno, ECHILD);
+}

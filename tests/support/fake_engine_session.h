@@ -1,0 +1,39 @@
+// Runs the library's players against the scripted engine (fake-uci-engine).
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "support/test_support.h"
+
+namespace testing_support {
+
+// While alive, every player started by the library talks to fake-uci-engine,
+// driven by `script` and logging what it receives into a temporary file.
+class FakeEngine {
+ public:
+  explicit FakeEngine(const std::string& script = "");
+  FakeEngine(const FakeEngine&) = delete;
+  FakeEngine& operator=(const FakeEngine&) = delete;
+
+  // Lines received so far by every engine started under this object, without line feeds.
+  std::vector<std::string> received() const;
+  // The log as received, line feeds included.
+  std::string raw_received() const;
+  // Polls the log (up to 5 s) until it holds at least n lines; returns what it holds then.
+  std::vector<std::string> wait_for_lines(std::size_t n) const;
+
+  const std::string& log_path() const { return log_; }
+  const std::string& script_path() const { return script_; }
+
+ private:
+  TempDir dir_;
+  std::string log_;
+  std::string script_;
+  ScopedEnv engine_;
+  ScopedEnv elo_engine_;
+  ScopedEnv script_env_;
+  ScopedEnv log_env_;
+};
+
+}  // namespace testing_support
