@@ -35,7 +35,7 @@ void run_list() {
 }  // namespace
 
 void add_list_command(CLI::App& app) {
-  app.add_subcommand("list", "List the personas you can play against")->callback(run_list);
+  app.add_subcommand("list", "list the personas you can play against")->callback(run_list);
 }
 
 }  // namespace ai_players::app

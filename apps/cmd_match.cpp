@@ -1,12 +1,10 @@
 // ai-players match: games between two personas, with PGN and an Elo estimate.
 #include <unistd.h>
 
-#include <cmath>
 #include <fstream>
 #include <iostream>
 #include <map>
 #include <memory>
-#include <optional>
 #include <random>
 
 #include <fmt/format.h>
@@ -45,7 +43,7 @@ Mover mover_for(Player& player, const LibraryOutput& output) {
     try {
       return player.persona->GetReply(history, legal, start_fen);
     } catch (const std::exception& e) {
-      throw std::runtime_error(describe_failure(player.persona->Name, e, output.diagnostics()));
+      throw std::runtime_error(describe_failure(choosing(*player.persona), e, output.diagnostics()));
     }
   };
 }
@@ -137,8 +135,8 @@ void run_match(const MatchOptions& options) {
   }
 
   LibraryOutput output(options.verbose);
-  first.persona = make_persona(first.name);
-  second.persona = make_persona(second.name);
+  first.persona = start_persona(first.name, output);
+  second.persona = start_persona(second.name, output);
 
   Tally tally;
   std::map<std::string, int> terminations;
@@ -146,10 +144,8 @@ void run_match(const MatchOptions& options) {
     const bool first_is_white = i % 2 == 0;
     Player& white = first_is_white ? first : second;
     Player& black = first_is_white ? second : first;
-    for (Player* p : {&white, &black}) {  // a master sequence does not carry into a new game
-      p->persona->MasterMove_Depth = 0;
-      p->persona->MasterMove_M_Balance.reset();
-    }
+    start_new_game(*white.persona);
+    start_new_game(*black.persona);
     MovePrinter printer;
     if (options.games == 1) std::cout << fmt::format("{} (white) vs {} (black)\n", white.name, black.name);
     PlayedGame game;
@@ -176,17 +172,17 @@ void run_match(const MatchOptions& options) {
 
 void add_match_command(CLI::App& app) {
   auto options = std::make_shared<MatchOptions>();
-  CLI::App* cmd = app.add_subcommand("match", "Play games between two personas");
-  cmd->add_option("--white", options->white, "Persona with White in the first game")->required();
-  cmd->add_option("--black", options->black, "Persona with Black in the first game")->required();
-  cmd->add_option("--games", options->games, "Number of games; colours alternate")
+  CLI::App* cmd = app.add_subcommand("match", "play games between two personas");
+  cmd->add_option("--white", options->white, "persona with White in the first game")->required();
+  cmd->add_option("--black", options->black, "persona with Black in the first game")->required();
+  cmd->add_option("--games", options->games, "number of games; colours alternate")
       ->check(CLI::PositiveNumber);
-  cmd->add_option("--fen", options->fen, "Start position (FEN) of every game");
-  cmd->add_option("--pgn", options->pgn_file, "Write the games to this PGN file");
-  CLI::Option* seed = cmd->add_option("--seed", options->seed, "Seed of the random draws, for a repeatable match");
-  cmd->add_option("--max-plies", options->max_plies, "Stop a game unfinished after this many plies")
+  cmd->add_option("--fen", options->fen, "start position (FEN) of every game");
+  cmd->add_option("--pgn", options->pgn_file, "write the games to this PGN file");
+  CLI::Option* seed = cmd->add_option("--seed", options->seed, "seed of the random draws, for a repeatable match");
+  cmd->add_option("--max-plies", options->max_plies, "stop a game unfinished after this many plies")
       ->check(CLI::NonNegativeNumber);
-  cmd->add_flag("--verbose", options->verbose, "Show the personas' own messages on standard error");
+  cmd->add_flag("--verbose", options->verbose, "show the personas' own messages on standard error");
   cmd->callback([options, seed] {
     options->seeded = seed->count() > 0;
     run_match(*options);

@@ -8,6 +8,7 @@
 
 #include <fmt/format.h>
 
+#include "ai_players/core/errors.h"
 #include "ai_players/core/random.h"
 #include "ai_players/personas/verevovera.h"
 #include "commands.h"
@@ -102,9 +103,13 @@ void run_play(const PlayOptions& options) {
   ai_players::seed(options.seeded ? options.seed : std::random_device{}());
 
   LibraryOutput output(options.verbose);
-  const auto persona = make_persona(name);
+  const auto persona = start_persona(name, output);
   std::unique_ptr<Verevovera> adviser;
-  if (options.preview) adviser = std::make_unique<Verevovera>();
+  try {
+    if (options.preview) adviser = std::make_unique<Verevovera>();
+  } catch (const EngineError& e) {
+    throw std::runtime_error(describe_failure("Verevovera was starting its engine", e, output.diagnostics()));
+  }
 
   std::cout << fmt::format("You play {} against {}. Type moves in SAN (Nf3) or coordinates (g1f3); "
                            "'moves' lists the legal moves, 'quit' ends the game.\n",
@@ -128,7 +133,7 @@ void run_play(const PlayOptions& options) {
           const std::string best = p.best_line.empty() ? "?" : san_of(legal, p.best_line.front());
           std::cout << preview_text(p, move->to_SAN(legal), best) << '\n';
         } catch (const std::exception& e) {
-          throw std::runtime_error(describe_failure("Verevovera (previewing your move)", e, output.diagnostics()));
+          throw std::runtime_error(describe_failure("Verevovera was judging your move", e, output.diagnostics()));
         }
       }
     } else {
@@ -137,7 +142,7 @@ void run_play(const PlayOptions& options) {
         move = same_move(legal, reply->to_coord());
         if (!move) throw std::runtime_error("it answered an illegal move " + reply->to_coord());
       } catch (const std::exception& e) {
-        throw std::runtime_error(describe_failure(persona->Name, e, output.diagnostics()));
+        throw std::runtime_error(describe_failure(choosing(*persona), e, output.diagnostics()));
       }
       std::cout << fmt::format("{} plays {}\n", name, move->to_SAN(legal));
     }
@@ -150,13 +155,13 @@ void run_play(const PlayOptions& options) {
 
 void add_play_command(CLI::App& app) {
   auto options = std::make_shared<PlayOptions>();
-  CLI::App* cmd = app.add_subcommand("play", "Play a persona in the terminal");
-  cmd->add_option("--persona", options->persona, "Your opponent ('ai-players list' shows them)")->required();
-  cmd->add_option("--color", options->color, "Your colour")->check(CLI::IsMember({"white", "black"}));
-  cmd->add_option("--fen", options->fen, "Start position (FEN)");
-  CLI::Option* seed = cmd->add_option("--seed", options->seed, "Seed of the persona's random draws");
-  cmd->add_flag("!--no-preview", options->preview, "Do not judge your moves with Verevovera");
-  cmd->add_flag("--verbose", options->verbose, "Show the personas' own messages on standard error");
+  CLI::App* cmd = app.add_subcommand("play", "play a persona in the terminal");
+  cmd->add_option("--persona", options->persona, "your opponent ('ai-players list' shows them)")->required();
+  cmd->add_option("--color", options->color, "your colour")->check(CLI::IsMember({"white", "black"}));
+  cmd->add_option("--fen", options->fen, "start position (FEN)");
+  CLI::Option* seed = cmd->add_option("--seed", options->seed, "seed of the persona's random draws");
+  cmd->add_flag("!--no-preview", options->preview, "do not judge your moves with Verevovera");
+  cmd->add_flag("--verbose", options->verbose, "show the personas' own messages on standard error");
   cmd->callback([options, seed] {
     options->seeded = seed->count() > 0;
     run_play(*options);

@@ -44,8 +44,8 @@ void run_uci(const std::string& requested) {
 
 void add_uci_command(CLI::App& app) {
   auto persona = std::make_shared<std::string>("Verevovera");
-  CLI::App* cmd = app.add_subcommand("uci", "Speak UCI on standard input and output, as a persona");
-  cmd->add_option("--persona", *persona, "The persona to play as")->capture_default_str();
+  CLI::App* cmd = app.add_subcommand("uci", "speak UCI on standard input and output, as a persona");
+  cmd->add_option("--persona", *persona, "the persona to play as")->capture_default_str();
   cmd->callback([persona] { run_uci(*persona); });
 }
 

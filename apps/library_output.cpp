@@ -5,6 +5,7 @@
 #include <fmt/format.h>
 
 #include "ai_players/core/errors.h"
+#include "persona_factory.h"
 
 namespace ai_players::app {
 
@@ -24,12 +25,22 @@ LibraryOutput::~LibraryOutput() {
   set_bugprint_sink(saved_bugprint_);
 }
 
-std::string describe_failure(const std::string& who, const std::exception& error,
+std::unique_ptr<AI_BASIC> start_persona(const std::string& name, const LibraryOutput& output) {
+  try {
+    return make_persona(name);
+  } catch (const EngineError& e) {
+    throw std::runtime_error(describe_failure(name + " was starting its engine", e, output.diagnostics()));
+  }
+}
+
+std::string choosing(const AI_BASIC& persona) { return persona.Name + " was choosing a move"; }
+
+std::string describe_failure(const std::string& activity, const std::exception& error,
                              const std::vector<std::string>& diagnostics) {
   std::string what = error.what();
   if (dynamic_cast<const AssertionError*>(&error)) what = "an internal check failed";
   const char* kind = dynamic_cast<const EngineError*>(&error) ? "engine failure" : "failure";
-  std::string text = fmt::format("{} while {} was choosing a move: {}", kind, who, what);
+  std::string text = fmt::format("{} while {}: {}", kind, activity, what);
   // The library marks a command it could not send with a line of carets.
   for (std::size_t i = 0; i + 1 < diagnostics.size(); ++i)
     if (diagnostics[i + 1].find("^^^^^") != std::string::npos)

@@ -3,10 +3,12 @@
 #pragma once
 
 #include <exception>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "ai_players/core/analysis.h"
+#include "ai_players/engine/ai_basic.h"
 #include "ai_players/host/common.h"
 
 namespace ai_players::app {
@@ -30,9 +32,15 @@ class LibraryOutput {
   LineSink saved_bugprint_;
 };
 
-// A failure while `who` was playing, said for people: the error's own text
-// and the library's diagnostics that came with it.
-std::string describe_failure(const std::string& who, const std::exception& error,
+// A failure said for people: what was going on ("Horus (450) was choosing a
+// move"), the error's own text and the library's diagnostics that came with it.
+std::string describe_failure(const std::string& activity, const std::exception& error,
                              const std::vector<std::string>& diagnostics);
+
+// make_persona, with an engine that fails at the start described as above.
+std::unique_ptr<AI_BASIC> start_persona(const std::string& name, const LibraryOutput& output);
+
+// "<persona's name> was choosing a move".
+std::string choosing(const AI_BASIC& persona);
 
 }  // namespace ai_players::app

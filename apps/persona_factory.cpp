@@ -130,6 +130,11 @@ std::vector<PersonaEntry> persona_entries() {
   return entries;
 }
 
+void start_new_game(AI_BASIC& persona) {
+  persona.MasterMove_Depth = 0;
+  persona.MasterMove_M_Balance.reset();
+}
+
 std::string canonical_persona_name(std::string_view name) {
   if (same_name(name, kPreview)) return std::string(kPreview);
   if (auto elo = engine_persona_elo(name))

@@ -33,6 +33,9 @@ std::vector<PersonaEntry> persona_entries();
 // "HOUD20c:1500". Throws PersonaError with a message meant for the user.
 std::unique_ptr<AI_BASIC> make_persona(std::string_view name);
 
+// Forgets what a persona carries from one game into the next (a master sequence).
+void start_new_game(AI_BASIC& persona);
+
 // The canonical spelling of a persona name; throws PersonaError when unknown.
 std::string canonical_persona_name(std::string_view name);
 

@@ -93,6 +93,7 @@ bool UciSession::handle(std::string_view line) {
     send("readyok");
   } else if (cmd == "ucinewgame") {
     game_ = UciGame{};
+    if (persona_ && !busy_) start_new_game(*persona_);
   } else if (cmd == "setoption") {
     set_option(rest);
   } else if (cmd == "position") {
@@ -207,7 +208,7 @@ void UciSession::go() {
       best = persona->GetReply(history, legal, start_fen)->to_coord();
     } catch (const std::exception& e) {
       persona_failed_ = true;
-      info(describe_failure(persona->Name, e, {}));
+      info(describe_failure(choosing(*persona), e, {}));
     }
     send("bestmove " + best);
     busy_ = false;

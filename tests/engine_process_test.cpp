@@ -13,11 +13,8 @@
 
 #include <gtest/gtest.h>
 
-#include "ai_players/core/errors.h"
-#include "support/fake_engine_session.h"
+#include "support/test_support.h"
 
-using ai_players::EngineError;
-using ai_players::EngineTimeout;
 using ai_players::engine::EngineProcess;
 using namespace std::chrono_literals;
 
@@ -61,41 +58,6 @@ TEST(EngineProcess, EchoesWhatIsWritten) {
   EXPECT_EQ(p.read_line().size(), 100001u);
 }
 
-TEST(EngineProcess, WritingToADeadEngineRaisesAndLeavesTheHostAlone) {
-  EngineProcess p("exit 0");
-  EXPECT_EQ(p.read_line(), "");
-  ::waitpid(p.pid(), nullptr, 0);  // its stdin may close a moment after its stdout
-  sigset_t before;
-  pthread_sigmask(SIG_SETMASK, nullptr, &before);
-  try {
-    p.write("uci\n");
-    FAIL() << "no error";
-  } catch (const EngineError& e) {
-    EXPECT_EQ(std::string(e.what()), "The chess engine exit 0 cannot be written to: Broken pipe");
-  }
-  EXPECT_THROW(p.write("uci\n"), EngineError);  // and again: nothing is retried or cached
-  sigset_t after, pending;
-  pthread_sigmask(SIG_SETMASK, nullptr, &after);
-  sigpending(&pending);
-  EXPECT_EQ(sigismember(&after, SIGPIPE), sigismember(&before, SIGPIPE));
-  EXPECT_FALSE(sigismember(&pending, SIGPIPE));
-  struct sigaction action {};
-  sigaction(SIGPIPE, nullptr, &action);
-  EXPECT_EQ(action.sa_handler, SIG_DFL);  // signal handling left as it was
-}
-
-TEST(EngineProcess, ReadTimeoutNamesTheCommandAndKeepsPartialOutput) {
-  EngineProcess p("printf 'half'; sleep 30");
-  try {
-    p.read_line(50ms);
-    FAIL() << "no timeout";
-  } catch (const EngineTimeout& e) {
-    const std::string what = e.what();
-    EXPECT_NE(what.find("printf 'half'; sleep 30"), std::string::npos) << what;
-    EXPECT_NE(what.find("50 ms"), std::string::npos) << what;
-  }
-}
-
 TEST(EngineProcess, DestructorKillsWhatIgnoresTheEndOfInput) {
   pid_t shell, background;
   {
@@ -117,19 +79,4 @@ TEST(EngineProcess, OtherChildrenDoNotInheritThePipes) {
     const int fd = std::stoi(line);
     EXPECT_TRUE(fd <= 2 || before.count(fd)) << "inherited descriptor " << fd;
   }
-}
-
-TEST(EngineProcess, HundredsOfEnginesLeaveNoDescriptorOrChildBehind) {
-  testing_support::FakeEngine fake;
-  const auto before = open_fds();
-  for (int i = 0; i < 200; ++i) {
-    EngineProcess p(testing_support::fake_engine_path());
-    if (i % 3 == 0) {
-      p.write("isready\n");
-      ASSERT_EQ(p.read_line(), "readyok\n");
-    }
-  }
-  EXPECT_EQ(open_fds(), before);
-  EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);
-  EXPECT_EQ(errno, ECHILD);
 }
