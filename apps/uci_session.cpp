@@ -107,8 +107,9 @@ bool UciSession::handle(std::string_view line) {
   } else if (cmd == "quit") {
     end();
     return false;
-  } else if (cmd != "stop" && cmd != "ponderhit" && cmd != "debug" && cmd != "register") {
-    // A reply cannot be cut short, so stop has nothing to do: the bestmove comes when it is ready.
+  } else if (cmd == "stop" || cmd == "ponderhit" || cmd == "debug" || cmd == "register") {
+    // Nothing to do. A reply cannot be cut short: after stop its bestmove comes when it is ready.
+  } else {
     info("unknown command: " + std::string(line));
   }
   return true;
