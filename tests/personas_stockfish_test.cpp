@@ -14,7 +14,7 @@ namespace {
 bool is_legal(const MoveList& legal, const std::string& coord) {
   return std::any_of(legal.begin(), legal.end(), [&](const MovePtr& m) { return m->to_coord() == coord; });
 }
-// Plays the coordinate moves from fen, returning the history and leaving b after them.
+// Plays the moves on b and returns them as the game history.
 MoveList play(board::Board& b, std::initializer_list<const char*> coords) {
   MoveList history;
   for (const char* c : coords) history.push_back(b.parse_move(c)), b.make_internal_move(*history.back());

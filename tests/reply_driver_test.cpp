@@ -82,22 +82,12 @@ TEST(ReplyDriver, StoresTheRequestAndRebuildsTheReply) {
   EXPECT_THROW(p.GetReply(game.history, legal), Error);
 }
 
-TEST(ReplyDriver, MasterRequestSearchesEvenAtTheStart) {
+TEST(ReplyDriver, MasterRequestSearchesEvenAtTheStartAndTheBaseClassCannotChoose) {
   FakeEngine fake("score d2d4 50\nscore c2c4 30\n");
   Chooser p;
   ScriptedDraws draws({0.0});
   EXPECT_EQ(p.GetReply({}, Game().legal(), common::FEN_New_Game, true)->to_coord(), "d2d4");
-  EXPECT_EQ(p.calls, 0);
-  EXPECT_TRUE(searched(fake));
-}
-
-TEST(ReplyDriver, TheBaseClassHasNoChoiceOfItsOwn) {
-  FakeEngine fake;
-  AI_BASIC p("Plain", 100);
-  try {
-    p.GetReply(Game({"d2d4"}).history, Game({"d2d4"}).legal());
-    FAIL();
-  } catch (const Error& e) {
-    EXPECT_STREQ(e.what(), "AI_BASIC makes no move choice of its own; use a persona");
-  }
+  EXPECT_TRUE(p.calls == 0 && searched(fake));
+  AI_BASIC plain("Plain", 100);
+  EXPECT_THROW(plain.GetReply(Game({"d2d4"}).history, Game({"d2d4"}).legal()), Error);
 }
