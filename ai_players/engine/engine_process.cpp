@@ -110,13 +110,18 @@ EngineProcess::~EngineProcess() {
   close_fd(to_engine_);  // the engine sees the end of its input
   close_fd(from_engine_);
   if (pid_ <= 0) return;
+  // Wait for the exit without reaping, so that the group id cannot be reused
+  // before whatever the shell left behind in the group is killed too.
   using namespace std::chrono;
   const auto deadline = steady_clock::now() + milliseconds(300);
   auto pause = microseconds(200);
   for (;;) {
-    const pid_t r = ::waitpid(pid_, nullptr, WNOHANG);
-    if (r == pid_ || (r < 0 && errno != EINTR)) return;  // exited, or reaped elsewhere
-    if (steady_clock::now() >= deadline) break;
+    siginfo_t info{};
+    if (::waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG | WNOWAIT) != 0) {
+      if (errno == EINTR) continue;
+      return;  // already reaped elsewhere
+    }
+    if (info.si_pid == pid_ || steady_clock::now() >= deadline) break;
     std::this_thread::sleep_for(pause);
     pause = std::min(pause * 2, microseconds(20000));
   }
