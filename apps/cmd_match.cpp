@@ -1,4 +1,5 @@
 // ai-players match: games between two personas, with PGN and an Elo estimate.
+#include <cmath>
 #include <unistd.h>
 
 #include <fstream>
@@ -114,7 +115,12 @@ void print_summary(const Player& first, const Player& second, int games, std::ui
   if (tally.scored_games()) {
     std::cout << fmt::format("Score: {:g}/{} ({:.1f} %)\n", tally.points(), tally.scored_games(),
                              100 * tally.score());
-    std::cout << fmt::format("Elo difference: {} (95 % confidence)\n", format_elo(estimate_elo(tally)));
+    const EloEstimate elo = estimate_elo(tally);
+    if (std::isinf(elo.difference))
+      std::cout << fmt::format("Elo difference: {} (a {} score gives no finite estimate)\n", format_elo(elo),
+                               elo.difference > 0 ? "perfect" : "zero");
+    else
+      std::cout << fmt::format("Elo difference: {} (95 % confidence)\n", format_elo(elo));
   }
   std::string ends;
   for (const auto& [why, count] : terminations) ends += fmt::format("{}{} {}", ends.empty() ? "" : ", ", why, count);

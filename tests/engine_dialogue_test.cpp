@@ -13,21 +13,21 @@
 using namespace ai_players;
 using namespace testing_support;
 using namespace std::chrono_literals;
+using Lines = std::vector<std::string>;
 
 namespace {
 
 const std::string kStartFen(common::FEN_New_Game);
 
 // The lines the engine received after its four start-up lines.
-std::vector<std::string> after_startup(const FakeEngine& fake) {
-  auto lines = fake.received();
-  return {lines.begin() + std::min<std::ptrdiff_t>(4, static_cast<std::ptrdiff_t>(lines.size())), lines.end()};
+Lines after_startup(const FakeEngine& fake) {
+  const Lines lines = fake.received();
+  return {lines.begin() + std::min<std::ptrdiff_t>(4, std::ssize(lines)), lines.end()};
 }
 
-std::string all_moves(const board::Board& b) {
-  std::string out;
-  for (const auto& m : b.legal_moves()) out += " " + m->to_coord();
-  return out;
+// A scripted answer to the next "go depth": one info line, then the bestmove line.
+std::string answer(const std::string& info, const std::string& bestmove) {
+  return "on go depth\n> info " + info + "\n> bestmove " + bestmove + "\n";
 }
 
 struct Player {
@@ -39,215 +39,161 @@ struct Player {
   AI_BASIC p;
 };
 
-std::vector<std::string> moves_of(const std::vector<Analysis>& analyses) {
-  std::vector<std::string> out;
-  for (const auto& a : analyses) out.push_back(a.pv_list.empty() ? "" : a.pv_list[0]);
+Lines moves_of(const std::vector<Analysis>& analyses) {
+  Lines out;
+  for (const auto& a : analyses) out.push_back(a.pv_list.at(0));
   return out;
 }
 
 }  // namespace
 
-TEST(EngineDialogue, DepthSearchFindsCandidatesOneByOneByExclusion) {
-  FakeEngine fake("score e2e4 30 e7e5\nscore g1f3 20\nscore d2d4 25\n");
-  std::vector<Analysis> got;
-  {
-    Player pl;
-    got = pl.p.obtain_engine_thoughts(2, 9, std::nullopt, "e2e4 g1f3  d2d4");
-  }
-  EXPECT_EQ(after_startup(fake), (std::vector<std::string>{
-                                     "position fen " + kStartFen + " moves",
-                                     "setoption name MultiPV value 1",
-                                     "go depth 9 searchmoves e2e4 g1f3 d2d4",
-                                     "go depth 9 searchmoves g1f3 d2d4",
-                                 }));
+TEST(EngineDialogue, DepthSearchSendsThePositionAndExcludesEachFoundMove) {
+  FakeEngine fake("score f1c4 30 g8f6\nscore g1f3 20\nscore d2d4 25\n");
+  Player pl;
+  board::Board b;
+  for (const char* m : {"e2e4", "e7e5"}) b.make_internal_move(*pl.p.game_history.emplace_back(b.parse_move(m)));
+  pl.p.legalmoves = b.legal_moves();
+  const auto got = pl.p.obtain_engine_thoughts(2, 9, std::nullopt, "f1c4 g1f3  d2d4");
   ASSERT_EQ(got.size(), 2u);
-  EXPECT_EQ(got[0].score, 30);
-  EXPECT_EQ(got[0].depth, 9);
-  EXPECT_EQ(got[0].pv_list, (std::vector<std::string>{"e2e4", "e7e5"}));
-  EXPECT_EQ(got[1].pv_list, std::vector<std::string>{"d2d4"});
+  EXPECT_EQ(std::tie(got[0].score, got[0].depth, got[0].pv_list), std::make_tuple(30, 9, Lines{"f1c4", "g8f6"}));
+  EXPECT_EQ(got[1].pv_list, Lines{"d2d4"});
+  pl.p.MakeMovesFromStartPos(pl.p.game_history);  // from the start again, not from the last position
+  EXPECT_EQ(pl.p.board.export_FEN(), b.export_FEN());
+  const std::string position = "position fen " + kStartFen + " moves e2e4 e7e5";
+  fake.wait_for_lines(4 + 5);
+  EXPECT_EQ(after_startup(fake), (Lines{position, "setoption name MultiPV value 1",
+                                        "go depth 9 searchmoves f1c4 g1f3 d2d4", "go depth 9 searchmoves g1f3 d2d4",
+                                        position}));
 }
 
-TEST(EngineDialogue, PositionIsSentAsFenAndMovesAndTheBoardRebuilt) {
-  FakeEngine fake;
-  const std::string promo = "8/P7/8/8/8/8/8/k6K w - - 0 1";
-  {
-    Player pl;
-    board::Board b;
-    auto e4 = b.parse_move("e2e4");
-    b.make_internal_move(*e4);
-    auto e5 = b.parse_move("e7e5");
-    pl.p.MakeMovesFromStartPos({e4, e5});
-    EXPECT_EQ(pl.p.board.export_FEN(), "rnbqkbnr/pppp1ppp/8/4p3/4P3/8/PPPP1PPP/RNBQKBNR w KQkq e6 0 2");
-    pl.p.MakeMovesFromStartPos({e4});  // from the start again, not from the last position
-    EXPECT_EQ(pl.p.board.export_FEN(), "rnbqkbnr/pppppppp/8/8/4P3/8/PPPP1PPP/RNBQKBNR b KQkq e3 0 1");
-    pl.p.start_fen = promo;
-    pl.p.MakeMovesFromStartPos({board::Board(promo).parse_move("a7a8q")});
-    EXPECT_EQ(pl.p.board.get_piece(common::A8), common::Queen);
-  }
-  EXPECT_EQ(after_startup(fake), (std::vector<std::string>{
-                                     "position fen " + kStartFen + " moves e2e4 e7e5",
-                                     "position fen " + kStartFen + " moves e2e4",
-                                     "position fen " + promo + " moves a7a8q",
-                                 }));
-}
-
-TEST(EngineDialogue, NodeBudgetProbesForADepthFirst) {
-  FakeEngine fake("score d2d4 15\n");
-  board::Board start;
-  std::vector<Analysis> got;
-  int used = 0;
-  {
-    Player pl;
-    got = pl.p.obtain_engine_thoughts(1, 0, 100000);
-    used = pl.p.last_search_depth;
-    EXPECT_EQ(pl.p.elines, std::vector<std::string>{""});
-  }
-  EXPECT_EQ(after_startup(fake), (std::vector<std::string>{
-                                     "position fen " + kStartFen + " moves",
-                                     "setoption name MultiPV value 2",
-                                     "go infinite",
-                                     "stop",
-                                     "setoption name MultiPV value 1",
-                                     "go depth 11 searchmoves" + all_moves(start),
-                                 }));
-  EXPECT_EQ(used, 11);
-  ASSERT_EQ(got.size(), 1u);
-  EXPECT_EQ(got[0].pv_list[0], "d2d4");
-}
-
-TEST(EngineDialogue, BudgetRulesAndCandidateCount) {
+TEST(EngineDialogue, NodeBudgetProbesForADepthThenSearchesEveryMove) {
+  const std::string fen = "7k/8/8/8/8/8/8/K7 w - - 0 1";
   FakeEngine fake("score a1b2 -5\n");
-  Player pl("7k/8/8/8/8/8/8/K7 w - - 0 1");
-  EXPECT_THROW(pl.p.obtain_engine_thoughts(2, 6, 100000), AssertionError);
-  EXPECT_THROW(pl.p.obtain_engine_thoughts(2, 0, 40000), AssertionError);
-  EXPECT_EQ(pl.p.obtain_engine_thoughts(0, 9).size(), 0u);
-  EXPECT_EQ(fake.wait_for_lines(6)[4], "position fen 7k/8/8/8/8/8/8/K7 w - - 0 1 moves");  // nothing before
-  // Clipped to the three legal moves; equal scores ordered by their moves.
-  EXPECT_EQ(moves_of(pl.p.obtain_engine_thoughts(5, 9)), (std::vector<std::string>{"a1b1", "a1a2", "a1b2"}));
-  EXPECT_EQ(pl.p.obtain_engine_thoughts(2, 0, 40001).size(), 2u);
+  {
+    Player pl(fen);
+    EXPECT_THROW(pl.p.obtain_engine_thoughts(2, 6, 100000), AssertionError);  // depth and budget
+    EXPECT_THROW(pl.p.obtain_engine_thoughts(2, 0, 40000), AssertionError);   // budget too small
+    // Clipped to the three legal moves; equal scores ordered by their moves.
+    EXPECT_EQ(moves_of(pl.p.obtain_engine_thoughts(5, 0, 100000)), (Lines{"a1b1", "a1a2", "a1b2"}));
+    EXPECT_EQ(pl.p.last_search_depth, 11);
+  }
+  EXPECT_EQ(after_startup(fake),
+            (Lines{"position fen " + fen + " moves", "setoption name MultiPV value 3", "go infinite", "stop",
+                   "setoption name MultiPV value 1", "go depth 11 searchmoves a1a2 a1b1 a1b2",
+                   "go depth 11 searchmoves a1b1 a1b2", "go depth 11 searchmoves a1b2"}));
 }
 
-TEST(EngineDialogue, BestMoveRunIntoPonderIsRepairedAfterTwoDiagnostics) {
-  FakeEngine fake(
-      "on go depth\n> info depth 5 score cp 10 pv e2e4 d7d5\n> bestmove e2e4ponder d7d5\n"
-      "on go depth\n> info depth 5 score cp 5 pv d2d4\n> bestmove d2d4ponder\n");
+TEST(EngineDialogue, BestmoveRunIntoPonderIsRepairedOtherwiseNotFound) {
+  FakeEngine fake(answer("depth 5 score cp 10 pv e2e4 d7d5", "e2e4ponder d7d5") +
+                  answer("depth 5 score cp 5 pv d2d4", "d2d4ponder") + answer("depth 5 score cp 1 pv a2a3", "a2a3") +
+                  answer("depth 5 score cp 1 pv e2e4", ""));
   Player pl;
   CaptureBugprint bug;
-  const auto got = pl.p.obtain_engine_thoughts(2, 5, std::nullopt, "e2e4 d2d4");
-  EXPECT_EQ(moves_of(got), (std::vector<std::string>{"e2e4", "d2d4"}));
+  EXPECT_EQ(moves_of(pl.p.obtain_engine_thoughts(2, 5, std::nullopt, "e2e4 d2d4")), (Lines{"e2e4", "d2d4"}));
   ASSERT_EQ(bug.lines.size(), 28u);  // two pairs of seven-line diagnostics
-  EXPECT_EQ(std::vector<std::string>(bug.lines.begin(), bug.lines.begin() + 9),
-            (std::vector<std::string>{"debug:bestmove incorrect::", "['bestmove e2e4ponder d7d5\n']",
-                                      "['e2e4', 'd2d4']", "", "", "", "", "fen::", kStartFen}));
-  EXPECT_EQ(bug.lines[16], "['d2d4']");
-}
-
-TEST(EngineDialogue, UnknownOrMissingBestMoveIsAnError) {
-  FakeEngine fake(
-      "on go depth\n> info depth 5 score cp 10 pv a2a3\n> bestmove a2a3\n"
-      "on go depth\n> info depth 5 score cp 10 pv e2e4\n> bestmove\n");
-  Player pl;
-  CaptureBugprint bug;
+  EXPECT_EQ(Lines(bug.lines.begin(), bug.lines.begin() + 9),
+            (Lines{"debug:bestmove incorrect::", "['bestmove e2e4ponder d7d5\n']", "['e2e4', 'd2d4']", "", "", "",
+                   "", "fen::", kStartFen}));
   try {
     pl.p.obtain_engine_thoughts(1, 5, std::nullopt, "e2e4 d2d4");
-    FAIL() << "accepted";
+    FAIL() << "a2a3 accepted";
   } catch (const Error& e) {
     EXPECT_STREQ(e.what(), "bestmove not found!!");
   }
-  EXPECT_EQ(bug.lines.size(), 14u);
-  EXPECT_THROW(pl.p.obtain_engine_thoughts(1, 5), Error);
-  // The player is still usable: the next search (auto-answered) works.
+  EXPECT_THROW(pl.p.obtain_engine_thoughts(1, 5), Error);  // a bestmove line without a move
+  // Still usable; more candidates asked for than given runs into the same error.
   EXPECT_EQ(pl.p.obtain_engine_thoughts(1, 5, std::nullopt, "g1f3").size(), 1u);
-  // More candidates asked for than given: the empty list runs into the same error.
   EXPECT_THROW(pl.p.obtain_engine_thoughts(2, 5, std::nullopt, "g1f3"), Error);
 }
 
 TEST(EngineDialogue, ResultsAreOrderedByScoreThenDepthThenMovesWithMatesFolded) {
-  FakeEngine fake(
-      "on go depth\n> info depth 5 score cp 10 pv e2e4\n> bestmove e2e4\n"
-      "on go depth\n> info depth 5 score cp 10 pv g1f3 b8c6\n> bestmove g1f3\n"
-      "on go depth\n> info depth 6 score cp 10 upperbound pv a2a3\n> bestmove a2a3\n"
-      "on go depth\n> info depth 5 score mate -1 pv h2h3 d8h4\n> bestmove h2h3\n"
-      "on go depth\n> info depth 5 score mate 2 pv d2d4\n> bestmove d2d4\n"
-      "on go depth\n> info depth 5 score mate 1 pv c2c3\n> bestmove c2c3\n");
+  // Lines without a depth are not principal variations.
+  FakeEngine fake(answer("depth 5 score cp 10 pv e2e4\n> info string score cp 99", "e2e4") +
+                  answer("depth 5 score cp 10 pv g1f3 b8c6", "g1f3") +
+                  answer("depth 6 score cp 10 upperbound pv a2a3", "a2a3") +
+                  answer("depth 5 score mate -1 pv h2h3 d8h4", "h2h3") +
+                  answer("depth 5 score mate 2 pv d2d4", "d2d4") + answer("depth 5 score mate 1 pv c2c3", "c2c3"));
   Player pl;
   const auto got = pl.p.obtain_engine_thoughts(6, 5, std::nullopt, "e2e4 g1f3 a2a3 h2h3 d2d4 c2c3");
-  EXPECT_EQ(moves_of(got), (std::vector<std::string>{"c2c3", "d2d4", "a2a3", "g1f3", "e2e4", "h2h3"}));
-  EXPECT_EQ(got[0].score, MATE_IN(1));
-  EXPECT_EQ(got[1].score, MATE_IN(2));
-  EXPECT_EQ(got[5].score, -MATE_IN(1));
+  EXPECT_EQ(moves_of(got), (Lines{"c2c3", "d2d4", "a2a3", "g1f3", "e2e4", "h2h3"}));
+  EXPECT_EQ(std::make_tuple(got[0].score, got[1].score, got[5].score),
+            std::make_tuple(MATE_IN(1), MATE_IN(2), -MATE_IN(1)));
 }
 
-TEST(EngineDialogue, EngineThatDiesOrFallsSilentMidSearchEndsTheCall) {
-  {
-    FakeEngine fake("on go depth\n> info depth 1 score cp 0 pv e2e4\ndie\n");
-    Player pl;
-    EXPECT_THROW(pl.p.obtain_engine_thoughts(1, 5), EngineError);
-  }
-  {
-    FakeEngine fake("on go infinite\n> info depth 1 score cp 0 pv e2e4\nclose\n");
-    Player pl;
-    EXPECT_THROW(pl.p.obtain_engine_thoughts(1, 0, 100000), EngineError);
+TEST(EngineDialogue, InfoLinesAreReadFromWholeTokensOrFailWithADiagnostic) {
+  FakeEngine fake;
+  Player pl;
+  using Triple = std::tuple<int, int, Lines>;
+  const std::pair<const char*, Triple> good[] = {
+      // seldepth and multipv are not depth and pv; the first depth counts
+      {"info seldepth 30 depth 9 multipv 1 score cp -35 pv e2e4 depth 3\n", {-35, 9, {"e2e4", "depth", "3"}}},
+      {"  info\tdepth 20 score cp +12 lowerbound nodes 1 pv a7a8q\r\n", {12, 20, {"a7a8q"}}},
+      {"info depth 3 score 57 pv", {57, 3, {}}},
+      {"info depth 5 cp 10 score mate 1 pv a1a2", {MATE_IN(1), 5, {"a1a2"}}},  // the mate wins
+  };
+  for (const auto& [line, expected] : good) EXPECT_EQ(pl.p.analyse_engine_outputline_(line), expected) << line;
+  const std::pair<const char*, bool> bad[] = {  // line, whether a precondition fails
+      {"info depth 20 score mate 0 pv e7e5", true},        {"info depth 20 mate 3 score cp 1 pv e7e5", true},
+      {"info depth 20 score cp 10", false},                {"info seldepth 20 score cp 10 pv e2e4", false},
+      {"info depth 12x score cp 10 pv e2e4", false},       {"info depth 12 score cp 1.5 pv e2e4", false},
+      {"info depth 12 score cp 99999999999 pv e2e4", false}, {"info depth 12 score cp", false}, {"", false}};
+  for (const auto& [line, precondition] : bad) {
+    CaptureBugprint bug;
+    if (precondition)
+      EXPECT_THROW(pl.p.analyse_engine_outputline_(line), AssertionError) << line;
+    else
+      EXPECT_THROW(pl.p.analyse_engine_outputline_(line), Error) << line;
+    EXPECT_EQ(bug.lines, (Lines{"_analyse_output::", line, "", "", "", "", ""}));
   }
 }
 
-TEST(EngineDialogue, ReadTimeLimitFailsTheCallAndTheNextSearchStartsClean) {
+TEST(EngineDialogue, EngineDyingOrTooSlowEndsTheCallAndTheNextSearchStartsClean) {
+  for (const char* script : {"on go depth\n> info depth 1 score cp 0 pv e2e4\ndie\n",
+                             "on go infinite\n> info depth 1 score cp 0 pv e2e4\nclose\n"}) {
+    FakeEngine fake(script);
+    Player pl;
+    EXPECT_THROW(pl.p.obtain_engine_thoughts(1, 0, 100000), EngineError) << script;
+  }
   // The first search answers too late; its stale "bestmove e2e4" must not be
   // taken as the answer to the next search.
-  FakeEngine fake(
-      "on go depth\n> info depth 3 score cp 1 pv e2e4\nsleep 400\n> bestmove e2e4\n"
-      "on go depth\n> info depth 3 score cp 7 pv d2d4\n> bestmove d2d4\n");
+  FakeEngine fake("on go depth\n> info depth 3 score cp 1 pv e2e4\nsleep 400\n> bestmove e2e4\n" +
+                  answer("depth 3 score cp 7 pv d2d4", "d2d4"));
   Player pl;
   pl.p.read_timeout = 100ms;
-  try {
-    pl.p.obtain_engine_thoughts(1, 3, std::nullopt, "e2e4 d2d4");
-    FAIL() << "no timeout";
-  } catch (const EngineTimeout& e) {
-    EXPECT_NE(std::string(e.what()).find("100 ms"), std::string::npos) << e.what();
-  }
+  EXPECT_THROW(pl.p.obtain_engine_thoughts(1, 3, std::nullopt, "e2e4 d2d4"), EngineTimeout);
   pl.p.read_timeout = 2000ms;
-  const auto got = pl.p.obtain_engine_thoughts(1, 3, std::nullopt, "e2e4 d2d4");
-  EXPECT_EQ(got.at(0).pv_list, std::vector<std::string>{"d2d4"});
-  const auto lines = after_startup(fake);
-  EXPECT_EQ(std::vector<std::string>(lines.begin() + 3, lines.end()),
-            (std::vector<std::string>{"stop", "isready", "position fen " + kStartFen + " moves",
-                                      "setoption name MultiPV value 1", "go depth 3 searchmoves e2e4 d2d4"}));
-  // Back in step: the next exchange sends no recovery commands.
+  EXPECT_EQ(moves_of(pl.p.obtain_engine_thoughts(1, 3, std::nullopt, "e2e4 d2d4")), Lines{"d2d4"});
   pl.p.obtain_engine_thoughts(1, 3, std::nullopt, "g1f3");
+  const std::string position = "position fen " + kStartFen + " moves", multipv = "setoption name MultiPV value 1";
   EXPECT_EQ(fake.wait_for_lines(4 + 11).back(), "go depth 3 searchmoves g1f3");
-  EXPECT_EQ(fake.received()[4 + 8], "position fen " + kStartFen + " moves");
+  EXPECT_EQ(after_startup(fake),
+            (Lines{position, multipv, "go depth 3 searchmoves e2e4 d2d4", "stop", "isready", position, multipv,
+                   "go depth 3 searchmoves e2e4 d2d4", position, multipv, "go depth 3 searchmoves g1f3"}));
 }
 
 TEST(EngineDialogue, OnlyInDebugModeASlowBudgetSearchIsRecorded) {
   TempDir dir;
   const auto cwd = std::filesystem::current_path();
   std::filesystem::current_path(dir.path());
-  std::vector<std::string> sounds;
+  Lines sounds;
   const auto saved = common::set_play_sound_sink([&](std::string_view s) { sounds.emplace_back(s); });
   // 40001 nodes should take 0.2 s; the probe alone takes longer.
   const std::string pv1 = "info depth 13 seldepth 13 multipv 1 score cp 4 nodes 50000 nps 1000 pv e2e4 e7e5";
-  const std::string slow_probe = "on go infinite\nsleep 300\n> " + pv1 +
-                                 "\n> info depth 13 multipv 2 score cp 1 nodes 50000 nps 1000 pv d2d4\n"
-                                 "on stop\n> bestmove e2e4\n";
-  {
-    FakeEngine fake(slow_probe + slow_probe);
-    Player pl;
-    CaptureBugprint bug;
+  const std::string slow_probe = "on go infinite\nsleep 300\n> " + pv1 + "\non stop\n> bestmove e2e4\n";
+  FakeEngine fake(slow_probe + slow_probe);
+  Player pl;
+  CaptureBugprint bug;
+  for (const bool debug : {false, true}) {
+    pl.p.DEBUG = debug;
     pl.p.obtain_engine_thoughts(1, 0, 40001);
-    EXPECT_FALSE(std::filesystem::exists("debug.txt"));
-    EXPECT_TRUE(sounds.empty() && bug.lines.empty());
-
-    pl.p.DEBUG = true;
-    pl.p.obtain_engine_thoughts(1, 0, 40001);
-    EXPECT_EQ(sounds, std::vector<std::string>{"admiralty.wav"});
-    EXPECT_EQ(pl.p.elines, (std::vector<std::string>{"", pv1 + "\n"}));
-    const std::string text = read_file("debug.txt");
-    const std::string head = "\n\nmpv:1.00; nodes:40001, depth:11, t1:";
-    const std::string tail = " (32) \n(" + pv1 + ")\n" + kStartFen + "\n\n" + pv1 + "\n\n";
-    EXPECT_EQ(text.substr(0, head.size()), head) << text;
-    EXPECT_EQ(text.substr(text.size() - tail.size()), tail) << text;
-    EXPECT_EQ(bug.lines.size(), 3u * 7u);  // the record, then each element of elines
   }
+  EXPECT_EQ(sounds, Lines{"admiralty.wav"});
+  EXPECT_EQ(bug.lines.size(), 3u * 7u);  // the record, then each element of elines
+  const std::string text = read_file("debug.txt");
+  const std::string head = "\n\nmpv:1.00; nodes:40001, depth:11, t1:";
+  const std::string tail = " (32) \n(" + pv1 + ")\n" + kStartFen + "\n\n" + pv1 + "\n\n";
+  EXPECT_EQ(text.substr(0, head.size()), head) << text;
+  EXPECT_EQ(text.substr(text.size() - tail.size()), tail) << text;
   common::set_play_sound_sink(saved);
   std::filesystem::current_path(cwd);
 }

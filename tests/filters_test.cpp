@@ -1,4 +1,4 @@
-// The silly-move filters and capture mania, on real positions.
+// The silly-move filters, capture mania and the non-silly choice, on real positions.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -55,7 +55,7 @@ TEST_F(Filters, LastPlyThreatsKeepOnlyTheMostEndangeredPiece) {
   EXPECT_EQ(threatened(3), Set{"c3"});
   set("4kb2/8/8/8/8/2N5/PP3PPP/6K1 b - - 0 1", "f8b4");  // defended: bishop for knight loses
   EXPECT_EQ(p.Filter_LastPlyThreats(*last, 3), p.legalmoves);
-  set("1b2k3/8/8/8/8/4N3/8/7K b - - 0 1", "b8a7");  // four squares away
+  set("1b2k3/8/8/8/8/4N3/8/7K b - - 0 1", "b8a7");  // attacked from four squares away
   EXPECT_EQ(threatened(3).size(), 2u);
   EXPECT_EQ(threatened(4), Set{"e3"});
   set("4k3/8/8/2B3B1/3n4/8/8/4K3 b - - 0 1", "d4e6");  // a fork with equal losses
@@ -101,57 +101,107 @@ TEST_F(Filters, SuicideMovesDependOnWhatThePlayerSees) {
   EXPECT_TRUE(survivors(true, 5).contains("d4f3"));
 }
 
+// Bare moves: only the fields the rules read.
+MovePtr move(const char* from, const char* to, int piece, int captured, int error = 0, int r1_captured = 0) {
+  auto m = std::make_shared<board::Move>();
+  m->FromSQ = to_num(from), m->ToSQ = to_num(to), m->Piece = piece, m->Captured = captured;
+  m->ErrorScore = error, m->R1_Captured = r1_captured;
+  return m;
+}
+
 TEST_F(Filters, QueenProtection) {
-  const auto move = [](int error, int r1_captured) {
-    auto m = std::make_shared<board::Move>();
-    m->ToSQ = 55, m->ErrorScore = error, m->R1_Captured = r1_captured;
-    return m;
-  };
-  const MoveList ms = {move(400, -Queen), move(375, Queen), move(-1, Queen)};
-  ms[2]->ToSQ = 34;
-  board::Move took_rook, took_queen;
-  took_rook.Captured = Rook, took_queen.ToSQ = 55, took_queen.Captured = -Queen;
-  testing_support::CaptureEcho echo;
-  const auto filter = [&](double draw, const board::Move& lastply) {
+  // Replies that take a queen on e5 at a loss over 375 and at exactly 375; a move without a reply.
+  const MoveList ms = {move("a1", "e5", 0, 0, 400, -Queen), move("a1", "e5", 0, 0, 375, Queen),
+                       move("a1", "c4", 0, 0, -1, Queen)};
+  const auto filter = [&](double draw, const MovePtr& lastply) {
     ScriptedDraws d({draw});
-    return p.Filter_QueenProtection(ms, lastply);
+    return p.Filter_QueenProtection(ms, *lastply);
   };
+  const MovePtr took_rook = move("a8", "a1", 0, Rook), took_queen = move("a8", "e5", 0, -Queen);
+  testing_support::CaptureEcho quiet;
   EXPECT_EQ(filter(0.667, took_rook), (MoveList{ms[1], ms[2]}));
   EXPECT_EQ(filter(0.7, took_rook), ms);
-  EXPECT_EQ(filter(0.7, took_queen), (MoveList{ms[0], ms[1]}));  // the recaptures on e5
-  took_queen.ToSQ = 66;
-  EXPECT_EQ(filter(0.7, took_queen), ms);
-  EXPECT_EQ(echo.lines, (std::vector<std::string>{"filter_QueenProtection: 3 -> 2", "filter_QueenProtection: 3 -> 2",
-                                                  "filter_QueenProtection: 3 -> 0"}));
-  try {
-    p.Filter_KB2_Square_Protection(ms);
-  } catch (const Error& e) {
-    EXPECT_STREQ(e.what(), "Filter_KB2_Square_Protection DISABLED FOR NOW");
-  }
+  EXPECT_EQ(filter(0.7, took_queen), (MoveList{ms[0], ms[1]}));  // the queen just lost: recapture on e5
+  EXPECT_EQ(filter(0.7, move("a8", "f6", 0, -Queen)), ms);
 }
 
 TEST_F(Filters, CaptureMania) {
-  const auto move = [](const char* from, const char* to, int piece, int captured) {
-    auto m = std::make_shared<board::Move>();
-    m->FromSQ = to_num(from), m->ToSQ = to_num(to), m->Piece = piece, m->Captured = captured;
-    return m;
-  };
   const auto bxn = move("c1", "f4", Bishop, -Knight), rxn = move("a1", "a8", Rook, -Knight);
   const auto kxp = move("e1", "e2", King, -Pawn), qxn = move("d1", "d5", Queen, -Knight);
-  board::Move quiet, capture;
-  capture.Captured = -Pawn;
-  const auto mania = [&](std::vector<double> draws, const MoveList& filtered, const board::Move& lastply) {
+  const auto quiet = move("a8", "a7", 0, 0), capture = move("a8", "a7", 0, -Pawn);
+  const auto mania = [&](std::vector<double> draws, const MoveList& filtered, const MovePtr& lastply) {
     ScriptedDraws d(std::move(draws));
-    MovePtr m = p.nonSilly_capture_mania_({}, lastply, filtered);
+    const MovePtr m = p.nonSilly_capture_mania_({}, *lastply, filtered);
     EXPECT_EQ(d.remaining(), 0u);
     return m;
   };
-  EXPECT_EQ(mania({}, {qxn}, quiet), nullptr);  // a queen wants a rook at least
-  EXPECT_EQ(mania({0.0, 5 / 7.0}, {bxn}, quiet), bxn);  // distance 3: five times in seven
+  EXPECT_EQ(mania({}, {qxn}, quiet), nullptr);            // a queen wants a rook at least
+  EXPECT_EQ(mania({0.0, 5 / 7.0}, {bxn}, quiet), bxn);    // distance 3: five times in seven
   EXPECT_EQ(mania({0.0, 0.72}, {bxn}, quiet), nullptr);
   EXPECT_EQ(mania({0.0}, {bxn}, capture), bxn);
   EXPECT_EQ(mania({0.0, 0.2, 0.0}, {rxn, kxp}, quiet), kxp);  // the long capture is not retried
-  EXPECT_EQ(mania({0.0}, {move("d1", "d2", Queen, -Rook)}, quiet)->ToSQ, to_num("d2"));  // no distance draw
+  const auto qxr = move("d1", "d2", Queen, -Rook);
+  EXPECT_EQ(mania({0.0}, {qxr}, quiet), qxr);  // no distance draw
+}
+
+// SelectNonSillyMove for a player whose opponent has just played `move` from `before`.
+struct NonSilly {
+  testing_support::FakeEngine fake;
+  AI_BASIC p{"tester", 1000};
+  testing_support::CaptureEcho echo;
+
+  NonSilly(const std::string& script, const std::string& before, const std::string& move) : fake(script) {
+    board::Board b(before);
+    p.game_history = {b.parse_move(move)};
+    b.make_internal_move(*p.game_history[0]);
+    p.start_fen = before;
+    p.legalmoves = b.legal_moves();
+    p.myside = b.side_to_move;
+    p.oppside = -p.myside;
+  }
+  // The choice among `top` under exactly these draws; `exit` is the logged way out.
+  std::string select(const std::vector<std::string>& top, std::vector<double> draws, const std::string& exit) {
+    MoveList candidates;
+    for (const auto& c : top)
+      candidates.push_back(*std::ranges::find_if(p.legalmoves, [&](auto& m) { return m->to_coord() == c; }));
+    ScriptedDraws d(std::move(draws));
+    const std::string reply = p.SelectNonSillyMove(candidates, 3)->to_coord();
+    EXPECT_EQ(d.remaining(), 0u);
+    EXPECT_NE(std::find(echo.lines.begin(), echo.lines.end(), "nonsillymove: " + exit), echo.lines.end()) << exit;
+    return reply;
+  }
+};
+
+TEST(NonSillyMove, ExitsOfTheDecisionChain) {
+  NonSilly only("", "1r5k/8/8/8/8/8/7r/K7 b - - 0 1", "b8a8");  // Kb1 is the only move
+  EXPECT_EQ(only.select({"a1b1"}, {0.0}, "len_analyses==1 -> topd2moves"), "a1b1");
+  // The knight has just taken a rook: it is taken back from near or far, first candidate first.
+  NonSilly rook("", "4k3/8/8/8/3n4/1R5R/P7/4K3 b - - 0 1", "d4b3");
+  EXPECT_EQ(rook.select({"h3b3", "a2b3"}, {}, "capture_lastply.piece"), "h3b3");
+  EXPECT_EQ(rook.select({"a2b3", "h3b3"}, {}, "capture_lastply.piece"), "a2b3");
+  NonSilly near("", "4k3/8/8/8/3n4/1P6/8/1R2K3 b - - 0 1", "d4b3");  // a pawn taken within SEE_RANGE
+  EXPECT_EQ(near.select({"b1b3"}, {}, "capture_lastply.piece"), "b1b3");
+  // It took only a pawn: the far rook is no reflex, but capture mania takes the knight.
+  NonSilly pawn("score h3b3 300 e8d7\n", "4k3/8/8/8/3n4/1P5R/8/4K3 b - - 0 1", "d4b3");
+  EXPECT_EQ(pawn.select({"h3b3"}, {0.5, 0.0}, "capture_mania_lastply.captured"), "h3b3");
+
+  const std::string after_d4 = "rnbqkbnr/pppppppp/8/8/3P4/8/PPP1PPPP/RNBQKBNR b KQkq - 0 1";
+  NonSilly none("", after_d4, "d7d5");  // no line has a reply: every move is dropped
+  EXPECT_EQ(none.select({"e2e4", "g1f3"}, {0.5, 0.6}, "no_moves -> topd2moves"), "g1f3");
+  // A single piece with few moves left: a third of the time the candidates decide.
+  NonSilly knight("score g1f3 10 g8f6\n", after_d4, "d7d5");
+  EXPECT_EQ(knight.select({"e2e4"}, {0.5, 0.2, 0.0}, "constrained_king_situation -> topd2moves"), "e2e4");
+  EXPECT_EQ(knight.select({"e2e4"}, {0.5, 0.5, 0.0}, "general, 1 choices"), "g1f3");
+  // Pawn moves are accepted reluctantly: the double step is rejected after one draw, the
+  // single step after two, then the single step is accepted.
+  NonSilly pawns("score a2a3 10 g8f6\nscore a2a4 10 g8f6\nscore b1c3 10 g8f6\n", after_d4, "d7d5");
+  std::vector<std::string> order;  // the surviving moves, in legal-move order
+  for (const MovePtr& m : pawns.p.legalmoves)
+    if (Set{"a2a3", "a2a4", "b1c3"}.contains(m->to_coord())) order.push_back(m->to_coord());
+  const auto at = [&](const char* c) { return (std::find(order.begin(), order.end(), c) - order.begin() + 0.5) / 3; };
+  EXPECT_EQ(pawns.select({"e2e4"}, {0.5, at("a2a4"), 0.5, at("a2a3"), 0.5, 0.15, at("a2a3"), 0.5, 0.05},
+                         "general, 3 choices"),
+            "a2a3");
 }
 
 }  // namespace

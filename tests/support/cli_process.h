@@ -23,114 +23,89 @@ class CliProcess {
  public:
   explicit CliProcess(std::vector<std::string> args) {
     ::signal(SIGPIPE, SIG_IGN);  // a child that already ended must not end the test
-    int in[2], out[2], err[2];
-    if (::pipe2(in, O_CLOEXEC) || ::pipe2(out, O_CLOEXEC) || ::pipe2(err, O_CLOEXEC))
-      throw std::runtime_error("pipe failed");
+    int in[2], out[2];
+    if (::pipe2(in, O_CLOEXEC) || ::pipe2(out, O_CLOEXEC)) throw std::runtime_error("pipe failed");
     posix_spawn_file_actions_t fa;
     posix_spawn_file_actions_init(&fa);
     posix_spawn_file_actions_adddup2(&fa, in[0], 0);
     posix_spawn_file_actions_adddup2(&fa, out[1], 1);
-    posix_spawn_file_actions_adddup2(&fa, err[1], 2);
+    posix_spawn_file_actions_addopen(&fa, 2, dir_.file("err").c_str(), O_WRONLY | O_CREAT, 0600);
     args.insert(args.begin(), cli_path());
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
-    if (::posix_spawn(&pid_, cli_path(), &fa, nullptr, argv.data(), environ) != 0)
-      throw std::runtime_error("cannot start ai-players");
+    const int failed = ::posix_spawn(&pid_, cli_path(), &fa, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&fa);
-    for (int fd : {in[0], out[1], err[1]}) ::close(fd);
-    fds_ = {in[1], out[0], err[0]};
+    ::close(in[0]), ::close(out[1]);
+    in_ = in[1], out_ = out[0];
+    if (failed) throw std::runtime_error("cannot start ai-players");
   }
   ~CliProcess() {
-    for (int fd : fds_)
+    for (int fd : {in_, out_})
       if (fd >= 0) ::close(fd);
-    if (!exited_) {
-      ::kill(pid_, SIGKILL);
-      ::waitpid(pid_, nullptr, 0);
-    }
+    if (!exited_) ::kill(pid_, SIGKILL), ::waitpid(pid_, nullptr, 0);
   }
-  CliProcess(const CliProcess&) = delete;
-  CliProcess& operator=(const CliProcess&) = delete;
 
   pid_t pid() const { return pid_; }
   void send(const std::string& line) {
     const std::string text = line + "\n";
-    [[maybe_unused]] auto n = ::write(fds_[0], text.data(), text.size());
+    [[maybe_unused]] auto n = ::write(in_, text.data(), text.size());
   }
-  void close_input() {
-    if (fds_[0] >= 0) ::close(fds_[0]);
-    fds_[0] = -1;
-  }
-
-  // The next line of standard output without its line feed; false at its end.
-  // Standard error is collected meanwhile, so a chatty child never blocks on it.
-  bool read_line(std::string& line) {
-    for (;;) {
-      if (const auto nl = out_.find('\n'); nl != std::string::npos) {
-        line = out_.substr(0, nl);
-        out_.erase(0, nl + 1);
-        return true;
+  // The lines of standard output up to the one that starts with `prefix`, or to its end.
+  std::vector<std::string> read_until(const std::string& prefix) {
+    std::vector<std::string> seen;
+    while (seen.empty() || !seen.back().starts_with(prefix)) {
+      if (const auto nl = out.find('\n'); nl != std::string::npos) {
+        seen.push_back(out.substr(0, nl));
+        out.erase(0, nl + 1);
+      } else if (!read_more()) {
+        break;
       }
-      if (fds_[1] < 0) return false;
-      pollfd p[2] = {{fds_[1], POLLIN, 0}, {fds_[2], POLLIN, 0}};
-      if (::poll(p, 2, 60000) == 0) throw std::runtime_error("ai-players gave no output for a minute");
-      for (int i : {1, 2})
-        if (p[i - 1].revents) drain(i, i == 1 ? out_ : err_);
     }
+    return seen;
   }
-  // Reads up to the line that starts with `prefix`; every line read is added to `seen`.
-  bool read_until(const std::string& prefix, std::vector<std::string>& seen) {
-    for (std::string line; read_line(line);) {
-      seen.push_back(line);
-      if (line.rfind(prefix, 0) == 0) return true;
-    }
-    return false;
-  }
-  std::string read_all() {
-    std::string all;
-    for (std::string line; read_line(line);) all += line + "\n";
-    return all;
-  }
-  const std::string& errors() const { return err_; }
-
   // The exit status, after closing the child's input and reading its output to the end.
   int wait() {
-    close_input();
-    out_ = read_all();
-    while (fds_[2] >= 0) drain(2, err_);
+    if (in_ >= 0) ::close(in_), in_ = -1;
+    while (read_more()) {
+    }
     int status = 0;
     ::waitpid(pid_, &status, 0);
     exited_ = true;
+    err = read_file(dir_.file("err"));
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
 
+  std::string out, err;  // standard output not read as lines yet; standard error once ended
+
  private:
-  void drain(int i, std::string& into) {
+  bool read_more() {
+    pollfd p{out_, POLLIN, 0};
+    if (out_ < 0) return false;
+    if (::poll(&p, 1, 60000) == 0) throw std::runtime_error("ai-players gave no output for a minute");
     char chunk[4096];
-    const ssize_t n = ::read(fds_[i], chunk, sizeof chunk);
-    if (n > 0) return into.append(chunk, static_cast<std::size_t>(n)), void();
-    ::close(fds_[i]);
-    fds_[i] = -1;
+    const ssize_t n = ::read(out_, chunk, sizeof chunk);
+    if (n <= 0) return ::close(out_), out_ = -1, false;
+    return out.append(chunk, static_cast<std::size_t>(n)), true;
   }
 
+  TempDir dir_;  // standard error goes to a file there; not copyable, like the process
   pid_t pid_ = -1;
-  std::vector<int> fds_;  // the child's input, output and error
-  std::string out_, err_;
+  int in_ = -1, out_ = -1;
   bool exited_ = false;
 };
 
 struct CliResult {
   int status;
-  std::string out;
-  std::string err;
+  std::string out, err;
 };
 
-// Runs ai-players with the given input to its end.
+// Runs ai-players with the given (small) input to its end.
 inline CliResult run_cli(const std::vector<std::string>& args, const std::string& input = "") {
   CliProcess p(args);
-  if (!input.empty()) p.send(input.substr(0, input.size() - 1));  // small input: fits the pipe
+  if (!input.empty()) p.send(input.substr(0, input.size() - 1));
   const int status = p.wait();
-  return {status, p.read_all(), p.errors()};
+  return {status, p.out, p.err};
 }
 
 }  // namespace testing_support

@@ -2,8 +2,8 @@
 // game is checked the way another chess program would read it.
 #pragma once
 
-#include <map>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -12,10 +12,9 @@
 namespace testing_support {
 
 struct ReadGame {
-  std::vector<std::pair<std::string, std::string>> tags;  // in file order
-  std::vector<std::string> san;
+  std::vector<std::pair<std::string, std::string>> tags;  // in file order, values unescaped
+  std::vector<std::string> san;                           // without move numbers
   std::string result;
-  std::vector<std::string> movetext_lines;
 
   std::string tag(const std::string& name) const {
     for (const auto& [n, v] : tags)
@@ -24,40 +23,27 @@ struct ReadGame {
   }
 };
 
-inline bool is_result(const std::string& t) { return t == "1-0" || t == "0-1" || t == "1/2-1/2" || t == "*"; }
-
 inline std::vector<ReadGame> read_pgn(const std::string& text) {
-  std::vector<ReadGame> games;
+  std::vector<ReadGame> games(1);
   std::istringstream in(text);
-  ReadGame game;
-  bool in_moves = false;
   for (std::string line; std::getline(in, line);) {
-    if (line.empty()) continue;
-    if (line[0] == '[') {
-      if (in_moves) throw std::runtime_error("tag after move text without a result");
-      const auto q = line.find('"');
+    if (line.starts_with("[")) {
       std::string value;
-      for (std::size_t i = q + 1; i < line.size() && line[i] != '"'; ++i) value += line[i] == '\\' ? line[++i] : line[i];
-      game.tags.emplace_back(line.substr(1, line.find(' ') - 1), value);
+      for (std::size_t i = line.find('"') + 1; i < line.size() && line[i] != '"'; ++i)
+        value += line[i] == '\\' ? line[++i] : line[i];
+      games.back().tags.emplace_back(line.substr(1, line.find(' ') - 1), value);
       continue;
     }
-    in_moves = true;
-    game.movetext_lines.push_back(line);
     std::istringstream words(line);
     for (std::string w; words >> w;) {
-      if (is_result(w)) {
-        game.result = w;
-        games.push_back(game);
-        game = ReadGame{};
-        in_moves = false;
-        continue;
-      }
-      const auto dot = w.find_last_of('.');
-      if (dot != std::string::npos) w = w.substr(dot + 1);  // "12." or "12..."
-      if (!w.empty()) game.san.push_back(w);
+      if (w == "1-0" || w == "0-1" || w == "1/2-1/2" || w == "*")
+        games.back().result = w, games.emplace_back();
+      else if (w = w.substr(w.find_last_of('.') + 1); !w.empty())  // "12." or "12..." go
+        games.back().san.push_back(w);
     }
   }
-  if (in_moves) throw std::runtime_error("move text without a result");
+  if (!games.back().tags.empty() || !games.back().san.empty()) throw std::runtime_error("a game without a result");
+  games.pop_back();
   return games;
 }
 

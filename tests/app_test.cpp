@@ -1,0 +1,158 @@
+// The host program's games, their PGN, match statistics and score texts.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <stdexcept>
+
+#include "ai_players/core/analysis.h"
+#include "game.h"
+#include "match_stats.h"
+#include "pgn.h"
+#include "score_text.h"
+#include "support/pgn_reader.h"
+
+namespace ai_players::app {
+namespace {
+
+using board::MoveList;
+using board::MovePtr;
+using V = std::vector<std::string>;
+
+TEST(Pgn, MovetextNumbersMovesAndWrapsAtEightyColumns) {
+  EXPECT_EQ(pgn_movetext({"e4", "e5", "Nf3"}, "", "*"), "1. e4 e5 2. Nf3 *\n");
+  EXPECT_EQ(pgn_movetext({}, "", "1/2-1/2"), "1/2-1/2\n");
+  // Black to move at move 12: the first move gets "12..." and White's next move 13.
+  const std::string fen = "r1bqkb1r/pppp1ppp/2n5/4p3/2B1P3/5N2/PPPP1PPP/RNBQK2R b KQkq - 3 12";
+  EXPECT_EQ(pgn_movetext({"Nf6", "Nc3", "d5", "exd5"}, fen, "1-0"), "12... Nf6 13. Nc3 d5 14. exd5 1-0\n");
+
+  V san;
+  std::string one_line;
+  for (std::size_t i = 0; i < 301; ++i) {
+    san.push_back(V{"Nxe4+", "O-O-O", "e8=Q#", "a3", "Rfxd1", "Qh4"}[i % 6]);
+    one_line += pgn_move_unit("", i, san.back()) + " ";
+  }
+  std::istringstream in(pgn_movetext(san, "", "0-1"));
+  std::string rejoined;
+  for (std::string line; std::getline(in, line); rejoined += line + " ") {
+    EXPECT_LE(line.size(), 80u) << line;
+    EXPECT_TRUE(in.peek() == EOF || line.size() > 70) << "a line left short: " << line;
+    EXPECT_NE(line.back(), '.') << "a move number ends the line: " << line;
+  }
+  EXPECT_EQ(rejoined, one_line + "0-1 ");
+}
+
+TEST(Pgn, TagsInOrderEscapedAndSetUpOnlyForAnotherStart) {
+  PgnGame g;
+  g.event = "Test \"quoted\" \\ event", g.result = "1-0", g.termination = "checkmate", g.san = {"e4"};
+  const auto plain = testing_support::read_pgn(to_pgn(g));
+  g.fen = "7k/8/6K1/8/8/8/8/5Q2 w - - 0 1";
+  const std::string text = to_pgn(g);
+  const auto set_up = testing_support::read_pgn(text);
+  ASSERT_TRUE(plain.size() == 1 && set_up.size() == 1);
+  const auto names = [](const testing_support::ReadGame& r) {
+    V out;
+    for (const auto& tag : r.tags) out.push_back(tag.first);
+    return out;
+  };
+  V tags = {"Event", "Site", "Date", "Round", "White", "Black", "Result", "Termination", "PlyCount"};
+  EXPECT_EQ(names(plain[0]), tags);
+  tags.insert(tags.begin() + 7, {"SetUp", "FEN"});
+  EXPECT_EQ(names(set_up[0]), tags);
+  EXPECT_EQ((V{set_up[0].tag("Event"), set_up[0].tag("SetUp"), set_up[0].tag("FEN")}), (V{g.event, "1", g.fen}));
+  EXPECT_TRUE(text.find("]\n\n1. e4 1-0\n\n") != std::string::npos) << text;  // blank lines around the moves
+}
+
+// Plays the listed SAN moves in order, for both sides.
+Mover scripted(V moves) {
+  return [moves](const MoveList& history, const MoveList& legal, const std::string&) -> MovePtr {
+    const std::string& want = moves.at(history.size() % moves.size());
+    for (const auto& m : legal)
+      if (m->to_SAN(legal) == want) return m;
+    throw std::logic_error("scripted move not legal: " + want);
+  };
+}
+
+TEST(Game, EndsByEachRuleWithTheRightResultAndReadsBackFromPgn) {
+  struct Ending {
+    std::string fen;  // empty: the standard start
+    V moves;
+    int max_plies;
+    std::string result, termination;
+    std::size_t plies;
+  };
+  const std::vector<Ending> endings = {
+      {"", {"f3", "e5", "g4", "Qh4#"}, 0, "0-1", "checkmate", 4},
+      {"6k1/5ppp/8/8/8/8/8/R5K1 w - - 0 1", {"Ra8#"}, 0, "1-0", "checkmate", 1},
+      {"6k1/5ppp/8/8/8/8/8/R5K1 w - - 99 80", {"Ra8#"}, 0, "1-0", "checkmate", 1},  // mate beats fifty moves
+      {"7k/8/6K1/8/8/8/8/5Q2 w - - 0 1", {"Qf7"}, 0, "1/2-1/2", "stalemate", 1},
+      {"7k/5Q2/6K1/8/8/8/8/8 b - - 0 1", {"-"}, 0, "1/2-1/2", "stalemate", 0},  // already over
+      {"7k/8/8/8/8/8/R7/K7 w - - 99 80", {"Ra3"}, 0, "1/2-1/2", "fifty-move rule", 1},
+      {"", {"Nf3", "Nf6", "Ng1", "Ng8"}, 0, "1/2-1/2", "threefold repetition", 8},
+      {"k7/8/8/8/8/8/1q6/K7 w - - 0 1", {"Kxb2"}, 0, "1/2-1/2", "insufficient material", 1},
+      {"", {"Nf3", "Nf6", "Ng1", "Ng8"}, 3, "*", "unterminated", 3},
+  };
+  for (const auto& e : endings) {
+    SCOPED_TRACE(e.fen + " " + e.termination);
+    const std::string fen = e.fen.empty() ? std::string(common::FEN_New_Game) : e.fen;
+    const PlayedGame game = play_game(scripted(e.moves), scripted(e.moves), {fen, e.max_plies});
+    EXPECT_EQ(std::make_pair(game.outcome.result, game.outcome.termination), std::make_pair(e.result, e.termination));
+    ASSERT_EQ(game.san.size(), e.plies);
+    ASSERT_EQ(game.moves.size(), e.plies);
+    PgnGame pgn;
+    pgn.result = game.outcome.result, pgn.fen = e.fen, pgn.san = game.san;
+    const auto read = testing_support::read_pgn(to_pgn(pgn));
+    ASSERT_EQ(read.size(), 1u);
+    EXPECT_EQ(read[0].san, game.san);
+    const auto again = outcome_of(testing_support::replay(read[0]));
+    EXPECT_EQ(again ? again->termination : "unterminated", e.termination);
+  }
+  // A mover's answer must be legal: here White's e4 is offered to Black.
+  const Mover cheat = [](const MoveList&, const MoveList&, const std::string&) {
+    return board::make_move("e2e4", board::Board().legal_moves());
+  };
+  EXPECT_THROW(play_game(scripted({"e4"}), cheat, {std::string(common::FEN_New_Game), 0}), std::runtime_error);
+}
+
+TEST(MatchStats, TallyEloAndItsText) {
+  Tally t;
+  for (const auto& [result, white] : std::vector<std::pair<const char*, bool>>{
+           {"1-0", true}, {"1-0", false}, {"0-1", false}, {"1/2-1/2", false}, {"*", true}})
+    t.add(result, white);
+  EXPECT_EQ((std::vector<int>{t.wins, t.losses, t.draws, t.unfinished, t.scored_games()}),
+            (std::vector<int>{2, 1, 1, 1, 4}));
+  EXPECT_DOUBLE_EQ(t.score(), 0.625);
+  EXPECT_DOUBLE_EQ(Tally{}.score(), 0.5);  // nothing scored yet reads as even
+
+  EXPECT_NEAR(elo_from_score(0.75), 190.8485, 1e-3);
+  EXPECT_NEAR(elo_from_score(0.25), -190.8485, 1e-3);
+  EXPECT_TRUE(std::isinf(elo_from_score(0.0)) && elo_from_score(0.0) < 0);
+  // The margin follows the per-game variance: many draws narrow it, more games too.
+  struct Case {
+    Tally tally;
+    double difference, margin;
+    std::string text;
+  };
+  for (const Case& c : std::vector<Case>{{{6, 2, 2}, 147.19, 268.73, "+147 +/- 269"},
+                                         {{10, 20, 10}, 0, 77.39, "+0 +/- 77"},
+                                         {{2, 5, 13}, -214.85, 168.40, "-215 +/- 168"},
+                                         {{30, 40, 30}, 0, 53.16, "+0 +/- 53"},
+                                         {{0, 5, 0}, 0, 0, "+0 +/- 0"}}) {
+    const EloEstimate e = estimate_elo(c.tally);
+    EXPECT_NEAR(e.difference, c.difference, 0.01) << c.text;
+    EXPECT_NEAR(e.margin, c.margin, 0.01) << c.text;
+    EXPECT_EQ(format_elo(e), c.text);
+  }
+  EXPECT_EQ(format_elo(estimate_elo({4, 0, 0})), "+inf");
+  EXPECT_EQ(format_elo(estimate_elo({0, 1, 3})), "-338 +/- inf");  // the interval reaches a score of 0
+  EXPECT_EQ(format_elo(estimate_elo({3, 0, 1})), "+191 +/- inf");
+  EXPECT_EQ(format_elo({-0.3, 12.4}), "+0 +/- 12");  // no "-0"
+}
+
+TEST(ScoreText, PawnsForCentipawnsAndMovesForMates) {
+  EXPECT_EQ((V{score_text(25), score_text(-130), score_text(0), score_text(3000), score_text(MATE_IN(3)),
+               score_text(-MATE_IN(1)), score_text(MATE_IN(40))}),
+            (V{"+0.25", "-1.30", "+0.00", "+30.00", "mate in 3", "mated in 1", "mate in 40"}));
+}
+
+}  // namespace
+}  // namespace ai_players::app

@@ -1,0 +1,205 @@
+// The ai-players program run as a child process, its engine the scripted one.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "game.h"
+#include "support/cli_process.h"
+#include "support/fake_engine_session.h"
+#include "support/pgn_reader.h"
+
+namespace {
+
+using testing_support::CliProcess;
+using testing_support::FakeEngine;
+using testing_support::run_cli;
+using V = std::vector<std::string>;
+
+bool has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+bool has(const V& lines, const std::string& part) {
+  return std::any_of(lines.begin(), lines.end(), [&](const std::string& l) { return has(l, part); });
+}
+
+TEST(Cli, BadRequestsFailWithAClearMessageAndWithoutACrash) {
+  // Horus's first move is the fixed e2e4; its second one needs the engine, which dies.
+  FakeEngine fake("on go\ndie\n");
+  const std::vector<std::pair<V, V>> cases = {
+      {{"match", "--white", "Nobody", "--black", "Talvo"}, {"unknown persona 'Nobody'"}},
+      {{"match", "--white", "Talvo", "--black", "disabled.Donar"}, {"cannot be built"}},
+      {{"match", "--white", "HOUD20c:1505", "--black", "Talvo"}, {"multiple of 10"}},
+      {{"match", "--white", "Talvo", "--black", "Talvo", "--fen", "8/8/8 w - - 0 1"}, {"invalid --fen"}},
+      {{"match", "--white", "Talvo", "--black", "Talvo", "--pgn", "/nonexistent/x.pgn"}, {"cannot write"}},
+      {{"match", "--white", "Horus", "--black", "Talvo", "--seed", "1"},
+       {"engine failure while Horus (450) was choosing a move", testing_support::fake_engine_path(), "output ended"}},
+      {{"play", "--persona", "disabled.Athena"}, {"cannot be built"}},
+      {{"play", "--persona", "Talvo", "--color", "green"}, {"green"}},
+      {{"uci", "--persona", "Nobody"}, {"unknown persona 'Nobody'"}},
+  };
+  for (const auto& [args, messages] : cases) {
+    const auto r = run_cli(args, "e4\nuci\n");
+    SCOPED_TRACE(args[0] + " " + args[2] + "\n" + r.err);
+    EXPECT_NE(r.status, 0);
+    for (const auto& m : messages) EXPECT_TRUE(has(r.err, m)) << m;
+    for (const char* crash : {"terminate called", "what():", "Aborted", "Segmentation"})
+      EXPECT_FALSE(has(r.err, crash));
+  }
+}
+
+// Every game of a PGN file replays with our own SAN parser and ends as its tags say.
+std::vector<testing_support::ReadGame> check_pgn(const std::string& path) {
+  const std::string text = testing_support::read_file(path);
+  std::istringstream lines(text);
+  for (std::string line; std::getline(lines, line);) EXPECT_LE(line.size(), 80u) << line;
+  const auto games = testing_support::read_pgn(text);
+  for (const auto& g : games) {
+    V first_seven;
+    for (std::size_t i = 0; i < 7 && i < g.tags.size(); ++i) first_seven.push_back(g.tags[i].first);
+    EXPECT_EQ(first_seven, (V{"Event", "Site", "Date", "Round", "White", "Black", "Result"}));
+    const auto end = ai_players::app::outcome_of(testing_support::replay(g));
+    EXPECT_EQ((V{g.tag("Result"), g.tag("Termination"), g.tag("PlyCount")}),
+              (V{g.result, end ? end->termination : "unterminated", std::to_string(g.san.size())}));
+    EXPECT_EQ(end ? end->result : "*", g.result);
+  }
+  return games;
+}
+
+TEST(CliMatch, RepeatableGamesWithAReadablePgn) {
+  FakeEngine fake;
+  testing_support::TempDir dir;
+  V args = {"match", "--white", "Horus", "--black", "talvo", "--games", "2", "--seed", "5", "--pgn", dir.file("a.pgn")};
+  const auto r = run_cli(args);
+  ASSERT_EQ(r.status, 0) << r.err;
+  const auto games = check_pgn(dir.file("a.pgn"));
+  ASSERT_EQ(games.size(), 2u);
+  EXPECT_EQ((V{games[0].tag("White"), games[0].tag("Black"), games[1].tag("White"), games[1].tag("Round")}),
+            (V{"Horus", "Talvo", "Talvo", "2"}));  // colours alternate
+  // The summary counts the results from Horus's side, whichever colour it had.
+  int wins = 0;
+  for (const auto& g : games) wins += g.result == (g.tag("White") == "Horus" ? "1-0" : "0-1");
+  EXPECT_TRUE(has(r.out, "Horus: " + std::to_string(wins) + " win") && has(r.out, "Elo difference")) << r.out;
+  EXPECT_FALSE(has(r.out, "gang:BEGINNER")) << "library chatter on standard output";
+  args.back() = dir.file("b.pgn");  // the same seed plays the same games
+  ASSERT_EQ(run_cli(args).status, 0);
+  const auto again = check_pgn(dir.file("b.pgn"));
+  ASSERT_EQ(again.size(), 2u);
+  EXPECT_EQ(std::make_pair(again[0].san, again[1].san), std::make_pair(games[0].san, games[1].san));
+
+}
+
+TEST(CliPlay, MovesInSanOrCoordinatesWithPreviewsAndBadInputLosesNothing) {
+  // The preview persona's engine ranks e4 first and Nf3 second; every other move lower.
+  FakeEngine fake("default-score -50\nscore e2e4 25\nscore g1f3 -12\n");
+  const auto r = run_cli({"play", "--persona", "Talvo", "--seed", "1"}, "Nf3\nzz\ne2e5\n\nd2d4\nquit\n");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(has(r.out, "Your move Nf3 scored -0.12 against the engine's best e4 (+0.25)")) << r.out;
+  EXPECT_TRUE(has(r.out, "'zz' is not a legal move here") && has(r.out, "'e2e5' is not a legal move here"));
+  // After the bad lines the same game goes on: the coordinate move is judged and answered.
+  EXPECT_TRUE(has(r.out, "Your move d4 scored -0.50 against the engine's best e4 (+0.25)")) << r.out;
+  std::size_t replies = 0;
+  for (auto at = r.out.find("Talvo plays "); at != std::string::npos; at = r.out.find("Talvo plays ", at + 1))
+    ++replies;
+  EXPECT_EQ(replies, 2u);
+  EXPECT_FALSE(has(r.out, "Talvo 100")) << "library chatter on standard output";
+
+}
+
+// Sends one command and reads up to the line starting with `until`; every line on the way must be UCI.
+V ask(CliProcess& p, const std::string& command, const std::string& until) {
+  p.send(command);
+  const V seen = p.read_until(until);
+  EXPECT_TRUE(!seen.empty() && seen.back().starts_with(until)) << "no '" << until << "' after " << command;
+  for (const auto& line : seen) {
+    const V kinds = {"id name ", "id author ", "option name ", "uciok", "readyok", "bestmove ", "info "};
+    EXPECT_TRUE(std::any_of(kinds.begin(), kinds.end(), [&](auto& k) { return line.starts_with(k); })) << line;
+  }
+  return seen;
+}
+// The persona that hands the move choice to its engine: its replies are the script's bestmoves.
+const V kUciHoudini = {"uci", "--persona", "HOUD20c"};
+
+TEST(CliUci, HandshakeGamesAndBadInputThatLeavesTheGameAsItWas) {
+  FakeEngine fake("on go depth 30\n> info depth 30 score cp 20 pv g1f3\n> bestmove g1f3\n"
+                  "on go depth 30\n> bestmove e1d2\non go depth 30\n> bestmove b1c3\n");
+  CliProcess p(kUciHoudini);
+  const V out = ask(p, "uci", "uciok");
+  ASSERT_GE(out.size(), 5u);
+  EXPECT_EQ((V{out[0], out[1], out[3]}),
+            (V{"id name HOUD20c", "id author ai_players",
+               std::string("option name Engine type string default ") + testing_support::fake_engine_path()}));
+  EXPECT_TRUE(out[2].starts_with("option name Persona type combo default HOUD20c var Talvo var ") &&
+              has(out[2], " var Diana ") && !has(out[2], "disabled.Donar")) << out[2];  // only buildable ones
+  EXPECT_EQ(ask(p, "isready", "readyok"), V{"readyok"});
+  p.send("ucinewgame");
+  p.send("position startpos moves e2e4 e7e5");
+  EXPECT_EQ(ask(p, "go wtime 60000 btime 60000 winc 0 binc 0", "bestmove").back(), "bestmove g1f3");
+  p.send("position fen 4k3/8/8/8/8/8/4P3/4K3 w - - 0 1 moves e2e4 e8d7");
+  EXPECT_EQ(ask(p, "go infinite", "bestmove").back(), "bestmove e1d2");
+  EXPECT_TRUE(has(fake.received(), "position fen 4k3/8/8/8/8/8/4P3/4K3 w - - 0 1 moves e2e4 e8d7"));
+
+  p.send("position startpos moves d2d4 d7d5");
+  for (const auto& [command, said] : std::vector<std::pair<std::string, std::string>>{
+           {"position startpos moves d2d4 d7d5 g1g5", "illegal move g1g5"},
+           {"position fen not/a/fen w - - 0 1", "not/a/fen"},
+           {"position", "info string"},
+           {"frobnicate 1 2", "info string unknown command: frobnicate 1 2"},
+           {"setoption name Persona value Nobody", "unknown persona 'Nobody'"},
+           {"setoption name Persona value disabled.Donar", "cannot be built; keeping HOUD20c"},
+           {"setoption name Engine value /nonexistent/engine", "/nonexistent/engine"}})
+    EXPECT_TRUE(has(ask(p, command, "info string").back(), said)) << command;
+  p.send("stop");  // nothing to stop: no answer
+  // Still the game after 1. d4 d5, with the same persona and engine.
+  EXPECT_EQ(ask(p, "go depth 5", "bestmove").back(), "bestmove b1c3");
+  EXPECT_TRUE(has(fake.received(), " moves d2d4 d7d5") && !has(fake.received(), "g1g5"));
+  p.send("position fen 7k/5Q2/6K1/8/8/8/8/8 b - - 0 1");  // a finished game has no move to give
+  EXPECT_EQ(ask(p, "go", "bestmove").back(), "bestmove 0000");
+  p.send("quit");
+  EXPECT_EQ(p.wait(), 0);
+  EXPECT_EQ(p.out, "");
+}
+
+// The processes below `root`, found through /proc.
+std::vector<pid_t> descendants(pid_t root) {
+  std::vector<pid_t> found{root};
+  for (std::size_t i = 0; i < found.size(); ++i) {
+    const std::string p = std::to_string(found[i]);
+    std::ifstream children("/proc/" + p + "/task/" + p + "/children");
+    for (pid_t child; children >> child;) found.push_back(child);
+  }
+  return {found.begin() + 1, found.end()};
+}
+// Running or sleeping; a zombie has ended.
+bool alive(pid_t pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  const std::string text((std::istreambuf_iterator<char>(stat)), {});
+  return text.rfind(')') != std::string::npos && text.at(text.rfind(')') + 2) != 'Z';
+}
+
+TEST(CliUci, StopAndReadyDuringAReplyAndQuitLeavesNoEngineBehind) {
+  FakeEngine fake("on go depth 30\nsleep 200\n> bestmove g1f3\non go depth 30\nhang\nlinger\n");
+  CliProcess p(kUciHoudini);
+  p.send("position startpos moves e2e4 e7e5");
+  p.send("go infinite");
+  p.send("stop");
+  EXPECT_EQ(ask(p, "isready", "bestmove").back(), "bestmove g1f3");
+  EXPECT_FALSE(has(ask(p, "isready", "readyok"), "bestmove"));  // exactly one bestmove
+  p.send("go");
+  const auto searches = [&] { return std::ranges::count(fake.received(), std::string("go depth 30")); };
+  for (int i = 0; i < 1000 && searches() < 2; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  ASSERT_EQ(searches(), 2) << "the reply never reached the engine";
+  EXPECT_FALSE(has(ask(p, "isready", "readyok"), "bestmove"));
+  const std::vector<pid_t> engines = descendants(p.pid());
+  ASSERT_FALSE(engines.empty());
+  p.send("quit");
+  EXPECT_EQ(p.wait(), 0);
+  EXPECT_FALSE(has(p.out, "bestmove"));  // nothing after quit
+  // Reparented zombies may wait a moment for their reaper; a live engine never goes away.
+  for (int i = 0; i < 500 && std::any_of(engines.begin(), engines.end(), alive); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  for (pid_t pid : engines) EXPECT_FALSE(alive(pid)) << "engine process " << pid << " left behind";
+}
+
+}  // namespace

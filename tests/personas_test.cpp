@@ -1,0 +1,333 @@
+// The personas against scripted engine lines and scripted draws, the rosters, and real games
+// with the real engine.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <memory>
+#include <set>
+#include <sstream>
+
+#include "ai_players/core/errors.h"
+#include "ai_players/core/random.h"
+#include "ai_players/personas/beginner_gang.h"
+#include "ai_players/personas/houd20c.h"
+#include "ai_players/personas/rosters.h"
+#include "ai_players/personas/strong_gang.h"
+#include "ai_players/personas/verevovera.h"
+#include "support/fake_engine_session.h"
+
+using namespace ai_players;
+using testing_support::CaptureEcho;
+using testing_support::FakeEngine;
+using V = std::vector<std::string>;
+
+namespace {
+
+const std::string kAfterD4 = "rnbqkbnr/pppppppp/8/8/3P4/8/PPP1PPPP/RNBQKBNR b KQkq - 0 1";
+
+// A game from `fen` through the `opening` moves; then `plies` replies of the players in turn,
+// each checked against the legal moves.
+struct Game {
+  std::string fen;
+  board::Board b{fen};
+  MoveList history;
+
+  Game(std::string start, const std::string& opening) : fen(std::move(start)) {
+    std::istringstream in(opening);
+    for (std::string c; in >> c;) history.push_back(b.parse_move(c)), b.make_internal_move(*history.back());
+  }
+  void play(AI_BASIC& white, AI_BASIC& black, int plies) {
+    for (int ply = 0; ply < plies && b.game_end() == board::GameEnd::None; ++ply) {
+      AI_BASIC& player = b.side_to_move == common::WHITE ? white : black;
+      const MovePtr reply = player.GetReply(history, b.legal_moves(), fen);
+      ASSERT_TRUE(reply);
+      ASSERT_NO_THROW(b.parse_move(reply->to_coord())) << player.Name << " played " << reply->to_coord();
+      b.make_internal_move(*reply);
+      history.push_back(reply);
+    }
+  }
+};
+
+// The reply after `moves` from `before`, with exactly these draws.
+std::string reply(AI_BASIC& p, std::vector<double> draws, const std::string& before = kAfterD4,
+                  const std::string& moves = "d7d5") {
+  const Game g(before, moves);
+  ScriptedDraws d(std::move(draws));
+  const std::string r = p.GetReply(g.history, g.b.legal_moves(), before)->to_coord();
+  EXPECT_EQ(d.remaining(), 0u);
+  return r;
+}
+// Whether a line starts with `prefix`.
+bool has(const V& lines, const std::string& prefix) {
+  return std::any_of(lines.begin(), lines.end(), [&](const std::string& l) { return l.starts_with(prefix); });
+}
+
+TEST(Gangs, ConstructorChecksRatesAndTheRandomRate) {
+  FakeEngine fake;
+  CaptureEcho echo;
+  EXPECT_THROW(BEGINNER_GANG("Isis"), AssertionError);  // no rate given
+  EXPECT_THROW(BEGINNER_GANG("Isis", Number(1.01), 250), AssertionError);
+  EXPECT_THROW(BEGINNER_GANG("Isis", Number(-0.94)), AssertionError);  // no elo given
+  for (double bad : {0.51, -0.01}) EXPECT_THROW(STRONG_GANG("x", Number(bad), 1500), AssertionError);
+  EXPECT_THROW(STRONG_GANG("Diana", Number(0.06)), AssertionError);  // no elo given
+  BEGINNER_GANG novice("NOVICE", Number(0.27)), talvo("Talvo", RandomRate{}, 100);
+  STRONG_GANG diana("Diana", Number(0.06), 1350), keen("keen", Number(0.5), 2000), strong("strong", Number(0.25));
+  for (const char* line : {"gang:BEGINNER; elo:270.0; D2_RATE:0.27", "gang:BEGINNER; elo:100; D2_RATE:random",
+                           "gang:STRONG; elo:1350; D2_RATE:0.59; M_RATE:0.06"})
+    EXPECT_TRUE(has(echo.lines, line)) << line;
+  EXPECT_DOUBLE_EQ(diana.NODES_, 65536 + 5683200 * 0.06);
+  EXPECT_EQ(keen.D2_RATE, 0.975);
+  EXPECT_EQ(to_text(strong.ELO), "250.0");
+  const std::string random_move = reply(talvo, {0.0});
+  EXPECT_EQ(random_move, talvo.legalmoves[0]->to_coord());  // random: the first legal move, no search
+  EXPECT_FALSE(has(fake.received(), "go"));
+}
+
+TEST(BeginnerGang, FilterSettingsFollowTheRateOnEveryReply) {
+  FakeEngine fake("score e2e4 mate 2 d5e4\n");  // a won game: the top move, one draw
+  BEGINNER_GANG horus("Horus", Number(0.0), 450);
+  struct Case {
+    double rate;
+    std::vector<double> draws;  // [capture mania,] SEE_RANGE, SCAN_N, choice
+    int see_range;
+    bool scan_n;
+  };
+  for (const Case& c : std::vector<Case>{{0.0, {0.0, 0.2, 0.0}, 2, true},
+                                         {0.0, {0.999, 0.21, 0.0}, 7, false},
+                                         {0.25, {0.0, 0.75, 0.0}, 4, false},
+                                         {1.0, {0.0, 0.99, 0.0}, 7, true},
+                                         {-0.94, {0.95, 0.5, 0.2, 0.0}, 4, true}}) {
+    horus.D2_RATE = Number(c.rate);
+    EXPECT_EQ(reply(horus, c.draws), "e2e4");
+    EXPECT_EQ(std::make_pair(horus.SEE_RANGE, horus.SCAN_N), std::make_pair(c.see_range, c.scan_n)) << c.rate;
+  }
+  // Above 800 the rate is drawn afresh from 0.8 to 1.0 on every reply, even over "random".
+  BEGINNER_GANG epona("disabled.Epona", RandomRate{}, 1050);
+  EXPECT_EQ(reply(epona, {0.5, 0.0, 0.0, 0.0}), "e2e4");
+  EXPECT_DOUBLE_EQ(std::get<Number>(epona.D2_RATE).value(), 0.9);
+}
+
+TEST(BeginnerGang, CaptureManiaReplies) {
+  const auto mania = [](const std::string& script, const std::string& before, const std::string& move,
+                        std::vector<double> draws) {
+    FakeEngine fake(script);
+    CaptureEcho echo;
+    BEGINNER_GANG isis("Isis", Number(-0.94), 250);
+    return reply(isis, std::move(draws), before, move);
+  };
+  EXPECT_EQ(mania("score e1g1 50 e8g8\n", "r3k2r/pppq1ppp/2n2n2/3pp3/3PP3/2N2N2/PPPQ1PPP/R3K2R b KQkq - 0 8", "h7h6",
+                  {0.5}),
+            "e1g1");  // the engine's castling
+  // Bxg7 takes a rook with a minor piece and counts twice next to exd5 (Qxd5 not at all): of
+  // two draws that would both pick exd5 from a single listing, one now picks Bxg7.
+  const std::string grab = "1k6/6r1/8/3n4/4P3/8/1B6/3Q3K b - - 0 20";
+  EXPECT_EQ((std::set<std::string>{mania("score h1h2 20 a8b8\n", grab, "b8a8", {0.5, 0.5}),
+                                   mania("score h1h2 20 a8b8\n", grab, "b8a8", {0.5, 0.7})}),
+            (std::set<std::string>{"b2g7", "e4d5"}));
+  // Nothing to capture: a won late game gives the engine's move; otherwise a random move,
+  // a king move only from move 20 on.
+  const auto quiet = [](int number) { return "7k/8/8/8/8/8/PP6/6K1 b - - 0 " + std::to_string(number); };
+  EXPECT_EQ(mania("score a2a4 1300 g8f7\n", quiet(24), "h8g8", {0.5, 0.3}), "a2a4");
+  const MoveList legal = Game(quiet(19), "h8g8").b.legal_moves();
+  const auto king = std::find_if(legal.begin(), legal.end(), [](auto& m) { return m->FromSQ == common::to_num("g1"); });
+  const double at_king = (static_cast<double>(king - legal.begin()) + 0.5) / static_cast<double>(legal.size());
+  EXPECT_EQ(mania("score a2a4 50 g8f7\n", quiet(19), "h8g8", {0.5, at_king}), (*king)->to_coord());
+  EXPECT_FALSE(mania("score a2a4 50 g8f7\n", quiet(14), "h8g8", {0.5, at_king}).starts_with("g1"));
+}
+
+// Nf3 and e4 tie at the top after 1.d4 d5; a2a3 is the move of the endgames below.
+const std::string kStrongScript = "score g1f3 30 g8f6\nscore e2e4 30 d5e4\nscore a2a3 10 h7h6\n";
+
+TEST(StrongGang, SearchDepthRatesAndMasterSequence) {
+  FakeEngine fake(kStrongScript);
+  CaptureEcho echo;
+  STRONG_GANG diana("Diana", Number(0.06), 1350), ceres("Ceres", Number(0.06), 1550);
+  // Draws: depth 4?, [depth 3?,] master move?, then the development draw and its choice.
+  EXPECT_EQ(reply(diana, {0.9, 0.13, 0.9, 0.0, 0.0}), "g1f3");
+  EXPECT_TRUE(has(echo.lines, "topmove of ['Nf3', 'e4']") && has(fake.received(), "go depth 2 searchmoves"));
+  EXPECT_TRUE(diana.SCAN_N && diana.SEE_RANGE == 8);
+  EXPECT_EQ(reply(diana, {0.9, 0.1, 0.9, 0.0, 0.0}), "g1f3");
+  EXPECT_TRUE(has(echo.lines, "d2_depth=3") && has(fake.received(), "go depth 3 searchmoves"));
+  EXPECT_EQ(reply(diana, {0.0, 0.9, 0.0, 0.0}), "g1f3");
+  EXPECT_TRUE(has(echo.lines, "d2_depth=4") && has(fake.received(), "go depth 4 searchmoves"));
+  // Above 1400 the master rate is drawn afresh (0.3 to 0.4); the node budget stays.
+  EXPECT_EQ(reply(ceres, {0.5, 0.9, 0.9, 0.9, 0.0, 0.0}), "g1f3");
+  EXPECT_DOUBLE_EQ(ceres.M_RATE, 0.35);
+  EXPECT_DOUBLE_EQ(ceres.NODES_, diana.NODES_);
+  // A master move: the probe settles on depth 11, so the sequence starts at 14.
+  EXPECT_EQ(reply(diana, {0.9, 0.9, 0.0, 0.99}), "e2e4");
+  EXPECT_TRUE(has(echo.lines, "m-move @ move ") && has(fake.received(), "go infinite"));
+  EXPECT_EQ(diana.MasterMove_Depth, 14);
+  // While it runs deep the master rate is a third: 0.025 no longer draws a master move.
+  EXPECT_EQ(reply(diana, {0.9, 0.9, 0.025, 0.0}), "g1f3");
+  EXPECT_TRUE(has(echo.lines, "master_continuation 14 depth") && has(fake.received(), "go depth 10 searchmoves"));
+  // A sequence that ends falls through to the shallow choice in the same reply.
+  diana.MasterMove_Depth = 5;
+  EXPECT_EQ(reply(diana, {0.9, 0.9, 0.05, 0.0, 0.0}), "g1f3");
+  EXPECT_EQ(diana.MasterMove_Depth, 0);
+}
+
+TEST(StrongGang, WithoutATopMove) {
+  FakeEngine fake(kStrongScript);
+  CaptureEcho echo;
+  STRONG_GANG diana("Diana", Number(0.06), 1350);
+  // Past move 10 one draw declines the top move; after a quiet ply the non-silly choice
+  // decides (queen care, constrained piece, choice, pawn acceptance).
+  EXPECT_EQ(reply(diana, {0.9, 0.9, 0.9, 0.9, 0.5, 0.5, 0.0, 0.05}, "4k3/8/8/3p4/8/2N5/PP6/4K3 b - - 0 15", "e8d7"),
+            "a2a3");
+  EXPECT_TRUE(has(echo.lines, ".x.-select-non-sillymove") && diana.DEBUG_topD2moves.size() == 1);
+  // After a capture any candidate will do, and nothing is kept for diagnostics.
+  diana.DEBUG_topD2moves.clear();
+  EXPECT_EQ(reply(diana, {0.9, 0.9, 0.9, 0.9, 0.0}, "4k3/8/8/8/3p4/2N5/PP6/4K3 b - - 0 15", "d4c3"), "a2a3");
+  EXPECT_TRUE(has(echo.lines, "16 capture-sequence") && diana.DEBUG_topD2moves.empty());
+}
+
+TEST(HOUD20c, StrengthCommandsAndBestmoveReading) {
+  // The leftover answers to "uci" and the info lines are skipped.
+  FakeEngine fake("on go depth 30\n> info depth 1 score cp 13 pv d2d4\n> bestmove g1f3 ponder b8c6\n"
+                  "on go depth 30\n> info depth 1 score cp 13 pv d2d4\ndie\n");
+  const std::string kNew(common::FEN_New_Game), third = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 3";
+  {
+    CaptureEcho echo;
+    EXPECT_THROW(HOUD20c(1205), AssertionError);
+    EXPECT_TRUE(echo.lines.empty() && fake.received().empty());  // refused before starting
+    HOUD20c h;
+    EXPECT_EQ(h.Name, "HOUD20c (1200)");
+    h.change_elo(1555);  // no multiple-of-ten rule here
+    EXPECT_EQ(std::make_pair(h.Name, h.ELO), std::make_pair(std::string("HOUD20c(1555)"), Number(1555)));
+    EXPECT_EQ(echo.lines, (V{"HOUD20c 1200", "AI:HOUDINI20c; elo_limited=1200", "HOUD20c 1555"}));
+    EXPECT_EQ(reply(h, {}, kNew, "e2e4 e7e5"), "g1f3");
+    // In the first two plies the engine is not asked; a fixed move is played.
+    EXPECT_EQ(reply(h, {}, third, ""), "e2e4");
+    EXPECT_EQ(reply(h, {}, kNew, "d2d4"), "e7e5");
+    // An engine that ends without a bestmove line is an error, not an endless loop.
+    EXPECT_THROW(reply(h, {}, kNew, "e2e4 e7e5"), EngineError);
+  }
+  const std::string start = "position fen " + kNew + " moves";
+  EXPECT_EQ(fake.received(),
+            (V{"uci", "ucinewgame", "setoption name Contempt value 0", "setoption name Threads value 1",
+               "setoption name UCI_LimitStrength value true", "setoption name UCI_Elo value 1200",
+               "setoption name Numa value false", "setoption name UCI_Elo value 1555", "setoption name Clear Hash",
+               "uci", "ucinewgame", start + " e2e4 e7e5", "go depth 30", "position fen " + third + " moves",
+               start + " d2d4", start + " e2e4 e7e5", "go depth 30"}));
+}
+
+// The moves the engine was sent that start with `prefix`.
+V sent(const FakeEngine& fake, const std::string& prefix) {
+  V out;
+  for (const auto& line : fake.received())
+    if (line.starts_with(prefix)) out.push_back(line);
+  return out;
+}
+
+TEST(Verevovera, PreviewSameMoveWorseMoveAndMoveThatWinsTheHeadToHead) {
+  // The head-to-head of g1f3 and e2e4 is scripted; the other searches use the scores.
+  FakeEngine fake("score e2e4 40 e7e5\nscore d2d4 30\n"
+                  "on go depth 7 searchmoves g1f3 e2e4\n> info depth 7 score cp 55 pv g1f3 d7d5\n> bestmove g1f3\n"
+                  "on go depth 7 searchmoves e2e4\n> info depth 7 score cp 35 pv e2e4\n> bestmove e2e4\n");
+  Verevovera v;
+  const board::Board start;
+  const MoveList legal = start.legal_moves();
+  CaptureEcho echo;
+  const auto preview = [&](const char* human) {
+    const Preview r = v.Ask_For_Preview({}, *start.parse_move(human), legal);
+    return std::make_tuple(r.best_score, r.actual_score, r.best_line);
+  };
+  EXPECT_EQ(preview("e2e4"), std::make_tuple(40, 40, V{"e2e4", "e7e5"}));
+  EXPECT_EQ(sent(fake, "go depth 7").size(), 2u);  // one search of two lines
+  EXPECT_EQ(preview("b1c3"), std::make_tuple(40, 0, V{"e2e4", "e7e5"}));
+  EXPECT_EQ(preview("g1f3"), std::make_tuple(55, 35, V{"g1f3", "d7d5"}));
+  EXPECT_EQ(echo.lines,
+            (V{"Preview: best:e2e4 -> 40, actual:b1c3 -> 0", "Preview: best:e2e4 -> 55, actual:g1f3 -> 35"}));
+}
+
+TEST(Verevovera, PreviewWithASingleHeadToHeadLineKeepsTheFirstSearch) {
+  const std::string fen = "7k/8/8/8/8/8/6q1/7K w - - 0 1";  // h1g2 is the only legal move
+  FakeEngine fake("score h1g2 -30\n");
+  Verevovera v;
+  CaptureEcho echo;
+  const Preview r = v.Ask_For_Preview({}, *board::Board("7k/8/8/8/8/8/8/7K w - - 0 1").parse_move("h1h2"),
+                                      board::Board(fen).legal_moves(), fen);
+  EXPECT_EQ(std::make_tuple(r.best_score, r.actual_score, r.best_line), std::make_tuple(-30, -30, V{"h1g2"}));
+  EXPECT_EQ(echo.lines, V{"Preview: best:h1g2 -> -30, actual:h1h2"});
+}
+
+TEST(Verevovera, RandomAmongTheBestWithinNineByDefault) {
+  FakeEngine fake("score e2e4 30\nscore d2d4 21\nscore g1f3 20\ndefault-score -40\n");
+  Verevovera v;
+  v.legalmoves = board::Board().legal_moves();
+  CaptureEcho quiet;
+  ScriptedDraws draws({0.99, 0.99});
+  EXPECT_EQ(v.GetReply_(std::nullopt)->to_coord(), "d2d4");
+  EXPECT_EQ(v.GetReply_(10)->to_coord(), "g1f3");
+  // A node budget: the probe, then five lines at the depth it found.
+  EXPECT_EQ(sent(fake, "go infinite").size(), 2u);
+  EXPECT_EQ(sent(fake, "go depth 11 searchmoves").size(), 10u);
+}
+
+// "name strength rate", the rate in its text form: integers and reals stay apart.
+V rows(const std::vector<RosterRow>& list) {
+  V out;
+  for (const RosterRow& r : list) out.push_back(r.name + " " + std::to_string(r.strength) + " " + to_text(r.rate));
+  return out;
+}
+
+TEST(Rosters, RowsInOrderWithTheirExactRates) {
+  EXPECT_EQ(rows(get_beginner_list()),
+            (V{"Talvo 100 random", "Isis 250 -0.94", "Iduna 350 -0.64", "Horus 450 0.0", "Hera 550 0.05",
+               "Gremlin 650 0.15", "Gnome 750 0.27", "disabled.Freya 850 1", "disabled.Fortuna 950 1",
+               "disabled.Epona 1050 1"}));
+  EXPECT_EQ(rows(get_strong_list()),
+            (V{"disabled.Elf_Princess 1150 1", "disabled.Donar 1250 1", "Diana 1350 0.06", "disabled.Cerridwen 1450 1",
+               "disabled.Ceres 1550 1", "disabled.Bragi 1650 1", "disabled.Bellona 1750 1", "disabled.Athena 1850 1",
+               "disabled.Apollo 1950 1", "disabled.Xylon 2050 1"}));
+}
+
+struct WithStockfish : ::testing::Test {
+  void SetUp() override {
+    if (::access(testing_support::stockfish_path(), X_OK) != 0) GTEST_SKIP() << "no stockfish";
+  }
+  testing_support::ScopedEnv engine{"AI_PLAYERS_ENGINE", testing_support::stockfish_path()};
+  testing_support::ScopedEnv elo_engine{"AI_PLAYERS_ELO_ENGINE", std::nullopt};
+  CaptureEcho quiet;
+};
+
+TEST_F(WithStockfish, VerevoveraPlaysItselfAndPreviewsAndHOUD20cAnswers) {
+  // King and queen against king: quick searches, and no mate within six plies.
+  Game game("8/8/8/4k3/8/8/8/3QK3 w - - 0 1", "");
+  Verevovera v;
+  game.play(v, v, 6);
+  const MoveList legal = game.b.legal_moves();
+  const Preview p = v.Ask_For_Preview(game.history, *legal.back(), legal, game.fen);
+  EXPECT_NO_THROW(game.b.parse_move(p.best_line.at(0)));
+  EXPECT_GE(p.best_score, p.actual_score);
+  game.play(v, v, 6);  // a dozen plies in all, unless a repetition ends the game
+  // Two plies in (before that it plays fixed moves), White mates shortly: depth 30 is quick here.
+  Game mate("k7/8/2K5/8/8/8/8/6Q1 w - - 0 1", "g1h1 a8b8");
+  HOUD20c h(1500);
+  mate.play(h, h, 1);
+  EXPECT_EQ(mate.history.size(), 3u);
+}
+
+TEST_F(WithStockfish, EveryBuildableRosterPersonaPlaysLegalMoves) {
+  std::vector<std::unique_ptr<AI_BASIC>> players;
+  for (const RosterRow& row : get_beginner_list())
+    players.push_back(std::make_unique<BEGINNER_GANG>(row.name, row.rate, row.strength));
+  for (const RosterRow& row : get_strong_list()) {
+    const Number rate = std::get<Number>(row.rate);
+    if (rate == Number(1))  // beyond the strong gang's master-rate range
+      EXPECT_THROW(STRONG_GANG(row.name, rate, row.strength), AssertionError) << row.name;
+    else
+      players.push_back(std::make_unique<STRONG_GANG>(row.name, rate, row.strength));
+  }
+  ASSERT_EQ(players.size(), 11u);
+  // Eight plies from a quiet Italian opening, so that the opening replies decide nothing.
+  for (std::size_t i = 0; i < players.size(); i += 2) {
+    SCOPED_TRACE(players[i]->Name);
+    Game(std::string(common::FEN_New_Game), "e2e4 e7e5 g1f3 b8c6 f1c4 f8c5")
+        .play(*players[i], *players[(i + 1) % players.size()], 8);
+  }
+}
+
+}  // namespace
