@@ -4,9 +4,11 @@
 #include <set>
 
 #include "ai_players/host/board.h"
+#include "support/test_support.h"
 
 using namespace ai_players::board;
 using namespace ai_players::common;
+using testing_support::error_of;
 
 namespace {
 
@@ -23,16 +25,6 @@ Board played(Board b, std::initializer_list<std::string_view> texts) {
 bool has(const Board& b, std::string_view coord) {
   const MoveList moves = b.legal_moves();
   return std::any_of(moves.begin(), moves.end(), [&](const MovePtr& m) { return m->to_coord() == coord; });
-}
-
-template <class E, class F>
-std::string error_of(F f) {
-  try {
-    f();
-  } catch (const E& e) {
-    return e.what();
-  }
-  return "no error";
 }
 
 }  // namespace

@@ -26,16 +26,6 @@ using Lines = std::vector<std::string>;
 
 namespace {
 
-template <class E, class F>
-std::string error_of(F f) {
-  try {
-    f();
-  } catch (const E& e) {
-    return e.what();
-  }
-  return "no error";
-}
-
 // Works in a fresh directory whose engine stand-ins record their own start;
 // the override is switched off so that the fixed paths are used.
 class FixedPaths : public ::testing::Test {

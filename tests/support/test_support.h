@@ -62,6 +62,17 @@ class TempDir {
   std::string path_;
 };
 
+// The message of the E that f() throws, or "no error".
+template <class E, class F>
+std::string error_of(F f) {
+  try {
+    f();
+  } catch (const E& e) {
+    return e.what();
+  }
+  return "no error";
+}
+
 std::string read_file(const std::string& path);
 void write_file(const std::string& path, const std::string& text);
 
