@@ -11,6 +11,7 @@
 #include "ai_players/core/analysis.h"
 #include "ai_players/engine/ai_basic.h"
 #include "ai_players/engine/platform.h"
+#include "ai_players/engine/uci_tokens.h"
 #include "ai_players/host/board.h"
 #include "ai_players/host/common.h"
 #include "commands.h"
@@ -30,9 +31,8 @@ struct AnalyseOptions {
 board::MoveList play_moves(const std::string& fen, const std::string& moves, board::Board& position) {
   position = board::Board(fen);
   board::MoveList played;
-  std::istringstream words(moves);
   int number = 0;
-  for (std::string text; words >> text;) {
+  for (const std::string& text : engine::split_tokens(moves)) {
     ++number;
     try {
       played.push_back(position.parse_move(text));

@@ -10,6 +10,7 @@
 
 #include "ai_players/core/errors.h"
 #include "ai_players/core/random.h"
+#include "ai_players/core/text.h"
 #include "ai_players/personas/verevovera.h"
 #include "commands.h"
 #include "game.h"
@@ -30,12 +31,6 @@ struct PlayOptions {
   bool preview = true;
   bool verbose = false;
 };
-
-std::string trimmed(const std::string& s) {
-  const auto b = s.find_first_not_of(" \t\r\n");
-  if (b == std::string::npos) return "";
-  return s.substr(b, s.find_last_not_of(" \t\r\n") + 1 - b);
-}
 
 board::MovePtr same_move(const board::MoveList& legal, const std::string& coord) {
   for (const auto& m : legal)
@@ -73,7 +68,7 @@ board::MovePtr ask_human_move(const board::Board& position, const board::MoveLis
       std::cout << "\nEnd of input: the game is left unfinished.\n";
       return nullptr;
     }
-    const std::string text = trimmed(line);
+    const std::string text = strip(line);
     if (text == "quit" || text == "exit") {
       std::cout << "You left the game.\n";
       return nullptr;

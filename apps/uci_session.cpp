@@ -12,17 +12,13 @@
 #include <fmt/format.h>
 
 #include "ai_players/engine/platform.h"
+#include "ai_players/engine/uci_tokens.h"
 #include "library_output.h"
 
 namespace ai_players::app {
 namespace {
 
-std::vector<std::string> words(std::string_view text) {
-  std::istringstream in{std::string(text)};
-  std::vector<std::string> out;
-  for (std::string w; in >> w;) out.push_back(w);
-  return out;
-}
+using engine::split_tokens;
 
 std::string joined(const std::vector<std::string>& w, std::size_t from, std::size_t to) {
   std::string out;
@@ -38,7 +34,7 @@ std::string lower(std::string s) {
 }  // namespace
 
 UciGame parse_position(std::string_view args) {
-  const auto w = words(args);
+  const auto w = split_tokens(args);
   const auto moves_at = static_cast<std::size_t>(std::find(w.begin(), w.end(), "moves") - w.begin());
   UciGame game;
   if (w.empty()) throw std::invalid_argument("position needs startpos or fen");
@@ -82,7 +78,7 @@ void UciSession::info(std::string_view text) {
 }
 
 bool UciSession::handle(std::string_view line) {
-  const auto w = words(line);
+  const auto w = split_tokens(line);
   if (w.empty()) return true;
   const std::string& cmd = w[0];
   const std::string_view rest =
@@ -134,7 +130,7 @@ void UciSession::identify() {
 }
 
 void UciSession::set_option(std::string_view args) {
-  const auto w = words(args);
+  const auto w = split_tokens(args);
   const auto value_at = static_cast<std::size_t>(std::find(w.begin(), w.end(), "value") - w.begin());
   if (w.empty() || w[0] != "name") return info("setoption needs: name <option> value <value>");
   const std::string name = lower(joined(w, 1, value_at));

@@ -7,6 +7,13 @@ namespace ai_players {
 
 std::string to_text(std::string_view s) { return std::string(s); }
 
+std::string strip(std::string_view s) {
+  constexpr std::string_view blanks = " \t\n\r\v\f";
+  const auto b = s.find_first_not_of(blanks);
+  if (b == std::string_view::npos) return "";
+  return std::string(s.substr(b, s.find_last_not_of(blanks) - b + 1));
+}
+
 std::string to_text(double v) {
   if (std::isnan(v)) return "nan";
   if (std::isinf(v)) return v > 0 ? "inf" : "-inf";

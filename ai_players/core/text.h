@@ -27,6 +27,9 @@ std::string to_text(const std::vector<std::string>& list);  // ['e2e4', 'e7e5']
 std::string to_text(const std::vector<int>& list);          // [11, 12]
 std::string to_text(const std::vector<double>& list);       // [0.5, 1.0]
 
+// The text without white space at either end.
+std::string strip(std::string_view s);
+
 // Replaces each "%s" in order with the text form of the next argument.
 std::string percent_s(std::string_view pattern, const std::vector<std::string>& values);
 

@@ -23,13 +23,6 @@ std::string fixed(double value, int decimals) {
   return buf;
 }
 
-std::string strip(const std::string& s) {
-  constexpr std::string_view blanks = " \t\n\r\v\f";
-  const auto b = s.find_first_not_of(blanks);
-  if (b == std::string::npos) return "";
-  return s.substr(b, s.find_last_not_of(blanks) - b + 1);
-}
-
 std::string join(const std::vector<std::string>& words) {
   std::string out;
   for (const auto& w : words) out += (out.empty() ? "" : " ") + w;

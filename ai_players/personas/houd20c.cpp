@@ -1,11 +1,11 @@
 #include "ai_players/personas/houd20c.h"
 
 #include <cmath>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "ai_players/core/errors.h"
+#include "ai_players/engine/uci_tokens.h"
 
 namespace ai_players {
 
@@ -14,13 +14,6 @@ namespace {
 Number checked_elo(Number elo) {
   require(std::fmod(elo.value(), 10.0) == 0);
   return elo;
-}
-
-std::vector<std::string> split_ws(const std::string& line) {
-  std::istringstream in(line);
-  std::vector<std::string> tokens;
-  for (std::string t; in >> t;) tokens.push_back(t);
-  return tokens;
 }
 }  // namespace
 
@@ -50,7 +43,7 @@ MovePtr HOUD20c::GetReply_(std::optional<double> /*error_margin*/) {
   if (bestmove_coord.empty()) writeIntoEngine("go depth 30");
   while (bestmove_coord.empty()) {
     const std::string eline = next_engine_line_();
-    if (eline.find("bestmove") != std::string::npos) bestmove_coord = split_ws(eline).at(1);
+    if (eline.find("bestmove") != std::string::npos) bestmove_coord = engine::split_tokens(eline).at(1);
   }
   return board::make_move(bestmove_coord, legalmoves);
 }
