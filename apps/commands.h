@@ -11,5 +11,6 @@ void add_list_command(CLI::App& app);
 void add_match_command(CLI::App& app);
 void add_play_command(CLI::App& app);
 void add_uci_command(CLI::App& app);
+void add_review_command(CLI::App& app);
 
 }  // namespace ai_players::app

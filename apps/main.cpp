@@ -25,6 +25,7 @@ int main(int argc, char** argv) {
   ai_players::app::add_match_command(app);
   ai_players::app::add_play_command(app);
   ai_players::app::add_uci_command(app);
+  ai_players::app::add_review_command(app);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {

@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-packages=(g++ cmake make libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev libfmt-dev stockfish)
+packages=(g++ cmake make libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev libfmt-dev stockfish pgn-extract)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

@@ -1,0 +1,323 @@
+// Game review: judging moves, the annotated PGN, the summary and the graph,
+// and the PGN reader they all rest on.
+#include <unistd.h>
+
+#include <cstdlib>
+#include <map>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "ai_players/core/analysis.h"
+#include "pgn_reader.h"
+#include "review.h"
+#include "support/cli_process.h"
+#include "support/test_support.h"
+
+using namespace ai_players;
+using namespace ai_players::app;
+
+namespace {
+
+std::vector<PgnRecord> read_text(const std::string& text) {
+  std::istringstream in(text);
+  return read_pgn(in);
+}
+
+int count(const std::string& text, const std::string& what) {
+  int n = 0;
+  for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
+// Minimal XML well-formedness: balanced elements, quoted attributes, no stray
+// '<' or '&' in text. Returns what is wrong, or empty.
+std::string xml_problem(const std::string& xml) {
+  std::vector<std::string> open;
+  std::size_t i = 0;
+  if (xml.starts_with("<?xml")) i = xml.find("?>") + 2;
+  static const std::regex attr(R"(\s*[A-Za-z_:][\w:.-]*\s*=\s*"[^"<]*")");
+  while (i < xml.size()) {
+    if (xml[i] == '&') {
+      const auto semi = xml.find(';', i);
+      if (semi == std::string::npos || semi - i > 6) return "a stray '&'";
+      i = semi + 1;
+    } else if (xml[i] != '<') {
+      ++i;
+    } else {
+      const auto end = xml.find('>', i);
+      if (end == std::string::npos) return "an unclosed tag";
+      std::string tag = xml.substr(i + 1, end - i - 1);
+      i = end + 1;
+      if (tag.starts_with("/")) {
+        if (open.empty() || open.back() != tag.substr(1)) return "a mismatched </" + tag.substr(1) + ">";
+        open.pop_back();
+        continue;
+      }
+      const bool empty = tag.ends_with("/");
+      if (empty) tag.pop_back();
+      const auto name_end = std::min(tag.find_first_of(" \n\t"), tag.size());
+      std::string rest = tag.substr(name_end);
+      while (!rest.empty() && std::isspace(static_cast<unsigned char>(rest.back()))) rest.pop_back();
+      std::smatch m;
+      while (!rest.empty() && std::regex_search(rest, m, attr, std::regex_constants::match_continuous))
+        rest = m.suffix();
+      if (!rest.empty()) return "bad attributes in <" + tag + ">";
+      if (!empty) open.push_back(tag.substr(0, name_end));
+    }
+  }
+  if (open.size() != 0) return "unclosed <" + open.back() + ">";
+  return "";
+}
+
+// A preview made up per move: (coordinates of the move played) -> preview.
+// Moves not listed are the engine's best at +0.20.
+PreviewFn scripted(std::map<std::string, Preview> by_move, std::vector<std::string>* fens = nullptr) {
+  return [by_move, fens](const board::MoveList&, const board::Move& move, const board::MoveList&,
+                         const std::string& fen) {
+    if (fens) fens->push_back(fen);
+    if (const auto it = by_move.find(move.to_coord()); it != by_move.end()) return it->second;
+    return Preview{20, 20, {move.to_coord()}};
+  };
+}
+
+// 3. Bc4 leaves the queen to the knight on f6.
+const char* kQueenBlunder =
+    "[Event \"Blunder\"]\n[White \"Careless\"]\n[Black \"Alert\"]\n[Result \"0-1\"]\n\n"
+    "1. e4 e5 2. Qh5 Nf6 3. Bc4 Nxh5 0-1\n";
+
+}  // namespace
+
+TEST(ReviewJudging, ThresholdsAndMateCapping) {
+  const std::vector<std::pair<int, Judgement>> thresholds = {
+      {0, Judgement::Good},        {49, Judgement::Good},      {50, Judgement::Inaccuracy},
+      {99, Judgement::Inaccuracy}, {100, Judgement::Mistake},  {299, Judgement::Mistake},
+      {300, Judgement::Blunder},   {5000, Judgement::Blunder}};
+  for (const auto& [loss, expected] : thresholds) EXPECT_EQ(judge(loss), expected) << loss;
+  EXPECT_EQ(nag_of(Judgement::Inaccuracy), "$6");
+  EXPECT_EQ(nag_of(Judgement::Mistake), "$2");
+  EXPECT_EQ(nag_of(Judgement::Blunder), "$4");
+  EXPECT_EQ(nag_of(Judgement::Good), "");
+
+  struct Loss { int best, played, loss; };
+  const std::vector<Loss> losses = {
+      {35, 13, 22},                // ordinary
+      {13, 35, 0},                 // never below zero
+      {MATE_IN(3), 200, 800},      // a missed mate costs the cap minus what is left
+      {MATE_IN(2), MATE_IN(5), 0}, // a slower mate still mates
+      {150, -MATE_IN(1), 1150},    // walking into mate
+      {-2500, -MATE_IN(4), 0},     // lost either way
+  };
+  for (const auto& l : losses) EXPECT_EQ(loss_of(l.best, l.played), l.loss) << l.best << " " << l.played;
+
+  const std::vector<std::pair<int, std::string>> evals = {
+      {35, "0.35"}, {-120, "-1.20"}, {-5, "-0.05"}, {0, "0.00"}, {MATE_IN(3), "#3"}, {-MATE_IN(2), "#-2"}};
+  for (const auto& [score, text] : evals) EXPECT_EQ(eval_text(score), text);
+}
+
+TEST(PgnReader, ReadsWhatOtherProgramsWrite) {
+  const std::string text =
+      "\xEF\xBB\xBF% an escaped line\r\n"
+      "[Event \"A \\\"quoted\\\" name \\\\ here\"]\r\n"
+      "[White \"W\"] [Black \"B\"]\r\n"
+      "[Result \"1-0\"]\r\n\r\n"
+      "1.e4 {a comment (with a paren}\n e5 2. Nf3 $1 Nc6!? ; to the end of the line )\n"
+      "3. Bb5 (3. Bc4 {inner} (3. d4 exd4) Bc5) 3... a6 4. 0-0 e.p. Nf6 5. Re1?? 1-0\n"
+      "\n"
+      "[Event \"No marker\"]\n[Result \"1/2-1/2\"]\n\n1. d4 d5\n"
+      "[Event \"Third\"]\n\n1. c4 *\n"
+      "1. e4\n";  // move text without tags or marker at the end
+  const auto games = read_text(text);
+  ASSERT_EQ(games.size(), 4u);
+  EXPECT_EQ(games[0].tag("Event"), "A \"quoted\" name \\ here");
+  EXPECT_EQ(games[0].tag("Black"), "B");
+  EXPECT_EQ(games[0].tag("Missing"), "");
+  EXPECT_EQ(games[0].san, (std::vector<std::string>{"e4", "e5", "Nf3", "Nc6", "Bb5", "a6", "O-O", "Nf6", "Re1"}));
+  EXPECT_EQ(games[0].result, "1-0");
+  EXPECT_EQ(games[1].san, (std::vector<std::string>{"d4", "d5"}));
+  EXPECT_EQ(games[1].result, "1/2-1/2");  // from the tag
+  EXPECT_EQ(games[2].tag("Event"), "Third");
+  EXPECT_EQ(games[2].result, "*");
+  EXPECT_TRUE(games[3].tags.empty());
+  EXPECT_EQ(games[3].san, std::vector<std::string>{"e4"});
+  EXPECT_TRUE(read_text("").empty());
+  EXPECT_TRUE(read_text("\n; only a comment\n{and another}\n").empty());
+}
+
+TEST(PgnReader, BrokenGameIsNamedAndSkipped) {
+  struct Case { std::string broken; int line; std::string problem; };
+  const std::vector<Case> cases = {
+      {"[White \"unclosed]\n[Black \"x\"]\n\n1. e4 e5 *\n", 5, "not closed"},
+      {"[White x]\n\n1. e4 *\n", 5, "not quoted"},
+      {"[White \"x\"\n\n1. e4 *\n", 5, "no closing ']'"},
+      {"[White \"x\"]\n\n1. e4 ) e5 *\n", 7, "')' without"},
+      {"[White \"x\"]\n\n1. e4 hello *\n", 7, "'hello' is not a move"},
+      {"[White \"x\"]\n\n1. e4 -- *\n", 7, "null move"},
+      {"[White \"x\"]\n\n1. e4 {never closed\n", 7, "never closed"},
+  };
+  const std::string good1 = "[Event \"one\"]\n\n1. d4 *\n\n";
+  const std::string good3 = "\n[Event \"three\"]\n\n1. c4 c5 1-0\n";
+  for (const auto& c : cases) {
+    std::istringstream in(good1 + c.broken + good3);
+    PgnReader reader(in);
+    EXPECT_EQ(reader.next()->tag("Event"), "one");
+    try {
+      reader.next();
+      ADD_FAILURE() << "no error for " << c.broken;
+    } catch (const PgnError& e) {
+      EXPECT_EQ(e.game, 2) << c.broken;
+      EXPECT_EQ(e.line, c.line) << c.broken;
+      EXPECT_NE(e.problem.find(c.problem), std::string::npos) << e.what();
+    }
+    if (c.problem == "never closed") continue;  // it swallowed the rest of the file
+    const auto third = reader.next();
+    ASSERT_TRUE(third) << c.broken;
+    EXPECT_EQ(third->tag("Event"), "three");
+    EXPECT_EQ(third->san.size(), 2u);
+    EXPECT_FALSE(reader.next());
+  }
+}
+
+TEST(Review, QueenBlunderIsMarkedAnnotatedAndSummarised) {
+  const auto record = read_text(kQueenBlunder).at(0);
+  // 3. Bc4 (f1c4) loses the queen; 2... Nf6 (g8f6) is a small inaccuracy; 1... e5
+  // scores better than the engine's first choice in the head-to-head search.
+  const PreviewFn preview = scripted({
+      {"f1c4", Preview{-60, -950, {"h5e5", "f8e7", "d2d3"}}},
+      {"g8f6", Preview{90, 30, {"b8c6", "f1c4", "g7g6"}}},
+      {"e7e5", Preview{15, 40, {"e7e5", "g1f3"}}},
+  });
+  std::vector<std::pair<std::size_t, std::size_t>> progress;
+  const GameReview r = review_game(1, record, preview, 7, [&](std::size_t d, std::size_t t) { progress.emplace_back(d, t); });
+  ASSERT_EQ(r.moves.size(), 6u);
+  EXPECT_EQ(progress.back(), std::make_pair(std::size_t{6}, std::size_t{6}));
+
+  const MoveReview& e5 = r.moves[1];
+  EXPECT_TRUE(e5.played_best);
+  EXPECT_EQ(e5.played_score, 15);
+  EXPECT_EQ(e5.loss, 0);
+  const MoveReview& nf6 = r.moves[3];
+  EXPECT_EQ(nf6.loss, 60);
+  EXPECT_EQ(nf6.judgement, Judgement::Inaccuracy);
+  EXPECT_EQ(nf6.white_score(), -30);
+  const MoveReview& bc4 = r.moves[4];
+  EXPECT_EQ(bc4.number, 3);
+  EXPECT_EQ(bc4.judgement, Judgement::Blunder);
+  EXPECT_EQ(bc4.loss, 890);
+  EXPECT_EQ(bc4.best_san, "Qxe5+");
+  EXPECT_EQ(bc4.best_line, (std::vector<std::string>{"Qxe5+", "Be7", "d3"}));
+
+  const std::string pgn = annotated_pgn(r);
+  const std::string flat = std::regex_replace(pgn, std::regex("\n"), " ");
+  EXPECT_NE(flat.find("3. Bc4 $4 {[%eval -9.50] blunder (loss 890 cp). White -9.50, best Qxe5+ -0.60}"),
+            std::string::npos) << pgn;
+  EXPECT_NE(flat.find("(3. Qxe5+ Be7 4. d3) 3... Nxh5"), std::string::npos) << pgn;
+  EXPECT_NE(flat.find("2... Nf6 $6 {[%eval -0.30]"), std::string::npos) << pgn;
+  EXPECT_NE(flat.find("1... e5 {[%eval -0.15]} 2. Qh5"), std::string::npos) << pgn;  // best: no variation
+  EXPECT_EQ(count(flat, "} ("), 2);
+  EXPECT_NE(pgn.find("[Annotator \"ai-players review, depth 7\"]"), std::string::npos);
+
+  // Our reader gets the game back as it was.
+  const auto back = read_text(pgn);
+  ASSERT_EQ(back.size(), 1u);
+  EXPECT_EQ(back[0].san, record.san);
+  EXPECT_EQ(back[0].result, "0-1");
+  EXPECT_EQ(back[0].tag("White"), "Careless");
+
+  const std::string summary = summary_text(r);
+  EXPECT_NE(summary.find("worst: 3. Bc4?? (loss 890, best Qxe5+)"), std::string::npos) << summary;
+  EXPECT_NE(summary.find("White  Careless"), std::string::npos) << summary;
+  EXPECT_NE(summary.find("worst: 2... Nf6?! (loss 60, best Nc6)"), std::string::npos) << summary;
+  // Loss 890 over 3 moves for White, 60 over 3 for Black.
+  EXPECT_TRUE(std::regex_search(summary, std::regex(R"(White  Careless\s+3\s+297\s+0\s+0\s+1)"))) << summary;
+  EXPECT_TRUE(std::regex_search(summary, std::regex(R"(Black  Alert\s+3\s+20\s+1\s+0\s+0)"))) << summary;
+
+  const std::string svg = evaluation_svg(r);
+  EXPECT_EQ(xml_problem(svg), "") << svg;
+  EXPECT_EQ(count(svg, "<circle class=\"move"), 6);
+  EXPECT_EQ(count(svg, "<circle class=\"move blunder\""), 1);
+  EXPECT_EQ(xml_problem("<svg><a></svg>"), "a mismatched </svg>");  // the checker itself checks
+  EXPECT_EQ(xml_problem("<svg x=1/>"), "bad attributes in <svg x=1>");
+
+  EXPECT_EQ(totals_text({r}), "");
+  const std::string totals = totals_text({r, r});
+  EXPECT_TRUE(std::regex_search(totals, std::regex(R"(Careless\s+6\s+297\s+0\s+0\s+2)"))) << totals;
+}
+
+TEST(Review, SetUpPositionAndIllegalMoves) {
+  const std::string fen = "4k3/8/8/8/8/8/4P3/4K2R b K - 3 30";
+  const auto record = read_text("[SetUp \"1\"]\n[FEN \"" + fen + "\"]\n\n30... Kd7 31. O-O Kc6 *\n").at(0);
+  std::vector<std::string> fens;
+  const GameReview r = review_game(4, record, scripted({{"d7c6", Preview{0, -40, {"d7e6"}}}}, &fens));
+  ASSERT_EQ(r.moves.size(), 3u);
+  EXPECT_EQ(fens, std::vector<std::string>(3, fen));
+  EXPECT_EQ(r.moves[0].side, common::BLACK);
+  EXPECT_EQ(r.moves[1].san, "O-O");
+  const std::string pgn = annotated_pgn(r);
+  const std::string flat = std::regex_replace(pgn, std::regex("\n"), " ");
+  EXPECT_NE(flat.find("30... Kd7 {[%eval -0.20]} 31. O-O {[%eval 0.20]} 31... Kc6 {[%eval 0.40] Black -0.40, best Ke6 +0.00}"),
+            std::string::npos) << pgn;
+  EXPECT_NE(flat.find("(31... Ke6) *"), std::string::npos) << pgn;
+  const auto back = read_text(pgn).at(0);
+  EXPECT_EQ(back.tag("FEN"), fen);
+  EXPECT_EQ(back.san, record.san);
+
+  const std::string svg = evaluation_svg(r);
+  EXPECT_EQ(xml_problem(svg), "");
+  EXPECT_EQ(count(svg, "<circle class=\"move"), 3);
+
+  const std::vector<std::pair<std::string, std::string>> bad = {
+      {"1. e4 e5 2. Ke3 *", "move 2. Ke3 is not legal"},
+      {"1. e4 Nf3 *", "move 1... Nf3 is not legal"},
+  };
+  for (const auto& [text, message] : bad) {
+    try {
+      review_game(1, read_text(text).at(0), scripted({}));
+      ADD_FAILURE() << text;
+    } catch (const std::runtime_error& e) {
+      EXPECT_NE(std::string(e.what()).find(message), std::string::npos) << e.what();
+    }
+  }
+  EXPECT_THROW(review_game(1, read_text("[FEN \"8/8/8 w - - 0 1\"]\n\n*").at(0), scripted({})), board::FenError);
+}
+
+TEST(Review, AnnotatedPgnPassesPgnExtract) {
+  const char* tool = "/usr/games/pgn-extract";
+  if (::access(tool, X_OK) != 0) GTEST_SKIP() << "pgn-extract is not installed";
+  testing_support::TempDir dir;
+  const auto record = read_text(kQueenBlunder).at(0);
+  const PreviewFn preview = scripted({{"f1c4", Preview{-60, -950, {"h5e5", "f8e7", "d2d3"}}}});
+  const GameReview r = review_game(1, record, preview);
+  testing_support::write_file(dir.file("in.pgn"), annotated_pgn(r) + annotated_pgn(r));
+  const std::string command =
+      std::string(tool) + " -s -o " + dir.file("out.pgn") + " " + dir.file("in.pgn") + " 2>" + dir.file("err");
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  EXPECT_EQ(testing_support::read_file(dir.file("err")), "");
+  const auto games = read_text(testing_support::read_file(dir.file("out.pgn")));
+  ASSERT_EQ(games.size(), 2u);  // pgn-extract drops a game it cannot replay, variations included
+  EXPECT_EQ(games[1].san, record.san);
+  EXPECT_NE(testing_support::read_file(dir.file("out.pgn")).find("$4"), std::string::npos);
+}
+
+TEST(Review, EndToEndWithStockfish) {
+  if (::access(testing_support::stockfish_path(), X_OK) != 0) GTEST_SKIP() << "stockfish is not installed";
+  testing_support::TempDir dir;
+  const std::string broken = "[Event \"broken\"]\n\n1. e4 e5 2. Ke3 *\n\n";
+  testing_support::write_file(dir.file("games.pgn"), broken + kQueenBlunder);
+  const auto res = testing_support::run_cli({"review", dir.file("games.pgn"), "--depth", "5", "--out",
+                                             dir.file("annotated.pgn"), "--svg", dir.file("graph.svg")});
+  ASSERT_EQ(res.status, 0) << res.err;
+  EXPECT_NE(res.err.find("game 1: move 2. Ke3 is not legal"), std::string::npos) << res.err;
+  EXPECT_NE(res.out.find("Game 2: Careless - Alert"), std::string::npos) << res.out;
+  EXPECT_NE(res.out.find("worst: 3. Bc4??"), std::string::npos) << res.out;
+  const std::string pgn = testing_support::read_file(dir.file("annotated.pgn"));
+  EXPECT_NE(pgn.find("3. Bc4 $4"), std::string::npos) << pgn;
+  EXPECT_EQ(read_text(pgn).at(0).san, read_text(kQueenBlunder).at(0).san);
+  // One game reviewed: the graph keeps the name it was given.
+  const std::string svg = testing_support::read_file(dir.file("graph.svg"));
+  EXPECT_EQ(xml_problem(svg), "");
+  EXPECT_EQ(count(svg, "<circle class=\"move"), 6);
+}
