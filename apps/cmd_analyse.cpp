@@ -1,6 +1,5 @@
 // ai-players analyse: the engine's best candidates for a position, as the
 // players see them.
-#include <filesystem>
 #include <iostream>
 #include <memory>
 #include <optional>
@@ -14,7 +13,9 @@
 #include "ai_players/engine/uci_tokens.h"
 #include "ai_players/host/board.h"
 #include "ai_players/host/common.h"
+#include "cli_options.h"
 #include "commands.h"
+#include "persona_factory.h"
 
 namespace ai_players::app {
 namespace {
@@ -25,6 +26,7 @@ struct AnalyseOptions {
   int multipv = 1;
   int depth = 0;
   long long nodes = 0;
+  PersonaSettings settings;
 };
 
 // Plays the moves (coordinates or SAN) from the FEN; each must be legal where it is played.
@@ -60,7 +62,6 @@ void run_analyse(const AnalyseOptions& o) {
   board::MoveList legal = position.legal_moves();
   if (legal.empty()) throw std::runtime_error("the position has no legal moves: " + position.export_FEN());
 
-  if (std::filesystem::exists("/usr/games/stockfish")) engine::set_default_engine("/usr/games/stockfish");
   std::unique_ptr<AI_BASIC> player;
   std::vector<Analysis> analyses;
   {
@@ -68,8 +69,9 @@ void run_analyse(const AnalyseOptions& o) {
     DiagnosticsToStderr diagnostics;
     {
       QuietEcho quiet;  // the player's start-up line
-      player = std::make_unique<AI_BASIC>("analyse", 0);
+      player = std::make_unique<AI_BASIC>("analyse", 0, std::nullopt, engine_config(o.settings, false));
     }
+    player->engine_timeout = o.settings.engine_timeout;
     player->start_fen = o.fen;
     player->game_history = history;
     player->legalmoves = legal;
@@ -91,6 +93,7 @@ void add_analyse_command(CLI::App& app) {
   auto* depth = cmd->add_option("--depth", options->depth, "search depth in plies")->check(CLI::Range(1, 99));
   auto* nodes = cmd->add_option("--nodes", options->nodes, "node budget, turned into a depth by a probe search")
                     ->check(CLI::Range(40001LL, 1000000000000LL));
+  add_engine_timeout_option(cmd, options->settings);
   depth->excludes(nodes);
   nodes->excludes(depth);
   cmd->callback([options, depth, nodes] {

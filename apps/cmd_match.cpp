@@ -13,9 +13,11 @@
 #include "ai_players/core/random.h"
 #include "commands.h"
 #include "game.h"
+#include "cli_options.h"
 #include "library_output.h"
 #include "match_stats.h"
 #include "persona_factory.h"
+#include "persona_mover.h"
 #include "pgn.h"
 #include "start_position.h"
 
@@ -27,34 +29,25 @@ struct MatchOptions {
   int games = 1;
   std::string fen;
   std::string pgn_file;
-  std::uint64_t seed = 0;
-  bool seeded = false;
+  std::optional<std::uint64_t> seed;
   int max_plies = 0;
   bool verbose = false;
+  std::string tc;
+  long long movetime_ms = 0;
+  PersonaSettings settings;
 };
 
-struct Player {
-  std::string name;  // as the user knows it
-  std::unique_ptr<AI_BASIC> persona;
-};
-
-Mover mover_for(Player& player, const LibraryOutput& output) {
-  return [&player, &output](const board::MoveList& history, const board::MoveList& legal,
-                            const std::string& start_fen) {
-    try {
-      return player.persona->GetReply(history, legal, start_fen);
-    } catch (const std::exception& e) {
-      throw std::runtime_error(describe_failure(choosing(*player.persona), e, output.diagnostics()));
-    }
-  };
-}
+using Player = PersonaPlayer;
 
 // Writes the moves of a game as they are played, wrapped like PGN move text.
 class MovePrinter {
  public:
   void operator()(const PlayedGame& game) {
     const std::size_t i = game.san.size() - 1;
-    const std::string unit = pgn_move_unit(game.start_fen, i, game.san[i]);
+    put(pgn_move_unit(game.start_fen, i, game.san[i]));
+    if (!game.comments[i].empty()) put(pgn_comment(game.comments[i]));
+  }
+  void put(const std::string& unit) {
     if (column_ > 0 && column_ + 1 + unit.size() > 80) {
       std::cout << '\n';
       column_ = 0;
@@ -66,9 +59,10 @@ class MovePrinter {
     if (column_ > 0) std::cout << std::endl;
     column_ = 0;
   }
-  void finish(const Outcome& outcome) {
+  void finish(const PlayedGame& game) {
     if (column_ > 0) std::cout << '\n';
-    std::cout << fmt::format("{} ({})\n", outcome.result, outcome.termination);
+    std::cout << fmt::format("{} ({})\n", game.outcome.result, game.outcome.termination);
+    if (!game.final_comment.empty()) std::cout << game.final_comment << '\n';
   }
 
  private:
@@ -87,7 +81,8 @@ void show_progress(int done, int total, const Player& first, const Player& secon
   std::cerr << std::flush;
 }
 
-PgnGame pgn_record(const PlayedGame& game, const Player& white, const Player& black, int round) {
+PgnGame pgn_record(const PlayedGame& game, const Player& white, const Player& black, int round,
+                   const std::optional<TimeControl>& clock) {
   PgnGame pgn;
   pgn.event = "ai-players match";
   pgn.date = pgn_date_today();
@@ -96,10 +91,14 @@ PgnGame pgn_record(const PlayedGame& game, const Player& white, const Player& bl
   pgn.black = black.name;
   pgn.result = game.outcome.result;
   if (game.start_fen != common::FEN_New_Game) pgn.fen = game.start_fen;
-  pgn.termination = game.outcome.termination;
+  pgn.termination = pgn_termination(game.outcome.termination);
   pgn.more_tags = {{"WhiteElo", fmt::format("{:.0f}", white.persona->ELO.value())},
                    {"BlackElo", fmt::format("{:.0f}", black.persona->ELO.value())}};
+  if (clock) pgn.more_tags.emplace_back("TimeControl", clock->pgn());
   pgn.san = game.san;
+  pgn.comments = game.comments;
+  pgn.final_comment = game.final_comment;
+  if (pgn.final_comment.empty() && pgn.termination == "normal") pgn.final_comment = game.outcome.termination;
   return pgn;
 }
 
@@ -125,14 +124,27 @@ void print_summary(const Player& first, const Player& second, int games, std::ui
   std::string ends;
   for (const auto& [why, count] : terminations) ends += fmt::format("{}{} {}", ends.empty() ? "" : ", ", why, count);
   std::cout << "Endings: " << ends << '\n';
+  for (const Player* p : {&first, &second}) {
+    if (p->fallbacks)
+      std::cout << fmt::format("{}: {} fallback move{} in {} game{}\n", p->name, p->fallbacks,
+                               p->fallbacks == 1 ? "" : "s", games, games == 1 ? "" : "s");
+    if (p->engine_restarts)
+      std::cout << fmt::format("{}: its engine was restarted {} time{}\n", p->name, p->engine_restarts,
+                               p->engine_restarts == 1 ? "" : "s");
+    if (p->failed_games)
+      std::cout << fmt::format("{}: could not finish {} game{} (abandoned, not scored)\n", p->name,
+                               p->failed_games, p->failed_games == 1 ? "" : "s");
+  }
 }
 
 void run_match(const MatchOptions& options) {
   const std::string start_fen = checked_start_fen(options.fen);
   Player first{canonical_persona_name(options.white), nullptr};
   Player second{canonical_persona_name(options.black), nullptr};
-  const std::uint64_t seed = options.seeded ? options.seed : std::random_device{}();
+  const std::uint64_t seed = seed_or_random(options.seed);
   ai_players::seed(seed);
+  std::optional<TimeControl> clock;
+  if (!options.tc.empty()) clock = parse_time_control(options.tc);
 
   std::ofstream pgn_out;
   if (!options.pgn_file.empty()) {
@@ -141,8 +153,12 @@ void run_match(const MatchOptions& options) {
   }
 
   LibraryOutput output(options.verbose);
-  first.persona = start_persona(first.name, output);
-  second.persona = start_persona(second.name, output);
+  first.persona = start_persona(first.name, output, options.settings);
+  second.persona = start_persona(second.name, output, options.settings);
+  const bool single = options.games == 1;
+  const auto announce = [single](const std::string& note) {
+    if (!single) std::cerr << '\n' << note << '\n';  // a single game shows it in its move list
+  };
 
   Tally tally;
   std::map<std::string, int> terminations;
@@ -155,19 +171,21 @@ void run_match(const MatchOptions& options) {
     MovePrinter printer;
     if (options.games == 1) std::cout << fmt::format("{} (white) vs {} (black)\n", white.name, black.name);
     PlayedGame game;
+    GameSetup setup{start_fen, options.max_plies, clock, std::nullopt};
+    if (options.movetime_ms > 0) setup.fixed_movetime = std::chrono::milliseconds(options.movetime_ms);
     try {
-      game = play_game(mover_for(white, output), mover_for(black, output), {start_fen, options.max_plies},
+      game = play_game(persona_mover(white, announce), persona_mover(black, announce), setup,
                        options.games == 1 ? MoveObserver(std::ref(printer)) : MoveObserver());
     } catch (...) {
       printer.abandon();
       if (options.games > 1) std::cerr << '\n';  // off the progress bar's line
       throw;
     }
-    if (options.games == 1) printer.finish(game.outcome);
+    if (options.games == 1) printer.finish(game);
 
     tally.add(game.outcome.result, first_is_white);
     ++terminations[game.outcome.termination];
-    if (pgn_out) pgn_out << to_pgn(pgn_record(game, white, black, i + 1)) << std::flush;
+    if (pgn_out) pgn_out << to_pgn(pgn_record(game, white, black, i + 1, clock)) << std::flush;
     if (options.games > 1) show_progress(i + 1, options.games, first, second, tally);
   }
   print_summary(first, second, options.games, seed, tally, terminations);
@@ -182,17 +200,21 @@ void add_match_command(CLI::App& app) {
   cmd->add_option("--white", options->white, "persona with White in the first game")->required();
   cmd->add_option("--black", options->black, "persona with Black in the first game")->required();
   cmd->add_option("--games", options->games, "number of games; colours alternate")
-      ->check(CLI::PositiveNumber);
+      ->check(CLI::Range(1, 1000000));
   cmd->add_option("--fen", options->fen, "start position (FEN) of every game");
   cmd->add_option("--pgn", options->pgn_file, "write the games to this PGN file");
-  CLI::Option* seed = cmd->add_option("--seed", options->seed, "seed of the random draws, for a repeatable match");
+  add_seed_option(cmd, options->seed, "seed of the random draws, for a repeatable match");
+  auto* tc = cmd->add_option("--tc", options->tc, "a clock for each side: base seconds + increment, e.g. 60+1; "
+                                                  "a persona out of time loses");
+  auto* movetime = cmd->add_option("--movetime", options->movetime_ms, "milliseconds for every move")
+                       ->check(CLI::Range(1LL, 86400000LL));
+  tc->excludes(movetime);
+  movetime->excludes(tc);
+  add_engine_timeout_option(cmd, options->settings);
   cmd->add_option("--max-plies", options->max_plies, "stop a game unfinished after this many plies")
       ->check(CLI::NonNegativeNumber);
   cmd->add_flag("--verbose", options->verbose, "show the personas' own messages on standard error");
-  cmd->callback([options, seed] {
-    options->seeded = seed->count() > 0;
-    run_match(*options);
-  });
+  cmd->callback([options] { run_match(*options); });
 }
 
 }  // namespace ai_players::app

@@ -1,47 +1,73 @@
 // One game between two movers on our board, from a start position to its end.
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "ai_players/host/board.h"
+#include "time_control.h"
 
 namespace ai_players::app {
 
 // How a finished game came out: "1-0", "0-1", "1/2-1/2" or "*", and why.
 struct Outcome {
   std::string result;
-  std::string termination;  // "checkmate", "stalemate", ..., "unterminated"
+  std::string termination;  // "checkmate", "stalemate", ..., "time forfeit", "unterminated", "abandoned"
 };
 
 // The outcome of a position in which the game is over, or none.
 std::optional<Outcome> outcome_of(const board::Board& position);
 
-// Asked for a move: the game so far and the legal moves (shared move objects),
-// and the game's start FEN. May return any move object whose coordinates name
-// a legal move.
-using Mover = std::function<board::MovePtr(const board::MoveList& history, const board::MoveList& legal,
-                                           const std::string& start_fen)>;
+// The PGN Termination value of an outcome's reason: "normal" for the rules of
+// the game, else the reason itself ("time forfeit", "abandoned", ...).
+std::string pgn_termination(const std::string& termination);
+
+// What a mover is asked: the game so far and the legal moves (shared move
+// objects), the game's start FEN, and when its time for this move runs out.
+struct MoveRequest {
+  const board::MoveList& history;
+  const board::MoveList& legal;
+  const std::string& start_fen;
+  std::optional<std::chrono::steady_clock::time_point> deadline;
+};
+
+// A mover's answer: any move object whose coordinates name a legal move, and
+// a remark for the record (a fallback, say). A mover that cannot move at all
+// throws MoverFailure, which ends the game as abandoned.
+struct MoveReply {
+  board::MovePtr move;
+  std::string comment;
+};
+struct MoverFailure : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+using Mover = std::function<MoveReply(const MoveRequest&)>;
 
 struct PlayedGame {
   std::string start_fen;
-  board::MoveList moves;         // the legal-move objects played, in order
-  std::vector<std::string> san;  // the same moves in SAN
+  board::MoveList moves;               // the legal-move objects played, in order
+  std::vector<std::string> san;        // the same moves in SAN
+  std::vector<std::string> comments;   // one per move; empty when there is nothing to say
   Outcome outcome;
+  std::string final_comment;           // why the game ended when the rules did not say it
 };
 
 struct GameSetup {
   std::string start_fen;
   int max_plies = 0;  // 0: play until the rules end the game
+  std::optional<TimeControl> clock;  // none: no clock
+  std::optional<milliseconds> fixed_movetime;  // a time per move instead (no forfeit)
 };
 
 // Called after every move with the game so far.
 using MoveObserver = std::function<void(const PlayedGame&)>;
 
-// Plays until a rule ends the game or max_plies moves are made. A mover that
-// answers with a move that is not legal makes this throw std::runtime_error.
+// Plays until a rule ends the game, a clock runs out, a mover fails or
+// max_plies moves are made. A mover that answers with a move that is not legal
+// makes this throw std::runtime_error (a host's fault, not a game event).
 PlayedGame play_game(const Mover& white, const Mover& black, const GameSetup& setup,
                      const MoveObserver& observer = {});
 

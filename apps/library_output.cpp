@@ -5,6 +5,7 @@
 #include <fmt/format.h>
 
 #include "ai_players/core/errors.h"
+#include "ai_players/personas/safe_reply.h"
 #include "persona_factory.h"
 
 namespace ai_players::app {
@@ -25,9 +26,10 @@ LibraryOutput::~LibraryOutput() {
   set_bugprint_sink(saved_bugprint_);
 }
 
-std::unique_ptr<AI_BASIC> start_persona(const std::string& name, const LibraryOutput& output) {
+std::unique_ptr<AI_BASIC> start_persona(const std::string& name, const LibraryOutput& output,
+                                        const PersonaSettings& settings) {
   try {
-    return make_persona(name);
+    return make_persona(name, settings);
   } catch (const EngineError& e) {
     throw std::runtime_error(describe_failure(name + " was starting its engine", e, output.diagnostics()));
   }
@@ -37,8 +39,7 @@ std::string choosing(const AI_BASIC& persona) { return persona.Name + " was choo
 
 std::string describe_failure(const std::string& activity, const std::exception& error,
                              const std::vector<std::string>& diagnostics) {
-  std::string what = error.what();
-  if (dynamic_cast<const AssertionError*>(&error)) what = "an internal check failed";
+  const std::string what = failure_text(error);
   const char* kind = dynamic_cast<const EngineError*>(&error) ? "engine failure" : "failure";
   std::string text = fmt::format("{} while {}: {}", kind, activity, what);
   // The library marks a command it could not send with a line of carets.

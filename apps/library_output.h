@@ -10,6 +10,7 @@
 #include "ai_players/core/analysis.h"
 #include "ai_players/engine/ai_basic.h"
 #include "ai_players/host/common.h"
+#include "persona_factory.h"
 
 namespace ai_players::app {
 
@@ -38,7 +39,8 @@ std::string describe_failure(const std::string& activity, const std::exception& 
                              const std::vector<std::string>& diagnostics);
 
 // make_persona, with an engine that fails at the start described as above.
-std::unique_ptr<AI_BASIC> start_persona(const std::string& name, const LibraryOutput& output);
+std::unique_ptr<AI_BASIC> start_persona(const std::string& name, const LibraryOutput& output,
+                                        const PersonaSettings& settings = {});
 
 // "<persona's name> was choosing a move".
 std::string choosing(const AI_BASIC& persona);

@@ -1,7 +1,5 @@
 #include "persona_factory.h"
 
-#include <stdlib.h>
-
 #include <algorithm>
 #include <cctype>
 #include <charconv>
@@ -11,6 +9,7 @@
 #include <fmt/format.h>
 
 #include "ai_players/core/errors.h"
+#include "ai_players/engine/engine_config.h"
 #include "ai_players/personas/beginner_gang.h"
 #include "ai_players/personas/houd20c.h"
 #include "ai_players/personas/rosters.h"
@@ -73,49 +72,18 @@ std::optional<int> engine_persona_elo(std::string_view name) {
       fmt::format("unknown persona '{}'; 'ai-players list' shows the names you can use", name));
 }
 
-std::unique_ptr<AI_BASIC> build_row(const Row& r) {
-  if (!r.strong) return std::make_unique<BEGINNER_GANG>(r.row.name, r.row.rate, Number(r.row.strength));
+std::unique_ptr<AI_BASIC> build_row(const Row& r, engine::EngineConfig config) {
+  if (!r.strong)
+    return std::make_unique<BEGINNER_GANG>(r.row.name, r.row.rate, Number(r.row.strength), std::move(config));
   const auto* rate = std::get_if<Number>(&r.row.rate);
   if (!rate) throw AssertionError{};
-  return std::make_unique<STRONG_GANG>(r.row.name, *rate, Number(r.row.strength));
+  return std::make_unique<STRONG_GANG>(r.row.name, *rate, Number(r.row.strength), std::move(config));
 }
 
-// While alive, the engine override names a process that just swallows the
-// start-up lines, and the library's chatter goes nowhere.
-class StandInEngine {
- public:
-  StandInEngine() {
-    if (const char* old = ::getenv(kVar)) saved_ = old;
-    ::setenv(kVar, "/bin/cat", 1);
-    saved_echo_ = common::set_echo_sink([](std::string_view) {});
-    saved_bugprint_ = set_bugprint_sink([](std::string_view) {});
-  }
-  ~StandInEngine() {
-    if (saved_)
-      ::setenv(kVar, saved_->c_str(), 1);
-    else
-      ::unsetenv(kVar);
-    common::set_echo_sink(saved_echo_);
-    set_bugprint_sink(saved_bugprint_);
-  }
-  StandInEngine(const StandInEngine&) = delete;
-  StandInEngine& operator=(const StandInEngine&) = delete;
-
- private:
-  static constexpr const char* kVar = "AI_PLAYERS_ENGINE";
-  std::optional<std::string> saved_;
-  common::TextSink saved_echo_;
-  LineSink saved_bugprint_;
-};
-
 bool can_build(const Row& r) {
-  StandInEngine stand_in;
-  try {
-    build_row(r);
-    return true;
-  } catch (const AssertionError&) {
-    return false;
-  }
+  if (!r.strong) return BEGINNER_GANG::accepts(r.row.name, r.row.rate, Number(r.row.strength));
+  const auto* rate = std::get_if<Number>(&r.row.rate);
+  return rate && STRONG_GANG::accepts(r.row.name, *rate, Number(r.row.strength));
 }
 
 }  // namespace
@@ -143,11 +111,27 @@ std::string canonical_persona_name(std::string_view name) {
   unknown(name);
 }
 
-std::unique_ptr<AI_BASIC> make_persona(std::string_view name) {
-  if (same_name(name, kPreview)) return std::make_unique<Verevovera>();
+engine::EngineConfig engine_config(const PersonaSettings& settings, bool elo_limited) {
+  engine::EngineConfig config;
+  config.path = settings.engine ? settings.engine : engine::find_engine(elo_limited);
+  return config;
+}
+
+namespace {
+std::unique_ptr<AI_BASIC> configured(std::unique_ptr<AI_BASIC> persona, const PersonaSettings& settings) {
+  persona->engine_timeout = settings.engine_timeout;
+  return persona;
+}
+}  // namespace
+
+std::unique_ptr<AI_BASIC> make_persona(std::string_view name, const PersonaSettings& settings) {
+  if (same_name(name, kPreview))
+    return configured(std::make_unique<Verevovera>(engine_config(settings, false)), settings);
   if (auto elo = engine_persona_elo(name)) {
+    if (*elo % 10 != 0)
+      throw PersonaError(fmt::format("HOUD20c cannot play at {}: its strength must be a multiple of 10", *elo));
     try {
-      return std::make_unique<HOUD20c>(Number(*elo));
+      return configured(std::make_unique<HOUD20c>(Number(*elo), engine_config(settings, true)), settings);
     } catch (const AssertionError&) {
       throw PersonaError(fmt::format("HOUD20c cannot play at {}: its strength must be a multiple of 10", *elo));
     }
@@ -155,7 +139,8 @@ std::unique_ptr<AI_BASIC> make_persona(std::string_view name) {
   auto r = find_row(name);
   if (!r) unknown(name);
   try {
-    return build_row(*r);
+    if (!can_build(*r)) throw AssertionError{};
+    return configured(build_row(*r, engine_config(settings, false)), settings);
   } catch (const AssertionError&) {
     throw PersonaError(fmt::format(
         "persona '{}' cannot be built: the {} gang does not accept its roster settings "

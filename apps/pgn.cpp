@@ -41,11 +41,35 @@ std::string pgn_move_unit(const std::string& fen, std::size_t index, const std::
   return san;
 }
 
+std::string pgn_comment(const std::string& text) {
+  std::string clean;
+  for (char c : text) clean += (c == '{' ? '(' : c == '}' ? ')' : (c == '\n' || c == '\r') ? ' ' : c);
+  return "{" + clean + "}";
+}
+
 std::string pgn_movetext(const std::vector<std::string>& san, const std::string& fen,
-                         const std::string& result) {
-  // Units are kept whole on a line, so a move number never ends a line.
+                         const std::string& result, const std::vector<std::string>& comments,
+                         const std::string& final_comment) {
+  // Units are kept whole on a line, so a move number never ends a line;
+  // comments may break at their blanks.
   std::vector<std::string> units;
-  for (std::size_t i = 0; i < san.size(); ++i) units.push_back(pgn_move_unit(fen, i, san[i]));
+  const auto add_comment = [&units](const std::string& text) {
+    std::istringstream words(pgn_comment(text));
+    for (std::string word; words >> word;) units.push_back(word);
+  };
+  bool after_comment = false;
+  for (std::size_t i = 0; i < san.size(); ++i) {
+    std::string unit = pgn_move_unit(fen, i, san[i]);
+    if (after_comment && unit == san[i]) {
+      // Black's move after a comment takes its number again: "12... Nf6".
+      const std::string numbered = pgn_move_unit(fen, i - 1, "x");
+      unit = numbered.substr(0, numbered.find('.')) + "... " + san[i];
+    }
+    units.push_back(unit);
+    after_comment = i < comments.size() && !comments[i].empty();
+    if (after_comment) add_comment(comments[i]);
+  }
+  if (!final_comment.empty()) add_comment(final_comment);
   units.push_back(result);
 
   std::string text, line;
@@ -67,7 +91,7 @@ std::string to_pgn(const PgnGame& game) {
   if (!game.termination.empty()) out += tag("Termination", game.termination);
   for (const auto& [name, value] : game.more_tags) out += tag(name, value);
   out += tag("PlyCount", std::to_string(game.san.size()));
-  return out + '\n' + pgn_movetext(game.san, game.fen, game.result) + '\n';
+  return out + '\n' + pgn_movetext(game.san, game.fen, game.result, game.comments, game.final_comment) + '\n';
 }
 
 std::string pgn_date_today() {

@@ -21,6 +21,8 @@ struct PgnGame {
   std::string termination;  // empty: no Termination tag
   std::vector<std::pair<std::string, std::string>> more_tags;  // e.g. WhiteElo, after the others
   std::vector<std::string> san;
+  std::vector<std::string> comments;  // per move, may be shorter than san; empty: none
+  std::string final_comment;          // before the result, e.g. the specific reason of the ending
 };
 
 // The i-th move of a game from fen as move text: "12. Nf3" for White,
@@ -30,8 +32,14 @@ std::string pgn_move_unit(const std::string& fen, std::size_t index, const std::
 // Move text with move numbers, wrapped into lines of at most 80 characters,
 // ending with the result. The FEN (or the standard start when empty) gives
 // the first move number and whether Black moves first ("12... Nf6").
+// Comments go in braces after their move (comments[i] after san[i]), the
+// final comment before the result.
 std::string pgn_movetext(const std::vector<std::string>& san, const std::string& fen,
-                         const std::string& result);
+                         const std::string& result, const std::vector<std::string>& comments = {},
+                         const std::string& final_comment = {});
+
+// A comment as PGN move text: "{text}", with braces in the text made harmless.
+std::string pgn_comment(const std::string& text);
 
 // One whole game: tags, a blank line, the move text, a blank line.
 std::string to_pgn(const PgnGame& game);

@@ -11,7 +11,7 @@
 
 #include <fmt/format.h>
 
-#include "ai_players/engine/platform.h"
+#include "ai_players/engine/engine_config.h"
 #include "ai_players/engine/uci_tokens.h"
 #include "library_output.h"
 
@@ -124,7 +124,7 @@ void UciSession::identify() {
   }
   if (!listed) combo += " var " + current;
   send(combo);
-  const auto engine = engine_path_ ? engine_path_ : engine::engine_override(false);
+  const auto engine = engine_path_ ? engine_path_ : engine::find_engine(false);
   send("option name Engine type string default " + engine.value_or("<empty>"));
   send("uciok");
 }
@@ -162,11 +162,9 @@ void UciSession::set_option(std::string_view args) {
 
 std::unique_ptr<AI_BASIC> UciSession::build(const std::string& name) {
   // Only called while no reply runs, so the environment is ours to change.
-  if (engine_path_) {
-    ::setenv("AI_PLAYERS_ENGINE", engine_path_->c_str(), 1);
-    ::setenv("AI_PLAYERS_ELO_ENGINE", engine_path_->c_str(), 1);
-  }
-  return make_persona(name);
+  PersonaSettings settings;
+  settings.engine = engine_path_;
+  return make_persona(name, settings);
 }
 
 bool UciSession::ensure_persona() {
@@ -224,8 +222,7 @@ void UciSession::finish() {
 void UciSession::end() {
   if (ended_.exchange(true)) return;
   // Killing the engine ends a reply that waits for it: its next read finds the output closed.
-  if (busy_ && persona_ && persona_->engine && persona_->engine->pid() > 0)
-    ::kill(-persona_->engine->pid(), SIGKILL);
+  if (busy_ && persona_) persona_->interrupt();
   wait_for_reply();
   persona_.reset();
 }

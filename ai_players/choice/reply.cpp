@@ -1,4 +1,5 @@
 #include "ai_players/core/errors.h"
+#include "ai_players/core/random.h"
 #include "ai_players/engine/ai_basic.h"
 
 namespace ai_players {
@@ -10,6 +11,7 @@ MovePtr AI_BASIC::GetReply(const MoveList& game_history, const MoveList& legalmo
     common::echo("only_move");
     return legalmoves.front();
   }
+  begin_request();
   this->game_history = game_history;
   this->legalmoves = legalmoves;
   this->start_fen = std::string(start_fen);
@@ -34,6 +36,11 @@ MovePtr AI_BASIC::GetReply(const MoveList& game_history, const MoveList& legalmo
 
 MovePtr AI_BASIC::GetReply_(std::optional<double> /*error_margin*/) {
   throw Error("AI_BASIC makes no move choice of its own; use a persona");
+}
+
+MovePtr AI_BASIC::FallbackReply_() {
+  const TopMoves top = ListTopMoves(40, 16, 2, std::nullopt, 1);
+  return choice(top.topmoves);
 }
 
 }  // namespace ai_players

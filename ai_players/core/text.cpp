@@ -64,4 +64,10 @@ std::string percent_s(std::string_view pattern, const std::vector<std::string>& 
   return out;
 }
 
+std::string quoted_excerpt(std::string_view s, std::size_t limit) {
+  std::string text = strip(s);
+  if (text.size() > limit) text = text.substr(0, limit) + "...";
+  return "'" + text + "'";
+}
+
 }  // namespace ai_players

@@ -30,6 +30,10 @@ std::string to_text(const std::vector<double>& list);       // [0.5, 1.0]
 // The text without white space at either end.
 std::string strip(std::string_view s);
 
+// A line of outside text fit for a message: stripped, cut to `limit`
+// characters (with "...") and quoted: 'bestmove'.
+std::string quoted_excerpt(std::string_view s, std::size_t limit = 200);
+
 // Replaces each "%s" in order with the text form of the next argument.
 std::string percent_s(std::string_view pattern, const std::vector<std::string>& values);
 

@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <cstdlib>
 #include <string>
+#include <utility>
 
 #include "ai_players/core/errors.h"
+#include "ai_players/engine/engine_process.h"
 #include "ai_players/engine/platform.h"
 
 namespace ai_players {
@@ -66,8 +68,9 @@ bool is_valid_utf8(std::string_view s) {
 
 }  // namespace
 
-AI_BASIC::AI_BASIC(const std::string& basename, Number elo, std::optional<std::string> enginename)
-    : ELO(elo) {
+AI_BASIC::AI_BASIC(const std::string& basename, Number elo, std::optional<std::string> enginename,
+                   eng::EngineConfig config)
+    : ELO(elo), config_(std::move(config)) {
   require(!enginename || *enginename == HOUDINI);
   common::echo(format_s("%s %s", basename, elo));
   Name = format_s("%s (%s)", basename, elo);
@@ -75,31 +78,29 @@ AI_BASIC::AI_BASIC(const std::string& basename, Number elo, std::optional<std::s
   start_fen = std::string(common::FEN_New_Game);
   myside = 0;
   oppside = 0;
-  read_timeout = eng::default_read_timeout();
 
   const bool houdini = enginename.has_value() && !enginename->empty();
   const eng::Platform& sys = eng::platform();
-  std::string command;
-  if (auto override_path = eng::engine_override(houdini)) {
-    enginepath = resolve_engine_path(*override_path);
+  if (config_.path) {
+    enginepath = resolve_engine_path(*config_.path);
     if (!sys.is_executable(*enginepath))
       throw Error(format_s("The chess engine %s is not executable", *enginepath));
-    command = "exec " + eng::shell_quote(*enginepath);  // the engine itself becomes our child
+    engine_command = "exec " + eng::shell_quote(*enginepath);  // the engine itself becomes our child
   } else if (houdini && sys.path_exists("c:\\")) {
     enginepath = "data\\engines\\Houdini_20c_Pro_w32.exe";
     if (sys.path_exists("c:\\Houdini_20c_Pro_w32.exe")) enginepath = "c:\\Houdini_20c_Pro_w32.exe";
     if (sys.path_exists("c:\\Houdini_20c_Pro_x64.exe")) enginepath = "c:\\Houdini_20c_Pro_x64.exe";
-    command = *enginepath;
+    engine_command = *enginepath;
   } else if (sys.path_exists("c:\\") || sys.platform_id.starts_with("win")) {
     enginepath = "data\\engines\\talvo_engine32.exe";
     if (sys.absolute_path(*enginepath).find("c:") == std::string::npos &&
         sys.path_exists("c:\\stockfish-222-64-ja-intel.exe"))
       enginepath = "c:\\stockfish-222-64-ja-intel.exe";
-    command = *enginepath;
+    engine_command = *enginepath;
   } else if (houdini) {
-    command = std::string("WINEPREFIX=/home/durnel/.houdwine64 ") +
-              "/home/durnel/.PlayOnLinux/wine/linux-amd64/1.3.28/bin/wine64 " +
-              "engines/Houdini_20c_Pro_x64.exe";
+    engine_command = std::string("WINEPREFIX=/home/durnel/.houdwine64 ") +
+                     "/home/durnel/.PlayOnLinux/wine/linux-amd64/1.3.28/bin/wine64 " +
+                     "engines/Houdini_20c_Pro_x64.exe";
   } else {
     enginepath = "data/engines/stockfish-222-64-ja";
     if (!sys.is_executable(*enginepath)) sys.run_shell(format_s("chmod 755 %s", *enginepath));
@@ -107,17 +108,43 @@ AI_BASIC::AI_BASIC(const std::string& basename, Number elo, std::optional<std::s
       common::echo("Unable to change permissions on engine to make it executable.");
       throw Error(format_s("The chess engine %s is not executable", *enginepath));
     }
-    command = *enginepath;
+    engine_command = *enginepath;
   }
-  engine = std::make_unique<eng::EngineProcess>(command);
+  launch_engine_();
+}
 
+void AI_BASIC::launch_engine_() {
+  const std::string name = enginepath.value_or(engine_command);
+  std::unique_ptr<eng::LineChannel> fresh =
+      config_.launch ? config_.launch(engine_command, name)
+                     : std::make_unique<eng::EngineProcess>(engine_command, name);
+  {
+    std::lock_guard<std::mutex> lock(engine_mutex_);
+    engine = std::move(fresh);
+  }
+  engine_broken = false;
+  stop_sent_ = false;
   writeIntoEngine("uci");
   writeIntoEngine("ucinewgame");
   writeIntoEngine("setoption name Contempt value 0");
   writeIntoEngine("setoption name Threads value 1");
 }
 
-// The engine process object ends the engine: closes its pipes, waits briefly, kills.
+void AI_BASIC::restart_engine() {
+  {
+    std::lock_guard<std::mutex> lock(engine_mutex_);
+    if (engine) engine->terminate();
+  }
+  launch_engine_();
+  engine_started_();
+}
+
+std::string AI_BASIC::engine_name() const {
+  std::lock_guard<std::mutex> lock(engine_mutex_);
+  return engine ? engine->name() : enginepath.value_or(engine_command);
+}
+
+// The engine object ends the engine: closes its pipes, waits briefly, kills.
 AI_BASIC::~AI_BASIC() = default;
 
 void AI_BASIC::writeIntoEngine(std::string_view line) {
@@ -130,27 +157,25 @@ void AI_BASIC::writeIntoEngine(std::string_view line) {
     bugprint(text, " ^^^^^", Name);
     throw;
   }
-  engine->flush();
 }
 
 std::string AI_BASIC::readFromEngine() {
-  std::string line;
-  try {
-    line = engine->read_line(read_timeout);
-  } catch (const EngineTimeout&) {
-    engine_resync_needed = true;
-    throw;
+  std::optional<std::string> line;
+  while (!(line = engine->read_line())) {
   }
-  if (!is_valid_utf8(line))
-    throw Error(format_s("The chess engine %s wrote a line that is not valid UTF-8 (garbled output)",
-                         engine->command()));
-  return line;
+  if (!is_valid_utf8(*line))
+    throw EngineError(format_s("The chess engine %s wrote a line that is not valid UTF-8 (garbled output): %s",
+                               engine->name(), quoted_excerpt(*line)));
+  return *line;
 }
 
 std::string AI_BASIC::next_engine_line_() {
   std::string line = readFromEngine();
-  if (line.empty())
-    throw EngineError(format_s("The chess engine %s stopped: its output ended", engine->command()));
+  if (line.empty()) {
+    engine_broken = true;
+    throw EngineError(format_s("The chess engine %s stopped: its output ended%s", engine->name(),
+                               activity.empty() ? "" : " while " + activity));
+  }
   return line;
 }
 

@@ -2,8 +2,11 @@
 // engine dialogue and all shared analysis, choice and filter operations.
 #pragma once
 
+#include <atomic>
 #include <chrono>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -12,7 +15,8 @@
 
 #include "ai_players/core/analysis.h"
 #include "ai_players/core/number.h"
-#include "ai_players/engine/engine_process.h"
+#include "ai_players/engine/engine_config.h"
+#include "ai_players/engine/line_channel.h"
 #include "ai_players/host/board.h"
 #include "ai_players/host/common.h"
 
@@ -33,7 +37,7 @@ class AI_BASIC {
   static constexpr std::string_view HOUDINI = "Houdini_20c_Pro_w32.exe";
 
   AI_BASIC(const std::string& basename, Number elo,
-           std::optional<std::string> enginename = std::nullopt);
+           std::optional<std::string> enginename = std::nullopt, engine::EngineConfig config = {});
   virtual ~AI_BASIC();
   AI_BASIC(const AI_BASIC&) = delete;
   AI_BASIC& operator=(const AI_BASIC&) = delete;
@@ -47,12 +51,8 @@ class AI_BASIC {
   int myside = 0;   // WHITE or BLACK once a reply was asked for; 0 before
   int oppside = 0;
   std::optional<std::string> enginepath;  // unset on the wine branch
-  std::unique_ptr<engine::EngineProcess> engine;
-  // How long one engine read may wait; none = no limit.
-  std::optional<std::chrono::milliseconds> read_timeout;
-  // Set when a read timed out: the engine may still be searching, so the next
-  // exchange first brings it back to rest.
-  bool engine_resync_needed = false;
+  std::unique_ptr<engine::LineChannel> engine;
+  std::string engine_command;  // what the shell was given to start the engine
   // The depth the last candidate search ran at (the probe's choice for a node budget).
   int last_search_depth = 0;
 
@@ -73,6 +73,33 @@ class AI_BASIC {
   std::vector<Analysis> DEBUG_analyses;
   MoveList DEBUG_topD2moves;
 
+  // ---- request control: how a host keeps a reply within its time.
+  // A search still running this long after its "go" is told "stop"; none: no limit.
+  std::optional<std::chrono::milliseconds> engine_timeout;
+  // The host's clock: searches running at this moment are told "stop", later
+  // ones are skipped, and the persona chooses among the candidates found.
+  std::optional<engine::Clock::time_point> stop_at;
+  // How long a stopped engine may take to send its "bestmove" before it is
+  // killed (and restarted at the next request).
+  std::chrono::milliseconds stop_grace{2000};
+  // What the engine is doing, for messages ("searching ... at depth 7").
+  std::string activity;
+
+  // Cuts the current reply short, as stop_at does; callable from any thread.
+  // Stays in force until clear_interrupt() or the start of the next reply.
+  void interrupt();
+  void clear_interrupt();
+  // Whether the current (or last) reply was cut short.
+  bool cut_short() const { return cut_short_; }
+  // The engine as people know it (its path, not the shell command).
+  std::string engine_name() const;
+  // A fresh engine in place of the current one, with the start-up lines sent.
+  void restart_engine();
+  // The engine was killed or died; the next reply starts a fresh one.
+  bool engine_broken = false;
+  // Starts a reply: a broken engine is replaced and the cut-short state reset.
+  void begin_request();
+
   // ---- engine line I/O
   void writeIntoEngine(std::string_view line);
   std::string readFromEngine();
@@ -92,6 +119,10 @@ class AI_BASIC {
                    std::optional<double> error_margin = std::nullopt);
   // The persona's own choice; the base class has none.
   virtual MovePtr GetReply_(std::optional<double> error_margin);
+  // A move in the persona's style for when its own choice failed (a set-up
+  // position it has no rule for, say): by default a uniform choice among its
+  // top moves within a beginner's error margin. Needs the request fields set.
+  virtual MovePtr FallbackReply_();
 
   MoveList& EnhanceMovesInfo(const std::vector<Analysis>& analyses);
   TopMoves ListTopMoves(double error_margin, int multipv, int depth = 0,
@@ -119,8 +150,38 @@ class AI_BASIC {
   // readFromEngine for the read loops: an ended stream is an EngineError
   // instead of an endless run of empty reads.
   std::string next_engine_line_();
-  // After a timed-out read: "stop", "isready", and discard output up to "readyok".
-  void resync_engine_();
+  // The probe's last line for each principal variation ("multipv N"); used
+  // as the candidates when the reply is cut short during the probe.
+  std::map<int, std::string> probe_lines_;
+  void remember_probe_line_(const std::string& line);
+  std::vector<Analysis> analyses_of_probe_(int multipv, const std::vector<std::string>& smoveslist);
+  // Sends a search command and arms its watchdog.
+  void start_search_(std::string_view go_command, bool may_cut = true);
+  // The next line of the running search. Sends "stop" when the search's
+  // watchdog or the host's clock runs out or interrupt() is called, and kills
+  // the engine (EngineTimeout) when no line comes within stop_grace after it.
+  std::string next_search_line_();
+  // "stop" for the running search; `cut` marks the reply as cut short.
+  void stop_search_(bool cut);
+  bool search_stop_sent_() const { return stop_sent_; }
+  // Whether the reply should stop searching now (clock, interrupt).
+  bool time_is_up_() const;
+  // Called after (re)starting the engine; personas re-send their own options.
+  virtual void engine_started_() {}
+  // An engine line that cannot be read, as an error naming the engine.
+  [[noreturn]] void bad_engine_line_(std::string_view line, const std::exception& why);
+
+ private:
+  std::atomic<bool> interrupted_{false};
+  mutable std::mutex engine_mutex_;  // guards `engine` against wake() from other threads
+  bool cut_short_ = false;
+  bool may_cut_ = true;
+  std::optional<std::chrono::milliseconds> watchdog_;
+  bool stop_sent_ = false;
+  engine::Clock::time_point go_sent_at_{};
+  engine::Clock::time_point stop_sent_at_{};
+  engine::EngineConfig config_;
+  void launch_engine_();
 };
 
 }  // namespace ai_players

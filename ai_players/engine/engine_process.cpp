@@ -4,7 +4,7 @@
 #include <poll.h>
 #include <pthread.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -62,53 +62,68 @@ class SigpipeGuard {
   bool broke_ = false;
 };
 
+// Puts `fd` on `target` in the child, keeping it open across exec.
+void move_fd(int fd, int target) {
+  if (fd == target)
+    ::fcntl(fd, F_SETFD, 0);
+  else
+    ::dup2(fd, target);
+}
+
 }  // namespace
 
-EngineProcess::EngineProcess(const std::string& command) : command_(command) {
-  int in[2] = {-1, -1}, out[2] = {-1, -1};
-  if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0) {
+EngineProcess::EngineProcess(const std::string& command, std::string name)
+    : command_(command), name_(name.empty() ? command : std::move(name)) {
+  int in[2] = {-1, -1}, out[2] = {-1, -1}, wake[2] = {-1, -1};
+  if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0) {
     const int err = errno;
-    for (int fd : {in[0], in[1], out[0], out[1]})
+    for (int fd : {in[0], in[1], out[0], out[1], wake[0], wake[1]})
       if (fd >= 0) ::close(fd);
-    throw EngineError(format_s("The chess engine %s cannot be started: %s", command_, reason(err)));
+    throw EngineError(format_s("The chess engine %s cannot be started: %s", name_, reason(err)));
   }
 
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
-  posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-  posix_spawnattr_t attr;
-  posix_spawnattr_init(&attr);
-  // Own process group, so that the shell and whatever it starts can be killed together;
-  // default SIGPIPE handling and no blocked signals, whatever the host's thread has.
-  sigset_t none, pipe_only;
-  sigemptyset(&none);
-  sigemptyset(&pipe_only);
-  sigaddset(&pipe_only, SIGPIPE);
-  posix_spawnattr_setpgroup(&attr, 0);
-  posix_spawnattr_setsigmask(&attr, &none);
-  posix_spawnattr_setsigdefault(&attr, &pipe_only);
-  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-
+  const pid_t parent = ::getpid();
   const char* argv[] = {"sh", "-c", command_.c_str(), nullptr};
-  const int err = ::posix_spawn(&pid_, "/bin/sh", &actions, &attr, const_cast<char**>(argv), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  posix_spawnattr_destroy(&attr);
+  pid_ = ::fork();
+  if (pid_ == 0) {
+    // Only async-signal-safe calls from here to exec: the host may have threads.
+    ::setpgid(0, 0);  // own group: the shell and whatever it starts die together
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (::getppid() != parent) ::_exit(127);  // the host is already gone
+    sigset_t none;
+    sigemptyset(&none);
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
+    struct sigaction dfl {};
+    dfl.sa_handler = SIG_DFL;
+    ::sigaction(SIGPIPE, &dfl, nullptr);
+    move_fd(in[0], STDIN_FILENO);
+    move_fd(out[1], STDOUT_FILENO);
+    ::execve("/bin/sh", const_cast<char**>(argv), environ);
+    ::_exit(127);
+  }
+  const int err = errno;
+  if (pid_ > 0) ::setpgid(pid_, pid_);  // also here, so the group exists before we might kill it
   ::close(in[0]);
   ::close(out[1]);
   to_engine_ = in[1];
   from_engine_ = out[0];
-  if (err != 0) {
+  wake_read_ = wake[0];
+  wake_write_ = wake[1];
+  if (pid_ < 0) {
     pid_ = -1;
     close_fd(to_engine_);
     close_fd(from_engine_);
-    throw EngineError(format_s("The chess engine %s cannot be started: %s", command_, reason(err)));
+    close_fd(wake_read_);
+    close_fd(wake_write_);
+    throw EngineError(format_s("The chess engine %s cannot be started: %s", name_, reason(err)));
   }
 }
 
 EngineProcess::~EngineProcess() {
   close_fd(to_engine_);  // the engine sees the end of its input
   close_fd(from_engine_);
+  close_fd(wake_read_);
+  close_fd(wake_write_);
   if (pid_ <= 0) return;
   // Wait for the exit without reaping, so that the group id cannot be reused
   // before whatever the shell left behind in the group is killed too.
@@ -125,30 +140,42 @@ EngineProcess::~EngineProcess() {
     std::this_thread::sleep_for(pause);
     pause = std::min(pause * 2, microseconds(20000));
   }
+  terminate();
+}
+
+void EngineProcess::terminate() {
+  close_fd(to_engine_);
+  close_fd(from_engine_);
+  eof_ = true;
+  if (pid_ <= 0) return;
   ::kill(-pid_, SIGKILL);
   while (::waitpid(pid_, nullptr, 0) < 0 && errno == EINTR) {
   }
+  pid_ = -1;
 }
 
 void EngineProcess::write(std::string_view bytes) {
   SigpipeGuard guard;
   while (!bytes.empty()) {
-    const ssize_t n = to_engine_ < 0 ? (errno = EBADF, -1) : ::write(to_engine_, bytes.data(), bytes.size());
+    const ssize_t n = to_engine_ < 0 ? (errno = EPIPE, -1) : ::write(to_engine_, bytes.data(), bytes.size());
     if (n < 0) {
       const int err = errno;
       if (err == EINTR) continue;
-      if (err == EPIPE) guard.pipe_broke();
-      throw EngineError(format_s("The chess engine %s cannot be written to: %s", command_, reason(err)));
+      if (err == EPIPE && to_engine_ >= 0) guard.pipe_broke();
+      throw EngineError(format_s("The chess engine %s cannot be written to: %s", name_, reason(err)));
     }
     bytes.remove_prefix(static_cast<std::size_t>(n));
   }
 }
 
-void EngineProcess::flush() {}
+void EngineProcess::wake() {
+  if (wake_write_ < 0) return;
+  const char byte = 1;
+  [[maybe_unused]] const ssize_t n = ::write(wake_write_, &byte, 1);  // a full pipe is awake already
+}
 
-std::string EngineProcess::read_line(std::optional<std::chrono::milliseconds> timeout) {
+std::optional<std::string> EngineProcess::read_line(std::optional<Clock::time_point> until) {
   using namespace std::chrono;
-  const auto deadline = steady_clock::now() + timeout.value_or(milliseconds(0));
   for (;;) {
     const auto nl = buffer_.find('\n', scanned_);
     if (nl != std::string::npos) {
@@ -158,18 +185,28 @@ std::string EngineProcess::read_line(std::optional<std::chrono::milliseconds> ti
       return line;
     }
     scanned_ = buffer_.size();
+    if (buffer_.size() > kMaxEngineLine)
+      throw EngineError(format_s("The chess engine %s wrote more than %s bytes without ending the line",
+                                 name_, kMaxEngineLine));
     if (eof_ || from_engine_ < 0) {
       scanned_ = 0;
       return std::exchange(buffer_, std::string());  // the last, unterminated piece, then ""
     }
-    if (timeout) {
-      const auto left = duration_cast<milliseconds>(deadline - steady_clock::now()).count();
-      pollfd p{from_engine_, POLLIN, 0};
-      const int ready = ::poll(&p, 1, static_cast<int>(std::clamp<long long>(left, 0, 1 << 30)));
-      if (ready < 0 && errno == EINTR) continue;
-      if (ready == 0)
-        throw EngineTimeout(format_s("The chess engine %s gave no answer within %s ms", command_,
-                                     static_cast<long long>(timeout->count())));
+    int wait_ms = -1;
+    if (until) wait_ms = static_cast<int>(std::clamp<long long>(
+                   duration_cast<milliseconds>(*until - Clock::now()).count() + 1, 0, 1 << 30));
+    pollfd p[2] = {{from_engine_, POLLIN, 0}, {wake_read_, POLLIN, 0}};
+    const int ready = ::poll(p, 2, wait_ms);
+    if (ready < 0 && errno == EINTR) continue;
+    if (p[1].revents & POLLIN) {
+      char drain[64];
+      while (::read(wake_read_, drain, sizeof drain) > 0) {
+      }
+      return std::nullopt;
+    }
+    if (ready == 0) {
+      if (until && Clock::now() < *until) continue;
+      return std::nullopt;
     }
     char chunk[65536];
     const ssize_t n = ::read(from_engine_, chunk, sizeof chunk);
@@ -181,6 +218,16 @@ std::string EngineProcess::read_line(std::optional<std::chrono::milliseconds> ti
     } else {
       buffer_.append(chunk, static_cast<std::size_t>(n));
     }
+  }
+}
+
+std::string EngineProcess::read_line_within(std::chrono::milliseconds timeout) {
+  const auto until = Clock::now() + timeout;
+  for (;;) {
+    if (auto line = read_line(until)) return *line;
+    if (Clock::now() >= until)
+      throw EngineTimeout(format_s("The chess engine %s gave no answer within %s ms", name_,
+                                   static_cast<long long>(timeout.count())));
   }
 }
 

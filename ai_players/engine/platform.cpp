@@ -1,5 +1,7 @@
 #include "ai_players/engine/platform.h"
 
+#include "ai_players/engine/engine_config.h"
+
 #include <unistd.h>
 
 #include <cstdlib>
@@ -40,14 +42,6 @@ ScopedPlatform::ScopedPlatform(Platform p) : saved_(std::exchange(platform(), st
 ScopedPlatform::~ScopedPlatform() { platform() = std::move(saved_); }
 
 namespace {
-std::optional<std::string>& default_engine() {
-  static std::optional<std::string> path;
-  return path;
-}
-std::optional<std::chrono::milliseconds>& read_limit() {
-  static std::optional<std::chrono::milliseconds> limit;
-  return limit;
-}
 std::optional<std::string> non_empty_env(const char* name) {
   const char* value = std::getenv(name);
   if (!value || !*value) return std::nullopt;
@@ -55,13 +49,13 @@ std::optional<std::string> non_empty_env(const char* name) {
 }
 }  // namespace
 
-void set_default_engine(std::optional<std::string> path) { default_engine() = std::move(path); }
-
-std::optional<std::string> engine_override(bool elo_limited) {
+std::optional<std::string> find_engine(bool elo_limited) {
   if (elo_limited)
     if (auto path = non_empty_env("AI_PLAYERS_ELO_ENGINE")) return path;
   if (auto path = non_empty_env("AI_PLAYERS_ENGINE")) return path;
-  return default_engine();
+  constexpr const char* debian = "/usr/games/stockfish";
+  if (::access(debian, X_OK) == 0) return std::string(debian);
+  return std::nullopt;
 }
 
 std::string shell_quote(std::string_view path) {
@@ -74,8 +68,5 @@ std::string shell_quote(std::string_view path) {
   }
   return out + "'";
 }
-
-void set_default_read_timeout(std::optional<std::chrono::milliseconds> limit) { read_limit() = limit; }
-std::optional<std::chrono::milliseconds> default_read_timeout() { return read_limit(); }
 
 }  // namespace ai_players::engine

@@ -1,8 +1,7 @@
 // File-system and platform queries used to choose the engine, injectable so
-// that tests can drive every branch of the choice; and the engine override.
+// that tests can drive every branch of the choice.
 #pragma once
 
-#include <chrono>
 #include <functional>
 #include <optional>
 #include <string>
@@ -33,16 +32,7 @@ class ScopedPlatform {
   Platform saved_;
 };
 
-// The engine override: AI_PLAYERS_ENGINE, else the host-set default. For the
-// Elo-limited persona AI_PLAYERS_ELO_ENGINE is asked first.
-void set_default_engine(std::optional<std::string> path);
-std::optional<std::string> engine_override(bool elo_limited);
-
 // A path quoted for /bin/sh so that blanks and shell characters are taken literally.
 std::string shell_quote(std::string_view path);
-
-// How long one read may wait for the engine; off (no limit) by default.
-void set_default_read_timeout(std::optional<std::chrono::milliseconds> limit);
-std::optional<std::chrono::milliseconds> default_read_timeout();
 
 }  // namespace ai_players::engine

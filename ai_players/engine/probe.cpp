@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <cstdlib>
+#include <string>
 
 #include "ai_players/core/errors.h"
 #include "ai_players/engine/ai_basic.h"
@@ -17,26 +18,35 @@ int AI_BASIC::o_t_get_depth_(int multipv, int depth, std::optional<long long> no
   multipv = std::max(2, multipv);
   elines = {std::string()};
   writeIntoEngine(format_s("setoption name MultiPV value %s", multipv));
-  writeIntoEngine("go infinite");
+  activity = format_s("probing for a depth with a budget of %s nodes", *nodes);
+  probe_lines_.clear();
+  start_search_("go infinite");
   bool isStopped = false;
 
   for (;;) {
-    const std::string line = next_engine_line_();
+    const std::string line = next_search_line_();
     if (DEBUG && line.find(" multipv 1 ") != std::string::npos) elines.push_back(line);
     if (line.find("bestmove") != std::string::npos) break;
+    if (search_stop_sent_()) isStopped = true;  // cut short by the clock or the host
     if (isStopped) continue;
+    remember_probe_line_(line);
     if (line.find("multipv 1") == std::string::npos || line.find("depth ") == std::string::npos ||
         line.find("nodes") == std::string::npos || line.find("pv") == std::string::npos)
       continue;
 
     const auto tokens = split_tokens(line);
-    const long long curnodes = to_int64_strict(value_after(tokens, "nodes"), "nodes");
-    const int curdepth = to_int_strict(value_after(tokens, "depth"), "depth");
-    const int len_pv = static_cast<int>(tokens.size() - index_of(tokens, "pv") - 1);
-    const long long absscore = line.find("mate") != std::string::npos
-                                   ? common::MATE
-                                   : std::llabs(to_int64_strict(value_after(tokens, "cp"), "cp"));
-    const long long nps = to_int64_strict(value_after(tokens, "nps"), "nps");
+    long long curnodes = 0, absscore = 0, nps = 0;
+    int curdepth = 0, len_pv = 0;
+    try {
+      curnodes = to_int64_strict(value_after(tokens, "nodes"), "nodes");
+      curdepth = to_int_strict(value_after(tokens, "depth"), "depth");
+      len_pv = static_cast<int>(tokens.size() - index_of(tokens, "pv") - 1);
+      absscore = line.find("mate") != std::string::npos ? common::MATE
+                                                         : std::llabs(to_int64_strict(value_after(tokens, "cp"), "cp"));
+      nps = to_int64_strict(value_after(tokens, "nps"), "nps");
+    } catch (const std::exception& e) {
+      bad_engine_line_(line, e);
+    }
 
     if (depth < 11 || static_cast<double>(curnodes) < MAX_ALLOWED_NODES)
       depth = std::min(curdepth, std::max(12, len_pv));
@@ -52,11 +62,30 @@ int AI_BASIC::o_t_get_depth_(int multipv, int depth, std::optional<long long> no
       stop = true;
     }
     if (stop) {
-      writeIntoEngine("stop");
+      stop_search_(false);
       isStopped = true;
     }
   }
+  activity.clear();
+  // A probe cut short before its first usable line still gives a depth to search at.
+  if (cut_short_ && depth < 2) return 1;  // keeps the depth searched at positive
   return std::min(depth - 1, 30);
+}
+
+void AI_BASIC::remember_probe_line_(const std::string& line) {
+  using namespace engine;
+  const auto tokens = split_tokens(line);
+  const auto at = std::find(tokens.begin(), tokens.end(), "multipv");
+  if (at == tokens.end() || at + 1 == tokens.end() || line.find(" score ") == std::string::npos ||
+      std::find(tokens.begin(), tokens.end(), "pv") == tokens.end())
+    return;
+  int index = 0;
+  try {
+    index = to_int_strict(*(at + 1), "multipv");
+  } catch (const Error&) {
+    return;  // the normal rules will judge the line
+  }
+  probe_lines_[index] = line;
 }
 
 }  // namespace ai_players

@@ -7,6 +7,7 @@
 #include "ai_players/engine/ai_basic.h"
 #include "ai_players/engine/platform.h"
 #include "ai_players/engine/uci_tokens.h"
+#include "ai_players/core/text.h"
 
 namespace ai_players {
 
@@ -54,7 +55,13 @@ std::vector<Analysis> AI_BASIC::obtain_engine_thoughts(int multipv, int depth, s
   depth = o_t_get_depth_(multipv, depth, nodes);
   last_search_depth = depth;
   const double t1 = timed ? wall_seconds() : 0;
-  auto analyses = o_t_get_analyses_(multipv, depth, std::move(smoveslist));
+  std::vector<Analysis> analyses;
+  if (cut_short_ && !probe_lines_.empty()) {
+    // Time ran out during the probe: its own lines are the best we have.
+    analyses = analyses_of_probe_(multipv, smoveslist);
+    if (!analyses.empty()) return analyses;
+  }
+  analyses = o_t_get_analyses_(multipv, depth, std::move(smoveslist));
   if (!timed) return analyses;
 
   // A record of searches that took much longer than their budget should.
@@ -82,19 +89,31 @@ std::vector<Analysis> AI_BASIC::obtain_engine_thoughts(int multipv, int depth, s
 std::vector<Analysis> AI_BASIC::o_t_get_analyses_(int multipv, int depth, std::vector<std::string> smoveslist) {
   std::vector<std::string> pvlines;
   writeIntoEngine(format_s("setoption name MultiPV value %s", 1));
-  for (int i = 0; i < multipv; ++i) {
-    writeIntoEngine(format_s("go depth %s %s", depth, format_s("searchmoves %s", join(smoveslist))));
+  bool emergency_done = false;
+  while (static_cast<int>(pvlines.size()) < multipv) {
+    // Once the reply is cut short the searches not yet started are skipped;
+    // with nothing found yet one depth-1 search (milliseconds) still runs, so
+    // that there is a move to choose.
+    const bool emergency = cut_short_ || time_is_up_();
+    if (emergency && (!pvlines.empty() || emergency_done)) break;
+    const int d = emergency ? 1 : depth;
+    emergency_done = emergency;
+    activity = format_s("searching candidate %s of %s at depth %s", pvlines.size() + 1, multipv, d);
+    start_search_(format_s("go depth %s %s", d, format_s("searchmoves %s", join(smoveslist))), !emergency);
     std::string curpvline;
     std::string line;
     for (;;) {
-      line = next_engine_line_();
+      line = next_search_line_();
       if (line.find("bestmove") != std::string::npos) break;
       if (line.find("depth ") != std::string::npos && line.find("score") != std::string::npos) curpvline = line;
     }
-    pvlines.push_back(curpvline);
+    const bool stopped = search_stop_sent_();
+    if (!stopped || !curpvline.empty()) pvlines.push_back(curpvline);
 
     const auto tokens = engine::split_tokens(line);
-    if (tokens.size() < 2) throw Error(format_s("The chess engine sent a bestmove line without a move: %s", strip(line)));
+    if (tokens.size() < 2)
+      throw EngineError(format_s("The chess engine %s sent a bestmove line without a move: %s", engine->name(),
+                                 quoted_excerpt(line)));
     std::string bestmove = tokens[1];
     const auto known = [&](const std::string& m) {
       return std::find(smoveslist.begin(), smoveslist.end(), m) != smoveslist.end();
@@ -107,15 +126,44 @@ std::vector<Analysis> AI_BASIC::o_t_get_analyses_(int multipv, int depth, std::v
       replace_all(rebuilt, "bestmove", " bestmove ");
       replace_all(rebuilt, "ponder", " ponder ");
       bestmove = engine::value_after(engine::split_tokens(rebuilt), "bestmove");
-      if (!known(bestmove)) throw Error("bestmove not found!!");
+      if (!known(bestmove))
+        throw EngineError(format_s("The chess engine %s answered a move it was not asked about: %s (bestmove not found)",
+                                   engine->name(), quoted_excerpt(line)));
     }
     smoveslist.erase(std::find(smoveslist.begin(), smoveslist.end(), bestmove));
   }
+  activity.clear();
 
   std::vector<std::tuple<int, int, std::vector<std::string>>> results;
-  for (const auto& pvline : pvlines) results.push_back(analyse_engine_outputline_(pvline));
+  for (const auto& pvline : pvlines) {
+    try {
+      results.push_back(analyse_engine_outputline_(pvline));
+    } catch (const std::exception& e) {
+      bad_engine_line_(pvline, e);
+    }
+  }
   std::stable_sort(results.begin(), results.end(), [](const auto& a, const auto& b) { return a > b; });
 
+  std::vector<Analysis> analyses;
+  for (auto& [score, d, pv_list] : results) analyses.emplace_back(score, d, std::move(pv_list));
+  return analyses;
+}
+
+std::vector<Analysis> AI_BASIC::analyses_of_probe_(int multipv, const std::vector<std::string>& smoveslist) {
+  std::vector<std::tuple<int, int, std::vector<std::string>>> results;
+  for (const auto& [index, line] : probe_lines_) {
+    std::tuple<int, int, std::vector<std::string>> r;
+    try {
+      r = analyse_engine_outputline_(line);
+    } catch (const std::exception& e) {
+      bad_engine_line_(line, e);
+    }
+    const auto& pv = std::get<2>(r);
+    if (!pv.empty() && std::find(smoveslist.begin(), smoveslist.end(), pv.front()) != smoveslist.end())
+      results.push_back(std::move(r));
+  }
+  std::stable_sort(results.begin(), results.end(), [](const auto& a, const auto& b) { return a > b; });
+  if (static_cast<int>(results.size()) > multipv) results.resize(static_cast<std::size_t>(multipv));
   std::vector<Analysis> analyses;
   for (auto& [score, d, pv_list] : results) analyses.emplace_back(score, d, std::move(pv_list));
   return analyses;

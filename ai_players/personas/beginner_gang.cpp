@@ -3,6 +3,7 @@
 #include "ai_players/personas/beginner_gang.h"
 
 #include <algorithm>
+#include <utility>
 #include <cmath>
 #include <cstdlib>
 
@@ -32,8 +33,14 @@ Number novice_elo(const std::string& name, const BeginnerRate& d2_rate, Number e
 
 }  // namespace
 
-BEGINNER_GANG::BEGINNER_GANG(const std::string& name, BeginnerRate d2_rate, Number elo)
-    : AI_BASIC(name, novice_elo(name, d2_rate, elo)), D2_RATE(d2_rate) {
+bool BEGINNER_GANG::accepts(const std::string& name, const BeginnerRate& d2_rate, Number elo) {
+  if (const Number* rate = std::get_if<Number>(&d2_rate))
+    if (!(-1.0 <= rate->value() && rate->value() <= 1.0)) return false;
+  return novice_elo(name, d2_rate, elo) != Number(-1);
+}
+
+BEGINNER_GANG::BEGINNER_GANG(const std::string& name, BeginnerRate d2_rate, Number elo, engine::EngineConfig config)
+    : AI_BASIC(name, novice_elo(name, d2_rate, elo), std::nullopt, std::move(config)), D2_RATE(d2_rate) {
   if (const Number* rate = std::get_if<Number>(&D2_RATE)) require(-1.0 <= rate->value() && rate->value() <= 1.0);
   require(ELO != Number(-1));
   common::echo(format_s("gang:BEGINNER; elo:%s; D2_RATE:%s", ELO, to_text(D2_RATE)));
@@ -61,6 +68,11 @@ MovePtr BEGINNER_GANG::GetReply_(std::optional<double> /*error_margin*/) {
   DEBUG_analyses = top.analyses;
   DEBUG_topD2moves = top.topmoves;
   return SelectNonSillyMove(top.topmoves, 3);
+}
+
+MovePtr BEGINNER_GANG::FallbackReply_() {
+  if (std::holds_alternative<RandomRate>(D2_RATE)) return get_random_reply_();
+  return AI_BASIC::FallbackReply_();
 }
 
 MovePtr BEGINNER_GANG::get_random_reply_() {

@@ -20,11 +20,15 @@ std::string to_text(const BeginnerRate& rate);
 
 class BEGINNER_GANG : public AI_BASIC {
  public:
-  BEGINNER_GANG(const std::string& name, BeginnerRate d2_rate = Number(-1000), Number elo = -1);
+  BEGINNER_GANG(const std::string& name, BeginnerRate d2_rate = Number(-1000), Number elo = -1,
+                engine::EngineConfig config = {});
+  // Whether the constructor takes these settings; starts nothing.
+  static bool accepts(const std::string& name, const BeginnerRate& d2_rate, Number elo = -1);
 
   BeginnerRate D2_RATE;
 
   MovePtr GetReply_(std::optional<double> error_margin = std::nullopt) override;
+  MovePtr FallbackReply_() override;
   MovePtr get_random_reply_();
   MovePtr get_capture_mania_reply_();
 };

@@ -2,9 +2,11 @@
 
 #include <cmath>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "ai_players/core/errors.h"
+#include "ai_players/core/text.h"
 #include "ai_players/engine/uci_tokens.h"
 
 namespace ai_players {
@@ -17,12 +19,19 @@ Number checked_elo(Number elo) {
 }
 }  // namespace
 
-HOUD20c::HOUD20c(Number elo) : AI_BASIC("HOUD20c", checked_elo(elo), std::string(HOUDINI)) {
-  writeIntoEngine("setoption name UCI_LimitStrength value true");
-  writeIntoEngine(format_s("setoption name UCI_Elo value %s", elo));
-  writeIntoEngine("setoption name Numa value false");
+HOUD20c::HOUD20c(Number elo, engine::EngineConfig config)
+    : AI_BASIC("HOUD20c", checked_elo(elo), std::string(HOUDINI), std::move(config)) {
+  send_strength_options_();
   common::echo(format_s("AI:HOUDINI20c; elo_limited=%s", elo));
 }
+
+void HOUD20c::send_strength_options_() {
+  writeIntoEngine("setoption name UCI_LimitStrength value true");
+  writeIntoEngine(format_s("setoption name UCI_Elo value %s", ELO));
+  writeIntoEngine("setoption name Numa value false");
+}
+
+void HOUD20c::engine_started_() { send_strength_options_(); }
 
 void HOUD20c::change_elo(Number elo) {
   writeIntoEngine(format_s("setoption name UCI_Elo value %s", elo));
@@ -40,12 +49,29 @@ MovePtr HOUD20c::GetReply_(std::optional<double> /*error_margin*/) {
   std::string bestmove_coord;
   if (game_history.empty()) bestmove_coord = "e2e4";
   if (game_history.size() == 1) bestmove_coord = "e7e5";
-  if (bestmove_coord.empty()) writeIntoEngine("go depth 30");
-  while (bestmove_coord.empty()) {
-    const std::string eline = next_engine_line_();
-    if (eline.find("bestmove") != std::string::npos) bestmove_coord = engine::split_tokens(eline).at(1);
-  }
+  if (bestmove_coord.empty()) bestmove_coord = engine_bestmove_();
   return board::make_move(bestmove_coord, legalmoves);
+}
+
+std::string HOUD20c::engine_bestmove_() {
+  activity = "playing at its strength limit (go depth 30)";
+  start_search_("go depth 30");
+  for (;;) {
+    const std::string eline = next_search_line_();
+    if (eline.find("bestmove") == std::string::npos) continue;
+    const auto tokens = engine::split_tokens(eline);
+    if (tokens.size() < 2)
+      throw EngineError(format_s("The chess engine %s sent a bestmove line without a move: %s", engine_name(),
+                                 quoted_excerpt(eline)));
+    activity.clear();
+    return tokens[1];
+  }
+}
+
+MovePtr HOUD20c::FallbackReply_() {
+  // The engine's own choice at its strength limit, whatever the position.
+  MakeMovesFromStartPos(game_history);
+  return board::make_move(engine_bestmove_(), legalmoves);
 }
 
 }  // namespace ai_players

@@ -3,6 +3,7 @@
 #include "ai_players/personas/strong_gang.h"
 
 #include <algorithm>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -24,8 +25,14 @@ Number strong_elo(const std::string& name, Number m_rate, Number elo) {
 
 }  // namespace
 
-STRONG_GANG::STRONG_GANG(const std::string& name, Number m_rate, Number elo)
-    : AI_BASIC(name, strong_elo(name, m_rate, elo)),
+bool STRONG_GANG::accepts(const std::string& name, Number m_rate, Number elo) {
+  const double d2 = std::min(0.5 + m_rate.value() * 1.5, 0.975);
+  return 0.5 <= d2 && d2 <= 1.0 && 0.0 <= m_rate.value() && m_rate.value() <= 0.5 &&
+         strong_elo(name, m_rate, elo) != Number(-1);
+}
+
+STRONG_GANG::STRONG_GANG(const std::string& name, Number m_rate, Number elo, engine::EngineConfig config)
+    : AI_BASIC(name, strong_elo(name, m_rate, elo), std::nullopt, std::move(config)),
       M_RATE(m_rate.value()),
       D2_RATE(std::min(0.5 + m_rate.value() * 1.5, 0.975)),
       NODES_(65536 + 5683200 * M_RATE) {
@@ -76,6 +83,11 @@ MovePtr STRONG_GANG::GetReply_(std::optional<double> /*error_margin*/) {
   }
   // In the middle of an exchange any candidate will do.
   echo(format_s("%s capture-sequence", board.MoveNumber));
+  return choice(top.topmoves);
+}
+
+MovePtr STRONG_GANG::FallbackReply_() {
+  const TopMoves top = ListTopMoves(static_cast<int>(42 / (1 + 2 * M_RATE)), 16, 2, std::nullopt, 1);
   return choice(top.topmoves);
 }
 

@@ -11,13 +11,16 @@ namespace ai_players {
 
 class STRONG_GANG : public AI_BASIC {
  public:
-  STRONG_GANG(const std::string& name, Number m_rate, Number elo = -1);
+  STRONG_GANG(const std::string& name, Number m_rate, Number elo = -1, engine::EngineConfig config = {});
+  // Whether the constructor takes these settings; starts nothing.
+  static bool accepts(const std::string& name, Number m_rate, Number elo = -1);
 
   double M_RATE;
   double D2_RATE;
   double NODES_;  // node budget of master searches, fixed at construction
 
   MovePtr GetReply_(std::optional<double> error_margin = std::nullopt) override;
+  MovePtr FallbackReply_() override;
 };
 
 }  // namespace ai_players
