@@ -1,15 +1,20 @@
 #include "ai_players/personas/verevovera.h"
 
+#include <utility>
+
 #include "ai_players/core/errors.h"
 #include "ai_players/core/random.h"
 
 namespace ai_players {
 
-Verevovera::Verevovera() : AI_BASIC("Verevovera", 2500) {}
+Verevovera::Verevovera(engine::EngineConfig config) : AI_BASIC("Verevovera", 2500, std::nullopt, std::move(config)) {}
+
+MovePtr Verevovera::FallbackReply_() { return GetReply_(9); }
 
 Preview Verevovera::Ask_For_Preview(const MoveList& game_plies, const board::Move& human_move,
                                     const MoveList& legalmoves, std::string_view start_fen,
                                     int depth) {
+  begin_request();
   game_history = game_plies;
   this->legalmoves = legalmoves;
   this->start_fen = std::string(start_fen);

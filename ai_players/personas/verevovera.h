@@ -19,13 +19,14 @@ struct Preview {
 
 class Verevovera : public AI_BASIC {
  public:
-  Verevovera();
+  explicit Verevovera(engine::EngineConfig config = {});
 
   // depth: of both searches; a game review may want to look deeper.
   Preview Ask_For_Preview(const MoveList& game_plies, const board::Move& human_move,
                           const MoveList& legalmoves,
                           std::string_view start_fen = common::FEN_New_Game, int depth = 7);
   MovePtr GetReply_(std::optional<double> error_margin = 9) override;
+  MovePtr FallbackReply_() override;
 };
 
 }  // namespace ai_players
