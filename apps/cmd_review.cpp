@@ -13,6 +13,7 @@
 #include "ai_players/core/errors.h"
 #include "commands.h"
 #include "library_output.h"
+#include "persona_factory.h"
 #include "review.h"
 
 namespace ai_players::app {
@@ -24,7 +25,8 @@ struct ReviewOptions {
   int games = 0;  // 0: all
   std::string out;
   std::string svg;
-  double engine_timeout = 0;  // seconds; 0: wait as long as the engine needs
+  // Seconds before a search is told to stop; 0: wait as long as the engine needs.
+  double engine_timeout = PersonaSettings::kDefaultEngineTimeout.count() / 1000.0;
   bool verbose = false;
 };
 
@@ -70,10 +72,11 @@ class Progress {
 std::unique_ptr<Verevovera> start_adviser(const ReviewOptions& options, const LibraryOutput& output) {
   std::unique_ptr<Verevovera> adviser;
   try {
-    adviser = std::make_unique<Verevovera>();
+    adviser = std::make_unique<Verevovera>(engine_config(PersonaSettings{}, false));
   } catch (const std::exception& e) {
     throw std::runtime_error(describe_failure("Verevovera was starting its engine", e, output.diagnostics()));
   }
+  adviser->engine_timeout.reset();
   if (options.engine_timeout > 0)
     adviser->engine_timeout = std::chrono::milliseconds(static_cast<long long>(options.engine_timeout * 1000));
   return adviser;
@@ -157,7 +160,7 @@ void add_review_command(CLI::App& app) {
   cmd->add_option("--games", options->games, "review only the first K games")->check(CLI::PositiveNumber);
   cmd->add_option("--out", options->out, "write the annotated games to this PGN file");
   cmd->add_option("--svg", options->svg, "write the evaluation graph (graph-N.svg for several games)");
-  cmd->add_option("--engine-timeout", options->engine_timeout, "seconds after which a search is told to stop")
+  cmd->add_option("--engine-timeout", options->engine_timeout, "seconds after which a search is told to stop (0: no limit)")
       ->check(CLI::NonNegativeNumber);
   cmd->add_flag("--verbose", options->verbose, "show the persona's own messages on standard error");
   cmd->callback([options] { run_review(*options); });

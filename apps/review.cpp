@@ -18,6 +18,13 @@ bool is_mate(int score) { return std::abs(score) > common::MATE / 2; }
 
 int mate_moves(int score) { return (common::MATE - std::abs(score) + common::MATECP / 2) / common::MATECP; }
 
+// White's view of the position after the move, for [%eval]: the engine
+// counts a mate from before the move, so the mover's own mate is one move nearer.
+int white_eval(const MoveReview& m) {
+  const int after = is_mate(m.played_score) && m.played_score > 0 ? m.played_score + common::MATECP : m.played_score;
+  return m.side == common::WHITE ? after : -after;
+}
+
 std::string move_label(const MoveReview& m) {
   return fmt::format("{}{} {}", m.number, m.side == common::WHITE ? "." : "...", m.san);
 }
@@ -216,7 +223,7 @@ std::string annotated_pgn(const GameReview& review) {
     // Every move follows a comment, so Black's moves carry their number too.
     words.push_back(move_label(m));
     if (m.judgement != Judgement::Good) words.push_back(nag_of(m.judgement));
-    std::string comment = fmt::format("{{[%eval {}]", eval_text(m.white_score()));
+    std::string comment = fmt::format("{{[%eval {}]", eval_text(white_eval(m)));
     if (!m.played_best) {
       if (m.judgement != Judgement::Good)
         comment += fmt::format(" {} (loss {} cp).", judgement_name(m.judgement), m.loss);
@@ -317,7 +324,7 @@ std::string evaluation_svg(const GameReview& review) {
       "<text x=\"18\" y=\"{0:.1f}\" transform=\"rotate(-90 18 {0:.1f})\" text-anchor=\"middle\">"
       "White's advantage (pawns)</text>\n",
       kTop + plot_h / 2);
-  s += fmt::format("<text x=\"{}\" y=\"{}\" text-anchor=\"middle\">move</text>\n", kLeft + plot_w / 2, kHeight - 14);
+  s += fmt::format("<text x=\"{}\" y=\"{}\" text-anchor=\"end\">move number</text>\n", kLeft + plot_w, kHeight - 14);
 
   // Move numbers under the first ply of every step-th move.
   const int moves_span = n ? review.moves.back().number - review.moves.front().number + 1 : 1;
@@ -351,16 +358,18 @@ std::string evaluation_svg(const GameReview& review) {
     else if (m.judgement == Judgement::Mistake) cls = "move mistake", fill = "#f08c00", r = 4.5;
     const std::string title = fmt::format("{}{} {} (White {})", move_label(m), nag_mark(m.judgement),
                                           m.judgement == Judgement::Good ? "" : judgement_name(m.judgement),
-                                          eval_text(m.white_score()));
+                                          eval_text(white_eval(m)));
     s += fmt::format("<circle class=\"{}\" cx=\"{:.1f}\" cy=\"{:.1f}\" r=\"{}\" fill=\"{}\"><title>{}</title></circle>\n",
                      cls, x_of(i), y_of(pawns(m)), r, fill, xml_escaped(title));
   }
-  // Legend.
+  // Legend, and which half belongs to whom.
   const double ly = kHeight - 14;
-  s += fmt::format("<circle cx=\"{}\" cy=\"{}\" r=\"6\" fill=\"#d62020\"/>\n", kWidth - 250, ly - 4);
-  s += fmt::format("<text x=\"{}\" y=\"{}\">blunder (≥{} cp)</text>\n", kWidth - 240, ly, kBlunderLoss);
-  s += fmt::format("<circle cx=\"{}\" cy=\"{}\" r=\"4.5\" fill=\"#f08c00\"/>\n", kWidth - 130, ly - 4);
-  s += fmt::format("<text x=\"{}\" y=\"{}\">mistake (≥{} cp)</text>\n", kWidth - 120, ly, kMistakeLoss);
+  s += fmt::format("<circle cx=\"{}\" cy=\"{}\" r=\"6\" fill=\"#d62020\"/>\n", kLeft + 6, ly - 4);
+  s += fmt::format("<text x=\"{}\" y=\"{}\">blunder (loss \u2265 {} cp)</text>\n", kLeft + 16, ly, kBlunderLoss);
+  s += fmt::format("<circle cx=\"{}\" cy=\"{}\" r=\"4.5\" fill=\"#f08c00\"/>\n", kLeft + 176, ly - 4);
+  s += fmt::format("<text x=\"{}\" y=\"{}\">mistake (loss \u2265 {} cp)</text>\n", kLeft + 186, ly, kMistakeLoss);
+  s += fmt::format("<text x=\"{}\" y=\"{}\" fill=\"#777777\">White better</text>\n", kLeft + 6, kTop + 14);
+  s += fmt::format("<text x=\"{}\" y=\"{}\" fill=\"#555555\">Black better</text>\n", kLeft + 6, kTop + plot_h - 6);
   return s + "</svg>\n";
 }
 

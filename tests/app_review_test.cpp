@@ -251,14 +251,16 @@ TEST(Review, SetUpPositionAndIllegalMoves) {
   const std::string fen = "4k3/8/8/8/8/8/4P3/4K2R b K - 3 30";
   const auto record = read_text("[SetUp \"1\"]\n[FEN \"" + fen + "\"]\n\n30... Kd7 31. O-O Kc6 *\n").at(0);
   std::vector<std::string> fens;
-  const GameReview r = review_game(4, record, scripted({{"d7c6", Preview{0, -40, {"d7e6"}}}}, &fens));
+  const GameReview r = review_game(4, record, scripted({{"d7c6", Preview{0, -40, {"d7e6"}}},
+                                                              {"e1g1", Preview{MATE_IN(2), MATE_IN(2), {"e1g1"}}}},
+                                                             &fens));
   ASSERT_EQ(r.moves.size(), 3u);
   EXPECT_EQ(fens, std::vector<std::string>(3, fen));
   EXPECT_EQ(r.moves[0].side, common::BLACK);
   EXPECT_EQ(r.moves[1].san, "O-O");
   const std::string pgn = annotated_pgn(r);
   const std::string flat = std::regex_replace(pgn, std::regex("\n"), " ");
-  EXPECT_NE(flat.find("30... Kd7 {[%eval -0.20]} 31. O-O {[%eval 0.20]} 31... Kc6 {[%eval 0.40] Black -0.40, best Ke6 +0.00}"),
+  EXPECT_NE(flat.find("30... Kd7 {[%eval -0.20]} 31. O-O {[%eval #1]} 31... Kc6 {[%eval 0.40] Black -0.40, best Ke6 +0.00}"),
             std::string::npos) << pgn;
   EXPECT_NE(flat.find("(31... Ke6) *"), std::string::npos) << pgn;
   const auto back = read_text(pgn).at(0);
