@@ -131,6 +131,7 @@ void AI_BASIC::launch_engine_() {
 }
 
 void AI_BASIC::restart_engine() {
+  if (abandoned_) throw EngineError(format_s("%s was shut down; its engine is not restarted", Name));
   {
     std::lock_guard<std::mutex> lock(engine_mutex_);
     if (engine) engine->terminate();

@@ -85,6 +85,11 @@ class AI_BASIC {
   // What the engine is doing, for messages ("searching ... at depth 7").
   std::string activity;
 
+  // Ends the persona's engine at once and refuses to start another: a reply
+  // running in another thread fails quickly. For a host that is shutting
+  // down; callable from any thread.
+  void abandon();
+
   // Cuts the current reply short, as stop_at does; callable from any thread.
   // Stays in force until clear_interrupt() or the start of the next reply.
   void interrupt();
@@ -173,6 +178,7 @@ class AI_BASIC {
 
  private:
   std::atomic<bool> interrupted_{false};
+  std::atomic<bool> abandoned_{false};
   mutable std::mutex engine_mutex_;  // guards `engine` against wake() from other threads
   bool cut_short_ = false;
   bool may_cut_ = true;

@@ -84,8 +84,8 @@ EngineProcess::EngineProcess(const std::string& command, std::string name)
 
   const pid_t parent = ::getpid();
   const char* argv[] = {"sh", "-c", command_.c_str(), nullptr};
-  pid_ = ::fork();
-  if (pid_ == 0) {
+  const pid_t child = ::fork();
+  if (child == 0) {
     // Only async-signal-safe calls from here to exec: the host may have threads.
     ::setpgid(0, 0);  // own group: the shell and whatever it starts die together
     ::prctl(PR_SET_PDEATHSIG, SIGKILL);
@@ -102,14 +102,15 @@ EngineProcess::EngineProcess(const std::string& command, std::string name)
     ::_exit(127);
   }
   const int err = errno;
-  if (pid_ > 0) ::setpgid(pid_, pid_);  // also here, so the group exists before we might kill it
+  pid_ = child;
+  if (child > 0) ::setpgid(child, child);  // also here, so the group exists before we might kill it
   ::close(in[0]);
   ::close(out[1]);
   to_engine_ = in[1];
   from_engine_ = out[0];
   wake_read_ = wake[0];
   wake_write_ = wake[1];
-  if (pid_ < 0) {
+  if (child < 0) {
     pid_ = -1;
     close_fd(to_engine_);
     close_fd(from_engine_);
@@ -132,7 +133,7 @@ EngineProcess::~EngineProcess() {
   auto pause = microseconds(200);
   for (;;) {
     siginfo_t info{};
-    if (::waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG | WNOWAIT) != 0) {
+    if (::waitid(P_PID, static_cast<id_t>(pid_.load()), &info, WEXITED | WNOHANG | WNOWAIT) != 0) {
       if (errno == EINTR) continue;
       return;  // already reaped elsewhere
     }
@@ -147,11 +148,17 @@ void EngineProcess::terminate() {
   close_fd(to_engine_);
   close_fd(from_engine_);
   eof_ = true;
-  if (pid_ <= 0) return;
-  ::kill(-pid_, SIGKILL);
-  while (::waitpid(pid_, nullptr, 0) < 0 && errno == EINTR) {
+  const pid_t pid = pid_;
+  if (pid <= 0) return;
+  ::kill(-pid, SIGKILL);
+  while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
   }
   pid_ = -1;
+}
+
+void EngineProcess::kill() {
+  const pid_t pid = pid_;
+  if (pid > 0) ::kill(-pid, SIGKILL);  // not reaped yet, so the group cannot be another's
 }
 
 void EngineProcess::write(std::string_view bytes) {

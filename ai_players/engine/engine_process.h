@@ -3,6 +3,7 @@
 
 #include <sys/types.h>
 
+#include <atomic>
 #include <chrono>
 #include <optional>
 #include <string>
@@ -33,6 +34,7 @@ class EngineProcess : public LineChannel {
   std::optional<std::string> read_line(std::optional<Clock::time_point> until = std::nullopt) override;
   void wake() override;
   void terminate() override;
+  void kill() override;
   const std::string& name() const override { return name_; }
 
   // A read that waits at most `timeout`; throws EngineTimeout when it passes.
@@ -44,7 +46,7 @@ class EngineProcess : public LineChannel {
  private:
   std::string command_;
   std::string name_;
-  pid_t pid_ = -1;
+  std::atomic<pid_t> pid_{-1};
   int to_engine_ = -1;
   int from_engine_ = -1;
   int wake_read_ = -1;

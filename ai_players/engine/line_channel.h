@@ -27,6 +27,9 @@ class LineChannel {
   virtual void wake() = 0;
   // Ends the engine for good; later writes fail and reads see the end.
   virtual void terminate() = 0;
+  // Kills the engine at once without touching the channel, so that a read
+  // waiting in another thread sees the end. Safe to call from any thread.
+  virtual void kill() = 0;
   // The engine as people know it: its path as given, not a shell command.
   virtual const std::string& name() const = 0;
 };

@@ -15,6 +15,13 @@ void AI_BASIC::interrupt() {
 
 void AI_BASIC::clear_interrupt() { interrupted_ = false; }
 
+void AI_BASIC::abandon() {
+  abandoned_ = true;
+  interrupted_ = true;
+  std::lock_guard<std::mutex> lock(engine_mutex_);
+  if (engine) engine->kill();
+}
+
 void AI_BASIC::begin_request() {
   cut_short_ = false;
   activity.clear();
