@@ -4,6 +4,7 @@
 
 #include <fmt/format.h>
 
+#include "cli_options.h"
 #include "commands.h"
 #include "persona_factory.h"
 #include "uci_session.h"
@@ -11,7 +12,7 @@
 namespace ai_players::app {
 namespace {
 
-void run_uci(const std::string& requested) {
+void run_uci(const std::string& requested, const PersonaSettings& settings) {
   const std::string name = canonical_persona_name(requested);
   auto entries = persona_entries();
   for (const auto& e : entries)
@@ -19,10 +20,13 @@ void run_uci(const std::string& requested) {
 
   // Standard output carries UCI only; replies are written from a second thread.
   std::mutex out_mutex;
-  UciSession session(name, std::move(entries), [&out_mutex](const std::string& line) {
-    std::lock_guard<std::mutex> lock(out_mutex);
-    std::cout << line << '\n' << std::flush;
-  });
+  UciSession session(
+      name, std::move(entries),
+      [&out_mutex](const std::string& line) {
+        std::lock_guard<std::mutex> lock(out_mutex);
+        std::cout << line << '\n' << std::flush;
+      },
+      settings);
   const auto saved_echo = common::set_echo_sink([&session](std::string_view text) { session.info(text); });
   const auto saved_bugprint = set_bugprint_sink([](std::string_view line) {
     if (line.find_first_not_of(" \r\n") != std::string_view::npos) std::cerr << line << std::endl;
@@ -44,9 +48,11 @@ void run_uci(const std::string& requested) {
 
 void add_uci_command(CLI::App& app) {
   auto persona = std::make_shared<std::string>("Verevovera");
+  auto settings = std::make_shared<PersonaSettings>();
   CLI::App* cmd = app.add_subcommand("uci", "speak UCI on standard input and output, as a persona");
   cmd->add_option("--persona", *persona, "the persona to play as")->capture_default_str();
-  cmd->callback([persona] { run_uci(*persona); });
+  add_engine_timeout_option(cmd, *settings);
+  cmd->callback([persona, settings] { run_uci(*persona, *settings); });
 }
 
 }  // namespace ai_players::app
