@@ -27,7 +27,8 @@ void run_list() {
     else if (e.gang == "preview")
       note = "plays among the engine's best moves; previews your moves in 'play'";
     else if (e.gang == "engine")
-      note = "the engine at a UCI-limited strength; HOUD20c:1500 picks another";
+      note = e.strength == "1200" ? "the engine at a UCI-limited strength; HOUD20c:1500 picks another"
+                                  : "the engine at its lowest UCI-limited strength (1200 asked); HOUD20c:1500 picks another";
     std::cout << row(e.name, e.strength, e.rate, e.gang, note);
   }
 }

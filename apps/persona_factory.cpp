@@ -15,6 +15,7 @@
 #include "ai_players/personas/rosters.h"
 #include "ai_players/personas/strong_gang.h"
 #include "ai_players/personas/verevovera.h"
+#include "engine_strength.h"
 
 namespace ai_players::app {
 namespace {
@@ -94,7 +95,10 @@ std::vector<PersonaEntry> persona_entries() {
     entries.push_back({r.row.name, std::to_string(r.row.strength), to_text(r.row.rate),
                        r.strong ? "strong" : "beginner", can_build(r)});
   entries.push_back({std::string(kPreview), "2500", "-", "preview", true});
-  entries.push_back({std::string(kEngine), std::to_string(kEngineDefaultElo), "-", "engine", true});
+  // The strength the default engine really plays at, when it says.
+  const auto engine = engine::find_engine(true);
+  const int played = playable_elo(kEngineDefaultElo, engine ? engine_elo_range(*engine) : std::nullopt);
+  entries.push_back({std::string(kEngine), std::to_string(played), "-", "engine", true});
   return entries;
 }
 
@@ -130,8 +134,17 @@ std::unique_ptr<AI_BASIC> make_persona(std::string_view name, const PersonaSetti
   if (auto elo = engine_persona_elo(name)) {
     if (*elo % 10 != 0)
       throw PersonaError(fmt::format("HOUD20c cannot play at {}: its strength must be a multiple of 10", *elo));
+    engine::EngineConfig config = engine_config(settings, true);
+    int played = *elo;
+    if (config.path) {
+      const auto range = engine_elo_range(*config.path);
+      played = playable_elo(*elo, range);
+      if (played != *elo)
+        common::echo(fmt::format("HOUD20c:{} plays at {}: the engine {} offers UCI_Elo {} to {} only", *elo, played,
+                                 *config.path, range->min, range->max));
+    }
     try {
-      return configured(std::make_unique<HOUD20c>(Number(*elo), engine_config(settings, true)), settings);
+      return configured(std::make_unique<HOUD20c>(Number(played), std::move(config)), settings);
     } catch (const AssertionError&) {
       throw PersonaError(fmt::format("HOUD20c cannot play at {}: its strength must be a multiple of 10", *elo));
     }
