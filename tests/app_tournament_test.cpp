@@ -1,0 +1,387 @@
+// Tournaments: the rating fit, the schedule and its shards, openings,
+// adjudication and the PGN a tournament game leaves.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <map>
+#include <set>
+#include <fstream>
+#include <sstream>
+
+#include "ai_players/host/board.h"
+#include "ai_players/host/common.h"
+#include "engine_judge.h"
+#include "match_stats.h"
+#include "openings.h"
+#include "pgn_reader.h"
+#include "rating_fit.h"
+#include "rating_report.h"
+#include "support/cli_process.h"
+#include "tournament.h"
+
+namespace ai_players::app {
+namespace {
+
+double rating_of(const RatingTable& table, const std::string& name) {
+  for (const auto& p : table.players)
+    if (p.name == name) return p.rating;
+  ADD_FAILURE() << name << " is not in the table";
+  return NAN;
+}
+
+const PlayerRating& row_of(const RatingTable& table, const std::string& name) {
+  for (const auto& p : table.players)
+    if (p.name == name) return p;
+  throw std::out_of_range(name);
+}
+
+TEST(RatingFit, RecoversKnownRatingsAndAgreesWithTheLogisticFormulaForOnePair) {
+  // Expected scores as fractional results: the maximum is exactly the truth.
+  const std::map<std::string, double> truth{{"A", 0}, {"B", 250}, {"C", -180}, {"D", 600}, {"E", 90}};
+  std::vector<GameScore> games;
+  for (const auto& [a, ra] : truth)
+    for (const auto& [b, rb] : truth)
+      if (a < b && !(a == "A" && b == "D"))  // not every pair needs to meet
+        for (int i = 0; i < 3; ++i) games.push_back({a, b, 1 / (1 + std::pow(10.0, (rb - ra) / 400))});
+  const RatingTable fit = fit_ratings(games, {"A", 0});
+  EXPECT_FALSE(fit.virtual_draws);
+  for (const auto& [name, rating] : truth) EXPECT_NEAR(rating_of(fit, name), rating, 1e-4) << name;
+  EXPECT_EQ(fit.players.front().name, "D");
+  EXPECT_EQ(row_of(fit, "A").margin, 0);
+  EXPECT_GT(row_of(fit, "C").margin, 0);
+
+  // The anchor moves everyone by the same amount.
+  const RatingTable shifted = fit_ratings(games, {"B", 1000});
+  for (const auto& [name, rating] : truth) EXPECT_NEAR(rating_of(shifted, name), rating + 750, 1e-4) << name;
+
+  // One pair with real results: the logistic formula of a match.
+  struct Case {
+    int wins, draws, losses;
+  };
+  for (const Case c : {Case{5, 3, 2}, Case{1, 8, 1}, Case{2, 0, 7}, Case{30, 10, 60}}) {
+    std::vector<GameScore> pair;
+    Tally tally;
+    for (int i = 0; i < c.wins; ++i) pair.push_back({"X", "Y", 1}), tally.add("1-0", true);
+    for (int i = 0; i < c.draws; ++i) pair.push_back({"Y", "X", 0.5}), tally.add("1/2-1/2", false);
+    for (int i = 0; i < c.losses; ++i) pair.push_back({"Y", "X", 1}), tally.add("1-0", false);
+    const RatingTable one = fit_ratings(pair, {"Y", 0});
+    EXPECT_NEAR(rating_of(one, "X"), elo_from_score(tally.score()), 1e-6) << c.wins << "-" << c.draws;
+    EXPECT_EQ(row_of(one, "X").wins, c.wins);
+    EXPECT_EQ(row_of(one, "X").games, c.wins + c.draws + c.losses);
+  }
+}
+
+TEST(RatingFit, SweepsGetVirtualDrawsAndUnlinkedPlayersAreRefused) {
+  // C lost every game: no finite maximum without help.
+  std::vector<GameScore> games{{"A", "B", 1}, {"B", "A", 0.5}, {"A", "C", 1}, {"C", "B", 0}};
+  const RatingTable fit = fit_ratings(games, {"A", 0});
+  EXPECT_TRUE(fit.virtual_draws);
+  EXPECT_EQ(fit.players.back().name, "C");
+  EXPECT_TRUE(std::isfinite(fit.players.back().rating));
+  EXPECT_EQ(row_of(fit, "C").losses, 2);  // the virtual draws are not in the tally
+
+  games.push_back({"D", "E", 1});
+  EXPECT_THROW(fit_ratings(games, {"A", 0}), RatingError);
+  EXPECT_THROW(fit_ratings({{"A", "B", 1}}, {"Z", 0}), RatingError);
+  EXPECT_THROW(fit_ratings({}, {"A", 0}), RatingError);
+}
+
+TEST(Schedule, EveryPairingPlaysEachOpeningWithBothColours) {
+  const std::vector<std::string> names{"P", "Q", "R", "S"};
+  struct Case {
+    TournamentFormat format;
+    int rounds;
+    std::size_t openings;
+    std::size_t games;
+  };
+  for (const Case c : {Case{TournamentFormat::RoundRobin, 3, 5, 3 * 6 * 2}, Case{TournamentFormat::Gauntlet, 2, 40, 2 * 3 * 2}}) {
+    const auto games = schedule_games(names, c.format, c.rounds, c.openings, 42);
+    ASSERT_EQ(games.size(), c.games);
+    std::map<std::pair<std::string, std::string>, int> as_white;
+    std::set<std::uint64_t> seeds;
+    std::set<std::size_t> openings;
+    for (std::size_t i = 0; i < games.size(); i += 2) {
+      const auto &a = games[i], &b = games[i + 1];
+      EXPECT_EQ(a.index, static_cast<int>(i));
+      EXPECT_EQ(a.white, b.black);
+      EXPECT_EQ(a.black, b.white);
+      EXPECT_EQ(a.opening, b.opening);
+      EXPECT_LT(a.opening, c.openings);
+      ++as_white[{a.white, a.black}];
+      ++as_white[{b.white, b.black}];
+      if (c.format == TournamentFormat::Gauntlet) {
+        EXPECT_TRUE(a.white == "P" || a.black == "P");
+      }
+      openings.insert(a.opening);
+    }
+    for (const auto& g : games) seeds.insert(g.seed);
+    EXPECT_EQ(seeds.size(), games.size());
+    for (const auto& [pair, n] : as_white) EXPECT_EQ(n, c.rounds) << pair.first << "-" << pair.second;
+    EXPECT_EQ(openings.size(), std::min(c.openings, games.size() / 2));  // no opening repeats before all were used
+  }
+  // The seed alone fixes the list; another seed shuffles the openings.
+  const auto one = schedule_games(names, TournamentFormat::RoundRobin, 2, 30, 7);
+  const auto same = schedule_games(names, TournamentFormat::RoundRobin, 2, 30, 7);
+  const auto other = schedule_games(names, TournamentFormat::RoundRobin, 2, 30, 8);
+  bool differs = false;
+  for (std::size_t i = 0; i < one.size(); ++i) {
+    EXPECT_EQ(one[i].opening, same[i].opening);
+    EXPECT_EQ(one[i].seed, same[i].seed);
+    differs |= one[i].opening != other[i].opening;
+  }
+  EXPECT_TRUE(differs);
+  EXPECT_THROW(schedule_games({"P"}, TournamentFormat::RoundRobin, 1, 3, 1), std::invalid_argument);
+}
+
+TEST(Schedule, ShardsPartitionTheGameList) {
+  const auto games = schedule_games({"A", "B", "C", "D", "E"}, TournamentFormat::RoundRobin, 2, 12, 3);
+  for (int n : {1, 2, 3, 7, 50}) {
+    std::multiset<int> seen;
+    for (int k = 1; k <= n; ++k)
+      for (const auto& g : shard_of(games, parse_shard(std::to_string(k) + "/" + std::to_string(n)))) seen.insert(g.index);
+    ASSERT_EQ(seen.size(), games.size()) << n;
+    int expected = 0;
+    for (int index : seen) EXPECT_EQ(index, expected++) << n;  // each once, none missing
+  }
+  for (const char* bad : {"0/3", "4/3", "3", "1/0", "a/b", "1/2/3", "-1/2", ""})
+    EXPECT_THROW(parse_shard(bad), std::invalid_argument) << bad;
+}
+
+TEST(Adjudicator, CountsPliesInARowBeyondTheMargins) {
+  const AdjudicationRule rule{8, 600, 3, 10, 4, 30};
+  struct Case {
+    std::vector<int> scores;  // from White's side, one per ply from ply 1
+    std::string result;       // empty: no verdict
+    std::size_t at_ply;
+  };
+  const std::vector<Case> cases{
+      {{700, 700, 650}, "1-0", 3},
+      {{700, 700, 100, 700, 700}, "", 0},  // a break starts the count again
+      {{-600, -600, -600}, "0-1", 3},
+      {{599, 599, 599, 599}, "", 0},
+      {{0, 5, -10, 0, 0}, "", 0},  // level, but too early
+  };
+  for (const auto& c : cases) {
+    Adjudicator adjudicator(rule);
+    std::optional<Verdict> verdict;
+    std::size_t ply = 0;
+    while (!verdict && ply < c.scores.size()) verdict = adjudicator.add(static_cast<int>(ply + 1), {c.scores[ply++], {}});
+    EXPECT_EQ(verdict ? verdict->result : "", c.result) << c.scores.size();
+    if (verdict) {
+      EXPECT_EQ(ply, c.at_ply);
+    }
+  }
+  Adjudicator late(rule);
+  std::optional<Verdict> verdict;
+  for (int ply = 25; ply <= 30 && !verdict; ++ply) verdict = late.add(ply, {3, {}});
+  ASSERT_TRUE(verdict);
+  EXPECT_EQ(verdict->result, "1/2-1/2");
+  // A mate score is beyond any margin, for the side that mates.
+  Adjudicator mates(rule);
+  EXPECT_FALSE(mates.add(1, {0, -4}));
+  EXPECT_FALSE(mates.add(2, {0, -3}));
+  EXPECT_EQ(mates.add(3, {0, -3})->result, "0-1");
+
+  Evaluation eval;
+  EXPECT_TRUE(parse_info_score("info depth 8 seldepth 9 score cp -35 nodes 100 pv e2e4", eval));
+  EXPECT_EQ(eval.cp, -35);
+  EXPECT_TRUE(parse_info_score("info depth 9 score mate -2 pv a1a2", eval));
+  EXPECT_EQ(eval.white_cp(), -100000);
+  EXPECT_FALSE(parse_info_score("info depth 9 score cp 20 lowerbound", eval));
+}
+
+TEST(Openings, EpdAndPgnBecomeStartPositionsAndBookMoves) {
+  std::istringstream epd(
+      "# a comment\n"
+      "rnbqkbnr/pppp1ppp/8/4p3/4P3/8/PPPP1PPP/RNBQKBNR w KQkq - id \"open game\";\n"
+      "\n"
+      "r1bqkbnr/pppp1ppp/2n5/4p3/4P3/5N2/PPPP1PPP/RNBQKB1R w KQkq - hmvc 2; fmvn 3;\n");
+  const auto from_epd = read_openings(epd, "e.epd");
+  ASSERT_EQ(from_epd.size(), 2u);
+  EXPECT_EQ(from_epd[0].name, "open game");
+  EXPECT_EQ(from_epd[0].fen, "rnbqkbnr/pppp1ppp/8/4p3/4P3/8/PPPP1PPP/RNBQKBNR w KQkq - 0 1");
+  EXPECT_EQ(from_epd[1].fen, "r1bqkbnr/pppp1ppp/2n5/4p3/4P3/5N2/PPPP1PPP/RNBQKB1R w KQkq - 2 3");
+  EXPECT_TRUE(from_epd[1].moves.empty());
+
+  std::istringstream pgn(
+      "% made by hand\n[Opening \"Scotch\"]\n\n1. e4 e5 2. Nf3 Nc6 3. d4 {+0.2} *\n\n"
+      "[FEN \"4k3/8/8/8/8/8/4P3/4K3 w - - 0 1\"]\n[SetUp \"1\"]\n\n1. e4 Kd7 *\n");
+  const auto from_pgn = read_openings(pgn, "o.pgn");
+  ASSERT_EQ(from_pgn.size(), 2u);
+  EXPECT_EQ(from_pgn[0].name, "Scotch");
+  EXPECT_EQ(from_pgn[0].fen, common::FEN_New_Game);
+  EXPECT_EQ(from_pgn[0].moves, (std::vector<std::string>{"e2e4", "e7e5", "g1f3", "b8c6", "d2d4"}));
+  EXPECT_EQ(from_pgn[1].moves, (std::vector<std::string>{"e2e4", "e8d7"}));
+
+  for (const char* bad : {"rnbqkbnr/pppppppp w KQkq\n", "8/8/8/8/8/8/8/8 w - -\n", "[Event \"x\"]\n\n1. e4 e4 *\n", "# nothing\n"}) {
+    std::istringstream in(bad);
+    EXPECT_THROW(read_openings(in, "bad"), OpeningError) << bad;
+  }
+
+  // The shipped suite: a few dozen openings of 4 to 8 plies from the standard start.
+  const auto suite = read_openings_file(default_openings_path());
+  EXPECT_GE(suite.size(), 24u);
+  for (const auto& o : suite) {
+    EXPECT_GE(o.moves.size(), 4u) << o.name;
+    EXPECT_LE(o.moves.size(), 8u) << o.name;
+    EXPECT_FALSE(o.name.empty());
+  }
+}
+
+// A mover that plays the given coordinate moves in turn, then the first legal move.
+Mover scripted(std::vector<std::string> moves) {
+  return [moves, next = std::make_shared<std::size_t>(0)](const MoveRequest& request) {
+    const std::string coord = *next < moves.size() ? moves[(*next)++] : request.legal.front()->to_coord();
+    return MoveReply{board::make_move(coord, request.legal), ""};
+  };
+}
+
+std::vector<PgnRecord> read_back(const std::string& text) {
+  std::istringstream in(text);
+  return read_pgn(in);
+}
+
+TEST(TournamentGame, ThePgnSaysHowTheGameEnded) {
+  GameSpec spec;
+  spec.event = "Test Cup";
+  spec.site = "Here";
+  spec.round = "3";
+  spec.white = "W";
+  spec.black = "B";
+  spec.white_elo = "750";
+  spec.opening = {"Fool", common::FEN_New_Game.data(), {"f2f3", "e7e5"}};
+  spec.clock = parse_time_control("60+1");
+
+  // Book moves first, then the players; a mate ends it normally.
+  PgnGame mate = play_tournament_game(spec, scripted({"g2g4"}), scripted({"d8h4"}));
+  EXPECT_EQ(mate.san, (std::vector<std::string>{"f3", "e5", "g4", "Qh4#"}));
+  EXPECT_EQ(mate.result, "0-1");
+  EXPECT_EQ(mate.termination, "normal");
+  EXPECT_EQ(mate.final_comment, "checkmate");
+  auto record = read_back(to_pgn(mate)).at(0);
+  EXPECT_EQ(record.tag("Event"), "Test Cup");
+  EXPECT_EQ(record.tag("Site"), "Here");
+  EXPECT_EQ(record.tag("Round"), "3");
+  EXPECT_EQ(record.tag("TimeControl"), "60+1");
+  EXPECT_EQ(record.tag("Opening"), "Fool");
+  EXPECT_EQ(record.tag("WhiteElo"), "750");
+  EXPECT_EQ(record.tag("FEN"), "");
+
+  // The ply limit is a draw by adjudication; an EPD start goes in the FEN tag.
+  spec.clock.reset();
+  spec.opening = {"", "4k3/8/8/8/8/8/3QP3/4K3 w - - 0 1", {}};
+  spec.max_plies = 6;
+  PgnGame capped = play_tournament_game(spec, scripted({}), scripted({}));
+  EXPECT_EQ(capped.san.size(), 6u);
+  EXPECT_EQ(capped.result, "1/2-1/2");
+  EXPECT_EQ(capped.termination, "adjudication");
+  EXPECT_NE(capped.final_comment.find("6-ply limit"), std::string::npos);
+  record = read_back(to_pgn(capped)).at(0);
+  EXPECT_EQ(record.tag("FEN"), spec.opening.fen);
+  EXPECT_EQ(record.tag("Termination"), "adjudication");
+  EXPECT_EQ(record.tag("TimeControl"), "");
+
+  // The judge ends it once White stays far ahead; it sees only positions past the book.
+  spec.max_plies = 0;
+  spec.opening.moves = {"d2d3", "e8f8"};
+  std::vector<std::size_t> judged;
+  const Judge judge = [&](const std::string& fen, const board::MoveList& moves) {
+    EXPECT_EQ(fen, spec.opening.fen);
+    judged.push_back(moves.size());
+    return Evaluation{900, {}};
+  };
+  PgnGame judged_game = play_tournament_game(spec, scripted({}), scripted({}), judge, AdjudicationRule{8, 600, 3, 10, 20, 60});
+  EXPECT_EQ(judged_game.result, "1-0");
+  EXPECT_EQ(judged_game.termination, "adjudication");
+  EXPECT_EQ(judged_game.san.size(), 4u);
+  EXPECT_EQ(judged, (std::vector<std::size_t>{2, 3, 4}));
+
+  // A player that cannot move leaves the game unterminated.
+  const Mover broken = [](const MoveRequest&) -> MoveReply { throw MoverFailure("no engine"); };
+  PgnGame abandoned = play_tournament_game(spec, broken, scripted({}));
+  EXPECT_EQ(abandoned.result, "*");
+  EXPECT_EQ(abandoned.termination, "unterminated");
+  EXPECT_NE(abandoned.final_comment.find("no engine"), std::string::npos);
+}
+
+TEST(TournamentGame, ShardedPgnMergesToTheRatingsOfTheWholeTournament) {
+  const std::vector<std::string> names{"Ann", "Bob", "Cid", "Dee"};
+  const auto games = schedule_games(names, TournamentFormat::RoundRobin, 3, 5, 11);
+  // Results fixed by each game's seed, delivered by the judge.
+  std::map<std::string, int> strength{{"Ann", 3}, {"Bob", 2}, {"Cid", 1}, {"Dee", 0}};
+  auto play = [&](const ScheduledGame& g) {
+    GameSpec spec;
+    spec.white = g.white;
+    spec.black = g.black;
+    spec.round = std::to_string(g.round);
+    spec.max_plies = 12;
+    const int edge = strength[g.white] - strength[g.black] + static_cast<int>(g.seed % 5) - 2;
+    const Judge judge = [edge](const std::string&, const board::MoveList&) {
+      return Evaluation{edge > 0 ? 1000 : edge < 0 ? -1000 : 0, {}};
+    };
+    return to_pgn(play_tournament_game(spec, scripted({}), scripted({}), judge));
+  };
+  std::string whole;
+  for (const auto& g : games) whole += play(g);
+  int unfinished = 0;
+  const auto all = scores_from_pgn(read_back(whole), unfinished);
+  ASSERT_EQ(all.size(), games.size());
+  EXPECT_EQ(unfinished, 0);
+  std::string why;
+  const Anchor anchor = default_anchor(players_of(all), why);
+  const RatingTable one_run = fit_ratings(all, anchor);
+
+  std::vector<GameScore> merged;
+  for (int k = 3; k >= 1; --k) {  // the order the files are given in does not matter
+    std::string shard_pgn;
+    for (const auto& g : shard_of(games, {k, 3})) shard_pgn += play(g);
+    for (const auto& s : scores_from_pgn(read_back(shard_pgn), unfinished)) merged.push_back(s);
+  }
+  const RatingTable from_shards = fit_ratings(merged, anchor);
+  ASSERT_EQ(from_shards.players.size(), names.size());
+  for (const auto& p : one_run.players) {
+    EXPECT_NEAR(rating_of(from_shards, p.name), p.rating, 1e-6) << p.name;
+    EXPECT_NEAR(row_of(from_shards, p.name).margin, p.margin, 1e-6) << p.name;
+  }
+  EXPECT_EQ(one_run.players.front().name, "Ann");
+  EXPECT_EQ(one_run.players.back().name, "Dee");
+}
+
+TEST(RatingReport, AnchorsAndTheirDefaults) {
+  EXPECT_EQ(parse_anchor("HOUD20c:1350=1350").name, "HOUD20c:1350");
+  EXPECT_EQ(parse_anchor("a=b=-12.5").elo, -12.5);
+  for (const char* bad : {"Gnome", "=100", "Gnome=", "Gnome=12x"}) EXPECT_THROW(parse_anchor(bad), std::invalid_argument) << bad;
+  std::string why;
+  EXPECT_EQ(default_anchor({"Gnome", "HOUD20c:1500", "HOUD20c:1350"}, why).name, "HOUD20c:1500");
+  EXPECT_EQ(default_anchor({"Gnome", "Talvo"}, why).elo, 750);
+  const Anchor other = default_anchor({"Fritz", "Gnome"}, why);
+  EXPECT_EQ(other.name, "Fritz");
+  EXPECT_EQ(other.elo, 0);
+}
+
+// One small real tournament: two processes at once, PGN out, ratings back in.
+TEST(TournamentCommand, WritesPgnThatRatingsReads) {
+  if (::access("/usr/games/stockfish", X_OK) != 0 && !std::getenv("AI_PLAYERS_ENGINE")) GTEST_SKIP() << "no engine";
+  const std::string dir = ::testing::TempDir();
+  const std::string openings = dir + "/two.epd", pgn = dir + "/t.pgn";
+  {
+    std::ofstream out(openings);
+    out << "rnbqkbnr/pppp1ppp/8/4p3/4P3/5N2/PPPP1PPP/RNBQKB1R b KQkq -\n";
+  }
+  const auto run = testing_support::run_cli({"tournament", "Talvo", "Isis", "--openings", openings, "--max-plies", "16",
+                                             "--concurrency", "2", "--seed", "5", "--pgn", pgn, "--event", "E2E"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.out.find("Anchor: Talvo fixed at 100"), std::string::npos) << run.out;
+  std::ifstream in(pgn);
+  const auto records = read_pgn(in);
+  ASSERT_EQ(records.size(), 2u);
+  EXPECT_EQ(records[0].tag("White"), records[1].tag("Black"));
+  EXPECT_EQ(records[0].tag("Event"), "E2E");
+  const auto ratings = testing_support::run_cli({"ratings", pgn, "--anchor", "isis=250"});
+  ASSERT_EQ(ratings.status, 0) << ratings.err;
+  EXPECT_NE(ratings.out.find("2 games from 1 file"), std::string::npos) << ratings.out;
+  EXPECT_NE(ratings.out.find("Anchor: Isis fixed at 250"), std::string::npos) << ratings.out;
+}
+
+}  // namespace
+}  // namespace ai_players::app
