@@ -160,7 +160,7 @@ void run_play(const PlayOptions& options) {
     game.event = "ai-players play";
     game.date = pgn_date_today();
     game.round = "1";
-    const std::string opponent = fmt::format("{}", persona->Name);
+    const std::string opponent = persona->Name;
     game.white = human_side == common::WHITE ? "Human" : opponent;
     game.black = human_side == common::WHITE ? opponent : "Human";
     game.result = end ? end->result : "*";

@@ -115,6 +115,10 @@ Judgement judge(int loss) {
   return Judgement::Good;
 }
 
+Judgement judge_move(int loss, int played_score) {
+  return capped(played_score) >= kStillWinning ? Judgement::Good : judge(loss);
+}
+
 std::string nag_of(Judgement judgement) {
   switch (judgement) {
     case Judgement::Inaccuracy: return "$6";
@@ -198,7 +202,7 @@ GameReview review_game(int game, const PgnRecord& record, const PreviewFn& previ
     }
     m.best_san = m.best_line.empty() ? m.san : m.best_line.front();
     m.loss = m.played_best ? 0 : loss_of(m.best_score, m.played_score);
-    m.judgement = judge(m.loss);
+    m.judgement = judge_move(m.loss, m.played_score);
     review.moves.push_back(std::move(m));
 
     position.make_internal_move(*move);

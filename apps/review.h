@@ -19,10 +19,15 @@ inline constexpr int kMistakeLoss = 100;
 inline constexpr int kBlunderLoss = 300;
 // Scores count at most this much in numbers; mates count as this much.
 inline constexpr int kScoreCap = 1000;
+// A move that still leaves the mover this far ahead earns no NAG: a slower
+// win is no mistake to a player.
+inline constexpr int kStillWinning = 500;
 
 enum class Judgement { Good, Inaccuracy, Mistake, Blunder };
 
 Judgement judge(int loss);
+// The judgement of a move that lost `loss` and scores played_score (mover's view).
+Judgement judge_move(int loss, int played_score);
 // "$6", "$2", "$4"; empty for a good move.
 std::string nag_of(Judgement judgement);
 std::string judgement_name(Judgement judgement);  // "inaccuracy", ...

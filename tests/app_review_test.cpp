@@ -97,6 +97,10 @@ TEST(ReviewJudging, ThresholdsAndMateCapping) {
       {99, Judgement::Inaccuracy}, {100, Judgement::Mistake},  {299, Judgement::Mistake},
       {300, Judgement::Blunder},   {5000, Judgement::Blunder}};
   for (const auto& [loss, expected] : thresholds) EXPECT_EQ(judge(loss), expected) << loss;
+  EXPECT_EQ(judge_move(400, 499), Judgement::Blunder);
+  EXPECT_EQ(judge_move(400, 500), Judgement::Good);  // still winning by five pawns
+  EXPECT_EQ(judge_move(400, MATE_IN(9)), Judgement::Good);
+  EXPECT_EQ(judge_move(400, -MATE_IN(9)), Judgement::Blunder);
   EXPECT_EQ(nag_of(Judgement::Inaccuracy), "$6");
   EXPECT_EQ(nag_of(Judgement::Mistake), "$2");
   EXPECT_EQ(nag_of(Judgement::Blunder), "$4");
@@ -322,4 +326,24 @@ TEST(Review, EndToEndWithStockfish) {
   const std::string svg = testing_support::read_file(dir.file("graph.svg"));
   EXPECT_EQ(xml_problem(svg), "");
   EXPECT_EQ(count(svg, "<circle class=\"move"), 6);
+}
+
+TEST(Play, HintUndoBlackViewAndSavedGame) {
+  if (::access(testing_support::stockfish_path(), X_OK) != 0) GTEST_SKIP() << "stockfish is not installed";
+  testing_support::TempDir dir;
+  const auto res = testing_support::run_cli({"play", "--persona", "Gnome", "--color", "black", "--seed", "3",
+                                             "--pgn", dir.file("game.pgn")},
+                                            "hint\nundo\nNc6\nundo\ne5\nquit\n");
+  ASSERT_EQ(res.status, 0) << res.err;
+  EXPECT_NE(res.out.find("    h g f e d c b a"), std::string::npos) << res.out;  // Black at the bottom
+  EXPECT_NE(res.out.find("\n1 | R N B K Q B N R |"), std::string::npos) << res.out;
+  EXPECT_TRUE(std::regex_search(res.out, std::regex(R"(Hint: \S+ \([-+]\d+\.\d\d\))"))) << res.out;
+  EXPECT_NE(res.out.find("There is no move of yours to take back."), std::string::npos) << res.out;
+  EXPECT_NE(res.out.find("Took back your last move"), std::string::npos) << res.out;
+  const auto saved = read_text(testing_support::read_file(dir.file("game.pgn")));
+  ASSERT_EQ(saved.size(), 1u);
+  EXPECT_EQ(saved[0].tag("Black"), "Human");
+  EXPECT_EQ(saved[0].result, "*");
+  ASSERT_EQ(saved[0].san.size(), 3u);  // Nc6 and its reply were taken back
+  EXPECT_EQ(saved[0].san[1], "e5");
 }
