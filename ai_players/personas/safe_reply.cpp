@@ -36,49 +36,60 @@ SafeReply reply_safely(AI_BASIC& persona, const MoveList& game_history, const Mo
                        std::string_view start_fen) {
   require(!legalmoves.empty());
   SafeReply out;
-  std::string trouble;  // why the persona's own choice was not played
+  enum class Result { Move, NotLegal, EngineFailed, Failed };
 
-  // One attempt; an engine failure gets one fresh engine and one more try.
-  const auto attempt = [&](const std::function<MovePtr()>& ask, std::string& why) -> MovePtr {
-    for (int tries = 0; tries < 2; ++tries) {
-      try {
-        const MovePtr move = ask();
-        out.cut_short = out.cut_short || persona.cut_short();
-        if (MovePtr legal = legal_one(legalmoves, move)) return legal;
-        why = format_s("it answered %s, which is not a legal move here", move ? move->to_coord() : "nothing");
-        return nullptr;
-      } catch (const EngineError& e) {
-        why = e.what();
-        if (out.engine_restarted) return nullptr;
-        try {
-          persona.restart_engine();
-          out.engine_restarted = true;
-        } catch (const std::exception& again) {
-          why += format_s("; a fresh engine failed too: %s", again.what());
-          return nullptr;
-        }
-      } catch (const std::exception& e) {
-        why = failure_text(e);
-        return nullptr;
-      }
+  const auto attempt = [&](const std::function<MovePtr()>& ask, std::string& why) {
+    try {
+      const MovePtr move = ask();
+      out.cut_short = out.cut_short || persona.cut_short();
+      if ((out.move = legal_one(legalmoves, move))) return Result::Move;
+      why = format_s("it answered %s, which is not a legal move here", move ? move->to_coord() : "nothing");
+      return Result::NotLegal;
+    } catch (const EngineError& e) {
+      why = e.what();
+      return Result::EngineFailed;
+    } catch (const std::exception& e) {
+      why = failure_text(e);
+      return Result::Failed;
     }
-    return nullptr;
+  };
+  // One fresh engine per reply, at most: an engine that fails again is hopeless.
+  const auto restart = [&](const std::string& why) {
+    if (out.engine_restarted)
+      throw PersonaFailure(format_s("%s could not choose a move: %s", persona.Name, why));
+    try {
+      persona.restart_engine();
+    } catch (const std::exception& e) {
+      throw PersonaFailure(format_s("%s could not choose a move: %s; a fresh engine failed too: %s", persona.Name,
+                                    why, e.what()));
+    }
+    out.engine_restarted = true;
+  };
+  const auto own_choice = [&] { return persona.GetReply(game_history, legalmoves, start_fen); };
+  const auto fallback_choice = [&] {
+    store_request(persona, game_history, legalmoves, start_fen);
+    return persona.FallbackReply_();
   };
 
-  out.move = attempt([&] { return persona.GetReply(game_history, legalmoves, start_fen); }, trouble);
-  if (out.move) {
-    if (out.engine_restarted) out.note = format_s("%s: its engine was restarted (%s)", persona.Name, trouble);
+  std::string trouble, restarted_for;
+  Result r = attempt(own_choice, trouble);
+  if (r == Result::EngineFailed) {
+    restart(restarted_for = trouble);
+    r = attempt(own_choice, trouble);
+    if (r == Result::EngineFailed) restart(trouble);  // throws: the fresh engine failed as well
+  }
+  if (r == Result::Move) {
+    if (out.engine_restarted) out.note = format_s("%s: its engine was restarted (%s)", persona.Name, restarted_for);
     return out;
   }
 
   std::string fallback_trouble;
-  out.move = attempt(
-      [&] {
-        store_request(persona, game_history, legalmoves, start_fen);
-        return persona.FallbackReply_();
-      },
-      fallback_trouble);
-  if (!out.move)
+  Result f = attempt(fallback_choice, fallback_trouble);
+  if (f == Result::EngineFailed) {
+    restart(fallback_trouble);
+    f = attempt(fallback_choice, fallback_trouble);
+  }
+  if (f != Result::Move)
     throw PersonaFailure(format_s("%s could not choose a move: %s; its fallback failed too: %s", persona.Name,
                                   trouble, fallback_trouble));
   out.fallback = true;
