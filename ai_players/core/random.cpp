@@ -1,5 +1,6 @@
 #include "ai_players/core/random.h"
 
+#include <mutex>
 #include <random>
 
 namespace ai_players {
@@ -8,6 +9,12 @@ namespace {
 std::mt19937_64& generator() {
   static std::mt19937_64 gen{std::random_device{}()};
   return gen;
+}
+// A host may ask several personas for replies at once (one per game); the
+// draws must not tear the generator's state.
+std::mutex& generator_mutex() {
+  static std::mutex mutex;
+  return mutex;
 }
 ScriptedDraws*& active_script() {
   static ScriptedDraws* script = nullptr;
@@ -21,6 +28,7 @@ double random_real() {
       throw std::logic_error("scripted draws exhausted");
     return script->draws_[script->next_++];
   }
+  const std::lock_guard lock(generator_mutex());
   return std::generate_canonical<double, 53>(generator());
 }
 
@@ -31,7 +39,10 @@ std::size_t random_index(std::size_t n) {
   return i < n ? i : n - 1;
 }
 
-void seed(std::uint64_t value) { generator().seed(value); }
+void seed(std::uint64_t value) {
+  const std::lock_guard lock(generator_mutex());
+  generator().seed(value);
+}
 
 ScriptedDraws::ScriptedDraws(std::vector<double> draws)
     : draws_(std::move(draws)), previous_(active_script()) {

@@ -1,0 +1,210 @@
+// The serve command's JSON API over loopback, against real engines.
+#include <chrono>
+#include <future>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <httplib.h>
+#include <nlohmann/json.hpp>
+
+#include "serve.h"
+
+namespace ai_players::app {
+namespace {
+
+using json = nlohmann::json;
+
+// A server on a free loopback port, serving until the end of the test.
+class RunningServer {
+ public:
+  explicit RunningServer(ServeOptions options) : server_(with_defaults(std::move(options))) {
+    port_ = server_.bind();
+    runner_ = std::thread([this] { server_.run(); });
+  }
+  ~RunningServer() {
+    server_.stop();
+    runner_.join();
+  }
+
+  GameServer& server() { return server_; }
+
+  // The status and the JSON body of a call.
+  std::pair<int, json> call(const std::string& method, const std::string& path, const std::string& body = "") {
+    httplib::Client client("127.0.0.1", port_);
+    client.set_read_timeout(120, 0);
+    httplib::Result res = method == "GET"      ? client.Get(path.c_str())
+                          : method == "DELETE" ? client.Delete(path.c_str())
+                                               : client.Post(path.c_str(), body, "application/json");
+    if (!res) throw std::runtime_error(method + " " + path + ": no answer");
+    const bool is_json = res->get_header_value("Content-Type") == "application/json";
+    return {res->status, is_json ? json::parse(res->body) : json(res->body)};
+  }
+  json ok(const std::string& method, const std::string& path, const json& body = nullptr) {
+    const auto [status, out] = call(method, path, body.is_null() ? "" : body.dump());
+    if (status / 100 != 2) throw std::runtime_error(method + " " + path + ": " + out.dump());
+    return out;
+  }
+
+ private:
+  static ServeOptions with_defaults(ServeOptions options) {
+    options.host = "127.0.0.1";
+    options.port = 0;
+    options.preview_depth = 5;
+    return options;
+  }
+  GameServer server_;
+  int port_ = 0;
+  std::thread runner_;
+};
+
+ServeOptions options_with(int max_games, bool preview = true) {
+  ServeOptions options;
+  options.max_games = max_games;
+  options.preview = preview;
+  return options;
+}
+
+TEST(ServeApi, ShortGameFromAFenEndsByMateWithPgnAndReview) {
+  RunningServer s(options_with(2));
+  const json created =
+      s.ok("POST", "/api/games", {{"persona", "Talvo"}, {"fen", "6k1/5ppp/8/8/8/8/5PPP/3R2K1 w - - 0 1"}});
+  EXPECT_TRUE(created["reply"].is_null());
+  EXPECT_EQ(created["turn"], "white");
+  const std::string game = "/api/games/" + created["id"].get<std::string>();
+
+  const json mated = s.ok("POST", game + "/moves", {{"move", "Rd8"}});
+  EXPECT_EQ(mated["result"]["result"], "1-0");
+  EXPECT_EQ(mated["result"]["termination"], "checkmate");
+  EXPECT_TRUE(mated["reply"].is_null());
+  EXPECT_TRUE(mated["legal"].empty());
+  EXPECT_EQ(mated["moves"], json({"Rd8#"}));
+  EXPECT_NE(mated["preview"]["text"].get<std::string>().find("Rd8#"), std::string::npos);
+
+  EXPECT_EQ(s.call("POST", game + "/moves", json{{"move", "Kf1"}}.dump()).first, 409);
+  const std::string pgn = s.call("GET", game + "/pgn").second;
+  EXPECT_NE(pgn.find("[FEN \"6k1/5ppp/8/8/8/8/5PPP/3R2K1 w - - 0 1\"]"), std::string::npos) << pgn;
+  EXPECT_NE(pgn.find("1. Rd8# 1-0"), std::string::npos) << pgn;
+
+  const json review = s.ok("POST", game + "/review");
+  ASSERT_EQ(review["moves"].size(), 1u);
+  EXPECT_EQ(review["moves"][0]["judgement"], "good");
+  EXPECT_NE(review["svg"].get<std::string>().find("<svg"), std::string::npos);
+}
+
+TEST(ServeApi, PersonaMovesFirstThenAWholeGameUntilTheEnd) {
+  RunningServer s(options_with(2, false));
+  const json created = s.ok("POST", "/api/games", {{"persona", "Talvo"}, {"color", "black"}});
+  ASSERT_FALSE(created["reply"].is_null());
+  EXPECT_EQ(created["moves"].size(), 1u);
+  EXPECT_EQ(created["turn"], "black");
+  const std::string game = "/api/games/" + created["id"].get<std::string>();
+
+  // Both sides play random moves until the rules end the game (or long enough).
+  json state = created;
+  int plies = 1;
+  while (state["result"].is_null() && plies < 120) {
+    const auto& legal = state["legal"];
+    ASSERT_FALSE(legal.empty()) << state.dump();
+    state = s.ok("POST", game + "/moves", {{"move", legal[plies % legal.size()]}});
+    EXPECT_TRUE(state["preview"].is_null());  // no adviser on this server
+    plies += state["reply"].is_null() ? 1 : 2;
+    ASSERT_EQ(state["moves"].size(), static_cast<std::size_t>(plies));
+  }
+  EXPECT_EQ(s.ok("GET", game)["fen"], state["fen"]);
+  EXPECT_EQ(s.call("GET", game + "/hint").first, state["result"].is_null() ? 503 : 409);
+  if (state["result"].is_null()) {
+    EXPECT_EQ(s.ok("POST", game + "/resign")["result"]["result"], "1-0");
+  }
+  EXPECT_EQ(s.ok("DELETE", game)["deleted"], created["id"]);
+  EXPECT_EQ(s.server().game_count(), 0u);
+}
+
+TEST(ServeApi, ErrorsAreJsonWithTheirStatusAndLeaveTheGameAlone) {
+  RunningServer s(options_with(1, false));
+  const json created = s.ok("POST", "/api/games", {{"persona", "Talvo"}});
+  const std::string game = "/api/games/" + created["id"].get<std::string>();
+  struct Case {
+    std::string method, path, body;
+    int status;
+  };
+  const std::vector<Case> cases = {
+      {"POST", game + "/moves", R"({"move": "e2e5"})", 400},
+      {"POST", game + "/moves", R"({"move": "Nf6"})", 400},
+      {"POST", game + "/moves", R"({"move": 12})", 400},
+      {"POST", game + "/moves", R"({})", 400},
+      {"POST", game + "/moves", R"({"move": "e4")", 400},
+      {"POST", game + "/moves", R"(["e4"])", 400},
+      {"POST", game + "/undo", "{}", 400},  // no move of yours yet
+      {"GET", "/api/games/nosuchgame", "", 404},
+      {"POST", "/api/games/nosuchgame/moves", R"({"move": "e4"})", 404},
+      {"DELETE", "/api/games/nosuchgame", "", 404},
+      {"GET", "/api/nothing", "", 404},
+      {"POST", "/api/games", R"({"persona": "Nobody"})", 400},
+      {"POST", "/api/games", R"({"persona": "Talvo", "color": "green"})", 400},
+      {"POST", "/api/games", R"({"persona": "Talvo", "fen": "8/8/8 w - - 0 1"})", 400},
+      {"POST", "/api/games", R"({"persona": "Talvo"})", 503},  // max_games is 1
+  };
+  for (const auto& c : cases) {
+    const auto [status, body] = s.call(c.method, c.path, c.body);
+    EXPECT_EQ(status, c.status) << c.method << " " << c.path << " " << c.body << " -> " << body.dump();
+    EXPECT_TRUE(body.contains("error") && !body["error"].get<std::string>().empty())
+        << c.method << " " << c.path << " -> " << body.dump();
+  }
+  EXPECT_EQ(s.ok("GET", game)["fen"], created["fen"]);
+  EXPECT_TRUE(s.ok("GET", game)["moves"].empty());
+}
+
+TEST(ServeApi, UndoTakesBackYourMoveAndTheReply) {
+  RunningServer s(options_with(1, false));
+  const json created = s.ok("POST", "/api/games", {{"persona", "Talvo"}});
+  const std::string game = "/api/games/" + created["id"].get<std::string>();
+  const json first = s.ok("POST", game + "/moves", {{"move", "e4"}});
+  s.ok("POST", game + "/moves", {{"move", "d2d4"}});
+  const json undone = s.ok("POST", game + "/undo");
+  EXPECT_EQ(undone["fen"], first["fen"]);
+  EXPECT_EQ(undone["moves"], first["moves"]);
+  EXPECT_EQ(undone["legal"], first["legal"]);
+  EXPECT_EQ(s.ok("POST", game + "/undo")["fen"], created["fen"]);
+
+  // Resigning ends the game; undo takes the resignation back along with the move.
+  s.ok("POST", game + "/moves", {{"move", "Nf3"}});
+  EXPECT_EQ(s.ok("POST", game + "/resign")["result"]["termination"], "resignation");
+  const json again = s.ok("POST", game + "/undo");
+  EXPECT_TRUE(again["result"].is_null());
+  EXPECT_EQ(again["fen"], created["fen"]);
+}
+
+TEST(ServeApi, EightGamesAtOnce) {
+  RunningServer s(options_with(8));
+  std::vector<std::future<int>> games;
+  for (int g = 0; g < 8; ++g)
+    games.push_back(std::async(std::launch::async, [&s, g] {
+      json state = s.ok("POST", "/api/games", {{"persona", g % 2 ? "Talvo" : "Isis"}});
+      const std::string game = "/api/games/" + state["id"].get<std::string>();
+      int previews = 0;
+      for (int move = 0; move < 4 && state["result"].is_null(); ++move) {
+        state = s.ok("POST", game + "/moves", {{"move", state["legal"][(g + move) % state["legal"].size()]}});
+        previews += state["preview"].contains("best");
+      }
+      return previews;
+    }));
+  for (auto& g : games) EXPECT_EQ(g.get(), 4);
+  EXPECT_EQ(s.server().game_count(), 8u);
+  EXPECT_EQ(s.call("POST", "/api/games", R"({"persona": "Talvo"})").first, 503);
+}
+
+TEST(ServeApi, IdleGamesEnd) {
+  ServeOptions options = options_with(2, false);
+  options.idle_timeout = std::chrono::milliseconds(300);
+  RunningServer s(options);
+  s.ok("POST", "/api/games", {{"persona", "Talvo"}});
+  EXPECT_EQ(s.server().game_count(), 1u);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (s.server().game_count() > 0 && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_EQ(s.server().game_count(), 0u);
+}
+
+}  // namespace
+}  // namespace ai_players::app
