@@ -54,7 +54,8 @@ function markLastMove(coord) {
 
 function show(state, note) {
     game = state
-    board.setPosition(state.fen, true)
+    // The board's data-fen says when the pieces have arrived (for the test).
+    board.setPosition(state.fen, true).then(() => { $("board").dataset.fen = state.fen })
     markLastMove(state.moves_coord[state.moves_coord.length - 1])
     $("moves").innerHTML = movesHtml(state)
     const over = state.result

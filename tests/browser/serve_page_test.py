@@ -71,7 +71,8 @@ def main():
         assert game["moves_coord"][0] == "e2e4" and len(game["moves"]) == 2, game
         # The board shows the position after the reply.
         placement = game["fen"].split()[0]
-        wait.until(lambda d: d.execute_script("return window.aiPlayers.board.getPosition()") == placement)
+        wait.until(lambda d: d.find_element(By.ID, "board").get_attribute("data-fen") == game["fen"])
+        assert driver.execute_script("return window.aiPlayers.board.getPosition()") == placement
         moves = driver.find_element(By.ID, "moves").text
         assert moves.startswith("e4 " + game["moves"][1]), moves
 
