@@ -6,10 +6,10 @@
 #include "ai_players/core/errors.h"
 #include "ai_players/core/random.h"
 #include "ai_players/engine/ai_basic.h"
-#include "support/fake_engine_session.h"
+#include "support/scripted_channel.h"
 
 using namespace ai_players;
-using testing_support::FakeEngine;
+using testing_support::ScriptedEngine;
 using V = std::vector<std::string>;
 
 namespace {
@@ -29,18 +29,12 @@ struct Game {
   }
   MoveList legal() const { return b.legal_moves(); }
 };
-V sent(const FakeEngine& fake, const std::string& prefix) {
-  V out;
-  for (const auto& line : fake.received())
-    if (line.starts_with(prefix)) out.push_back(line);
-  return out;
-}
 
 // The moves a depth-2 ListTopMoves keeps when the engine scores as `script` says.
 V top(const std::string& script, double margin, int multipv, std::optional<int> mate_limit = {},
       const std::string& fen = std::string(common::FEN_New_Game)) {
-  FakeEngine fake(script);
-  AI_BASIC p("Tester", 100);
+  ScriptedEngine fake(script);
+  AI_BASIC p("Tester", 100, std::nullopt, fake.config());
   put_on(p, fen);
   V out;
   for (const auto& m : p.ListTopMoves(margin, multipv, 2, {}, mate_limit).topmoves) out.push_back(m->to_coord());
@@ -70,8 +64,8 @@ TEST(ListTopMoves, MarginRules) {
 
 // ConsiderTopD2Moves on a fixed board; no engine search is involved.
 struct TopD2 : ::testing::Test {
-  FakeEngine fake;
-  AI_BASIC p{"Tester", 100};
+  ScriptedEngine fake;
+  AI_BASIC p{"Tester", 100, std::nullopt, fake.config()};
   MoveList moves;
 
   void on(const std::string& fen, const V& wanted) {
@@ -127,16 +121,16 @@ TEST_F(TopD2, MaterialBonusAndDevelopment) {
 }
 
 // The depths of the candidate searches the engine was asked for.
-std::vector<int> depths(const FakeEngine& fake) {
+std::vector<int> depths(const ScriptedEngine& fake) {
   std::vector<int> out;
-  for (const auto& line : sent(fake, "go depth ")) out.push_back(std::stoi(line.substr(9)));
+  for (const auto& line : fake.received("go depth ")) out.push_back(std::stoi(line.substr(9)));
   return out;
 }
 
 TEST(MasterMove, NodeSearchSetsTheSequenceDepthCappedAt30) {
   {
-    FakeEngine fake("score b8b2 30\nscore a8a7 24\nscore b8b1 22\ndefault-score -10\n");
-    AI_BASIC p("Tester", 100);
+    ScriptedEngine fake("score b8b2 30\nscore a8a7 24\nscore b8b1 22\ndefault-score -10\n");
+    AI_BASIC p("Tester", 100, std::nullopt, fake.config());
     put_on(p, "kr6/8/8/8/8/8/8/7K b - - 0 1");  // Black a rook up
     EXPECT_THROW(p.GetMasterMove(1e9), AssertionError);
     ScriptedDraws draws({0.99});
@@ -146,10 +140,10 @@ TEST(MasterMove, NodeSearchSetsTheSequenceDepthCappedAt30) {
     EXPECT_EQ(p.MasterMove_M_Balance, common::Rook);
     EXPECT_EQ(p.calc_material_balance(common::WHITE), -common::Rook);
   }
-  FakeEngine fake("on go depth\n> info depth 28 score cp 10 pv a1b2\n> bestmove a1b2\n"
+  ScriptedEngine fake("on go depth\n> info depth 28 score cp 10 pv a1b2\n> bestmove a1b2\n"
                   "on go depth\n> info depth 28 score cp 5 pv a1a2\n> bestmove a1a2\n"
                   "on go depth\n> info depth 28 score cp 0 pv a1b1\n> bestmove a1b1\n");
-  AI_BASIC p("Tester", 100);
+  AI_BASIC p("Tester", 100, std::nullopt, fake.config());
   put_on(p, "7k/8/8/8/8/8/8/K7 w - - 0 1");
   ScriptedDraws draws({0.0});
   EXPECT_EQ(p.GetMasterMove(300000)->to_coord(), "a1b2");
@@ -157,8 +151,8 @@ TEST(MasterMove, NodeSearchSetsTheSequenceDepthCappedAt30) {
 }
 
 TEST(MasterMove, ContinuationDepthFallsBy4Then3Then2AsMaterialIsLost) {
-  FakeEngine fake("score e2e4 10\nscore d2d4 3\n");
-  AI_BASIC p("Tester", 100);
+  ScriptedEngine fake("score e2e4 10\nscore d2d4 3\n");
+  AI_BASIC p("Tester", 100, std::nullopt, fake.config());
   put_on(p, std::string(common::FEN_New_Game));
   p.MasterMove_Depth = 10;
   EXPECT_THROW(p.GetMasterMove_Continuation_(), Error);  // no master move yet
@@ -180,7 +174,7 @@ TEST(MasterMove, ContinuationDepthFallsBy4Then3Then2AsMaterialIsLost) {
 
 // A persona whose choice the test sets.
 struct Chooser : AI_BASIC {
-  Chooser() : AI_BASIC("Chooser", 100) {}
+  explicit Chooser(const ScriptedEngine& e) : AI_BASIC("Chooser", 100, std::nullopt, e.config()) {}
   std::function<MovePtr()> choose = [this] { return legalmoves.back(); };
   int calls = 0;
   std::optional<double> margin_seen;
@@ -191,8 +185,8 @@ struct Chooser : AI_BASIC {
 };
 
 TEST(ReplyDriver, ShortcutsNeedNoEngineButAMasterRequestSearches) {
-  FakeEngine fake("score d2d4 50\nscore c2c4 30\n");
-  Chooser p;
+  ScriptedEngine fake("score d2d4 50\nscore c2c4 30\n");
+  Chooser p(fake);
   const MoveList only = board::Board("7k/8/8/8/8/8/6q1/7K w - - 0 1").legal_moves();
   {
     testing_support::CaptureEcho echo;
@@ -207,15 +201,15 @@ TEST(ReplyDriver, ShortcutsNeedNoEngineButAMasterRequestSearches) {
   p.GetReply({}, Game().legal(), "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 2");
   p.GetReply(Game({"d2d4"}).history, Game({"d2d4"}).legal());
   EXPECT_EQ(p.calls, 2);
-  EXPECT_TRUE(sent(fake, "go").empty() && sent(fake, "position").empty());
+  EXPECT_TRUE(fake.received("go").empty() && fake.received("position").empty());
   ScriptedDraws draws({0.0});
   EXPECT_EQ(p.GetReply({}, Game().legal(), common::FEN_New_Game, true)->to_coord(), "d2d4");
-  EXPECT_TRUE(p.calls == 2 && !sent(fake, "go").empty());
+  EXPECT_TRUE(p.calls == 2 && !fake.received("go").empty());
 }
 
 TEST(ReplyDriver, StoresTheRequestAndRebuildsTheReply) {
-  FakeEngine fake;
-  Chooser p;
+  ScriptedEngine fake;
+  Chooser p(fake);
   const Game game({"d2d4", "g8f6", "c2c4"}), white({"d2d4", "g8f6"});
   const MoveList legal = game.legal(), other = game.legal();
   p.choose = [&] { return other.front(); };  // an object of another list: only its text counts
@@ -231,14 +225,14 @@ TEST(ReplyDriver, StoresTheRequestAndRebuildsTheReply) {
   EXPECT_EQ(std::make_pair(p.myside, p.oppside), std::make_pair(common::WHITE, common::BLACK));
   p.choose = [] { return MovePtr(); };
   EXPECT_THROW(p.GetReply(game.history, legal), Error);
-  AI_BASIC plain("Plain", 100);  // the base class cannot choose
+  AI_BASIC plain("Plain", 100, std::nullopt, fake.config());  // the base class cannot choose
   EXPECT_THROW(plain.GetReply(white.history, white.legal()), Error);
 }
 
 // White: king e1, pawn e2; Black: king e8, pawn d5. The annotations must reach the caller's objects.
 struct Enrich : ::testing::Test {
-  FakeEngine fake;
-  AI_BASIC p{"Tester", 100};
+  ScriptedEngine fake;
+  AI_BASIC p{"Tester", 100, std::nullopt, fake.config()};
   Enrich() { put_on(p, "4k3/8/8/3p4/8/8/4P3/4K3 w - - 0 1"); }
   const board::Move& find(const std::string& coord) {
     for (auto& m : p.legalmoves)

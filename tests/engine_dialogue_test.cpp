@@ -1,14 +1,16 @@
 // The candidate searches against the scripted engine: what is sent, how the
-// answers are read and ordered, and how failures surface.
+// answers are read and ordered, how failures surface and how searches are cut short.
 #include <filesystem>
+#include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "ai_players/core/errors.h"
 #include "ai_players/engine/ai_basic.h"
-#include "support/fake_engine_session.h"
+#include "support/scripted_channel.h"
 
 using namespace ai_players;
 using namespace testing_support;
@@ -20,7 +22,7 @@ namespace {
 const std::string kStartFen(common::FEN_New_Game);
 
 // The lines the engine received after its four start-up lines.
-Lines after_startup(const FakeEngine& fake) {
+Lines after_startup(const ScriptedEngine& fake) {
   const Lines lines = fake.received();
   return {lines.begin() + std::min<std::ptrdiff_t>(4, std::ssize(lines)), lines.end()};
 }
@@ -31,7 +33,8 @@ std::string answer(const std::string& info, const std::string& bestmove) {
 }
 
 struct Player {
-  explicit Player(const std::string& fen = kStartFen) : p("Talvo", 100) {
+  explicit Player(const ScriptedEngine& fake, const std::string& fen = kStartFen)
+      : p("Talvo", 100, std::nullopt, fake.config()) {
     p.start_fen = fen;
     p.legalmoves = board::Board(fen).legal_moves();
   }
@@ -48,8 +51,8 @@ Lines moves_of(const std::vector<Analysis>& analyses) {
 }  // namespace
 
 TEST(EngineDialogue, DepthSearchSendsThePositionAndExcludesEachFoundMove) {
-  FakeEngine fake("score f1c4 30 g8f6\nscore g1f3 20\nscore d2d4 25\n");
-  Player pl;
+  ScriptedEngine fake("score f1c4 30 g8f6\nscore g1f3 20\nscore d2d4 25\n");
+  Player pl(fake);
   board::Board b;
   for (const char* m : {"e2e4", "e7e5"}) b.make_internal_move(*pl.p.game_history.emplace_back(b.parse_move(m)));
   pl.p.legalmoves = b.legal_moves();
@@ -60,7 +63,6 @@ TEST(EngineDialogue, DepthSearchSendsThePositionAndExcludesEachFoundMove) {
   pl.p.MakeMovesFromStartPos(pl.p.game_history);  // from the start again, not from the last position
   EXPECT_EQ(pl.p.board.export_FEN(), b.export_FEN());
   const std::string position = "position fen " + kStartFen + " moves e2e4 e7e5";
-  fake.wait_for_lines(4 + 5);
   EXPECT_EQ(after_startup(fake), (Lines{position, "setoption name MultiPV value 1",
                                         "go depth 9 searchmoves f1c4 g1f3 d2d4", "go depth 9 searchmoves g1f3 d2d4",
                                         position}));
@@ -68,9 +70,9 @@ TEST(EngineDialogue, DepthSearchSendsThePositionAndExcludesEachFoundMove) {
 
 TEST(EngineDialogue, NodeBudgetProbesForADepthThenSearchesEveryMove) {
   const std::string fen = "7k/8/8/8/8/8/8/K7 w - - 0 1";
-  FakeEngine fake("score a1b2 -5\n");
+  ScriptedEngine fake("score a1b2 -5\n");
   {
-    Player pl(fen);
+    Player pl(fake, fen);
     EXPECT_THROW(pl.p.obtain_engine_thoughts(2, 6, 100000), AssertionError);  // depth and budget
     EXPECT_THROW(pl.p.obtain_engine_thoughts(2, 0, 40000), AssertionError);   // budget too small
     // Clipped to the three legal moves; equal scores ordered by their moves.
@@ -84,10 +86,10 @@ TEST(EngineDialogue, NodeBudgetProbesForADepthThenSearchesEveryMove) {
 }
 
 TEST(EngineDialogue, BestmoveRunIntoPonderIsRepairedOtherwiseNotFound) {
-  FakeEngine fake(answer("depth 5 score cp 10 pv e2e4 d7d5", "e2e4ponder d7d5") +
+  ScriptedEngine fake(answer("depth 5 score cp 10 pv e2e4 d7d5", "e2e4ponder d7d5") +
                   answer("depth 5 score cp 5 pv d2d4", "d2d4ponder") + answer("depth 5 score cp 1 pv a2a3", "a2a3") +
                   answer("depth 5 score cp 1 pv e2e4", ""));
-  Player pl;
+  Player pl(fake);
   CaptureBugprint bug;
   EXPECT_EQ(moves_of(pl.p.obtain_engine_thoughts(2, 5, std::nullopt, "e2e4 d2d4")), (Lines{"e2e4", "d2d4"}));
   ASSERT_EQ(bug.lines.size(), 28u);  // two pairs of seven-line diagnostics
@@ -98,7 +100,7 @@ TEST(EngineDialogue, BestmoveRunIntoPonderIsRepairedOtherwiseNotFound) {
     pl.p.obtain_engine_thoughts(1, 5, std::nullopt, "e2e4 d2d4");
     FAIL() << "a2a3 accepted";
   } catch (const Error& e) {
-    EXPECT_STREQ(e.what(), "bestmove not found!!");
+    EXPECT_NE(std::string(e.what()).find("(bestmove not found)"), std::string::npos) << e.what();
   }
   EXPECT_THROW(pl.p.obtain_engine_thoughts(1, 5), Error);  // a bestmove line without a move
   // Still usable; more candidates asked for than given runs into the same error.
@@ -108,12 +110,12 @@ TEST(EngineDialogue, BestmoveRunIntoPonderIsRepairedOtherwiseNotFound) {
 
 TEST(EngineDialogue, ResultsAreOrderedByScoreThenDepthThenMovesWithMatesFolded) {
   // Lines without a depth are not principal variations.
-  FakeEngine fake(answer("depth 5 score cp 10 pv e2e4\n> info string score cp 99", "e2e4") +
+  ScriptedEngine fake(answer("depth 5 score cp 10 pv e2e4\n> info string score cp 99", "e2e4") +
                   answer("depth 5 score cp 10 pv g1f3 b8c6", "g1f3") +
                   answer("depth 6 score cp 10 upperbound pv a2a3", "a2a3") +
                   answer("depth 5 score mate -1 pv h2h3 d8h4", "h2h3") +
                   answer("depth 5 score mate 2 pv d2d4", "d2d4") + answer("depth 5 score mate 1 pv c2c3", "c2c3"));
-  Player pl;
+  Player pl(fake);
   const auto got = pl.p.obtain_engine_thoughts(6, 5, std::nullopt, "e2e4 g1f3 a2a3 h2h3 d2d4 c2c3");
   EXPECT_EQ(moves_of(got), (Lines{"c2c3", "d2d4", "a2a3", "g1f3", "e2e4", "h2h3"}));
   EXPECT_EQ(std::make_tuple(got[0].score, got[1].score, got[5].score),
@@ -121,8 +123,8 @@ TEST(EngineDialogue, ResultsAreOrderedByScoreThenDepthThenMovesWithMatesFolded) 
 }
 
 TEST(EngineDialogue, InfoLinesAreReadFromWholeTokensOrFailWithADiagnostic) {
-  FakeEngine fake;
-  Player pl;
+  ScriptedEngine fake;
+  Player pl(fake);
   using Triple = std::tuple<int, int, Lines>;
   const std::pair<const char*, Triple> good[] = {
       // seldepth and multipv are not depth and pv; the first depth counts
@@ -147,28 +149,102 @@ TEST(EngineDialogue, InfoLinesAreReadFromWholeTokensOrFailWithADiagnostic) {
   }
 }
 
-TEST(EngineDialogue, EngineDyingOrTooSlowEndsTheCallAndTheNextSearchStartsClean) {
+TEST(EngineDialogue, EngineDyingEndsTheCallWithAnError) {
   for (const char* script : {"on go depth\n> info depth 1 score cp 0 pv e2e4\ndie\n",
                              "on go infinite\n> info depth 1 score cp 0 pv e2e4\nclose\n"}) {
-    FakeEngine fake(script);
-    Player pl;
+    ScriptedEngine fake(script);
+    Player pl(fake);
     EXPECT_THROW(pl.p.obtain_engine_thoughts(1, 0, 100000), EngineError) << script;
+    EXPECT_TRUE(pl.p.engine_broken);
   }
-  // The first search answers too late; its stale "bestmove e2e4" must not be
-  // taken as the answer to the next search.
-  FakeEngine fake("on go depth\n> info depth 3 score cp 1 pv e2e4\nsleep 400\n> bestmove e2e4\n" +
-                  answer("depth 3 score cp 7 pv d2d4", "d2d4"));
-  Player pl;
-  pl.p.read_timeout = 100ms;
-  EXPECT_THROW(pl.p.obtain_engine_thoughts(1, 3, std::nullopt, "e2e4 d2d4"), EngineTimeout);
-  pl.p.read_timeout = 2000ms;
-  EXPECT_EQ(moves_of(pl.p.obtain_engine_thoughts(1, 3, std::nullopt, "e2e4 d2d4")), Lines{"d2d4"});
-  pl.p.obtain_engine_thoughts(1, 3, std::nullopt, "g1f3");
-  const std::string position = "position fen " + kStartFen + " moves", multipv = "setoption name MultiPV value 1";
-  EXPECT_EQ(fake.wait_for_lines(4 + 11).back(), "go depth 3 searchmoves g1f3");
-  EXPECT_EQ(after_startup(fake),
-            (Lines{position, multipv, "go depth 3 searchmoves e2e4 d2d4", "stop", "isready", position, multipv,
-                   "go depth 3 searchmoves e2e4 d2d4", position, multipv, "go depth 3 searchmoves g1f3"}));
+}
+
+// The second candidate search runs until told "stop"; depth-1 searches use the scores.
+const std::string kSlowSecond =
+    "score e2e4 20\nscore d2d4 10\nscore g1f3 5\n"
+    "on go depth 5 searchmoves e2e4\n> info depth 5 score cp 20 pv e2e4\n> bestmove e2e4\n"
+    "on go depth 5 searchmoves d2d4\n> info depth 4 score cp 10 pv d2d4\non stop\n> bestmove d2d4\n";
+const std::string kSlowFirst = "score e2e4 20\nscore d2d4 10\non go depth 5\non stop\n> bestmove g1f3\n";
+
+TEST(SearchControl, ACutShortReplyKeepsTheCandidatesFoundOrSearchesOneAtDepth1) {
+  using Setup = std::function<void(AI_BASIC&)>;
+  const Setup watchdog = [](AI_BASIC& p) { p.engine_timeout = 30ms; };
+  const Setup clock = [](AI_BASIC& p) { p.stop_at = engine::Clock::now() + 30ms; };
+  const Setup run_out = [](AI_BASIC& p) { p.stop_at = engine::Clock::now(); };
+  const Setup interrupted = [](AI_BASIC& p) { p.interrupt(); };
+  const std::string all = "searchmoves e2e4 d2d4 g1f3";
+  const std::tuple<const char*, std::string, Setup, Lines, Lines> cases[] = {
+      {"watchdog", kSlowSecond, watchdog, {"e2e4", "d2d4"},
+       {"go depth 5 " + all, "go depth 5 searchmoves d2d4 g1f3", "stop"}},
+      {"clock", kSlowSecond, clock, {"e2e4", "d2d4"}, {"go depth 5 " + all, "go depth 5 searchmoves d2d4 g1f3", "stop"}},
+      {"clock run out", kSlowSecond, run_out, {"e2e4"}, {"go depth 1 " + all}},
+      {"interrupted before", kSlowSecond, interrupted, {"e2e4"}, {"go depth 1 " + all}},
+      // Stopped before its first line: nothing found, so one quick search.
+      {"nothing found", kSlowFirst, watchdog, {"e2e4"}, {"go depth 5 " + all, "stop", "go depth 1 searchmoves e2e4"}},
+  };
+  for (const auto& [name, script, setup, moves, searches] : cases) {
+    ScriptedEngine fake(script);
+    Player pl(fake);
+    setup(pl.p);
+    const auto got = pl.p.obtain_engine_thoughts(3, 5, std::nullopt, "e2e4 d2d4 g1f3");
+    EXPECT_EQ(moves_of(got), moves) << name;
+    EXPECT_EQ(got.back().depth, moves.size() == 1 ? 1 : 4) << name;
+    Lines sent;  // as far as the expected lines go
+    for (const auto& line : fake.received())
+      if (line.starts_with("go") || line == "stop") sent.push_back(line.substr(0, searches.at(sent.size()).size()));
+    EXPECT_EQ(sent, searches) << name;
+  }
+  // From another thread, while the engine searches.
+  ScriptedEngine fake(kSlowSecond);
+  Player pl(fake);
+  std::thread host([&] { std::this_thread::sleep_for(30ms), pl.p.interrupt(); });
+  EXPECT_EQ(moves_of(pl.p.obtain_engine_thoughts(3, 5, std::nullopt, "e2e4 d2d4 g1f3")), (Lines{"e2e4", "d2d4"}));
+  host.join();
+  EXPECT_TRUE(pl.p.cut_short());
+}
+
+TEST(SearchControl, AProbeCutShortGivesTheCandidatesOfItsOwnLastLines) {
+  const auto info = [](int pv, const char* rest) {
+    return "> info depth 8 seldepth 9 multipv " + std::to_string(pv) + " score " + rest + "\n";
+  };
+  ScriptedEngine fake("on go infinite\n" + info(1, "cp 30 nodes 5000 nps 1000000 pv e2e4 e7e5") +
+                      info(2, "cp 12 nodes 5000 nps 1000000 pv d2d4") +
+                      info(1, "cp 25 nodes 9000 nps 1000000 pv g1f3") + "on stop\n> bestmove g1f3\n");
+  Player pl(fake);
+  pl.p.stop_at = engine::Clock::now() + 30ms;
+  const auto got = pl.p.obtain_engine_thoughts(2, 0, 100000);
+  EXPECT_EQ(moves_of(got), (Lines{"g1f3", "d2d4"}));  // the last line of each variation, best first
+  EXPECT_TRUE(fake.received("go depth").empty());
+  // Cut short before any usable line: one depth-1 search.
+  ScriptedEngine quiet("score d2d4 10\non go infinite\non stop\n> bestmove e2e4\n");
+  Player early(quiet);
+  early.p.stop_at = engine::Clock::now() + 30ms;
+  EXPECT_EQ(moves_of(early.p.obtain_engine_thoughts(2, 0, 100000)), Lines{"d2d4"});
+  EXPECT_EQ(early.p.last_search_depth, 1);
+  EXPECT_EQ(quiet.received("go depth").size(), 1u);
+}
+
+TEST(SearchControl, AnEngineThatIgnoresStopIsKilledAndReplacedAtTheNextRequest) {
+  const std::string name = fake_engine_path();
+  const std::tuple<std::string, std::function<void(AI_BASIC&)>, std::string> cases[] = {
+      {"on go depth\n> info depth 3 score cp 1 pv e2e4\n",
+       [](AI_BASIC& p) { p.obtain_engine_thoughts(1, 3, std::nullopt, "e2e4 d2d4"); },
+       "searching candidate 1 of 1 at depth 3"},
+      {"on go infinite\n", [](AI_BASIC& p) { p.obtain_engine_thoughts(1, 0, 100000); },
+       "probing for a depth with a budget of 100000 nodes"},
+  };
+  for (const auto& [script, call, activity] : cases) {
+    ScriptedEngine fake(std::vector<std::string>{script, ""});
+    Player pl(fake);
+    pl.p.engine_timeout = 10ms;
+    pl.p.stop_grace = 30ms;
+    EXPECT_EQ(error_of<EngineTimeout>([&] { call(pl.p); }),
+              "The chess engine " + name + " did not answer \"stop\" within 30 ms while " + activity + "; it was killed");
+    EXPECT_TRUE(pl.p.engine_broken);
+    pl.p.begin_request();
+    EXPECT_EQ(fake.launches(), 2);
+    EXPECT_EQ(pl.p.obtain_engine_thoughts(1, 3, std::nullopt, "d2d4").size(), 1u);
+  }
 }
 
 TEST(EngineDialogue, OnlyInDebugModeASlowBudgetSearchIsRecorded) {
@@ -176,12 +252,12 @@ TEST(EngineDialogue, OnlyInDebugModeASlowBudgetSearchIsRecorded) {
   const auto cwd = std::filesystem::current_path();
   std::filesystem::current_path(dir.path());
   Lines sounds;
-  const auto saved = common::set_play_sound_sink([&](std::string_view s) { sounds.emplace_back(s); });
+  const common::ScopedPlaySoundSink sound([&](std::string_view s) { sounds.emplace_back(s); });
   // 40001 nodes should take 0.2 s; the probe alone takes longer.
   const std::string pv1 = "info depth 13 seldepth 13 multipv 1 score cp 4 nodes 50000 nps 1000 pv e2e4 e7e5";
   const std::string slow_probe = "on go infinite\nsleep 300\n> " + pv1 + "\non stop\n> bestmove e2e4\n";
-  FakeEngine fake(slow_probe + slow_probe);
-  Player pl;
+  ScriptedEngine fake(slow_probe + slow_probe);
+  Player pl(fake);
   CaptureBugprint bug;
   for (const bool debug : {false, true}) {
     pl.p.DEBUG = debug;
@@ -194,6 +270,5 @@ TEST(EngineDialogue, OnlyInDebugModeASlowBudgetSearchIsRecorded) {
   const std::string tail = " (32) \n(" + pv1 + ")\n" + kStartFen + "\n\n" + pv1 + "\n\n";
   EXPECT_EQ(text.substr(0, head.size()), head) << text;
   EXPECT_EQ(text.substr(text.size() - tail.size()), tail) << text;
-  common::set_play_sound_sink(saved);
   std::filesystem::current_path(cwd);
 }

@@ -6,7 +6,7 @@
 
 #include "ai_players/core/errors.h"
 #include "ai_players/engine/ai_basic.h"
-#include "support/fake_engine_session.h"
+#include "support/scripted_channel.h"
 
 using namespace ai_players;
 using namespace testing_support;
@@ -34,9 +34,9 @@ std::string probe_script(const std::string& lines, const std::string& after_stop
 struct Probe {
   explicit Probe(const std::string& script) : fake(script) {}
   int run(int multipv) { return p.o_t_get_depth_(multipv, 0, N); }
-  FakeEngine fake;
+  ScriptedEngine fake;
   CaptureEcho quiet;
-  AI_BASIC p{"Talvo", 100};
+  AI_BASIC p{"Talvo", 100, std::nullopt, fake.config()};
 };
 
 }  // namespace
@@ -73,7 +73,7 @@ TEST(EngineProbe, EstimatesFromTheLastLineBeforeTheStopRule) {
                                             stop_line, "", "", "", "", "", ""}
                                     : Lines{}));
     EXPECT_EQ(pr.p.elines, Lines{""});  // recorded only in debug mode
-    const Lines sent = pr.fake.wait_for_lines(7);
+    const Lines sent = pr.fake.received();
     EXPECT_EQ(Lines(sent.begin() + 4, sent.end()),
               (Lines{"setoption name MultiPV value " + std::to_string(std::max(2, c.multipv)), "go infinite", "stop"}));
   }
@@ -93,7 +93,7 @@ TEST(EngineProbe, GivenDepthSkipsTheProbeEarlyBestmoveGivesMinusOneBrokenOutputF
   EXPECT_EQ(pr.p.o_t_get_depth_(1, 7, N), 7);
   EXPECT_THROW(pr.p.o_t_get_depth_(1, 0, std::nullopt), AssertionError);
   EXPECT_EQ(pr.run(1), -1);
-  EXPECT_EQ(pr.fake.wait_for_lines(6)[4], "setoption name MultiPV value 2");  // nothing before the probe
+  EXPECT_EQ(pr.fake.received()[4], "setoption name MultiPV value 2");  // nothing before the probe
   Probe no_nps("on go infinite\n> info depth 9 multipv 1 score cp 3 nodes 10 pv e2e4\n");
   EXPECT_THROW(no_nps.run(1), Error);
   // The engine dies, or goes quiet after "stop": its output ends, no endless wait.

@@ -8,7 +8,7 @@
 #include "ai_players/core/errors.h"
 #include "ai_players/core/random.h"
 #include "ai_players/engine/ai_basic.h"
-#include "support/fake_engine_session.h"
+#include "support/scripted_channel.h"
 
 using namespace ai_players;
 using namespace ai_players::common;
@@ -23,8 +23,8 @@ Set coords(const MoveList& moves, bool from_squares = false) {
 }
 
 struct Filters : ::testing::Test {
-  testing_support::FakeEngine fake;
-  AI_BASIC p{"tester", 1000};
+  testing_support::ScriptedEngine fake;
+  AI_BASIC p{"tester", 1000, std::nullopt, fake.config()};
   MovePtr last;
 
   // The position of `fen`, or the one after the opponent's `move` from it; engine lines for
@@ -146,8 +146,8 @@ TEST_F(Filters, CaptureMania) {
 
 // SelectNonSillyMove for a player whose opponent has just played `move` from `before`.
 struct NonSilly {
-  testing_support::FakeEngine fake;
-  AI_BASIC p{"tester", 1000};
+  testing_support::ScriptedEngine fake;
+  AI_BASIC p{"tester", 1000, std::nullopt, fake.config()};
   testing_support::CaptureEcho echo;
 
   NonSilly(const std::string& script, const std::string& before, const std::string& move) : fake(script) {

@@ -13,13 +13,14 @@
 #include "ai_players/personas/beginner_gang.h"
 #include "ai_players/personas/houd20c.h"
 #include "ai_players/personas/rosters.h"
+#include "ai_players/personas/safe_reply.h"
 #include "ai_players/personas/strong_gang.h"
 #include "ai_players/personas/verevovera.h"
-#include "support/fake_engine_session.h"
+#include "support/scripted_channel.h"
 
 using namespace ai_players;
 using testing_support::CaptureEcho;
-using testing_support::FakeEngine;
+using testing_support::ScriptedEngine;
 using V = std::vector<std::string>;
 
 namespace {
@@ -64,15 +65,16 @@ bool has(const V& lines, const std::string& prefix) {
 }
 
 TEST(Gangs, ConstructorChecksRatesAndTheRandomRate) {
-  FakeEngine fake;
+  ScriptedEngine fake;
   CaptureEcho echo;
-  EXPECT_THROW(BEGINNER_GANG("Isis"), AssertionError);  // no rate given
-  EXPECT_THROW(BEGINNER_GANG("Isis", Number(1.01), 250), AssertionError);
-  EXPECT_THROW(BEGINNER_GANG("Isis", Number(-0.94)), AssertionError);  // no elo given
-  for (double bad : {0.51, -0.01}) EXPECT_THROW(STRONG_GANG("x", Number(bad), 1500), AssertionError);
-  EXPECT_THROW(STRONG_GANG("Diana", Number(0.06)), AssertionError);  // no elo given
-  BEGINNER_GANG novice("NOVICE", Number(0.27)), talvo("Talvo", RandomRate{}, 100);
-  STRONG_GANG diana("Diana", Number(0.06), 1350), keen("keen", Number(0.5), 2000), strong("strong", Number(0.25));
+  const auto c = fake.config();
+  EXPECT_THROW(BEGINNER_GANG("Isis", Number(-1000), -1, c), AssertionError);  // no rate given
+  EXPECT_THROW(BEGINNER_GANG("Isis", Number(1.01), 250, c), AssertionError);
+  EXPECT_THROW(BEGINNER_GANG("Isis", Number(-0.94), -1, c), AssertionError);  // no elo given
+  for (double bad : {0.51, -0.01}) EXPECT_THROW(STRONG_GANG("x", Number(bad), 1500, c), AssertionError);
+  EXPECT_THROW(STRONG_GANG("Diana", Number(0.06), -1, c), AssertionError);  // no elo given
+  BEGINNER_GANG novice("NOVICE", Number(0.27), -1, c), talvo("Talvo", RandomRate{}, 100, c);
+  STRONG_GANG diana("Diana", Number(0.06), 1350, c), keen("keen", Number(0.5), 2000, c), strong("strong", Number(0.25), -1, c);
   for (const char* line : {"gang:BEGINNER; elo:270.0; D2_RATE:0.27", "gang:BEGINNER; elo:100; D2_RATE:random",
                            "gang:STRONG; elo:1350; D2_RATE:0.59; M_RATE:0.06"})
     EXPECT_TRUE(has(echo.lines, line)) << line;
@@ -85,8 +87,8 @@ TEST(Gangs, ConstructorChecksRatesAndTheRandomRate) {
 }
 
 TEST(BeginnerGang, FilterSettingsFollowTheRateOnEveryReply) {
-  FakeEngine fake("score e2e4 mate 2 d5e4\n");  // a won game: the top move, one draw
-  BEGINNER_GANG horus("Horus", Number(0.0), 450);
+  ScriptedEngine fake("score e2e4 mate 2 d5e4\n");  // a won game: the top move, one draw
+  BEGINNER_GANG horus("Horus", Number(0.0), 450, fake.config());
   struct Case {
     double rate;
     std::vector<double> draws;  // [capture mania,] SEE_RANGE, SCAN_N, choice
@@ -103,7 +105,7 @@ TEST(BeginnerGang, FilterSettingsFollowTheRateOnEveryReply) {
     EXPECT_EQ(std::make_pair(horus.SEE_RANGE, horus.SCAN_N), std::make_pair(c.see_range, c.scan_n)) << c.rate;
   }
   // Above 800 the rate is drawn afresh from 0.8 to 1.0 on every reply, even over "random".
-  BEGINNER_GANG epona("disabled.Epona", RandomRate{}, 1050);
+  BEGINNER_GANG epona("disabled.Epona", RandomRate{}, 1050, fake.config());
   EXPECT_EQ(reply(epona, {0.5, 0.0, 0.0, 0.0}), "e2e4");
   EXPECT_DOUBLE_EQ(std::get<Number>(epona.D2_RATE).value(), 0.9);
 }
@@ -111,9 +113,9 @@ TEST(BeginnerGang, FilterSettingsFollowTheRateOnEveryReply) {
 TEST(BeginnerGang, CaptureManiaReplies) {
   const auto mania = [](const std::string& script, const std::string& before, const std::string& move,
                         std::vector<double> draws) {
-    FakeEngine fake(script);
+    ScriptedEngine fake(script);
     CaptureEcho echo;
-    BEGINNER_GANG isis("Isis", Number(-0.94), 250);
+    BEGINNER_GANG isis("Isis", Number(-0.94), 250, fake.config());
     return reply(isis, std::move(draws), before, move);
   };
   EXPECT_EQ(mania("score e1g1 50 e8g8\n", "r3k2r/pppq1ppp/2n2n2/3pp3/3PP3/2N2N2/PPPQ1PPP/R3K2R b KQkq - 0 8", "h7h6",
@@ -140,9 +142,9 @@ TEST(BeginnerGang, CaptureManiaReplies) {
 const std::string kStrongScript = "score g1f3 30 g8f6\nscore e2e4 30 d5e4\nscore a2a3 10 h7h6\n";
 
 TEST(StrongGang, SearchDepthRatesAndMasterSequence) {
-  FakeEngine fake(kStrongScript);
+  ScriptedEngine fake(kStrongScript);
   CaptureEcho echo;
-  STRONG_GANG diana("Diana", Number(0.06), 1350), ceres("Ceres", Number(0.06), 1550);
+  STRONG_GANG diana("Diana", Number(0.06), 1350, fake.config()), ceres("Ceres", Number(0.06), 1550, fake.config());
   // Draws: depth 4?, [depth 3?,] master move?, then the development draw and its choice.
   EXPECT_EQ(reply(diana, {0.9, 0.13, 0.9, 0.0, 0.0}), "g1f3");
   EXPECT_TRUE(has(echo.lines, "topmove of ['Nf3', 'e4']") && has(fake.received(), "go depth 2 searchmoves"));
@@ -169,9 +171,9 @@ TEST(StrongGang, SearchDepthRatesAndMasterSequence) {
 }
 
 TEST(StrongGang, WithoutATopMove) {
-  FakeEngine fake(kStrongScript);
+  ScriptedEngine fake(kStrongScript);
   CaptureEcho echo;
-  STRONG_GANG diana("Diana", Number(0.06), 1350);
+  STRONG_GANG diana("Diana", Number(0.06), 1350, fake.config());
   // Past move 10 one draw declines the top move; after a quiet ply the non-silly choice
   // decides (queen care, constrained piece, choice, pawn acceptance).
   EXPECT_EQ(reply(diana, {0.9, 0.9, 0.9, 0.9, 0.5, 0.5, 0.0, 0.05}, "4k3/8/8/3p4/8/2N5/PP6/4K3 b - - 0 15", "e8d7"),
@@ -185,14 +187,14 @@ TEST(StrongGang, WithoutATopMove) {
 
 TEST(HOUD20c, StrengthCommandsAndBestmoveReading) {
   // The leftover answers to "uci" and the info lines are skipped.
-  FakeEngine fake("on go depth 30\n> info depth 1 score cp 13 pv d2d4\n> bestmove g1f3 ponder b8c6\n"
+  ScriptedEngine fake("on go depth 30\n> info depth 1 score cp 13 pv d2d4\n> bestmove g1f3 ponder b8c6\n"
                   "on go depth 30\n> info depth 1 score cp 13 pv d2d4\ndie\n");
   const std::string kNew(common::FEN_New_Game), third = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 3";
   {
     CaptureEcho echo;
-    EXPECT_THROW(HOUD20c(1205), AssertionError);
+    EXPECT_THROW(HOUD20c(1205, fake.config()), AssertionError);
     EXPECT_TRUE(echo.lines.empty() && fake.received().empty());  // refused before starting
-    HOUD20c h;
+    HOUD20c h(1200, fake.config());
     EXPECT_EQ(h.Name, "HOUD20c (1200)");
     h.change_elo(1555);  // no multiple-of-ten rule here
     EXPECT_EQ(std::make_pair(h.Name, h.ELO), std::make_pair(std::string("HOUD20c(1555)"), Number(1555)));
@@ -213,20 +215,12 @@ TEST(HOUD20c, StrengthCommandsAndBestmoveReading) {
                start + " d2d4", start + " e2e4 e7e5", "go depth 30"}));
 }
 
-// The moves the engine was sent that start with `prefix`.
-V sent(const FakeEngine& fake, const std::string& prefix) {
-  V out;
-  for (const auto& line : fake.received())
-    if (line.starts_with(prefix)) out.push_back(line);
-  return out;
-}
-
 TEST(Verevovera, PreviewSameMoveWorseMoveAndMoveThatWinsTheHeadToHead) {
   // The head-to-head of g1f3 and e2e4 is scripted; the other searches use the scores.
-  FakeEngine fake("score e2e4 40 e7e5\nscore d2d4 30\n"
+  ScriptedEngine fake("score e2e4 40 e7e5\nscore d2d4 30\n"
                   "on go depth 7 searchmoves g1f3 e2e4\n> info depth 7 score cp 55 pv g1f3 d7d5\n> bestmove g1f3\n"
                   "on go depth 7 searchmoves e2e4\n> info depth 7 score cp 35 pv e2e4\n> bestmove e2e4\n");
-  Verevovera v;
+  Verevovera v(fake.config());
   const board::Board start;
   const MoveList legal = start.legal_moves();
   CaptureEcho echo;
@@ -235,7 +229,7 @@ TEST(Verevovera, PreviewSameMoveWorseMoveAndMoveThatWinsTheHeadToHead) {
     return std::make_tuple(r.best_score, r.actual_score, r.best_line);
   };
   EXPECT_EQ(preview("e2e4"), std::make_tuple(40, 40, V{"e2e4", "e7e5"}));
-  EXPECT_EQ(sent(fake, "go depth 7").size(), 2u);  // one search of two lines
+  EXPECT_EQ(fake.received("go depth 7").size(), 2u);  // one search of two lines
   EXPECT_EQ(preview("b1c3"), std::make_tuple(40, 0, V{"e2e4", "e7e5"}));
   EXPECT_EQ(preview("g1f3"), std::make_tuple(55, 35, V{"g1f3", "d7d5"}));
   EXPECT_EQ(echo.lines,
@@ -244,8 +238,8 @@ TEST(Verevovera, PreviewSameMoveWorseMoveAndMoveThatWinsTheHeadToHead) {
 
 TEST(Verevovera, PreviewWithASingleHeadToHeadLineKeepsTheFirstSearch) {
   const std::string fen = "7k/8/8/8/8/8/6q1/7K w - - 0 1";  // h1g2 is the only legal move
-  FakeEngine fake("score h1g2 -30\n");
-  Verevovera v;
+  ScriptedEngine fake("score h1g2 -30\n");
+  Verevovera v(fake.config());
   CaptureEcho echo;
   const Preview r = v.Ask_For_Preview({}, *board::Board("7k/8/8/8/8/8/8/7K w - - 0 1").parse_move("h1h2"),
                                       board::Board(fen).legal_moves(), fen);
@@ -254,16 +248,60 @@ TEST(Verevovera, PreviewWithASingleHeadToHeadLineKeepsTheFirstSearch) {
 }
 
 TEST(Verevovera, RandomAmongTheBestWithinNineByDefault) {
-  FakeEngine fake("score e2e4 30\nscore d2d4 21\nscore g1f3 20\ndefault-score -40\n");
-  Verevovera v;
+  ScriptedEngine fake("score e2e4 30\nscore d2d4 21\nscore g1f3 20\ndefault-score -40\n");
+  Verevovera v(fake.config());
   v.legalmoves = board::Board().legal_moves();
   CaptureEcho quiet;
   ScriptedDraws draws({0.99, 0.99});
   EXPECT_EQ(v.GetReply_(std::nullopt)->to_coord(), "d2d4");
   EXPECT_EQ(v.GetReply_(10)->to_coord(), "g1f3");
   // A node budget: the probe, then five lines at the depth it found.
-  EXPECT_EQ(sent(fake, "go infinite").size(), 2u);
-  EXPECT_EQ(sent(fake, "go depth 11 searchmoves").size(), 10u);
+  EXPECT_EQ(fake.received("go infinite").size(), 2u);
+  EXPECT_EQ(fake.received("go depth 11 searchmoves").size(), 10u);
+}
+
+// A persona whose own choice the test sets.
+struct Chooser : AI_BASIC {
+  using Choice = std::function<MovePtr(AI_BASIC&)>;
+  Chooser(const ScriptedEngine& e, Choice f) : AI_BASIC("Chooser", 100, std::nullopt, e.config()), choose(std::move(f)) {}
+  Choice choose;
+  MovePtr GetReply_(std::optional<double>) override { return choose(*this); }
+};
+
+TEST(SafeReply, AFailedChoiceBecomesAnAnnouncedFallbackAndADeadEngineIsRestartedOnce) {
+  const std::string scores = "score g1f3 30\ndefault-score -100\n", dies = "on go\ndie\n";
+  const Chooser::Choice searches = [](AI_BASIC& p) { return p.ListTopMoves(40, 3, 2).topmoves.front(); };
+  struct Case {
+    V scripts;
+    Chooser::Choice choose;
+    bool fallback, restarted;
+    std::string note;
+  };
+  const std::string failed = "Chooser (100) played a fallback move (";
+  const Case cases[] = {
+      {{scores}, [](AI_BASIC&) -> MovePtr { throw Error("no idea"); }, true, false, failed + "no idea)"},
+      {{scores}, [](AI_BASIC&) -> MovePtr { return require(false), nullptr; }, true, false,
+       failed + "an internal check failed in "},
+      {{dies, scores}, searches, false, true,
+       "Chooser (100): its engine was restarted (The chess engine " + std::string(testing_support::fake_engine_path()) +
+           " stopped: its output ended while searching candidate 1 of 3 at depth 2)"},
+  };
+  const Game g(kAfterD4, "d7d5");
+  for (const Case& c : cases) {
+    ScriptedEngine fake(c.scripts);
+    CaptureEcho quiet;
+    Chooser p(fake, c.choose);
+    ScriptedDraws draws({0.0});
+    const SafeReply r = reply_safely(p, g.history, g.b.legal_moves(), kAfterD4);
+    EXPECT_EQ(r.move->to_coord(), "g1f3");
+    EXPECT_EQ(std::make_pair(r.fallback, r.engine_restarted), std::make_pair(c.fallback, c.restarted)) << r.note;
+    EXPECT_TRUE(r.note.starts_with(c.note)) << r.note;
+  }
+  ScriptedEngine dead(dies);  // every engine it starts dies
+  CaptureEcho quiet;
+  Chooser p(dead, searches);
+  EXPECT_THROW(reply_safely(p, g.history, g.b.legal_moves(), kAfterD4), PersonaFailure);
+  EXPECT_EQ(dead.launches(), 2);
 }
 
 // "name strength rate", the rate in its text form: integers and reals stay apart.
@@ -288,15 +326,14 @@ struct WithStockfish : ::testing::Test {
   void SetUp() override {
     if (::access(testing_support::stockfish_path(), X_OK) != 0) GTEST_SKIP() << "no stockfish";
   }
-  testing_support::ScopedEnv engine{"AI_PLAYERS_ENGINE", testing_support::stockfish_path()};
-  testing_support::ScopedEnv elo_engine{"AI_PLAYERS_ELO_ENGINE", std::nullopt};
+  const engine::EngineConfig sf{testing_support::stockfish_path(), {}};
   CaptureEcho quiet;
 };
 
 TEST_F(WithStockfish, VerevoveraPlaysItselfAndPreviewsAndHOUD20cAnswers) {
   // King and queen against king: quick searches, and no mate within six plies.
   Game game("8/8/8/4k3/8/8/8/3QK3 w - - 0 1", "");
-  Verevovera v;
+  Verevovera v(sf);
   game.play(v, v, 6);
   const MoveList legal = game.b.legal_moves();
   const Preview p = v.Ask_For_Preview(game.history, *legal.back(), legal, game.fen);
@@ -305,7 +342,7 @@ TEST_F(WithStockfish, VerevoveraPlaysItselfAndPreviewsAndHOUD20cAnswers) {
   game.play(v, v, 6);  // a dozen plies in all, unless a repetition ends the game
   // Two plies in (before that it plays fixed moves), White mates shortly: depth 30 is quick here.
   Game mate("k7/8/2K5/8/8/8/8/6Q1 w - - 0 1", "g1h1 a8b8");
-  HOUD20c h(1500);
+  HOUD20c h(1500, sf);
   mate.play(h, h, 1);
   EXPECT_EQ(mate.history.size(), 3u);
 }
@@ -313,13 +350,13 @@ TEST_F(WithStockfish, VerevoveraPlaysItselfAndPreviewsAndHOUD20cAnswers) {
 TEST_F(WithStockfish, EveryBuildableRosterPersonaPlaysLegalMoves) {
   std::vector<std::unique_ptr<AI_BASIC>> players;
   for (const RosterRow& row : get_beginner_list())
-    players.push_back(std::make_unique<BEGINNER_GANG>(row.name, row.rate, row.strength));
+    players.push_back(std::make_unique<BEGINNER_GANG>(row.name, row.rate, row.strength, sf));
   for (const RosterRow& row : get_strong_list()) {
     const Number rate = std::get<Number>(row.rate);
     if (rate == Number(1))  // beyond the strong gang's master-rate range
-      EXPECT_THROW(STRONG_GANG(row.name, rate, row.strength), AssertionError) << row.name;
+      EXPECT_THROW(STRONG_GANG(row.name, rate, row.strength, sf), AssertionError) << row.name;
     else
-      players.push_back(std::make_unique<STRONG_GANG>(row.name, rate, row.strength));
+      players.push_back(std::make_unique<STRONG_GANG>(row.name, rate, row.strength, sf));
   }
   ASSERT_EQ(players.size(), 11u);
   // Eight plies from a quiet Italian opening, so that the opening replies decide nothing.

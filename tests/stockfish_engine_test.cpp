@@ -11,9 +11,8 @@ using namespace ai_players;
 using namespace testing_support;
 
 TEST(RealEngine, DepthAndNodeSearchesGiveDistinctLegalCandidatesBestFirst) {
-  ScopedEnv engine("AI_PLAYERS_ENGINE", stockfish_path());
   CaptureEcho quiet;
-  AI_BASIC p("Stockfish", 3000);
+  AI_BASIC p("Stockfish", 3000, std::nullopt, {stockfish_path(), {}});
   for (const char* fen : {"rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1",
                           "r1bqkb1r/pppp1ppp/2n2n2/4p2Q/2B1P3/8/PPPP1PPP/RNB1K1NR w KQkq - 4 4",  // mate in one
                           "8/2k5/8/3P4/8/8/5K2/8 b - - 0 1",

@@ -4,18 +4,21 @@
 #include <string>
 #include <vector>
 
+#include "ai_players/engine/engine_config.h"
 #include "support/test_support.h"
 
 namespace testing_support {
 
-// While alive, every player started by the library talks to fake-uci-engine,
-// driven by `script` and logging what it receives into a temporary file.
+// fake-uci-engine as a child process, driven by `script` and logging what it
+// receives into a temporary file: for players built with config(), and while
+// alive for the ai-players program (through AI_PLAYERS_ENGINE).
 class FakeEngine {
  public:
   explicit FakeEngine(const std::string& script = "");
   FakeEngine(const FakeEngine&) = delete;
   FakeEngine& operator=(const FakeEngine&) = delete;
 
+  ai_players::engine::EngineConfig config() const { return {fake_engine_path(), {}}; }
   // Lines received so far by every engine started under this object, without line feeds.
   std::vector<std::string> received() const;
   // The log as received, line feeds included.
