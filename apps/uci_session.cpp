@@ -145,7 +145,9 @@ UciSession::UciSession(std::string persona, std::vector<PersonaEntry> entries, O
 
 UciSession::~UciSession() { end(); }
 
-void UciSession::send(const std::string& line) { output_(line); }
+void UciSession::send(const std::string& line) {
+  if (!silent_) output_(line);
+}
 
 void UciSession::info(std::string_view text) {
   std::istringstream in{std::string(text)};
@@ -319,6 +321,7 @@ void UciSession::go(std::string_view args) {
 
 void UciSession::stop() {
   std::lock_guard<std::mutex> lock(mutex_);
+  for (Job& job : queue_) job.stopped = true;
   if (running_) {
     hold_ = false;
     cut_requested_ = true;
@@ -330,6 +333,7 @@ void UciSession::stop() {
 
 void UciSession::ponderhit() {
   std::lock_guard<std::mutex> lock(mutex_);
+  for (Job& job : queue_) job.go.ponder = false;  // not started yet: its clock starts when it does
   if (running_ && running_go_.ponder) {
     // The opponent played the move we pondered on: from now on it is our own clock.
     running_go_.ponder = false;
@@ -353,9 +357,9 @@ void UciSession::work() {
       job = std::move(queue_.front());
       queue_.pop_front();
       running_ = true;
-      cut_requested_ = false;
+      cut_requested_ = job.stopped;
       running_go_ = job.go;
-      hold_ = (job.go.infinite || job.go.ponder) && !finishing_;
+      hold_ = (job.go.infinite || job.go.ponder) && !finishing_ && !job.stopped;
       deadline_.reset();
       if (!job.go.infinite && !job.go.ponder)
         if (const auto budget = move_budget(job.go.clock)) deadline_ = std::chrono::steady_clock::now() + *budget;
@@ -425,7 +429,7 @@ std::string UciSession::choose(const Job& job) {
     if (!reply.note.empty()) info(reply.note);
     move = reply.move->to_coord();
   } catch (const std::exception& e) {
-    move = any_legal(cut(failure_text(e)));
+    move = any_legal(failure_text(e));
   }
   std::lock_guard<std::mutex> lock(mutex_);
   live_persona_ = nullptr;
@@ -468,6 +472,7 @@ void UciSession::end() {
     std::lock_guard<std::mutex> lock(mutex_);
     if (!ended_) {
       ended_ = true;
+      silent_ = true;
       // The engine dies now; a reply waiting for it fails at once.
       if (live_persona_) live_persona_->abandon();
     }

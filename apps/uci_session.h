@@ -1,6 +1,7 @@
 // A persona speaking UCI: the session behind `ai-players uci`.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -78,6 +79,7 @@ class UciSession {
   struct Job {
     UciGame game;
     GoRequest go;
+    bool stopped = false;  // a stop came while it waited in the queue
   };
 
   void identify();
@@ -109,6 +111,7 @@ class UciSession {
   std::optional<std::string> held_bestmove_;  // computed, waiting for stop or ponderhit
   std::optional<std::chrono::steady_clock::time_point> deadline_;
   bool ended_ = false;
+  std::atomic<bool> silent_{false};  // after quit nothing more goes to the GUI
   bool finishing_ = false;     // the input ended: give the replies asked for, then stop
   bool cut_requested_ = false; // the running job is to be cut short (stop, or its time is up)
   // Settings, applied by the worker before its next job.

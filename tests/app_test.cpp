@@ -1,15 +1,19 @@
 // The host program's games, their PGN, match statistics and score texts.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+
 #include <cmath>
 #include <stdexcept>
 
 #include "ai_players/core/analysis.h"
 #include "game.h"
+#include "time_control.h"
 #include "match_stats.h"
 #include "pgn.h"
 #include "score_text.h"
-#include "support/pgn_reader.h"
+#include "support/pgn_replay.h"
 
 namespace ai_players::app {
 namespace {
@@ -64,10 +68,10 @@ TEST(Pgn, TagsInOrderEscapedAndSetUpOnlyForAnotherStart) {
 
 // Plays the listed SAN moves in order, for both sides.
 Mover scripted(V moves) {
-  return [moves](const MoveList& history, const MoveList& legal, const std::string&) -> MovePtr {
-    const std::string& want = moves.at(history.size() % moves.size());
-    for (const auto& m : legal)
-      if (m->to_SAN(legal) == want) return m;
+  return [moves](const MoveRequest& r) -> MoveReply {
+    const std::string& want = moves.at(r.history.size() % moves.size());
+    for (const auto& m : r.legal)
+      if (m->to_SAN(r.legal) == want) return {m, ""};
     throw std::logic_error("scripted move not legal: " + want);
   };
 }
@@ -94,7 +98,7 @@ TEST(Game, EndsByEachRuleWithTheRightResultAndReadsBackFromPgn) {
   for (const auto& e : endings) {
     SCOPED_TRACE(e.fen + " " + e.termination);
     const std::string fen = e.fen.empty() ? std::string(common::FEN_New_Game) : e.fen;
-    const PlayedGame game = play_game(scripted(e.moves), scripted(e.moves), {fen, e.max_plies});
+    const PlayedGame game = play_game(scripted(e.moves), scripted(e.moves), {fen, e.max_plies, {}, {}});
     EXPECT_EQ(std::make_pair(game.outcome.result, game.outcome.termination), std::make_pair(e.result, e.termination));
     ASSERT_EQ(game.san.size(), e.plies);
     ASSERT_EQ(game.moves.size(), e.plies);
@@ -107,10 +111,53 @@ TEST(Game, EndsByEachRuleWithTheRightResultAndReadsBackFromPgn) {
     EXPECT_EQ(again ? again->termination : "unterminated", e.termination);
   }
   // A mover's answer must be legal: here White's e4 is offered to Black.
-  const Mover cheat = [](const MoveList&, const MoveList&, const std::string&) {
-    return board::make_move("e2e4", board::Board().legal_moves());
+  const Mover cheat = [](const MoveRequest&) {
+    return MoveReply{board::make_move("e2e4", board::Board().legal_moves()), ""};
   };
-  EXPECT_THROW(play_game(scripted({"e4"}), cheat, {std::string(common::FEN_New_Game), 0}), std::runtime_error);
+  const std::string start(common::FEN_New_Game);
+  EXPECT_THROW(play_game(scripted({"e4"}), cheat, {start, 0, {}, {}}), std::runtime_error);
+  // A mover that cannot move ends the game as abandoned; one over its clock loses on
+  // time, and a lone king cannot win on time.
+  const Mover failing = [](const MoveRequest&) -> MoveReply { throw MoverFailure("no engine"); };
+  const Mover slow = [](const MoveRequest& r) {
+    EXPECT_TRUE(r.deadline.has_value());
+    std::this_thread::sleep_for(std::chrono::milliseconds(120));
+    return MoveReply{r.legal.front(), "slow"};
+  };
+  const TimeControl blitz{std::chrono::milliseconds(100), {}};
+  const struct {
+    std::string fen;
+    Mover white;
+    std::string result, termination;
+  } stops[] = {{start, failing, "*", "abandoned"},
+               {start, slow, "0-1", "time forfeit"},
+               {"k7/8/8/8/8/8/8/KQ6 w - - 0 1", slow, "1/2-1/2", "time forfeit"}};
+  for (const auto& c : stops) {
+    const PlayedGame game = play_game(c.white, scripted({"e4"}), {c.fen, 0, blitz, {}});
+    EXPECT_EQ(std::make_pair(game.outcome.result, game.outcome.termination), std::make_pair(c.result, c.termination));
+    EXPECT_FALSE(game.final_comment.empty());
+  }
+}
+
+TEST(TimeControl, BudgetsKeepAReserveAndReadTheirText) {
+  using ms = std::chrono::milliseconds;
+  struct Case {
+    ClockReading clock;
+    std::optional<ms> budget;
+  };
+  const Case cases[] = {
+      {{std::nullopt, ms(0), std::nullopt, std::nullopt, ms(50)}, std::nullopt},  // nothing limits it
+      {{std::nullopt, ms(0), std::nullopt, ms(1000), ms(50)}, ms(950)},          // movetime less overhead
+      {{ms(60050), ms(0), std::nullopt, std::nullopt, ms(50)}, ms(2000)},        // a 30th of what is left
+      {{ms(60050), ms(1000), std::nullopt, std::nullopt, ms(50)}, ms(2750)},     // and most of the increment
+      {{ms(10050), ms(0), 1, std::nullopt, ms(50)}, ms(5000)},                   // never more than half
+      {{ms(40), ms(0), std::nullopt, std::nullopt, ms(50)}, ms(5)},              // a floor, even when late
+  };
+  for (const auto& c : cases) EXPECT_EQ(move_budget(c.clock), c.budget);
+  EXPECT_EQ(parse_time_control("60+1").pgn(), "60+1");
+  EXPECT_EQ(parse_time_control("0.5+0.1").pgn(), "0.5+0.1");
+  EXPECT_EQ(parse_time_control("300").increment, ms(0));
+  for (const char* bad : {"", "+1", "60+", "0", "a+b", "-5"}) EXPECT_THROW(parse_time_control(bad), std::invalid_argument) << bad;
 }
 
 TEST(MatchStats, TallyEloAndItsText) {
