@@ -1,6 +1,6 @@
 // Starting a player's engine: the choice of executable, the start-up lines,
-// the line writer and reader, and (with real processes) what happens when the
-// engine dies.
+// and with real processes the line reader and writer, a dying engine and the
+// clean-up.
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -11,7 +11,7 @@
 #include <filesystem>
 #include <iterator>
 #include <set>
-#include <sstream>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -25,6 +25,8 @@
 using namespace ai_players;
 using namespace testing_support;
 namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using engine::EngineProcess;
 using Lines = std::vector<std::string>;
 
 namespace {
@@ -171,14 +173,59 @@ TEST(EngineLaunch, DeadEngineFailsWritesWithADiagnosticAndReadsEmpty) {
   EXPECT_TRUE(!sigismember(&mask, SIGPIPE) && action.sa_handler == SIG_DFL);
 }
 
-TEST(EngineLaunch, HundredsOfPlayersLeaveNoDescriptorOrChildBehind) {
-  const auto open_fds = [] { return std::distance(fs::directory_iterator("/proc/self/fd"), {}); };
-  FakeEngine fake;
-  CaptureEcho quiet;
-  const auto before = open_fds();
-  for (int i = 0; i < 200; ++i) AI_BASIC p("P", i, std::nullopt, fake.config());
-  EXPECT_EQ(open_fds(), before);
-  EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);
-  EXPECT_EQ(errno, ECHILD);
-  EXPECT_EQ(fake.received().size(), 200u * 4);
+TEST(EngineProcess, ReadsWholeLinesAndWritesMoreThanAPipeHolds) {
+  EngineProcess p("printf 'one\\ntwo\\r\\nthree'");
+  EXPECT_EQ(p.read_line(), "one\n");
+  EXPECT_EQ(p.read_line(), "two\r\n");
+  EXPECT_EQ(p.read_line(), "three");  // the unterminated tail, then the end
+  EXPECT_EQ(p.read_line(engine::Clock::now() + 1ms), "");  // the end of stream never waits
+  EngineProcess cat("cat");
+  cat.write(std::string(100000, 'x') + "\n");
+  EXPECT_EQ(cat.read_line()->size(), 100001u);
+}
+
+TEST(EngineProcess, DestructorKillsAndReapsWhatTheShellStartedAndNothingLeaks) {
+  // A shell that ignores the end of its input, and one that exits at once
+  // leaving its child behind: neither leaves anything running.
+  for (const char* command : {"sleep 300 & echo $!; sleep 300", "sleep 300 & echo $!"}) {
+    pid_t shell, background;
+    {
+      EngineProcess p(command);
+      shell = p.pid();
+      background = std::stoi(*p.read_line());
+    }
+    EXPECT_EQ(::waitpid(shell, nullptr, WNOHANG), -1);  // reaped by us: not even a zombie
+    EXPECT_EQ(errno, ECHILD);
+    int tries = 0;  // a killed grandchild is reaped by init; give that a moment
+    while (::kill(background, 0) == 0 && ++tries < 200) std::this_thread::sleep_for(10ms);
+    EXPECT_LT(tries, 200) << command;
+  }
+  // Descriptors of one engine are not inherited by the next, nor left open.
+  std::set<std::string> before;
+  for (const auto& fd : fs::directory_iterator("/proc/self/fd")) before.insert(fd.path().filename());
+  EngineProcess("cat").write("x\n");
+  EXPECT_EQ(std::distance(fs::directory_iterator("/proc/self/fd"), {}), std::ssize(before));
+  EngineProcess first("cat");
+  EngineProcess second("ls /proc/$$/fd");
+  for (std::string line; !(line = *second.read_line()).empty();) {
+    line.pop_back();
+    EXPECT_TRUE(std::stoi(line) <= 2 || before.count(line)) << "inherited descriptor " << line;
+  }
+}
+
+TEST(EngineProcess, A1MiBLineIsTheLongestTakenAndTheEngineDiesWithTheThreadThatStartedIt) {
+  const auto xs = [](std::size_t n) { return "head -c " + std::to_string(n) + " /dev/zero | tr '\\0' x"; };
+  EngineProcess longest(xs(engine::kMaxEngineLine));
+  EXPECT_EQ(longest.read_line()->size(), engine::kMaxEngineLine);
+  EngineProcess longer(xs(engine::kMaxEngineLine + 1));
+  EXPECT_THROW(longer.read_line(), EngineError);
+
+  std::unique_ptr<EngineProcess> orphan;
+  std::thread([&] {
+    orphan = std::make_unique<EngineProcess>("echo up; exec sleep 300");
+    orphan->read_line();  // the child is set up: it can no longer miss the thread's end
+  }).join();
+  siginfo_t info{};
+  ASSERT_EQ(::waitid(P_PID, static_cast<id_t>(orphan->pid()), &info, WEXITED | WNOWAIT), 0);
+  EXPECT_TRUE(info.si_code == CLD_KILLED && info.si_status == SIGKILL);
 }

@@ -1,7 +1,6 @@
 // The personas against scripted engine lines and scripted draws, the rosters, and real games
 // with the real engine.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <memory>
@@ -27,8 +26,7 @@ namespace {
 
 const std::string kAfterD4 = "rnbqkbnr/pppppppp/8/8/3P4/8/PPP1PPPP/RNBQKBNR b KQkq - 0 1";
 
-// A game from `fen` through the `opening` moves; then `plies` replies of the players in turn,
-// each checked against the legal moves.
+// A game from `fen` through the `opening` moves.
 struct Game {
   std::string fen;
   board::Board b{fen};
@@ -37,16 +35,6 @@ struct Game {
   Game(std::string start, const std::string& opening) : fen(std::move(start)) {
     std::istringstream in(opening);
     for (std::string c; in >> c;) history.push_back(b.parse_move(c)), b.make_internal_move(*history.back());
-  }
-  void play(AI_BASIC& white, AI_BASIC& black, int plies) {
-    for (int ply = 0; ply < plies && b.game_end() == board::GameEnd::None; ++ply) {
-      AI_BASIC& player = b.side_to_move == common::WHITE ? white : black;
-      const MovePtr reply = player.GetReply(history, b.legal_moves(), fen);
-      ASSERT_TRUE(reply);
-      ASSERT_NO_THROW(b.parse_move(reply->to_coord())) << player.Name << " played " << reply->to_coord();
-      b.make_internal_move(*reply);
-      history.push_back(reply);
-    }
   }
 };
 
@@ -320,50 +308,17 @@ TEST(Rosters, RowsInOrderWithTheirExactRates) {
             (V{"disabled.Elf_Princess 1150 1", "disabled.Donar 1250 1", "Diana 1350 0.06", "disabled.Cerridwen 1450 1",
                "disabled.Ceres 1550 1", "disabled.Bragi 1650 1", "disabled.Bellona 1750 1", "disabled.Athena 1850 1",
                "disabled.Apollo 1950 1", "disabled.Xylon 2050 1"}));
-}
-
-struct WithStockfish : ::testing::Test {
-  void SetUp() override {
-    if (::access(testing_support::stockfish_path(), X_OK) != 0) GTEST_SKIP() << "no stockfish";
-  }
-  const engine::EngineConfig sf{testing_support::stockfish_path(), {}};
+  // The class says which rows it takes without starting anything, and builds those.
+  ScriptedEngine fake;
   CaptureEcho quiet;
-};
-
-TEST_F(WithStockfish, VerevoveraPlaysItselfAndPreviewsAndHOUD20cAnswers) {
-  // King and queen against king: quick searches, and no mate within six plies.
-  Game game("8/8/8/4k3/8/8/8/3QK3 w - - 0 1", "");
-  Verevovera v(sf);
-  game.play(v, v, 6);
-  const MoveList legal = game.b.legal_moves();
-  const Preview p = v.Ask_For_Preview(game.history, *legal.back(), legal, game.fen);
-  EXPECT_NO_THROW(game.b.parse_move(p.best_line.at(0)));
-  EXPECT_GE(p.best_score, p.actual_score);
-  game.play(v, v, 6);  // a dozen plies in all, unless a repetition ends the game
-  // Two plies in (before that it plays fixed moves), White mates shortly: depth 30 is quick here.
-  Game mate("k7/8/2K5/8/8/8/8/6Q1 w - - 0 1", "g1h1 a8b8");
-  HOUD20c h(1500, sf);
-  mate.play(h, h, 1);
-  EXPECT_EQ(mate.history.size(), 3u);
-}
-
-TEST_F(WithStockfish, EveryBuildableRosterPersonaPlaysLegalMoves) {
-  std::vector<std::unique_ptr<AI_BASIC>> players;
-  for (const RosterRow& row : get_beginner_list())
-    players.push_back(std::make_unique<BEGINNER_GANG>(row.name, row.rate, row.strength, sf));
+  for (const RosterRow& row : get_beginner_list()) BEGINNER_GANG(row.name, row.rate, row.strength, fake.config());
   for (const RosterRow& row : get_strong_list()) {
     const Number rate = std::get<Number>(row.rate);
+    EXPECT_EQ(STRONG_GANG::accepts(row.name, rate, row.strength), rate != Number(1)) << row.name;
     if (rate == Number(1))  // beyond the strong gang's master-rate range
-      EXPECT_THROW(STRONG_GANG(row.name, rate, row.strength, sf), AssertionError) << row.name;
+      EXPECT_THROW(STRONG_GANG(row.name, rate, row.strength, fake.config()), AssertionError) << row.name;
     else
-      players.push_back(std::make_unique<STRONG_GANG>(row.name, rate, row.strength, sf));
-  }
-  ASSERT_EQ(players.size(), 11u);
-  // Eight plies from a quiet Italian opening, so that the opening replies decide nothing.
-  for (std::size_t i = 0; i < players.size(); i += 2) {
-    SCOPED_TRACE(players[i]->Name);
-    Game(std::string(common::FEN_New_Game), "e2e4 e7e5 g1f3 b8c6 f1c4 f8c5")
-        .play(*players[i], *players[(i + 1) % players.size()], 8);
+      STRONG_GANG(row.name, rate, row.strength, fake.config());
   }
 }
 

@@ -1,8 +1,5 @@
 #include "support/fake_engine_session.h"
 
-#include <chrono>
-#include <thread>
-
 namespace testing_support {
 
 FakeEngine::FakeEngine(const std::string& script)
@@ -16,11 +13,9 @@ FakeEngine::FakeEngine(const std::string& script)
   write_file(log_, "");
 }
 
-std::string FakeEngine::raw_received() const { return read_file(log_); }
-
 std::vector<std::string> FakeEngine::received() const {
   std::vector<std::string> lines;
-  const std::string text = raw_received();
+  const std::string text = read_file(log_);
   std::size_t start = 0;
   while (start < text.size()) {
     auto nl = text.find('\n', start);
@@ -29,15 +24,6 @@ std::vector<std::string> FakeEngine::received() const {
     start = nl + 1;
   }
   return lines;
-}
-
-std::vector<std::string> FakeEngine::wait_for_lines(std::size_t n) const {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-  for (;;) {
-    auto lines = received();
-    if (lines.size() >= n || std::chrono::steady_clock::now() >= deadline) return lines;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
 }
 
 }  // namespace testing_support

@@ -21,13 +21,6 @@ class FakeEngine {
   ai_players::engine::EngineConfig config() const { return {fake_engine_path(), {}}; }
   // Lines received so far by every engine started under this object, without line feeds.
   std::vector<std::string> received() const;
-  // The log as received, line feeds included.
-  std::string raw_received() const;
-  // Polls the log (up to 5 s) until it holds at least n lines; returns what it holds then.
-  std::vector<std::string> wait_for_lines(std::size_t n) const;
-
-  const std::string& log_path() const { return log_; }
-  const std::string& script_path() const { return script_; }
 
  private:
   TempDir dir_;
