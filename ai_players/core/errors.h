@@ -2,7 +2,6 @@
 // header of its own, below every folder, so that host/ can use it too.
 #pragma once
 
-#include <source_location>
 #include <stdexcept>
 #include <string>
 
@@ -19,16 +18,22 @@ struct Error : std::runtime_error {
 // A broken precondition (a bug, ours or the caller's). Carries no message, by
 // design: what() is ""; it knows where it was raised, so that a host can say
 // which check failed (see describe()).
+// (The place comes from the compiler's __builtin_FILE and friends, which gcc
+// and clang both have; std::source_location is missing in clang 14 with
+// libstdc++.)
 struct AssertionError : Error {
-  explicit AssertionError(std::source_location where = std::source_location::current())
-      : Error(""), where_(where) {}
+  explicit AssertionError(const char* file = __builtin_FILE(), unsigned line = __builtin_LINE(),
+                          const char* function = __builtin_FUNCTION())
+      : Error(""), file_(file), line_(line), function_(function) {}
   const char* what() const noexcept override { return ""; }
-  const char* file() const { return where_.file_name(); }
-  unsigned line() const { return where_.line(); }
-  const char* function() const { return where_.function_name(); }
+  const char* file() const { return file_; }
+  unsigned line() const { return line_; }
+  const char* function() const { return function_; }
 
  private:
-  std::source_location where_;
+  const char* file_;
+  unsigned line_;
+  const char* function_;
 };
 
 // "an internal check failed in SelectNonSillyMove (ai_players/filters/non_silly_move.cpp:42)".
@@ -44,8 +49,9 @@ struct EngineTimeout : EngineError {
   using EngineError::EngineError;
 };
 
-inline void require(bool condition, std::source_location where = std::source_location::current()) {
-  if (!condition) throw AssertionError(where);
+inline void require(bool condition, const char* file = __builtin_FILE(), unsigned line = __builtin_LINE(),
+                    const char* function = __builtin_FUNCTION()) {
+  if (!condition) throw AssertionError(file, line, function);
 }
 
 }  // namespace ai_players
