@@ -10,7 +10,7 @@
 #include <benchmark/benchmark.h>
 
 #include "ai_players/engine/ai_basic.h"
-#include "ai_players/engine/platform.h"
+#include "ai_players/engine/engine_config.h"
 #include "ai_players/host/common.h"
 
 using namespace ai_players;
@@ -39,10 +39,12 @@ double wall_seconds() {
 }
 
 std::unique_ptr<AI_BASIC> make_player(const char* fen) {
-  engine::set_default_engine("/usr/games/stockfish");
-  const auto saved = common::set_echo_sink([](std::string_view) {});
-  auto p = std::make_unique<AI_BASIC>("bench", 0);
-  common::set_echo_sink(saved);
+  engine::EngineConfig config;
+  config.path = "/usr/games/stockfish";
+  auto p = [&] {
+    const common::ScopedEchoSink quiet([](std::string_view) {});
+    return std::make_unique<AI_BASIC>("bench", 0, std::nullopt, config);
+  }();
   p->start_fen = fen;
   p->legalmoves = board::Board(fen).legal_moves();
   return p;

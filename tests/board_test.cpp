@@ -146,6 +146,17 @@ TEST(GameEnd, MateStalemateFiftyMovesAndMaterial) {
       {"4kb2/8/8/8/8/8/8/4K1B1 w - - 0 1", GameEnd::InsufficientMaterial},  // bishops on one colour
       {"4kb2/8/8/8/8/8/8/4KB2 w - - 0 1", GameEnd::None},
       {"4k3/8/8/8/8/8/8/4KNN1 w - - 0 1", GameEnd::None},
+      // Dead: besides the kings only bishops, all on one square colour, any
+      // number of them on either side.
+      {"4k3/8/8/8/8/8/8/3BKB2 w - - 0 1", GameEnd::InsufficientMaterial},           // d1 f1, light
+      {"2b1k3/8/8/8/8/1b6/8/4K3 b - - 0 1", GameEnd::InsufficientMaterial},         // c8 b3, light
+      {"2b1k3/8/8/8/4B3/1b6/8/3BK3 w - - 0 1", GameEnd::InsufficientMaterial},      // c8 e4 b3 d1, light
+      {"4kb2/8/8/4B3/8/8/8/B1B1K3 w - - 0 1", GameEnd::InsufficientMaterial},       // f8 e5 a1 c1, dark
+      // Near misses: bishops on both colours, a knight or a pawn beside them.
+      {"4k3/8/8/8/8/8/8/2B1KB2 w - - 0 1", GameEnd::None},                          // c1 dark, f1 light
+      {"2b1k3/8/8/8/4B3/1b6/8/2B1K3 w - - 0 1", GameEnd::None},                     // c1 dark
+      {"4k3/8/8/8/8/8/8/3BKBN1 w - - 0 1", GameEnd::None},
+      {"4k3/8/8/8/8/8/P7/3BKB2 w - - 0 1", GameEnd::None},
   };
   for (const auto& [fen, end] : cases) {
     const Board b(fen);

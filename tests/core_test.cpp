@@ -1,8 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <stdexcept>
+#include <string_view>
+
 #include "ai_players/core/analysis.h"
 #include "ai_players/core/errors.h"
 #include "ai_players/core/random.h"
+#include "ai_players/host/board.h"
 #include "ai_players/host/common.h"
 #include "support/test_support.h"
 
@@ -44,4 +48,55 @@ TEST(Core, PrintMeBugprintAndPlainTexts) {
 
   EXPECT_EQ(to_text(Number(0.27 * 1000)), "270.0");
   EXPECT_EQ(format_s("gang:%s; rate:%s; n:%s", std::string("X"), -0.94, Number(100)), "gang:X; rate:-0.94; n:100");
+}
+
+TEST(Core, OneErrorHierarchyAndChecksThatKnowWhereTheyFailed) {
+  // Everything the library throws is an ai_players::Error.
+  EXPECT_THROW(board::Board("8/8/8/8 w - - 0 1"), Error);  // FenError
+  EXPECT_THROW(board::Board().parse_move("e2e5"), Error);  // IllegalMoveError
+  EXPECT_THROW(common::to_num("i9"), Error);               // SquareError
+  EXPECT_THROW(MATE_IN(0), Error);                         // AssertionError
+
+  // A failed check has no message but knows its place.
+  try {
+    MATE_IN(0);
+    FAIL() << "no check failed";
+  } catch (const AssertionError& e) {
+    EXPECT_STREQ(e.what(), "");
+    EXPECT_TRUE(std::string_view(e.file()).ends_with("ai_players/core/analysis.cpp")) << e.file();
+    const std::string text = describe(e);
+    const std::string head = "an internal check failed in MATE_IN (ai_players/core/analysis.cpp:";
+    EXPECT_EQ(text.substr(0, head.size()), head) << text;
+    EXPECT_EQ(text, head + std::to_string(e.line()) + ")");
+  }
+  const unsigned here = __LINE__ + 2;
+  try {
+    throw AssertionError{};  // a throw site carries its place without saying so
+  } catch (const AssertionError& e) {
+    EXPECT_EQ(e.line(), here);
+    EXPECT_TRUE(std::string_view(e.file()).ends_with("core_test.cpp")) << e.file();
+    EXPECT_NE(std::string_view(e.function()).find("TestBody"), std::string_view::npos) << e.function();
+  }
+}
+
+TEST(Core, ScopedSinksRestoreThePreviousSinkAlsoOnAnException) {
+  Lines outer, inner, bugs;
+  {
+    const common::ScopedEchoSink first([&](std::string_view s) { outer.emplace_back(s); });
+    try {
+      const common::ScopedEchoSink second([&](std::string_view s) { inner.emplace_back(s); });
+      const ScopedBugprintSink diagnostics([&](std::string_view s) { bugs.emplace_back(s); });
+      common::echo("to inner");
+      bugprint("x");
+      throw std::runtime_error("leave the scope");
+    } catch (const std::runtime_error&) {
+    }
+    common::echo("to outer");
+    testing_support::CaptureBugprint later;  // the bugprint sink is free again
+    bugprint("y");
+    EXPECT_EQ(later.lines.front(), "y");
+  }
+  EXPECT_EQ(inner, Lines{"to inner"});
+  EXPECT_EQ(outer, Lines{"to outer"});
+  EXPECT_EQ(bugs.size(), 7u);
 }

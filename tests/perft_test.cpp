@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <set>
+
 #include "ai_players/host/board.h"
+#include "ai_players/host/position.h"
 #include "support/cli_process.h"
 
 using ai_players::board::Board;
@@ -19,6 +22,32 @@ TEST(Perft, MatchesPublishedCounts) {
   for (const auto& [fen, counts] : cases)
     for (std::size_t depth = 1; depth <= counts.size(); ++depth)
       EXPECT_EQ(Board(fen).perft(static_cast<int>(depth)), counts[depth - 1]) << fen << " depth " << depth;
+}
+
+TEST(Perft, CountsPositionsWithMoreMovesThanAnyGame) {
+  // 263 legal moves: more than any game position has (218) and more than the
+  // move buffer holds inline (256).
+  const Board queens("QQQQQQQK/Q6Q/Q6Q/Q6Q/Q6Q/QQ5Q/ppQ4Q/knQQQQQQ w - - 0 1");
+  EXPECT_EQ(queens.perft(1), 263u);
+  const auto divide = queens.perft_divide(1);
+  std::set<std::string> distinct;
+  for (const auto& [move, nodes] : divide) distinct.insert(move);
+  EXPECT_EQ(distinct.size(), 263u);
+  EXPECT_EQ(queens.legal_moves().size(), 263u);
+}
+
+TEST(MoveBuf, KeepsEveryMoveInOrderPastItsInlineCapacity) {
+  using namespace ai_players::board::detail;
+  MoveBuf buf;
+  const int count = 4 * MoveBuf::INLINE_CAPACITY + 3;  // grows three times
+  for (int i = 0; i < count; ++i) buf.add({i, i + 1, 0, 0, 0, FLAG_NONE});
+  ASSERT_EQ(buf.size(), count);
+  int expected = 0;
+  for (const IMove& m : buf) EXPECT_EQ(m.from, expected++);
+  buf.clear();
+  EXPECT_TRUE(buf.empty());
+  buf.add({7, 8, 0, 0, 0, FLAG_NONE});
+  EXPECT_EQ(buf.begin()->from, 7);
 }
 
 TEST(PerftCommand, PrintsRootMovesThenTheTotalOrTheFenError) {

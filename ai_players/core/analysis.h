@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "ai_players/core/text.h"
+#include "ai_players/host/common.h"
 
 namespace ai_players {
 
@@ -35,6 +36,8 @@ bool chance(double prob);
 // Diagnostics go to standard output unless the host redirects them.
 using LineSink = std::function<void(std::string_view)>;
 LineSink set_bugprint_sink(LineSink sink);  // empty restores stdout; returns the previous sink
+// Redirects the diagnostics while alive: ScopedBugprintSink to_log([&](std::string_view line) {...});
+using ScopedBugprintSink = common::ScopedSink<&set_bugprint_sink>;
 void bugprint_lines(const std::vector<std::optional<std::string>>& values);
 
 namespace detail {

@@ -74,7 +74,7 @@ MoveList Board::legal_moves() const {
   detail::MoveBuf buf;
   detail::generate_legal(detail::position_of(*this), buf);
   MoveList moves;
-  moves.reserve(static_cast<std::size_t>(buf.n));
+  moves.reserve(static_cast<std::size_t>(buf.size()));
   for (const detail::IMove& m : buf) moves.push_back(std::make_shared<Move>(move_of(m, snapshot)));
   return moves;
 }

@@ -6,24 +6,24 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
+#include "ai_players/core/errors.h"
 #include "ai_players/host/common.h"
 
 namespace ai_players::board {
 
 // A FEN text that is malformed or describes an impossible position.
-struct FenError : std::invalid_argument {
-  using std::invalid_argument::invalid_argument;
+struct FenError : Error {
+  using Error::Error;
 };
 
 // A move text that is not one of the legal moves.
-struct IllegalMoveError : std::invalid_argument {
-  using std::invalid_argument::invalid_argument;
+struct IllegalMoveError : Error {
+  using Error::Error;
 };
 
 class Board;
@@ -114,6 +114,8 @@ class Board {
   bool is_stalemate() const;
   bool is_fifty_move_draw() const;       // halfmove clock reached 100
   bool is_threefold_repetition() const;  // counts positions since the board was set up
+  // A dead position: besides the kings at most one knight or bishop, or
+  // only bishops, all on squares of one colour.
   bool is_insufficient_material() const;
   GameEnd game_end() const;              // first rule that ends the game, or None
 

@@ -2,19 +2,18 @@
 
 #include <cstdlib>
 #include <iostream>
-#include <stdexcept>
 #include <utility>
 
 namespace ai_players::common {
 
 int to_num(std::string_view coord) {
   if (coord.size() < 2 || coord[0] < 'a' || coord[0] > 'h' || coord[1] < '1' || coord[1] > '8')
-    throw std::invalid_argument("not a square: \"" + std::string(coord) + "\"");
+    throw SquareError("not a square: \"" + std::string(coord) + "\"");
   return square(coord[0] - 'a' + 1, coord[1] - '0');
 }
 
 std::string to_coord(int sq) {
-  if (!on_board(sq)) throw std::invalid_argument("not a square number: " + std::to_string(sq));
+  if (!on_board(sq)) throw SquareError("not a square number: " + std::to_string(sq));
   return {static_cast<char>('a' + file_of(sq) - 1), static_cast<char>('0' + rank_of(sq))};
 }
 

@@ -5,6 +5,9 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <utility>
+
+#include "ai_players/core/errors.h"
 
 namespace ai_players::common {
 
@@ -43,9 +46,14 @@ inline constexpr int A1 = 11, A8 = 18, B1 = 21, B8 = 28, C1 = 31, C8 = 38, D2 = 
                      D7 = 47, E2 = 52, E7 = 57, F1 = 61, F8 = 68, G1 = 71, G8 = 78,
                      H1 = 81, H8 = 88;
 
-// "e2" -> 52. Throws std::invalid_argument for a text that names no square.
+// A square text or number that names no square.
+struct SquareError : Error {
+  using Error::Error;
+};
+
+// "e2" -> 52. Throws SquareError for a text that names no square.
 int to_num(std::string_view coord);
-// 52 -> "e2".
+// 52 -> "e2". Throws SquareError for a number that names no square.
 std::string to_coord(int sq);
 
 // King distance: the larger of the file and rank differences.
@@ -61,5 +69,23 @@ void echo(std::string_view text);
 void play_sound(std::string_view name);
 TextSink set_echo_sink(TextSink sink);        // returns the previous sink
 TextSink set_play_sound_sink(TextSink sink);  // returns the previous sink
+
+// Installs a sink with `Set` while alive and puts the previous one back when
+// destroyed, also when the scope is left by an exception. Guards nest.
+template <TextSink (*Set)(TextSink)>
+class ScopedSink {
+ public:
+  explicit ScopedSink(TextSink sink) : previous_(Set(std::move(sink))) {}
+  ~ScopedSink() { Set(std::move(previous_)); }
+  ScopedSink(const ScopedSink&) = delete;
+  ScopedSink& operator=(const ScopedSink&) = delete;
+
+ private:
+  TextSink previous_;
+};
+
+// common::ScopedEchoSink quiet([](std::string_view) {});
+using ScopedEchoSink = ScopedSink<&set_echo_sink>;
+using ScopedPlaySoundSink = ScopedSink<&set_play_sound_sink>;
 
 }  // namespace ai_players::common

@@ -14,7 +14,7 @@ namespace {
 bool has_legal_move(const Board& board) {
   detail::MoveBuf buf;
   detail::generate_legal(detail::position_of(board), buf);
-  return buf.n > 0;
+  return !buf.empty();
 }
 
 }  // namespace
@@ -33,20 +33,25 @@ bool Board::is_threefold_repetition() const {
 }
 
 bool Board::is_insufficient_material() const {
-  // Pieces other than the kings, with the colour of each bishop's square.
-  std::vector<int> minors;
-  std::vector<int> bishop_colours;
+  // Dead positions: no sequence of legal moves mates either side. That is
+  // the case with at most one knight or bishop besides the kings, and with
+  // any number of bishops of either side that all stand on squares of one
+  // colour: they never attack the other colour, and a king always has a
+  // neighbour square of that colour that nothing can block or attack.
+  int minors = 0;
+  bool knight = false;
+  bool bishop_colour[2] = {false, false};
   for (int sq : detail::SQUARES) {
     const int kind = std::abs(posTable[sq]);
     if (kind == 0 || kind == King) continue;
     if (kind != Knight && kind != Bishop) return false;
-    minors.push_back(posTable[sq]);
-    if (kind == Bishop) bishop_colours.push_back((file_of(sq) + rank_of(sq)) % 2);
+    ++minors;
+    if (kind == Knight)
+      knight = true;
+    else
+      bishop_colour[(file_of(sq) + rank_of(sq)) % 2] = true;
   }
-  if (minors.size() <= 1) return true;
-  // King and bishop against king and bishop, both bishops on one colour.
-  return minors.size() == 2 && bishop_colours.size() == 2 && (minors[0] > 0) != (minors[1] > 0) &&
-         bishop_colours[0] == bishop_colours[1];
+  return minors <= 1 || (!knight && !(bishop_colour[0] && bishop_colour[1]));
 }
 
 GameEnd Board::game_end() const {

@@ -1,9 +1,18 @@
 // Attack detection, move making and legal move generation on Position.
+#include <algorithm>
 #include <cstdlib>
 
 #include "ai_players/host/position.h"
 
 namespace ai_players::board::detail {
+
+void MoveBuf::grow() {
+  const bool on_heap = !heap_.empty();
+  heap_.resize(static_cast<std::size_t>(capacity_) * 2);
+  if (!on_heap) std::copy(data_, data_ + n_, heap_.data());
+  data_ = heap_.data();
+  capacity_ = static_cast<int>(heap_.size());
+}
 
 using common::Bishop;
 using common::King;
@@ -187,7 +196,7 @@ void castling_moves(const Gen& g, int from) {
 }  // namespace
 
 void generate_legal(const Position& p, MoveBuf& out) {
-  out.n = 0;
+  out.clear();
   const Gen g = make_gen(p, out);
   const int s = p.side;
   for (int from : SQUARES) {
@@ -218,14 +227,14 @@ bool ep_capture_possible(const Position& p) {
     if (!valid(from) || p.b[from] != Pawn * s) continue;
     add_if_legal(g, {from, p.ep, Pawn * s, -Pawn * s, 0, FLAG_EP});
   }
-  return buf.n > 0;
+  return !buf.empty();
 }
 
 std::uint64_t perft(const Position& p, int depth) {
   if (depth <= 0) return 1;
   MoveBuf buf;
   generate_legal(p, buf);
-  if (depth == 1) return static_cast<std::uint64_t>(buf.n);
+  if (depth == 1) return static_cast<std::uint64_t>(buf.size());
   std::uint64_t nodes = 0;
   for (const IMove& m : buf) {
     Position next = p;

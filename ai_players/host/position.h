@@ -4,8 +4,11 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
+#include <new>
 #include <string>
+#include <vector>
 
 #include "ai_players/host/common.h"
 
@@ -30,12 +33,38 @@ struct IMove {
   int flags = FLAG_NONE;
 };
 
-struct MoveBuf {
-  std::array<IMove, 256> m;  // no position has more than 218 legal moves
-  int n = 0;
-  void add(const IMove& mv) { m[n++] = mv; }
-  const IMove* begin() const { return m.data(); }
-  const IMove* end() const { return m.data() + n; }
+// The legal moves of one position. No position of a game has more than 218,
+// and the inline storage holds 256 without touching the heap; positions the
+// FEN reader accepts but no game reaches (twenty queens, say) can have
+// several hundred, and those move on to the heap. The inline storage is left
+// uninitialised: generation runs once per perft node.
+class MoveBuf {
+ public:
+  static constexpr int INLINE_CAPACITY = 256;
+
+  MoveBuf() noexcept : data_(std::launder(reinterpret_cast<IMove*>(inline_))) {}
+  MoveBuf(const MoveBuf&) = delete;
+  MoveBuf& operator=(const MoveBuf&) = delete;
+
+  void add(const IMove& mv) {
+    if (n_ == capacity_) [[unlikely]]
+      grow();
+    data_[n_++] = mv;
+  }
+  void clear() { n_ = 0; }
+  int size() const { return n_; }
+  bool empty() const { return n_ == 0; }
+  const IMove* begin() const { return data_; }
+  const IMove* end() const { return data_ + n_; }
+
+ private:
+  void grow();  // doubles the capacity, keeping the moves
+
+  alignas(IMove) std::byte inline_[INLINE_CAPACITY * sizeof(IMove)];
+  IMove* data_;
+  int n_ = 0;
+  int capacity_ = INLINE_CAPACITY;
+  std::vector<IMove> heap_;
 };
 
 inline constexpr std::array<bool, 100> make_on_board_table() {

@@ -45,7 +45,7 @@ std::string check_mark(const Move& move) {
   if (!detail::in_check(p)) return "";
   detail::MoveBuf replies;
   detail::generate_legal(p, replies);
-  return replies.n == 0 ? "#" : "+";
+  return replies.empty() ? "#" : "+";
 }
 
 std::string disambiguation(const Move& move, const MoveList& legalmoves) {
