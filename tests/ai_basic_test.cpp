@@ -96,6 +96,8 @@ TEST_F(TopD2, MateForcingMovesAndFarAhead) {
   // Black a queen and a rook up after move 20: any top move, no chance draw.
   on("qr2k3/8/8/8/8/8/8/4K3 b - - 0 21", {"a8a7", "b8b7"});
   EXPECT_EQ(pick(0, 0, {0.9}), "b8b7");
+  on("qr2k3/8/8/8/8/8/8/4K3 b - - 0 20", {"a8a7", "b8b7"});  // not yet at move 20
+  EXPECT_EQ(pick(0, 0, {0.9}), "none");
   on("QR2K3/8/8/8/8/8/8/4k3 b - - 0 21", {"e1d2", "e1f2"});  // the side that lacks it
   EXPECT_EQ(pick(0, 0, {0.001, 0.001}), "none");
 }

@@ -321,6 +321,11 @@ TEST(EngineProbe, EstimatesFromTheLastLineBeforeTheStopRule) {
       // below 11 the estimate still follows, and the result is capped at 30
       {info(10, 1000, 5) + info(45, 2 * N, 45), "", 2, 30, false},
       {info(13, 1000, 5) + info(15, N, 14), "", 2, 13, false},
+      // the edges: an estimate of 11 is kept by a line at 1.25 times the budget, a line just
+      // below follows; 0.9 times the budget stops
+      {info(11, 1000, 5) + info(20, 1250000, 30), "", 2, 10, false},
+      {info(12, 1000, 5) + info(20, 1249999, 30), "", 2, 19, false},
+      {info(13, 899999, 13) + info(14, 900000, 14), info(16, 950000, 16), 2, 13, false},
       // a mate stops early; an estimate of 11 is raised to 12
       {info(11, 300000, 7, "mate 4", 100000), "", 1, 11, true},
       // a large cp too, but not below a quarter of the budget, nor for a fast engine at a low depth

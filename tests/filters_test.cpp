@@ -55,6 +55,8 @@ TEST_F(Filters, LastPlyThreatsKeepOnlyTheMostEndangeredPiece) {
   EXPECT_EQ(threatened(3), Set{"c3"});
   set("4kb2/8/8/8/8/2N5/PP3PPP/6K1 b - - 0 1", "f8b4");  // defended: bishop for knight loses
   EXPECT_EQ(p.Filter_LastPlyThreats(*last, 3), p.legalmoves);
+  set("3qk3/8/8/8/8/2N5/1P6/4K3 b - - 0 1", "d8d4");  // the queen would lose itself on c3
+  EXPECT_EQ(p.Filter_LastPlyThreats(*last, 3), p.legalmoves);
   set("1b2k3/8/8/8/8/4N3/8/7K b - - 0 1", "b8a7");  // attacked from four squares away
   EXPECT_EQ(threatened(3).size(), 2u);
   EXPECT_EQ(threatened(4), Set{"e3"});
@@ -189,7 +191,7 @@ TEST(NonSillyMove, ExitsOfTheDecisionChain) {
   NonSilly none("", after_d4, "d7d5");  // no line has a reply: every move is dropped
   EXPECT_EQ(none.select({"e2e4", "g1f3"}, {0.5, 0.6}, "no_moves -> topd2moves"), "g1f3");
   // A single piece with few moves left: a third of the time the candidates decide.
-  NonSilly knight("score g1f3 10 g8f6\n", after_d4, "d7d5");
+  NonSilly knight("score g1f3 10 g8f6\nscore g1h3 10 g8f6\n", after_d4, "d7d5");  // h3: the rim, dropped
   EXPECT_EQ(knight.select({"e2e4"}, {0.5, 0.2, 0.0}, "constrained_king_situation -> topd2moves"), "e2e4");
   EXPECT_EQ(knight.select({"e2e4"}, {0.5, 0.5, 0.0}, "general, 1 choices"), "g1f3");
   // Pawn moves are accepted reluctantly: the double step is rejected after one draw, the
