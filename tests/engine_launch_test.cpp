@@ -62,9 +62,12 @@ TEST(EngineLaunch, SendsTheStartupLinesAndWritesStrippedLines) {
                                     "setoption name Threads value 1", "go depth 3", "isready"}));
 }
 
-TEST(EngineLaunch, WindowsBranchesChooseTheirPaths) {
+TEST(EngineLaunch, BuiltInPathsFollowThePlatformAndStockfishIsMadeExecutableOrRefused) {
   const std::string w32 = "c:\\Houdini_20c_Pro_w32.exe", x64 = "c:\\Houdini_20c_Pro_x64.exe",
-                    sf = "c:\\stockfish-222-64-ja-intel.exe", talvo = "data\\engines\\talvo_engine32.exe";
+                    sf = "c:\\stockfish-222-64-ja-intel.exe", talvo = "data\\engines\\talvo_engine32.exe",
+                    wine = "WINEPREFIX=/home/durnel/.houdwine64 /home/durnel/.PlayOnLinux/wine/linux-amd64/1.3.28/"
+                           "bin/wine64 engines/Houdini_20c_Pro_x64.exe";
+  // Existing paths, platform, absolute path of the talvo engine, Houdini asked for, the command.
   const std::tuple<std::set<std::string>, const char*, std::string, bool, std::string> cases[] = {
       {{"c:\\"}, "linux", "", true, "data\\engines\\Houdini_20c_Pro_w32.exe"},
       {{"c:\\", w32}, "linux", "", true, w32},
@@ -74,31 +77,17 @@ TEST(EngineLaunch, WindowsBranchesChooseTheirPaths) {
       {{sf}, "win32", "C:\\data\\engines\\talvo_engine32.exe", false, sf},  // case-sensitive test
       {{sf}, "win32", "c:\\data\\engines\\talvo_engine32.exe", false, talvo},
       {{}, "win32", "", false, talvo},
+      {{}, "linux", "", true, wine},  // no path of its own: messages name the command
   };
   ScriptedEngine fake;
-  CaptureEcho quiet;
+  CaptureEcho echo;
   for (const auto& [existing, id, absolute, houdini, expected] : cases) {
     auto platform = fake_platform(existing, id);
     platform.absolute_path = [&absolute = absolute](const std::string&) { return absolute; };
     engine::ScopedPlatform sp(platform);
     AI_BASIC p("H", 2000, houdini ? std::optional<std::string>(AI_BASIC::HOUDINI) : std::nullopt, fixed_paths(fake));
-    EXPECT_EQ(p.enginepath, expected) << id << " " << absolute;
-    EXPECT_EQ(p.engine_command, expected);  // handed to the shell as it stands
-  }
-  EXPECT_EQ(fake.launches(), 8);
-}
-
-TEST(EngineLaunch, LinuxRunsHoudiniUnderWineAndMakesStockfishExecutableOrRefusesIt) {
-  ScriptedEngine fake;
-  CaptureEcho echo;
-  {
-    engine::ScopedPlatform sp(fake_platform({}));
-    AI_BASIC p("H", 2000, std::string(AI_BASIC::HOUDINI), fixed_paths(fake));
-    EXPECT_FALSE(p.enginepath.has_value());
-    const std::string wine =
-        "WINEPREFIX=/home/durnel/.houdwine64 /home/durnel/.PlayOnLinux/wine/linux-amd64/1.3.28/bin/wine64 "
-        "engines/Houdini_20c_Pro_x64.exe";
-    EXPECT_EQ(std::make_pair(p.engine_command, p.engine_name()), std::make_pair(wine, wine));
+    EXPECT_EQ(p.enginepath.value_or(wine), expected) << id << " " << absolute;
+    EXPECT_EQ(std::make_pair(p.engine_command, p.engine_name()), std::make_pair(expected, expected));
   }
   // chmod is tried once per player; the second time it works.
   const std::string stockfish = "data/engines/stockfish-222-64-ja";
@@ -112,7 +101,7 @@ TEST(EngineLaunch, LinuxRunsHoudiniUnderWineAndMakesStockfishExecutableOrRefuses
   EXPECT_EQ(echo.lines.back(), "Unable to change permissions on engine to make it executable.");
   EXPECT_EQ(AI_BASIC("S", 100, std::nullopt, fixed_paths(fake)).engine_command, stockfish);
   EXPECT_EQ(shell, (Lines{"chmod 755 " + stockfish, "chmod 755 " + stockfish}));
-  EXPECT_EQ(fake.launches(), 2);
+  EXPECT_EQ(fake.launches(), 10);
 }
 
 TEST(EngineLaunch, AGivenPathIsRunLiterallyALookedUpNameTooAndTheHostFindsItsEngine) {

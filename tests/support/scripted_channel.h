@@ -18,9 +18,8 @@ namespace testing_support {
 
 using ai_players::engine::Clock;
 
-// A write runs the script at once: its answers are queued, each readable
-// from the moment the script's sleeps put it at, so a slow engine needs no
-// thread. read_line waits (really) for that moment, for `until` or for wake().
+// A write runs the script at once and queues the answers, each readable from
+// the moment the script's sleeps put it at: a slow engine needs no thread.
 class ScriptedChannel : public ai_players::engine::LineChannel {
  public:
   ScriptedChannel(const std::string& script, std::string name,

@@ -1,27 +1,17 @@
-// The script language of the scripted UCI engine, shared by the in-memory
-// channel and the fake-uci-engine executable.
-//
-// One directive per line (blank lines and lines starting with # ignored):
-//   on <prefix>   a block answering the next received line whose tokens start
-//                 with <prefix>; each block is used once, the earliest match wins
-//     > text      print text and a line feed (raw, may be garbage)
-//     >> text     print text without a line feed
-//     sleep <ms>  the next output comes that much later
-//     die         the engine exits at once (its output ends, writes fail)
-//     close       the output ends; input is still taken
-//     hang        the engine stops reading and answering until killed
-//   linger                          at the end of input wait to be killed
-//   score <move> <cp> [<reply> ...] auto-mode data; also: score <move> mate <n> ...
-//   default-score <cp>              score of moves without a score line (0)
-//
-// Lines no block answers: "uci" -> "id name FakeEngine", "uciok"; "isready" ->
-// "readyok"; "quit" -> exit; "go depth D [searchmoves ...]" (other go forms
-// as depth 1) -> the best scoring candidate (mates for the mover above all
-// centipawns, quicker ones higher; ties to the first) as
-// "info depth D seldepth D multipv 1 score cp S nodes 1000 nps 100000 pv <move> <replies>"
-// and "bestmove <move>", or "bestmove (none)" without candidates; "go infinite"
-// -> "info depth 12 seldepth 12 multipv 1 score cp 0 nodes 100000000 nps 1000000 pv <move>",
-// and "stop" then gives its "bestmove".
+// The scripted UCI engine's language, for the in-memory channel and the
+// fake-uci-engine executable. One directive a line (# starts a comment):
+//   on <prefix>  the block answering the next received line whose words start with
+//                <prefix>; each block answers once, the earliest unused one wins.
+//                In it: "> text" prints a line, ">> text" prints without the line
+//                feed, "sleep <ms>" delays what follows, "die" exits, "close" ends
+//                the output, "hang" stops reading and answering.
+//   score <move> <cp>|mate <n> [<reply> ...], default-score <cp>: auto-mode data
+//   linger: at the end of input wait to be killed
+// Unanswered lines: "uci", "isready" and "quit" as usual; "go ... [searchmoves ...]"
+// gives the best scoring candidate (mates first, quicker higher; ties to the first)
+// as "info depth D seldepth D multipv 1 score ... nodes 1000 nps 100000 pv <move>
+// <replies>" and "bestmove"; "go infinite" gives an info line at depth 12 and waits
+// for "stop" to give its "bestmove".
 #pragma once
 
 #include <string>
