@@ -24,13 +24,9 @@ ScopedEnv::~ScopedEnv() {
     ::unsetenv(name_.c_str());
 }
 
-CaptureEcho::CaptureEcho()
-    : saved_(ai_players::common::set_echo_sink([this](std::string_view s) { lines.emplace_back(s); })) {}
-CaptureEcho::~CaptureEcho() { ai_players::common::set_echo_sink(saved_); }
+CaptureEcho::CaptureEcho() : sink_([this](std::string_view s) { lines.emplace_back(s); }) {}
 
-CaptureBugprint::CaptureBugprint()
-    : saved_(ai_players::set_bugprint_sink([this](std::string_view s) { lines.emplace_back(s); })) {}
-CaptureBugprint::~CaptureBugprint() { ai_players::set_bugprint_sink(saved_); }
+CaptureBugprint::CaptureBugprint() : sink_([this](std::string_view s) { lines.emplace_back(s); }) {}
 
 TempDir::TempDir() {
   std::string tmpl = (std::filesystem::temp_directory_path() / "ai_players_test_XXXXXX").string();

@@ -27,25 +27,23 @@ class ScopedEnv {
 class CaptureEcho {
  public:
   CaptureEcho();
-  ~CaptureEcho();
   std::vector<std::string> lines;
   CaptureEcho(const CaptureEcho&) = delete;
   CaptureEcho& operator=(const CaptureEcho&) = delete;
 
  private:
-  ai_players::common::TextSink saved_;
+  ai_players::common::ScopedEchoSink sink_;
 };
 
 class CaptureBugprint {
  public:
   CaptureBugprint();
-  ~CaptureBugprint();
   std::vector<std::string> lines;
   CaptureBugprint(const CaptureBugprint&) = delete;
   CaptureBugprint& operator=(const CaptureBugprint&) = delete;
 
  private:
-  ai_players::LineSink saved_;
+  ai_players::ScopedBugprintSink sink_;
 };
 
 // A fresh, empty temporary directory, removed with its contents at the end.
