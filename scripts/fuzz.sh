@@ -15,5 +15,5 @@ cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWith
   -DAI_PLAYERS_INSTALL=OFF >/dev/null
 cmake --build build-fuzz -j "$(nproc)" --target parsers_fuzz
 mkdir -p build-fuzz/corpus
-cp tests/fuzz/seeds/* build-fuzz/corpus/
-./build-fuzz/tests/fuzz/parsers_fuzz -max_total_time="$seconds" -max_len=512 -timeout=10 build-fuzz/corpus
+cp fuzz/seeds/* build-fuzz/corpus/
+./build-fuzz/fuzz/parsers_fuzz -max_total_time="$seconds" -max_len=512 -timeout=10 build-fuzz/corpus
