@@ -74,10 +74,11 @@ void move_fd(int fd, int target) {
 
 EngineProcess::EngineProcess(const std::string& command, std::string name)
     : command_(command), name_(name.empty() ? command : std::move(name)) {
-  int in[2] = {-1, -1}, out[2] = {-1, -1}, wake[2] = {-1, -1};
-  if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0) {
+  int in[2] = {-1, -1}, out[2] = {-1, -1}, wake[2] = {-1, -1}, started[2] = {-1, -1};
+  if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0 ||
+      ::pipe2(started, O_CLOEXEC) != 0) {
     const int err = errno;
-    for (int fd : {in[0], in[1], out[0], out[1], wake[0], wake[1]})
+    for (int fd : {in[0], in[1], out[0], out[1], wake[0], wake[1], started[0], started[1]})
       if (fd >= 0) ::close(fd);
     throw EngineError(format_s("The chess engine %s cannot be started: %s", name_, reason(err)));
   }
@@ -102,6 +103,15 @@ EngineProcess::EngineProcess(const std::string& command, std::string name)
     ::_exit(127);
   }
   const int err = errno;
+  // Wait for the exec (it closes `started`): the parent-death signal is tied
+  // to this thread, which must still be alive when the child arms it.
+  ::close(started[1]);
+  if (child > 0) {
+    char byte;
+    while (::read(started[0], &byte, 1) < 0 && errno == EINTR) {
+    }
+  }
+  ::close(started[0]);
   pid_ = child;
   if (child > 0) ::setpgid(child, child);  // also here, so the group exists before we might kill it
   ::close(in[0]);

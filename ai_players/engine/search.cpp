@@ -95,6 +95,7 @@ std::vector<Analysis> AI_BASIC::o_t_get_analyses_(int multipv, int depth, std::v
     // with nothing found yet one depth-1 search (milliseconds) still runs, so
     // that there is a move to choose.
     const bool emergency = cut_short_ || time_is_up_();
+    if (emergency) cut_short_ = true;
     if (emergency && (!pvlines.empty() || emergency_done)) break;
     const int d = emergency ? 1 : depth;
     emergency_done = emergency;
@@ -108,7 +109,8 @@ std::vector<Analysis> AI_BASIC::o_t_get_analyses_(int multipv, int depth, std::v
       if (line.find("depth ") != std::string::npos && line.find("score") != std::string::npos) curpvline = line;
     }
     const bool stopped = search_stop_sent_();
-    if (!stopped || !curpvline.empty()) pvlines.push_back(curpvline);
+    const bool found = !stopped || !curpvline.empty();
+    if (found) pvlines.push_back(curpvline);
 
     const auto tokens = engine::split_tokens(line);
     if (tokens.size() < 2)
@@ -130,7 +132,8 @@ std::vector<Analysis> AI_BASIC::o_t_get_analyses_(int multipv, int depth, std::v
         throw EngineError(format_s("The chess engine %s answered a move it was not asked about: %s (bestmove not found)",
                                    engine->name(), quoted_excerpt(line)));
     }
-    smoveslist.erase(std::find(smoveslist.begin(), smoveslist.end(), bestmove));
+    // A search stopped before its first line found nothing: its move stays a candidate.
+    if (found) smoveslist.erase(std::find(smoveslist.begin(), smoveslist.end(), bestmove));
   }
   activity.clear();
 
