@@ -23,6 +23,7 @@
 #include "pgn.h"
 #include "score_text.h"
 #include "start_position.h"
+#include "time_control.h"
 
 namespace ai_players::app {
 namespace {
@@ -35,6 +36,7 @@ struct PlayOptions {
   bool preview = true;
   bool verbose = false;
   long long movetime_ms = 0;  // the persona's time per move; 0: its own pace
+  std::string tc;             // the persona's clock ("60+1"); the human's time is not kept
   std::string pgn;            // where the game is saved when it ends; empty: nowhere
   PersonaSettings settings;
 };
@@ -133,6 +135,9 @@ void run_play(const PlayOptions& options) {
   const std::string name = canonical_persona_name(options.persona);
   const int human_side = options.color == "white" ? common::WHITE : common::BLACK;
   ai_players::seed(seed_or_random(options.seed));
+  std::optional<TimeControl> clock;
+  if (!options.tc.empty()) clock = parse_time_control(options.tc);
+  milliseconds persona_left = clock ? clock->base : milliseconds(0);
 
   LibraryOutput output(options.verbose);
   const auto persona = start_persona(name, output, options.settings);
@@ -235,8 +240,15 @@ void run_play(const PlayOptions& options) {
     } else {
       persona->clear_interrupt();
       persona->stop_at.reset();
-      if (options.movetime_ms > 0)
-        persona->stop_at = std::chrono::steady_clock::now() + std::chrono::milliseconds(options.movetime_ms);
+      const auto started = std::chrono::steady_clock::now();
+      if (options.movetime_ms > 0) persona->stop_at = started + milliseconds(options.movetime_ms);
+      if (clock) {
+        ClockReading reading;
+        reading.remaining = persona_left;
+        reading.increment = clock->increment;
+        reading.overhead = milliseconds(10);
+        persona->stop_at = started + *move_budget(reading);
+      }
       try {
         const SafeReply reply = reply_safely(*persona, history, legal, start_fen);
         move = same_move(legal, reply.move->to_coord());
@@ -246,7 +258,17 @@ void run_play(const PlayOptions& options) {
         save(std::nullopt);
         return;
       }
+      if (clock) {
+        persona_left -= std::chrono::duration_cast<milliseconds>(std::chrono::steady_clock::now() - started);
+        if (persona_left < milliseconds(0)) {
+          std::cout << fmt::format("{} ran out of time: you win on time.\n", name);
+          save(Outcome{human_side == common::WHITE ? "1-0" : "0-1", "time forfeit"});
+          return;
+        }
+        persona_left += clock->increment;
+      }
       std::cout << fmt::format("{} plays {}\n", name, move->to_SAN(legal));
+      if (clock) std::cout << fmt::format("{}'s clock: {:.1f} s\n", name, persona_left.count() / 1000.0);
     }
     sans.push_back(move->to_SAN(legal));
     position.make_internal_move(*move);
@@ -264,8 +286,12 @@ void add_play_command(CLI::App& app) {
   cmd->add_option("--fen", options->fen, "start position (FEN)");
   cmd->add_option("--pgn", options->pgn, "save the game to this PGN file when it ends or you quit");
   add_seed_option(cmd, options->seed, "seed of the persona's random draws");
-  cmd->add_option("--movetime", options->movetime_ms, "milliseconds the persona may think per move")
+  auto* tc = cmd->add_option("--tc", options->tc, "the persona's clock: base seconds + increment, e.g. 60+1 "
+                                                  "(yours is not kept)");
+  auto* movetime = cmd->add_option("--movetime", options->movetime_ms, "milliseconds the persona may think per move")
       ->check(CLI::Range(1LL, 86400000LL));
+  tc->excludes(movetime);
+  movetime->excludes(tc);
   add_engine_timeout_option(cmd, options->settings);
   cmd->add_flag("!--no-preview", options->preview, "do not judge your moves with Verevovera");
   cmd->add_flag("--verbose", options->verbose, "show the personas' own messages on standard error");
