@@ -22,13 +22,6 @@
 namespace ai_players::app {
 namespace {
 
-double rating_of(const RatingTable& table, const std::string& name) {
-  for (const auto& p : table.players)
-    if (p.name == name) return p.rating;
-  ADD_FAILURE() << name << " is not in the table";
-  return NAN;
-}
-
 const PlayerRating& row_of(const RatingTable& table, const std::string& name) {
   for (const auto& p : table.players)
     if (p.name == name) return p;
@@ -45,14 +38,14 @@ TEST(RatingFit, RecoversKnownRatingsAndAgreesWithTheLogisticFormulaForOnePair) {
         for (int i = 0; i < 3; ++i) games.push_back({a, b, 1 / (1 + std::pow(10.0, (rb - ra) / 400))});
   const RatingTable fit = fit_ratings(games, {"A", 0});
   EXPECT_FALSE(fit.virtual_draws);
-  for (const auto& [name, rating] : truth) EXPECT_NEAR(rating_of(fit, name), rating, 1e-4) << name;
+  for (const auto& [name, rating] : truth) EXPECT_NEAR(row_of(fit, name).rating, rating, 1e-4) << name;
   EXPECT_EQ(fit.players.front().name, "D");
   EXPECT_EQ(row_of(fit, "A").margin, 0);
   EXPECT_GT(row_of(fit, "C").margin, 0);
 
   // The anchor moves everyone by the same amount.
   const RatingTable shifted = fit_ratings(games, {"B", 1000});
-  for (const auto& [name, rating] : truth) EXPECT_NEAR(rating_of(shifted, name), rating + 750, 1e-4) << name;
+  for (const auto& [name, rating] : truth) EXPECT_NEAR(row_of(shifted, name).rating, rating + 750, 1e-4) << name;
 
   // One pair with real results: the logistic formula of a match.
   struct Case {
@@ -65,7 +58,7 @@ TEST(RatingFit, RecoversKnownRatingsAndAgreesWithTheLogisticFormulaForOnePair) {
     for (int i = 0; i < c.draws; ++i) pair.push_back({"Y", "X", 0.5}), tally.add("1/2-1/2", false);
     for (int i = 0; i < c.losses; ++i) pair.push_back({"Y", "X", 1}), tally.add("1-0", false);
     const RatingTable one = fit_ratings(pair, {"Y", 0});
-    EXPECT_NEAR(rating_of(one, "X"), elo_from_score(tally.score()), 1e-6) << c.wins << "-" << c.draws;
+    EXPECT_NEAR(row_of(one, "X").rating, elo_from_score(tally.score()), 1e-6) << c.wins << "-" << c.draws;
     EXPECT_EQ(row_of(one, "X").wins, c.wins);
     EXPECT_EQ(row_of(one, "X").games, c.wins + c.draws + c.losses);
   }
@@ -255,17 +248,11 @@ TEST(TournamentGame, ThePgnSaysHowTheGameEnded) {
   // Book moves first, then the players; a mate ends it normally.
   PgnGame mate = play_tournament_game(spec, scripted({"g2g4"}), scripted({"d8h4"}));
   EXPECT_EQ(mate.san, (std::vector<std::string>{"f3", "e5", "g4", "Qh4#"}));
-  EXPECT_EQ(mate.result, "0-1");
-  EXPECT_EQ(mate.termination, "normal");
-  EXPECT_EQ(mate.final_comment, "checkmate");
+  EXPECT_EQ(std::tie(mate.result, mate.termination, mate.final_comment), std::make_tuple("0-1", "normal", "checkmate"));
   auto record = read_back(to_pgn(mate)).at(0);
-  EXPECT_EQ(record.tag("Event"), "Test Cup");
-  EXPECT_EQ(record.tag("Site"), "Here");
-  EXPECT_EQ(record.tag("Round"), "3");
-  EXPECT_EQ(record.tag("TimeControl"), "60+1");
-  EXPECT_EQ(record.tag("Opening"), "Fool");
-  EXPECT_EQ(record.tag("WhiteElo"), "750");
-  EXPECT_EQ(record.tag("FEN"), "");
+  for (const auto& [tag, value] : std::map<std::string, std::string>{{"Event", "Test Cup"}, {"Site", "Here"}, {"Round", "3"},
+       {"TimeControl", "60+1"}, {"Opening", "Fool"}, {"WhiteElo", "750"}, {"FEN", ""}})
+    EXPECT_EQ(record.tag(tag), value) << tag;
 
   // The ply limit is a draw by adjudication; an EPD start goes in the FEN tag.
   spec.clock.reset();
@@ -273,8 +260,7 @@ TEST(TournamentGame, ThePgnSaysHowTheGameEnded) {
   spec.max_plies = 6;
   PgnGame capped = play_tournament_game(spec, scripted({}), scripted({}));
   EXPECT_EQ(capped.san.size(), 6u);
-  EXPECT_EQ(capped.result, "1/2-1/2");
-  EXPECT_EQ(capped.termination, "adjudication");
+  EXPECT_EQ(std::tie(capped.result, capped.termination), std::make_tuple("1/2-1/2", "adjudication"));
   EXPECT_NE(capped.final_comment.find("6-ply limit"), std::string::npos);
   record = read_back(to_pgn(capped)).at(0);
   EXPECT_EQ(record.tag("FEN"), spec.opening.fen);
@@ -291,16 +277,14 @@ TEST(TournamentGame, ThePgnSaysHowTheGameEnded) {
     return Evaluation{900, {}};
   };
   PgnGame judged_game = play_tournament_game(spec, scripted({}), scripted({}), judge, AdjudicationRule{8, 600, 3, 10, 20, 60});
-  EXPECT_EQ(judged_game.result, "1-0");
-  EXPECT_EQ(judged_game.termination, "adjudication");
+  EXPECT_EQ(std::tie(judged_game.result, judged_game.termination), std::make_tuple("1-0", "adjudication"));
   EXPECT_EQ(judged_game.san.size(), 4u);
   EXPECT_EQ(judged, (std::vector<std::size_t>{2, 3, 4}));
 
   // A player that cannot move leaves the game unterminated.
   const Mover broken = [](const MoveRequest&) -> MoveReply { throw MoverFailure("no engine"); };
   PgnGame abandoned = play_tournament_game(spec, broken, scripted({}));
-  EXPECT_EQ(abandoned.result, "*");
-  EXPECT_EQ(abandoned.termination, "unterminated");
+  EXPECT_EQ(std::tie(abandoned.result, abandoned.termination), std::make_tuple("*", "unterminated"));
   EXPECT_NE(abandoned.final_comment.find("no engine"), std::string::npos);
 }
 
@@ -340,11 +324,10 @@ TEST(TournamentGame, ShardedPgnMergesToTheRatingsOfTheWholeTournament) {
   const RatingTable from_shards = fit_ratings(merged, anchor);
   ASSERT_EQ(from_shards.players.size(), names.size());
   for (const auto& p : one_run.players) {
-    EXPECT_NEAR(rating_of(from_shards, p.name), p.rating, 1e-6) << p.name;
+    EXPECT_NEAR(row_of(from_shards, p.name).rating, p.rating, 1e-6) << p.name;
     EXPECT_NEAR(row_of(from_shards, p.name).margin, p.margin, 1e-6) << p.name;
   }
-  EXPECT_EQ(one_run.players.front().name, "Ann");
-  EXPECT_EQ(one_run.players.back().name, "Dee");
+  EXPECT_EQ(std::tie(one_run.players.front().name, one_run.players.back().name), std::make_tuple("Ann", "Dee"));
 }
 
 TEST(RatingReport, AnchorsAndTheirDefaults) {
@@ -355,8 +338,7 @@ TEST(RatingReport, AnchorsAndTheirDefaults) {
   EXPECT_EQ(default_anchor({"Gnome", "HOUD20c:1500", "HOUD20c:1350"}, why).name, "HOUD20c:1500");
   EXPECT_EQ(default_anchor({"Gnome", "Talvo"}, why).elo, 750);
   const Anchor other = default_anchor({"Fritz", "Gnome"}, why);
-  EXPECT_EQ(other.name, "Fritz");
-  EXPECT_EQ(other.elo, 0);
+  EXPECT_EQ(std::tie(other.name, other.elo), std::make_tuple("Fritz", 0.0));
 }
 
 // One small real tournament: two processes at once, PGN out, ratings back in.
