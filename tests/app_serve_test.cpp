@@ -74,8 +74,7 @@ TEST(ServeApi, ShortGameFromAFenEndsByMateWithPgnAndReview) {
   const std::string game = "/api/games/" + created["id"].get<std::string>();
 
   const json mated = s.ok("POST", game + "/moves", {{"move", "Rd8"}});
-  EXPECT_EQ(mated["result"]["result"], "1-0");
-  EXPECT_EQ(mated["result"]["termination"], "checkmate");
+  EXPECT_EQ(std::make_pair(mated["result"]["result"], mated["result"]["termination"]), std::make_pair(json("1-0"), json("checkmate")));
   EXPECT_TRUE(mated["reply"].is_null());
   EXPECT_TRUE(mated["legal"].empty());
   EXPECT_EQ(mated["moves"], json({"Rd8#"}));
@@ -162,9 +161,7 @@ TEST(ServeApi, UndoTakesBackYourMoveAndTheReply) {
   const json first = s.ok("POST", game + "/moves", {{"move", "e4"}});
   s.ok("POST", game + "/moves", {{"move", "d2d4"}});
   const json undone = s.ok("POST", game + "/undo");
-  EXPECT_EQ(undone["fen"], first["fen"]);
-  EXPECT_EQ(undone["moves"], first["moves"]);
-  EXPECT_EQ(undone["legal"], first["legal"]);
+  for (const char* key : {"fen", "moves", "legal"}) EXPECT_EQ(undone[key], first[key]) << key;
   EXPECT_EQ(s.ok("POST", game + "/undo")["fen"], created["fen"]);
 
   // Resigning ends the game; undo takes the resignation back along with the move.
