@@ -35,6 +35,14 @@ void add_engine_timeout_option(CLI::App* cmd, PersonaSettings& settings) {
       ->type_name("SECONDS");
 }
 
+void add_clock_options(CLI::App* cmd, std::string& tc, long long& movetime_ms, const std::string& tc_help,
+                       const std::string& movetime_help) {
+  auto* clock = cmd->add_option("--tc", tc, tc_help);
+  auto* movetime = cmd->add_option("--movetime", movetime_ms, movetime_help)->check(CLI::Range(1LL, 86400000LL));
+  clock->excludes(movetime);
+  movetime->excludes(clock);
+}
+
 CLI::Option* add_seed_option(CLI::App* cmd, std::optional<std::uint64_t>& seed, const std::string& what) {
   return cmd
       ->add_option_function<std::string>(

@@ -204,12 +204,9 @@ void add_match_command(CLI::App& app) {
   cmd->add_option("--fen", options->fen, "start position (FEN) of every game");
   cmd->add_option("--pgn", options->pgn_file, "write the games to this PGN file");
   add_seed_option(cmd, options->seed, "seed of the random draws, for a repeatable match");
-  auto* tc = cmd->add_option("--tc", options->tc, "a clock for each side: base seconds + increment, e.g. 60+1; "
-                                                  "a persona out of time loses");
-  auto* movetime = cmd->add_option("--movetime", options->movetime_ms, "milliseconds for every move")
-                       ->check(CLI::Range(1LL, 86400000LL));
-  tc->excludes(movetime);
-  movetime->excludes(tc);
+  add_clock_options(cmd, options->tc, options->movetime_ms,
+                    "a clock for each side: base seconds + increment, e.g. 60+1; a persona out of time loses",
+                    "milliseconds for every move");
   add_engine_timeout_option(cmd, options->settings);
   cmd->add_option("--max-plies", options->max_plies, "stop a game unfinished after this many plies")
       ->check(CLI::NonNegativeNumber);

@@ -286,12 +286,9 @@ void add_play_command(CLI::App& app) {
   cmd->add_option("--fen", options->fen, "start position (FEN)");
   cmd->add_option("--pgn", options->pgn, "save the game to this PGN file when it ends or you quit");
   add_seed_option(cmd, options->seed, "seed of the persona's random draws");
-  auto* tc = cmd->add_option("--tc", options->tc, "the persona's clock: base seconds + increment, e.g. 60+1 "
-                                                  "(yours is not kept)");
-  auto* movetime = cmd->add_option("--movetime", options->movetime_ms, "milliseconds the persona may think per move")
-      ->check(CLI::Range(1LL, 86400000LL));
-  tc->excludes(movetime);
-  movetime->excludes(tc);
+  add_clock_options(cmd, options->tc, options->movetime_ms,
+                    "the persona's clock: base seconds + increment, e.g. 60+1 (yours is not kept)",
+                    "milliseconds the persona may think per move");
   add_engine_timeout_option(cmd, options->settings);
   cmd->add_flag("!--no-preview", options->preview, "do not judge your moves with Verevovera");
   cmd->add_flag("--verbose", options->verbose, "show the personas' own messages on standard error");

@@ -77,26 +77,26 @@ struct OneGame {
 
 void run_one_game(OneGame& options) {
   if (options.common.timeout_text) options.common.settings.engine_timeout = parse_seconds(*options.common.timeout_text);
-  GameSpec spec;
-  spec.event = options.common.event;
-  spec.site = options.common.site;
-  spec.round = options.round;
-  spec.white = canonical_persona_name(options.white);
-  spec.black = canonical_persona_name(options.black);
-  if (auto elo = roster_strength(spec.white)) spec.white_elo = std::to_string(*elo);
-  if (auto elo = roster_strength(spec.black)) spec.black_elo = std::to_string(*elo);
-  spec.opening.name = options.opening_name;
-  spec.opening.fen = options.fen.empty() ? std::string(common::FEN_New_Game) : options.fen;
+  GameTerms terms;
+  terms.event = options.common.event;
+  terms.site = options.common.site;
+  terms.round = options.round;
+  terms.white = canonical_persona_name(options.white);
+  terms.black = canonical_persona_name(options.black);
+  if (auto elo = roster_strength(terms.white)) terms.white_elo = std::to_string(*elo);
+  if (auto elo = roster_strength(terms.black)) terms.black_elo = std::to_string(*elo);
+  terms.opening.name = options.opening_name;
+  terms.opening.fen = options.fen.empty() ? std::string(common::FEN_New_Game) : options.fen;
   std::istringstream moves(options.moves);
-  for (std::string m; moves >> m;) spec.opening.moves.push_back(m);
-  spec.max_plies = options.common.max_plies;
-  spec.clock = clock_of(options.common);
-  spec.seed = seed_or_random(options.seed);
-  ai_players::seed(spec.seed);
+  for (std::string m; moves >> m;) terms.opening.moves.push_back(m);
+  terms.max_plies = options.common.max_plies;
+  terms.clock = clock_of(options.common);
+  terms.seed = seed_or_random(options.seed);
+  ai_players::seed(terms.seed);
 
   LibraryOutput output(false);
-  PersonaPlayer white{spec.white, start_persona(spec.white, output, options.common.settings)};
-  PersonaPlayer black{spec.black, start_persona(spec.black, output, options.common.settings)};
+  PersonaPlayer white{terms.white, start_persona(terms.white, output, options.common.settings)};
+  PersonaPlayer black{terms.black, start_persona(terms.black, output, options.common.settings)};
   std::unique_ptr<EngineJudge> judge_engine;
   Judge judge;
   const AdjudicationRule rule;
@@ -110,7 +110,7 @@ void run_one_game(OneGame& options) {
   }
   // Fallbacks and failures are in the PGN comments; nothing to announce here.
   const PgnGame pgn =
-      play_tournament_game(spec, persona_mover(white, {}), persona_mover(black, {}), judge, rule);
+      play_tournament_game(terms, persona_mover(white, {}), persona_mover(black, {}), judge, rule);
   std::cout << to_pgn(pgn) << std::flush;
 }
 

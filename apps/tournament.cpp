@@ -109,9 +109,9 @@ struct Adjudicated : MoverFailure {
 
 }  // namespace
 
-PgnGame play_tournament_game(const GameSpec& spec, const Mover& white, const Mover& black, const Judge& judge,
+PgnGame play_tournament_game(const GameTerms& terms, const Mover& white, const Mover& black, const Judge& judge,
                              AdjudicationRule rule) {
-  const std::vector<std::string>& book = spec.opening.moves;
+  const std::vector<std::string>& book = terms.opening.moves;
   std::optional<Verdict> verdict;
   Adjudicator adjudicator(rule);
   auto with_book = [&](const Mover& mover) {
@@ -130,17 +130,17 @@ PgnGame play_tournament_game(const GameSpec& spec, const Mover& white, const Mov
       if (!verdict && game.moves.size() >= book.size())
         verdict = adjudicator.add(static_cast<int>(game.moves.size()), judge(game.start_fen, game.moves));
     };
-  const std::string fen = spec.opening.fen.empty() ? std::string(common::FEN_New_Game) : spec.opening.fen;
+  const std::string fen = terms.opening.fen.empty() ? std::string(common::FEN_New_Game) : terms.opening.fen;
   PlayedGame game = play_game(with_book(white), with_book(black),
-                              GameSetup{fen, spec.max_plies, spec.clock, std::nullopt}, observer);
+                              GameSetup{fen, terms.max_plies, terms.clock, std::nullopt}, observer);
 
   PgnGame pgn;
-  pgn.event = spec.event;
-  pgn.site = spec.site;
+  pgn.event = terms.event;
+  pgn.site = terms.site;
   pgn.date = pgn_date_today();
-  pgn.round = spec.round;
-  pgn.white = spec.white;
-  pgn.black = spec.black;
+  pgn.round = terms.round;
+  pgn.white = terms.white;
+  pgn.black = terms.black;
   if (fen != common::FEN_New_Game) pgn.fen = fen;
   pgn.san = game.san;
   pgn.comments = game.comments;
@@ -152,7 +152,7 @@ PgnGame play_tournament_game(const GameSpec& spec, const Mover& white, const Mov
   } else if (why == "unterminated") {
     pgn.result = "1/2-1/2";
     pgn.termination = "adjudication";
-    pgn.final_comment = fmt::format("adjudicated: a draw at the {}-ply limit", spec.max_plies);
+    pgn.final_comment = fmt::format("adjudicated: a draw at the {}-ply limit", terms.max_plies);
   } else if (why == "abandoned") {
     pgn.result = "*";
     pgn.termination = "unterminated";
@@ -162,10 +162,10 @@ PgnGame play_tournament_game(const GameSpec& spec, const Mover& white, const Mov
     pgn.termination = pgn_termination(why);
     pgn.final_comment = game.final_comment.empty() ? why : game.final_comment;
   }
-  if (!spec.white_elo.empty()) pgn.more_tags.emplace_back("WhiteElo", spec.white_elo);
-  if (!spec.black_elo.empty()) pgn.more_tags.emplace_back("BlackElo", spec.black_elo);
-  if (spec.clock) pgn.more_tags.emplace_back("TimeControl", spec.clock->pgn());
-  if (!spec.opening.name.empty()) pgn.more_tags.emplace_back("Opening", spec.opening.name);
+  if (!terms.white_elo.empty()) pgn.more_tags.emplace_back("WhiteElo", terms.white_elo);
+  if (!terms.black_elo.empty()) pgn.more_tags.emplace_back("BlackElo", terms.black_elo);
+  if (terms.clock) pgn.more_tags.emplace_back("TimeControl", terms.clock->pgn());
+  if (!terms.opening.name.empty()) pgn.more_tags.emplace_back("Opening", terms.opening.name);
   return pgn;
 }
 

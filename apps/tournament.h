@@ -82,7 +82,7 @@ class Adjudicator {
 using Judge = std::function<Evaluation(const std::string& start_fen, const board::MoveList& moves)>;
 
 // What one tournament game is.
-struct GameSpec {
+struct GameTerms {
   std::string event = "?", site = "?", round = "?";
   std::string white, black;
   std::string white_elo, black_elo;  // roster strengths for the PGN; may be empty
@@ -95,7 +95,7 @@ struct GameSpec {
 // Plays the opening's moves, then the movers; a game over max_plies is a
 // draw by adjudication, so is a judge's verdict (with a judge). The PGN has
 // the standard Termination value and the specific reason as a comment.
-PgnGame play_tournament_game(const GameSpec& spec, const Mover& white, const Mover& black,
+PgnGame play_tournament_game(const GameTerms& terms, const Mover& white, const Mover& black,
                              const Judge& judge = {}, AdjudicationRule rule = {});
 
 }  // namespace ai_players::app

@@ -235,18 +235,18 @@ std::vector<PgnRecord> read_back(const std::string& text) {
 }
 
 TEST(TournamentGame, ThePgnSaysHowTheGameEnded) {
-  GameSpec spec;
-  spec.event = "Test Cup";
-  spec.site = "Here";
-  spec.round = "3";
-  spec.white = "W";
-  spec.black = "B";
-  spec.white_elo = "750";
-  spec.opening = {"Fool", common::FEN_New_Game.data(), {"f2f3", "e7e5"}};
-  spec.clock = parse_time_control("60+1");
+  GameTerms terms;
+  terms.event = "Test Cup";
+  terms.site = "Here";
+  terms.round = "3";
+  terms.white = "W";
+  terms.black = "B";
+  terms.white_elo = "750";
+  terms.opening = {"Fool", common::FEN_New_Game.data(), {"f2f3", "e7e5"}};
+  terms.clock = parse_time_control("60+1");
 
   // Book moves first, then the players; a mate ends it normally.
-  PgnGame mate = play_tournament_game(spec, scripted({"g2g4"}), scripted({"d8h4"}));
+  PgnGame mate = play_tournament_game(terms, scripted({"g2g4"}), scripted({"d8h4"}));
   EXPECT_EQ(mate.san, (std::vector<std::string>{"f3", "e5", "g4", "Qh4#"}));
   EXPECT_EQ(std::tie(mate.result, mate.termination, mate.final_comment), std::make_tuple("0-1", "normal", "checkmate"));
   auto record = read_back(to_pgn(mate)).at(0);
@@ -255,35 +255,35 @@ TEST(TournamentGame, ThePgnSaysHowTheGameEnded) {
     EXPECT_EQ(record.tag(tag), value) << tag;
 
   // The ply limit is a draw by adjudication; an EPD start goes in the FEN tag.
-  spec.clock.reset();
-  spec.opening = {"", "4k3/8/8/8/8/8/3QP3/4K3 w - - 0 1", {}};
-  spec.max_plies = 6;
-  PgnGame capped = play_tournament_game(spec, scripted({}), scripted({}));
+  terms.clock.reset();
+  terms.opening = {"", "4k3/8/8/8/8/8/3QP3/4K3 w - - 0 1", {}};
+  terms.max_plies = 6;
+  PgnGame capped = play_tournament_game(terms, scripted({}), scripted({}));
   EXPECT_EQ(capped.san.size(), 6u);
   EXPECT_EQ(std::tie(capped.result, capped.termination), std::make_tuple("1/2-1/2", "adjudication"));
   EXPECT_NE(capped.final_comment.find("6-ply limit"), std::string::npos);
   record = read_back(to_pgn(capped)).at(0);
-  EXPECT_EQ(record.tag("FEN"), spec.opening.fen);
+  EXPECT_EQ(record.tag("FEN"), terms.opening.fen);
   EXPECT_EQ(record.tag("Termination"), "adjudication");
   EXPECT_EQ(record.tag("TimeControl"), "");
 
   // The judge ends it once White stays far ahead; it sees only positions past the book.
-  spec.max_plies = 0;
-  spec.opening.moves = {"d2d3", "e8f8"};
+  terms.max_plies = 0;
+  terms.opening.moves = {"d2d3", "e8f8"};
   std::vector<std::size_t> judged;
   const Judge judge = [&](const std::string& fen, const board::MoveList& moves) {
-    EXPECT_EQ(fen, spec.opening.fen);
+    EXPECT_EQ(fen, terms.opening.fen);
     judged.push_back(moves.size());
     return Evaluation{900, {}};
   };
-  PgnGame judged_game = play_tournament_game(spec, scripted({}), scripted({}), judge, AdjudicationRule{8, 600, 3, 10, 20, 60});
+  PgnGame judged_game = play_tournament_game(terms, scripted({}), scripted({}), judge, AdjudicationRule{8, 600, 3, 10, 20, 60});
   EXPECT_EQ(std::tie(judged_game.result, judged_game.termination), std::make_tuple("1-0", "adjudication"));
   EXPECT_EQ(judged_game.san.size(), 4u);
   EXPECT_EQ(judged, (std::vector<std::size_t>{2, 3, 4}));
 
   // A player that cannot move leaves the game unterminated.
   const Mover broken = [](const MoveRequest&) -> MoveReply { throw MoverFailure("no engine"); };
-  PgnGame abandoned = play_tournament_game(spec, broken, scripted({}));
+  PgnGame abandoned = play_tournament_game(terms, broken, scripted({}));
   EXPECT_EQ(std::tie(abandoned.result, abandoned.termination), std::make_tuple("*", "unterminated"));
   EXPECT_NE(abandoned.final_comment.find("no engine"), std::string::npos);
 }
@@ -294,16 +294,16 @@ TEST(TournamentGame, ShardedPgnMergesToTheRatingsOfTheWholeTournament) {
   // Results fixed by each game's seed, delivered by the judge.
   std::map<std::string, int> strength{{"Ann", 3}, {"Bob", 2}, {"Cid", 1}, {"Dee", 0}};
   auto play = [&](const ScheduledGame& g) {
-    GameSpec spec;
-    spec.white = g.white;
-    spec.black = g.black;
-    spec.round = std::to_string(g.round);
-    spec.max_plies = 12;
+    GameTerms terms;
+    terms.white = g.white;
+    terms.black = g.black;
+    terms.round = std::to_string(g.round);
+    terms.max_plies = 12;
     const int edge = strength[g.white] - strength[g.black] + static_cast<int>(g.seed % 5) - 2;
     const Judge judge = [edge](const std::string&, const board::MoveList&) {
       return Evaluation{edge > 0 ? 1000 : edge < 0 ? -1000 : 0, {}};
     };
-    return to_pgn(play_tournament_game(spec, scripted({}), scripted({}), judge));
+    return to_pgn(play_tournament_game(terms, scripted({}), scripted({}), judge));
   };
   std::string whole;
   for (const auto& g : games) whole += play(g);
