@@ -10,14 +10,6 @@ namespace {
 
 constexpr std::size_t kLineWidth = 80;
 
-std::string tag(const std::string& name, const std::string& value) {
-  std::string escaped;
-  for (char c : value) {
-    if (c == '\\' || c == '"') escaped += '\\';
-    escaped += c;
-  }
-  return fmt::format("[{} \"{}\"]\n", name, escaped);
-}
 
 // First move number and side to move of a FEN; the standard start when the
 // fields are missing or unreadable.
@@ -31,6 +23,15 @@ std::pair<int, bool> first_move(const std::string& fen) {
 }
 
 }  // namespace
+
+std::string pgn_tag(const std::string& name, const std::string& value) {
+  std::string escaped;
+  for (char c : value) {
+    if (c == '\\' || c == '"') escaped += '\\';
+    escaped += c;
+  }
+  return fmt::format("[{} \"{}\"]\n", name, escaped);
+}
 
 std::string pgn_move_unit(const std::string& fen, std::size_t index, const std::string& san) {
   const auto [first_number, black_first] = first_move(fen);
@@ -84,13 +85,13 @@ std::string pgn_movetext(const std::vector<std::string>& san, const std::string&
 }
 
 std::string to_pgn(const PgnGame& game) {
-  std::string out = tag("Event", game.event) + tag("Site", game.site) + tag("Date", game.date) +
-                    tag("Round", game.round) + tag("White", game.white) + tag("Black", game.black) +
-                    tag("Result", game.result);
-  if (!game.fen.empty()) out += tag("SetUp", "1") + tag("FEN", game.fen);
-  if (!game.termination.empty()) out += tag("Termination", game.termination);
-  for (const auto& [name, value] : game.more_tags) out += tag(name, value);
-  out += tag("PlyCount", std::to_string(game.san.size()));
+  std::string out = pgn_tag("Event", game.event) + pgn_tag("Site", game.site) + pgn_tag("Date", game.date) +
+                    pgn_tag("Round", game.round) + pgn_tag("White", game.white) + pgn_tag("Black", game.black) +
+                    pgn_tag("Result", game.result);
+  if (!game.fen.empty()) out += pgn_tag("SetUp", "1") + pgn_tag("FEN", game.fen);
+  if (!game.termination.empty()) out += pgn_tag("Termination", game.termination);
+  for (const auto& [name, value] : game.more_tags) out += pgn_tag(name, value);
+  out += pgn_tag("PlyCount", std::to_string(game.san.size()));
   return out + '\n' + pgn_movetext(game.san, game.fen, game.result, game.comments, game.final_comment) + '\n';
 }
 

@@ -41,6 +41,9 @@ std::string pgn_movetext(const std::vector<std::string>& san, const std::string&
 // A comment as PGN move text: "{text}", with braces in the text made harmless.
 std::string pgn_comment(const std::string& text);
 
+// One tag pair as a PGN line, the value escaped: [White "A \"B\""].
+std::string pgn_tag(const std::string& name, const std::string& value);
+
 // One whole game: tags, a blank line, the move text, a blank line.
 std::string to_pgn(const PgnGame& game);
 

@@ -9,6 +9,7 @@
 
 #include <fmt/format.h>
 
+#include "pgn.h"
 #include "score_text.h"
 
 namespace ai_players::app {
@@ -39,14 +40,6 @@ std::string nag_mark(Judgement j) {
   return "";
 }
 
-std::string escaped_tag(const std::string& name, const std::string& value) {
-  std::string out;
-  for (char c : value) {
-    if (c == '\\' || c == '"') out += '\\';
-    out += c;
-  }
-  return fmt::format("[{} \"{}\"]\n", name, out);
-}
 
 // Words joined into lines of at most 80 characters; PGN ignores where they break.
 std::string wrap(const std::vector<std::string>& words) {
@@ -216,10 +209,10 @@ std::string annotated_pgn(const GameReview& review) {
   std::string out;
   bool annotator = false;
   for (const auto& [name, value] : review.record.tags) {
-    out += escaped_tag(name, value);
+    out += pgn_tag(name, value);
     annotator = annotator || name == "Annotator";
   }
-  if (!annotator) out += escaped_tag("Annotator", fmt::format("ai-players review, depth {}", review.depth));
+  if (!annotator) out += pgn_tag("Annotator", fmt::format("ai-players review, depth {}", review.depth));
   out += '\n';
 
   std::vector<std::string> words;
