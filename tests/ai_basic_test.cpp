@@ -9,17 +9,12 @@
 #include "support/scripted_channel.h"
 
 using namespace ai_players;
+using testing_support::place;
 using testing_support::ScriptedEngine;
 using V = std::vector<std::string>;
 
 namespace {
 
-void put_on(AI_BASIC& p, const std::string& fen) {
-  p.start_fen = fen;
-  p.board = board::Board(fen);
-  p.legalmoves = p.board.legal_moves();
-  p.myside = p.board.side_to_move;
-}
 // The position after the given moves from the initial one.
 struct Game {
   board::Board b;
@@ -35,7 +30,7 @@ V top(const std::string& script, double margin, int multipv, std::optional<int> 
       const std::string& fen = std::string(common::FEN_New_Game)) {
   ScriptedEngine fake(script);
   AI_BASIC p("Tester", 100, std::nullopt, fake.config());
-  put_on(p, fen);
+  place(p, fen);
   V out;
   for (const auto& m : p.ListTopMoves(margin, multipv, 2, {}, mate_limit).topmoves) out.push_back(m->to_coord());
   return out;
@@ -69,7 +64,7 @@ struct TopD2 : ::testing::Test {
   MoveList moves;
 
   void on(const std::string& fen, const V& wanted) {
-    put_on(p, fen);
+    place(p, fen);
     moves.clear();
     for (const auto& c : wanted) moves.push_back(p.board.parse_move(c));
   }
@@ -133,7 +128,7 @@ TEST(MasterMove, NodeSearchSetsTheSequenceDepthCappedAt30) {
   {
     ScriptedEngine fake("score b8b2 30\nscore a8a7 24\nscore b8b1 22\ndefault-score -10\n");
     AI_BASIC p("Tester", 100, std::nullopt, fake.config());
-    put_on(p, "kr6/8/8/8/8/8/8/7K b - - 0 1");  // Black a rook up
+    place(p, "kr6/8/8/8/8/8/8/7K b - - 0 1");  // Black a rook up
     EXPECT_THROW(p.GetMasterMove(1e9), AssertionError);
     ScriptedDraws draws({0.99});
     EXPECT_EQ(p.GetMasterMove(262144.7)->to_coord(), "a8a7");  // b8b1 is 8 below: out
@@ -146,7 +141,7 @@ TEST(MasterMove, NodeSearchSetsTheSequenceDepthCappedAt30) {
                   "on go depth\n> info depth 28 score cp 5 pv a1a2\n> bestmove a1a2\n"
                   "on go depth\n> info depth 28 score cp 0 pv a1b1\n> bestmove a1b1\n");
   AI_BASIC p("Tester", 100, std::nullopt, fake.config());
-  put_on(p, "7k/8/8/8/8/8/8/K7 w - - 0 1");
+  place(p, "7k/8/8/8/8/8/8/K7 w - - 0 1");
   ScriptedDraws draws({0.0});
   EXPECT_EQ(p.GetMasterMove(300000)->to_coord(), "a1b2");
   EXPECT_EQ(p.MasterMove_Depth, 30);
@@ -155,7 +150,7 @@ TEST(MasterMove, NodeSearchSetsTheSequenceDepthCappedAt30) {
 TEST(MasterMove, ContinuationDepthFallsBy4Then3Then2AsMaterialIsLost) {
   ScriptedEngine fake("score e2e4 10\nscore d2d4 3\n");
   AI_BASIC p("Tester", 100, std::nullopt, fake.config());
-  put_on(p, std::string(common::FEN_New_Game));
+  place(p, std::string(common::FEN_New_Game));
   p.MasterMove_Depth = 10;
   EXPECT_THROW(p.GetMasterMove_Continuation_(), Error);  // no master move yet
   p.MasterMove_Depth = 21;
@@ -165,7 +160,7 @@ TEST(MasterMove, ContinuationDepthFallsBy4Then3Then2AsMaterialIsLost) {
   EXPECT_EQ(p.GetMasterMove_Continuation_()->to_coord(), "d2d4");  // exactly 7 below
   for (const char* fen : {"4k3/pp6/8/8/8/8/8/4K3 w - - 0 1", "4k3/8/8/8/8/8/P7/4K3 w - - 0 1",
                           "4k3/p7/8/8/8/8/8/4K3 w - - 0 1"}) {  // White 2 pawns down, 1 up, 1 down
-    put_on(p, fen);
+    place(p, fen);
     EXPECT_NE(p.GetMasterMove_Continuation_(), nullptr);
   }
   EXPECT_EQ(p.MasterMove_Depth, 4);
@@ -235,7 +230,7 @@ TEST(ReplyDriver, StoresTheRequestAndRebuildsTheReply) {
 struct Enrich : ::testing::Test {
   ScriptedEngine fake;
   AI_BASIC p{"Tester", 100, std::nullopt, fake.config()};
-  Enrich() { put_on(p, "4k3/8/8/3p4/8/8/4P3/4K3 w - - 0 1"); }
+  Enrich() { place(p, "4k3/8/8/3p4/8/8/4P3/4K3 w - - 0 1"); }
   const board::Move& find(const std::string& coord) {
     for (auto& m : p.legalmoves)
       if (m->to_coord() == coord) return *m;

@@ -105,21 +105,28 @@ TEST(CliMatch, RepeatableGamesWithAReadablePgn) {
 
 }
 
-TEST(CliPlay, MovesInSanOrCoordinatesWithPreviewsAndBadInputLosesNothing) {
-  // The preview persona's engine ranks e4 first and Nf3 second; every other move lower.
-  FakeEngine fake("default-score -50\nscore e2e4 25\nscore g1f3 -12\n");
-  const auto r = run_cli({"play", "--persona", "Talvo", "--seed", "1"}, "Nf3\nzz\ne2e5\n\nd2d4\nquit\n");
+TEST(CliPlay, PreviewsHintsUndoAndBadInputThatLosesNothing) {
+  // The preview persona's engine ranks e5 first and Nf6 second; every other move lower.
+  FakeEngine fake("default-score -50\nscore e7e5 25\nscore g8f6 -12\n");
+  testing_support::TempDir dir;
+  const auto r = run_cli({"play", "--persona", "Talvo", "--color", "black", "--seed", "1", "--pgn", dir.file("g.pgn")},
+                         "hint\nundo\nNf6\nundo\nzz\ne7e4\n\nd7d5\nquit\n");
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_TRUE(has(r.out, "Your move Nf3 scored -0.12 against the engine's best e4 (+0.25)")) << r.out;
-  EXPECT_TRUE(has(r.out, "'zz' is not a legal move here") && has(r.out, "'e2e5' is not a legal move here"));
-  // After the bad lines the same game goes on: the coordinate move is judged and answered.
-  EXPECT_TRUE(has(r.out, "Your move d4 scored -0.50 against the engine's best e4 (+0.25)")) << r.out;
+  for (const std::string line : {"    h g f e d c b a", "Hint: e5 (+0.25)", "There is no move of yours to take back.",
+                                 "Your move Nf6 scored -0.12 against the engine's best e5 (+0.25)",
+                                 "Took back your last move and Talvo's reply.", "'zz' is not a legal move here",
+                                 "'e7e4' is not a legal move here",
+                                 // after the bad lines the same game goes on; the coordinate move is judged
+                                 "Your move d5 scored -0.50 against the engine's best e5 (+0.25)"})
+    EXPECT_TRUE(has(r.out, line)) << line << "\n" << r.out;
   std::size_t replies = 0;
   for (auto at = r.out.find("Talvo plays "); at != std::string::npos; at = r.out.find("Talvo plays ", at + 1))
     ++replies;
-  EXPECT_EQ(replies, 2u);
+  EXPECT_EQ(replies, 3u);
   EXPECT_FALSE(has(r.out, "Talvo 100")) << "library chatter on standard output";
-
+  const auto saved = check_pgn(dir.file("g.pgn"));
+  ASSERT_EQ(saved.size(), 1u);
+  EXPECT_EQ(std::make_tuple(saved[0].tag("Black"), saved[0].san.size(), saved[0].san.at(1)), std::make_tuple("Human", 3u, "d5"));
 }
 
 // Sends one command and reads up to the line starting with `until`; every line on the way must be UCI.

@@ -36,8 +36,7 @@ std::string answer(const std::string& info, const std::string& bestmove) {
 struct Player {
   explicit Player(const ScriptedEngine& fake, const std::string& fen = kStartFen)
       : p("Talvo", 100, std::nullopt, fake.config()) {
-    p.start_fen = fen;
-    p.legalmoves = board::Board(fen).legal_moves();
+    place(p, fen);
   }
   CaptureEcho quiet;
   AI_BASIC p;
@@ -54,15 +53,14 @@ Lines moves_of(const std::vector<Analysis>& analyses) {
 TEST(EngineDialogue, DepthSearchSendsThePositionAndExcludesEachFoundMove) {
   ScriptedEngine fake("score f1c4 30 g8f6\nscore g1f3 20\nscore d2d4 25\n");
   Player pl(fake);
-  board::Board b;
-  for (const char* m : {"e2e4", "e7e5"}) b.make_internal_move(*pl.p.game_history.emplace_back(b.parse_move(m)));
-  pl.p.legalmoves = b.legal_moves();
+  place(pl.p, kStartFen, "e2e4 e7e5");
+  const std::string after = pl.p.board.export_FEN();
   const auto got = pl.p.obtain_engine_thoughts(2, 9, std::nullopt, "f1c4 g1f3  d2d4");
   ASSERT_EQ(got.size(), 2u);
   EXPECT_EQ(std::tie(got[0].score, got[0].depth, got[0].pv_list), std::make_tuple(30, 9, Lines{"f1c4", "g8f6"}));
   EXPECT_EQ(got[1].pv_list, Lines{"d2d4"});
   pl.p.MakeMovesFromStartPos(pl.p.game_history);  // from the start again, not from the last position
-  EXPECT_EQ(pl.p.board.export_FEN(), b.export_FEN());
+  EXPECT_EQ(pl.p.board.export_FEN(), after);
   const std::string position = "position fen " + kStartFen + " moves e2e4 e7e5";
   EXPECT_EQ(after_startup(fake), (Lines{position, "setoption name MultiPV value 1",
                                         "go depth 9 searchmoves f1c4 g1f3 d2d4", "go depth 9 searchmoves g1f3 d2d4",
@@ -97,12 +95,8 @@ TEST(EngineDialogue, BestmoveRunIntoPonderIsRepairedOtherwiseNotFound) {
   EXPECT_EQ(Lines(bug.lines.begin(), bug.lines.begin() + 9),
             (Lines{"debug:bestmove incorrect::", "['bestmove e2e4ponder d7d5\n']", "['e2e4', 'd2d4']", "", "", "",
                    "", "fen::", kStartFen}));
-  try {
-    pl.p.obtain_engine_thoughts(1, 5, std::nullopt, "e2e4 d2d4");
-    FAIL() << "a2a3 accepted";
-  } catch (const Error& e) {
-    EXPECT_NE(std::string(e.what()).find("(bestmove not found)"), std::string::npos) << e.what();
-  }
+  const std::string error = error_of<Error>([&] { pl.p.obtain_engine_thoughts(1, 5, std::nullopt, "e2e4 d2d4"); });
+  EXPECT_NE(error.find("(bestmove not found)"), std::string::npos) << error;  // a2a3 was not asked about
   EXPECT_THROW(pl.p.obtain_engine_thoughts(1, 5), Error);  // a bestmove line without a move
   // Still usable; more candidates asked for than given runs into the same error.
   EXPECT_EQ(pl.p.obtain_engine_thoughts(1, 5, std::nullopt, "g1f3").size(), 1u);
@@ -147,16 +141,6 @@ TEST(EngineDialogue, InfoLinesAreReadFromWholeTokensOrFailWithADiagnostic) {
     else
       EXPECT_THROW(pl.p.analyse_engine_outputline_(line), Error) << line;
     EXPECT_EQ(bug.lines, (Lines{"_analyse_output::", line, "", "", "", "", ""}));
-  }
-}
-
-TEST(EngineDialogue, EngineDyingEndsTheCallWithAnError) {
-  for (const char* script : {"on go depth\n> info depth 1 score cp 0 pv e2e4\ndie\n",
-                             "on go infinite\n> info depth 1 score cp 0 pv e2e4\nclose\n"}) {
-    ScriptedEngine fake(script);
-    Player pl(fake);
-    EXPECT_THROW(pl.p.obtain_engine_thoughts(1, 0, 100000), EngineError) << script;
-    EXPECT_TRUE(pl.p.engine_broken);
   }
 }
 
@@ -370,5 +354,6 @@ TEST(EngineProbe, GivenDepthSkipsTheProbeEarlyBestmoveGivesMinusOneBrokenOutputF
                                          "on go infinite\n" + info(14, N, 9) + "on stop\nclose\n"}) {
     Probe broken(script);
     EXPECT_THROW(broken.run(1), EngineError) << script;
+    EXPECT_TRUE(broken.p.engine_broken);  // restarted at the next request
   }
 }

@@ -1,14 +1,10 @@
 // Engines that misbehave as real ones do: every fault ends a reply within its
 // deadline, with a message naming the engine, and leaves no process behind.
-#include <signal.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
-#include <filesystem>
-#include <thread>
 #include <future>
 #include <string>
 
@@ -17,7 +13,6 @@
 #include "ai_players/personas/beginner_gang.h"
 #include "ai_players/personas/houd20c.h"
 #include "ai_players/personas/safe_reply.h"
-#include "support/cli_process.h"
 #include "support/test_support.h"
 
 using namespace ai_players;
@@ -113,32 +108,4 @@ TEST(EngineFaults, AnEngineThatOutlivesItsInputIsKilledWithThePersona) {
   });
   EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);
   EXPECT_EQ(errno, ECHILD);
-}
-
-TEST(EngineFaults, TheEngineDiesWithAHostThatIsKilled) {
-  // The engine ignores the end of its input and hangs on "go"; its pid goes to a file.
-  TempDir dir;
-  testing_support::write_file(dir.file("script"), "linger\non go\nhang\n");
-  testing_support::write_file(dir.file("engine"), "#!/bin/sh\necho $$ > " + dir.file("pid") + "\nexec " +
-                                                      testing_support::fake_engine_path() + "\n");
-  ::chmod(dir.file("engine").c_str(), 0755);
-  ScopedEnv script_env("FAKE_ENGINE_SCRIPT", dir.file("script"));
-  ScopedEnv engine_env("AI_PLAYERS_ENGINE", dir.file("engine"));
-  testing_support::CliProcess host({"uci", "--persona", "Hera"});
-  host.send("position startpos moves d2d4");
-  host.send("go infinite");
-  host.send("isready");
-  host.read_until("readyok");
-  pid_t engine = 0;
-  for (int i = 0; i < 500 && !engine; ++i) {
-    std::this_thread::sleep_for(10ms);
-    if (std::filesystem::exists(dir.file("pid")))
-      engine = std::atoi(testing_support::read_file(dir.file("pid")).c_str());
-  }
-  ASSERT_GT(engine, 0);
-  ::kill(host.pid(), SIGKILL);
-  ::waitpid(host.pid(), nullptr, 0);
-  int tries = 0;  // the orphan is killed by the kernel and reaped by init: give that a moment
-  while (::kill(engine, 0) == 0 && ++tries < 300) std::this_thread::sleep_for(10ms);
-  EXPECT_LT(tries, 300) << "the engine outlived its host";
 }

@@ -31,11 +31,8 @@ struct Filters : ::testing::Test {
   // every legal move: {score, reply} where given ("" = no reply), else a quiet reply.
   void set(const std::string& fen, const std::string& move = "",
            const std::map<std::string, std::pair<int, std::string>>& lines = {}) {
-    p.board = board::Board(fen);
-    if (!move.empty()) p.board.make_internal_move(*(last = p.board.parse_move(move)));
-    p.legalmoves = p.board.legal_moves();
-    p.myside = p.board.side_to_move;
-    p.oppside = -p.myside;
+    testing_support::place(p, fen, move);
+    if (!move.empty()) last = p.game_history.back();
     std::vector<Analysis> analyses;
     for (const MovePtr& m : p.legalmoves) {
       const auto it = lines.find(m->to_coord());
@@ -153,13 +150,7 @@ struct NonSilly {
   testing_support::CaptureEcho echo;
 
   NonSilly(const std::string& script, const std::string& before, const std::string& move) : fake(script) {
-    board::Board b(before);
-    p.game_history = {b.parse_move(move)};
-    b.make_internal_move(*p.game_history[0]);
-    p.start_fen = before;
-    p.legalmoves = b.legal_moves();
-    p.myside = b.side_to_move;
-    p.oppside = -p.myside;
+    testing_support::place(p, before, move);
   }
   // The choice among `top` under exactly these draws; `exit` is the logged way out.
   std::string select(const std::vector<std::string>& top, std::vector<double> draws, const std::string& exit) {

@@ -36,20 +36,6 @@ TEST(Perft, CountsPositionsWithMoreMovesThanAnyGame) {
   EXPECT_EQ(queens.legal_moves().size(), 263u);
 }
 
-TEST(MoveBuf, KeepsEveryMoveInOrderPastItsInlineCapacity) {
-  using namespace ai_players::board::detail;
-  MoveBuf buf;
-  const int count = 4 * MoveBuf::INLINE_CAPACITY + 3;  // grows three times
-  for (int i = 0; i < count; ++i) buf.add({i, i + 1, 0, 0, 0, FLAG_NONE});
-  ASSERT_EQ(buf.size(), count);
-  int expected = 0;
-  for (const IMove& m : buf) EXPECT_EQ(m.from, expected++);
-  buf.clear();
-  EXPECT_TRUE(buf.empty());
-  buf.add({7, 8, 0, 0, 0, FLAG_NONE});
-  EXPECT_EQ(buf.begin()->from, 7);
-}
-
 TEST(PerftCommand, PrintsRootMovesThenTheTotalOrTheFenError) {
   const auto ok = testing_support::run_cli({"perft", "--depth", "2", "--fen", "4k3/8/8/8/8/8/8/R3K3 w Q - 0 1"});
   EXPECT_EQ(ok.status, 0);

@@ -24,9 +24,16 @@ ScopedEnv::~ScopedEnv() {
     ::unsetenv(name_.c_str());
 }
 
-CaptureEcho::CaptureEcho() : sink_([this](std::string_view s) { lines.emplace_back(s); }) {}
-
-CaptureBugprint::CaptureBugprint() : sink_([this](std::string_view s) { lines.emplace_back(s); }) {}
+void place(ai_players::AI_BASIC& p, const std::string& fen, const std::string& moves) {
+  p.start_fen = fen;
+  p.board = ai_players::board::Board(fen);
+  p.game_history.clear();
+  std::istringstream in(moves);
+  for (std::string m; in >> m;) p.board.make_internal_move(*p.game_history.emplace_back(p.board.parse_move(m)));
+  p.legalmoves = p.board.legal_moves();
+  p.myside = p.board.side_to_move;
+  p.oppside = -p.myside;
+}
 
 TempDir::TempDir() {
   std::string tmpl = (std::filesystem::temp_directory_path() / "ai_players_test_XXXXXX").string();

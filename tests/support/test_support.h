@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "ai_players/core/analysis.h"
+#include "ai_players/engine/ai_basic.h"
 #include "ai_players/host/common.h"
 
 namespace testing_support {
@@ -23,28 +24,22 @@ class ScopedEnv {
   std::optional<std::string> saved_;
 };
 
-// Collects what goes to echo (and bugprint) while alive, instead of stdout.
-class CaptureEcho {
+// Collects the lines that go to a sink (echo or bugprint) while alive.
+template <class ScopedSink>
+class CaptureLines {
  public:
-  CaptureEcho();
+  CaptureLines() : sink_([this](std::string_view s) { lines.emplace_back(s); }) {}
   std::vector<std::string> lines;
-  CaptureEcho(const CaptureEcho&) = delete;
-  CaptureEcho& operator=(const CaptureEcho&) = delete;
 
  private:
-  ai_players::common::ScopedEchoSink sink_;
+  ScopedSink sink_;  // neither copyable nor movable, and so neither is the capture
 };
+using CaptureEcho = CaptureLines<ai_players::common::ScopedEchoSink>;
+using CaptureBugprint = CaptureLines<ai_players::ScopedBugprintSink>;
 
-class CaptureBugprint {
- public:
-  CaptureBugprint();
-  std::vector<std::string> lines;
-  CaptureBugprint(const CaptureBugprint&) = delete;
-  CaptureBugprint& operator=(const CaptureBugprint&) = delete;
-
- private:
-  ai_players::ScopedBugprintSink sink_;
-};
+// Puts the player where a reply request would: on the position after `moves`
+// (coordinates, space-separated) from `fen`, with its legal moves and sides.
+void place(ai_players::AI_BASIC& p, const std::string& fen, const std::string& moves = "");
 
 // A fresh, empty temporary directory, removed with its contents at the end.
 class TempDir {
