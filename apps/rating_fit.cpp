@@ -38,26 +38,28 @@ bool solve_spd(std::vector<std::vector<double>> a, std::vector<double>& x) {
   return true;
 }
 
-// Whether every player scored something against every group of the others:
-// without that the likelihood has no finite maximum.
-bool strongly_connected(const std::vector<std::vector<double>>& points) {
+// Groups the players so that within a group each one scored, directly or
+// through others, against each other one. Between two groups one side won
+// every game, and there the likelihood has no finite maximum.
+std::vector<std::size_t> score_groups(const std::vector<std::vector<double>>& points) {
   const std::size_t n = points.size();
-  auto reaches_all = [&](bool forward) {
-    std::vector<bool> seen(n, false);
-    std::vector<std::size_t> stack{0};
-    seen[0] = true;
-    while (!stack.empty()) {
-      const std::size_t i = stack.back();
-      stack.pop_back();
-      for (std::size_t j = 0; j < n; ++j)
-        if (!seen[j] && (forward ? points[i][j] : points[j][i]) > 0) {
-          seen[j] = true;
-          stack.push_back(j);
-        }
-    }
-    return std::all_of(seen.begin(), seen.end(), [](bool b) { return b; });
-  };
-  return reaches_all(true) && reaches_all(false);
+  std::vector<std::vector<bool>> reaches(n, std::vector<bool>(n));
+  for (std::size_t i = 0; i < n; ++i)
+    for (std::size_t j = 0; j < n; ++j) reaches[i][j] = i == j || points[i][j] > 0;
+  for (std::size_t k = 0; k < n; ++k)
+    for (std::size_t i = 0; i < n; ++i)
+      if (reaches[i][k])
+        for (std::size_t j = 0; j < n; ++j) reaches[i][j] = reaches[i][j] || reaches[k][j];
+  std::vector<std::size_t> group(n);
+  for (std::size_t i = 0; i < n; ++i) {
+    group[i] = i;
+    for (std::size_t j = 0; j < i; ++j)
+      if (reaches[i][j] && reaches[j][i]) {
+        group[i] = group[j];
+        break;
+      }
+  }
+  return group;
 }
 
 }  // namespace
@@ -121,12 +123,12 @@ RatingTable fit_ratings(const std::vector<GameScore>& games, const Anchor& ancho
 
   RatingTable table;
   table.anchor = anchor;
-  if (!strongly_connected(points)) {
-    table.virtual_draws = true;
-    for (std::size_t i = 0; i < n; ++i)
-      for (std::size_t j = 0; j < n; ++j)
-        if (i != j && count[i][j] > 0) count[i][j] += 1, points[i][j] += 0.5;
-  }
+  // A virtual draw on each pairing that met across groups, and only there: the
+  // results within a group keep their full weight.
+  const std::vector<std::size_t> group = score_groups(points);
+  for (std::size_t i = 0; i < n; ++i)
+    for (std::size_t j = 0; j < n; ++j)
+      if (group[i] != group[j] && count[i][j] > 0) count[i][j] += 1, points[i][j] += 0.5, table.virtual_draws += i < j;
 
   // Newton's method on the log-likelihood over every rating but the anchor's.
   const std::size_t a = anchor_it->second;

@@ -34,9 +34,9 @@ struct PlayerRating {
 struct RatingTable {
   std::vector<PlayerRating> players;  // best first
   Anchor anchor;
-  // A clean sweep somewhere (no finite maximum): one virtual draw was added
-  // to every pairing that met, so that every rating is finite.
-  bool virtual_draws = false;
+  // Pairings where one side won every game and no other results lead back:
+  // each got one virtual draw, so that every rating is finite.
+  int virtual_draws = 0;
 };
 
 // Games that cannot be fitted: no games, an unknown anchor, or players with

@@ -88,7 +88,9 @@ std::string format_rating_table(const RatingTable& table, const std::string& anc
                      "scale, draws as half points); 95 % intervals relative to the anchor.\n",
                      table.anchor.name, table.anchor.elo, anchor_note);
   if (table.virtual_draws)
-    out += "A clean sweep leaves no finite maximum: one virtual draw was added to every pairing that met.\n";
+    out += fmt::format("{} pairing{} won in every game by one side, with no other results leading back, got one virtual "
+                       "draw each: without it the ratings have no finite maximum.\n",
+                       table.virtual_draws, table.virtual_draws == 1 ? "" : "s");
   return out;
 }
 

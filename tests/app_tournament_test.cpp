@@ -68,7 +68,7 @@ TEST(RatingFit, SweepsGetVirtualDrawsAndUnlinkedPlayersAreRefused) {
   // C lost every game: no finite maximum without help.
   std::vector<GameScore> games{{"A", "B", 1}, {"B", "A", 0.5}, {"A", "C", 1}, {"C", "B", 0}};
   const RatingTable fit = fit_ratings(games, {"A", 0});
-  EXPECT_TRUE(fit.virtual_draws);
+  EXPECT_EQ(fit.virtual_draws, 2);  // A-C and B-C; A and B scored against each other
   EXPECT_EQ(fit.players.back().name, "C");
   EXPECT_TRUE(std::isfinite(fit.players.back().rating));
   EXPECT_EQ(row_of(fit, "C").losses, 2);  // the virtual draws are not in the tally
