@@ -72,6 +72,11 @@ TEST(RatingFit, SweepsGetVirtualDrawsAndUnlinkedPlayersAreRefused) {
   EXPECT_EQ(fit.players.back().name, "C");
   EXPECT_TRUE(std::isfinite(fit.players.back().rating));
   EXPECT_EQ(row_of(fit, "C").losses, 2);  // the virtual draws are not in the tally
+  // Only the swept pairing gets one: A and B keep their 3-1 exactly.
+  const RatingTable kept =
+      fit_ratings({{"A", "B", 1}, {"A", "B", 1}, {"B", "A", 0}, {"B", "A", 1}, {"A", "C", 1}, {"C", "A", 0}}, {"A", 0});
+  EXPECT_EQ(kept.virtual_draws, 1);
+  EXPECT_NEAR(row_of(kept, "B").rating, -elo_from_score(0.75), 1e-6);
 
   games.push_back({"D", "E", 1});
   EXPECT_THROW(fit_ratings(games, {"A", 0}), RatingError);
