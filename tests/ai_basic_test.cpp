@@ -10,20 +10,11 @@
 
 using namespace ai_players;
 using testing_support::place;
+using testing_support::Position;
 using testing_support::ScriptedEngine;
 using V = std::vector<std::string>;
 
 namespace {
-
-// The position after the given moves from the initial one.
-struct Game {
-  board::Board b;
-  MoveList history;
-  Game(std::initializer_list<const char*> coords = {}) {
-    for (const char* c : coords) history.push_back(b.parse_move(c)), b.make_internal_move(*history.back());
-  }
-  MoveList legal() const { return b.legal_moves(); }
-};
 
 // The moves a depth-2 ListTopMoves keeps when the engine scores as `script` says.
 V top(const std::string& script, double margin, int multipv, std::optional<int> mate_limit = {},
@@ -187,27 +178,27 @@ TEST(ReplyDriver, ShortcutsNeedNoEngineButAMasterRequestSearches) {
   const MoveList only = board::Board("7k/8/8/8/8/8/6q1/7K w - - 0 1").legal_moves();
   {
     testing_support::CaptureEcho echo;
-    EXPECT_EQ(p.GetReply(Game({"d2d4"}).history, only), only[0]);  // the very object
+    EXPECT_EQ(p.GetReply(Position("d2d4").history, only), only[0]);  // the very object
     EXPECT_EQ(echo.lines, V{"only_move"});
   }
   EXPECT_TRUE(p.game_history.empty() && p.myside == 0);  // nothing stored
-  EXPECT_EQ(p.GetReply({}, Game().legal())->to_coord(), "e2e4");
-  EXPECT_EQ(p.GetReply(Game({"e2e4"}).history, Game({"e2e4"}).legal())->to_coord(), "e7e5");
+  EXPECT_EQ(p.GetReply({}, Position().legal())->to_coord(), "e2e4");
+  EXPECT_EQ(p.GetReply(Position("e2e4").history, Position("e2e4").legal())->to_coord(), "e7e5");
   EXPECT_EQ(p.calls, 0);
   // Another start text, another first move: the persona chooses.
-  p.GetReply({}, Game().legal(), "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 2");
-  p.GetReply(Game({"d2d4"}).history, Game({"d2d4"}).legal());
+  p.GetReply({}, Position().legal(), "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 2");
+  p.GetReply(Position("d2d4").history, Position("d2d4").legal());
   EXPECT_EQ(p.calls, 2);
   EXPECT_TRUE(fake.received("go").empty() && fake.received("position").empty());
   ScriptedDraws draws({0.0});
-  EXPECT_EQ(p.GetReply({}, Game().legal(), common::FEN_New_Game, true)->to_coord(), "d2d4");
+  EXPECT_EQ(p.GetReply({}, Position().legal(), common::FEN_New_Game, true)->to_coord(), "d2d4");
   EXPECT_TRUE(p.calls == 2 && !fake.received("go").empty());
 }
 
 TEST(ReplyDriver, StoresTheRequestAndRebuildsTheReply) {
   ScriptedEngine fake;
   Chooser p(fake);
-  const Game game({"d2d4", "g8f6", "c2c4"}), white({"d2d4", "g8f6"});
+  const Position game("d2d4 g8f6 c2c4"), white("d2d4 g8f6");
   const MoveList legal = game.legal(), other = game.legal();
   p.choose = [&] { return other.front(); };  // an object of another list: only its text counts
   const MovePtr reply = p.GetReply(game.history, legal, "x", false, 12.5);

@@ -66,10 +66,9 @@ TEST(ReviewJudging, ThresholdsAndMateCapping) {
   EXPECT_EQ(judge_move(400, 500), Judgement::Good);  // still winning by five pawns
   EXPECT_EQ(judge_move(400, MATE_IN(9)), Judgement::Good);
   EXPECT_EQ(judge_move(400, -MATE_IN(9)), Judgement::Blunder);
-  EXPECT_EQ(nag_of(Judgement::Inaccuracy), "$6");
-  EXPECT_EQ(nag_of(Judgement::Mistake), "$2");
-  EXPECT_EQ(nag_of(Judgement::Blunder), "$4");
-  EXPECT_EQ(nag_of(Judgement::Good), "");
+  EXPECT_EQ((std::vector<std::string>{nag_of(Judgement::Inaccuracy), nag_of(Judgement::Mistake), nag_of(Judgement::Blunder),
+                                      nag_of(Judgement::Good)}),
+            (std::vector<std::string>{"$6", "$2", "$4", ""}));
 
   struct Loss { int best, played, loss; };
   const std::vector<Loss> losses = {

@@ -79,23 +79,16 @@ TEST(Core, OneErrorHierarchyAndChecksThatKnowWhereTheyFailed) {
 }
 
 TEST(Core, ScopedSinksRestoreThePreviousSinkAlsoOnAnException) {
-  Lines outer, inner, bugs;
-  {
-    const common::ScopedEchoSink first([&](std::string_view s) { outer.emplace_back(s); });
-    try {
-      const common::ScopedEchoSink second([&](std::string_view s) { inner.emplace_back(s); });
-      const ScopedBugprintSink diagnostics([&](std::string_view s) { bugs.emplace_back(s); });
-      common::echo("to inner");
-      bugprint("x");
-      throw std::runtime_error("leave the scope");
-    } catch (const std::runtime_error&) {
-    }
-    common::echo("to outer");
-    testing_support::CaptureBugprint later;  // the bugprint sink is free again
-    bugprint("y");
-    EXPECT_EQ(later.lines.front(), "y");
+  testing_support::CaptureEcho outer;
+  testing_support::CaptureBugprint bugs;
+  try {
+    const testing_support::CaptureEcho inner;  // nested guards of both kinds
+    const ScopedBugprintSink diagnostics([](std::string_view) {});
+    throw std::runtime_error("leave the scope");
+  } catch (const std::runtime_error&) {
   }
-  EXPECT_EQ(inner, Lines{"to inner"});
-  EXPECT_EQ(outer, Lines{"to outer"});
-  EXPECT_EQ(bugs.size(), 7u);
+  common::echo("to outer");
+  bugprint("x");
+  EXPECT_EQ(outer.lines, Lines{"to outer"});
+  EXPECT_EQ(bugs.lines.size(), 7u);
 }

@@ -95,17 +95,3 @@ TEST(EngineFaults, EachFaultEndsTheReplyWithAClearMessageAndLeavesNothingRunning
     EXPECT_EQ(errno, ECHILD);
   }
 }
-
-TEST(EngineFaults, AnEngineThatOutlivesItsInputIsKilledWithThePersona) {
-  TempDir dir;
-  ScopedEnv script_env("FAKE_ENGINE_SCRIPT", dir.file("script"));
-  testing_support::write_file(dir.file("script"), "linger\n");
-  common::ScopedEchoSink quiet([](std::string_view) {});
-  within(10s, "destroying the persona", [] {
-    engine::EngineConfig config;
-    config.path = testing_support::fake_engine_path();
-    BEGINNER_GANG("Hera", Number(0.05), 550, config);
-  });
-  EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);
-  EXPECT_EQ(errno, ECHILD);
-}

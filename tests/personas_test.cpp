@@ -19,6 +19,7 @@
 
 using namespace ai_players;
 using testing_support::CaptureEcho;
+using testing_support::Position;
 using testing_support::ScriptedEngine;
 using V = std::vector<std::string>;
 
@@ -26,24 +27,12 @@ namespace {
 
 const std::string kAfterD4 = "rnbqkbnr/pppppppp/8/8/3P4/8/PPP1PPPP/RNBQKBNR b KQkq - 0 1";
 
-// A game from `fen` through the `opening` moves.
-struct Game {
-  std::string fen;
-  board::Board b{fen};
-  MoveList history;
-
-  Game(std::string start, const std::string& opening) : fen(std::move(start)) {
-    std::istringstream in(opening);
-    for (std::string c; in >> c;) history.push_back(b.parse_move(c)), b.make_internal_move(*history.back());
-  }
-};
-
 // The reply after `moves` from `before`, with exactly these draws.
 std::string reply(AI_BASIC& p, std::vector<double> draws, const std::string& before = kAfterD4,
                   const std::string& moves = "d7d5") {
-  const Game g(before, moves);
+  const Position g(moves, before);
   ScriptedDraws d(std::move(draws));
-  const std::string r = p.GetReply(g.history, g.b.legal_moves(), before)->to_coord();
+  const std::string r = p.GetReply(g.history, g.legal(), before)->to_coord();
   EXPECT_EQ(d.remaining(), 0u);
   return r;
 }
@@ -119,7 +108,7 @@ TEST(BeginnerGang, CaptureManiaReplies) {
   // a king move only from move 20 on.
   const auto quiet = [](int number) { return "7k/8/8/8/8/8/PP6/6K1 b - - 0 " + std::to_string(number); };
   EXPECT_EQ(mania("score a2a4 1300 g8f7\n", quiet(24), "h8g8", {0.5, 0.3}), "a2a4");
-  const MoveList legal = Game(quiet(19), "h8g8").b.legal_moves();
+  const MoveList legal = Position("h8g8", quiet(19)).legal();
   const auto king = std::find_if(legal.begin(), legal.end(), [](auto& m) { return m->FromSQ == common::to_num("g1"); });
   const double at_king = (static_cast<double>(king - legal.begin()) + 0.5) / static_cast<double>(legal.size());
   EXPECT_EQ(mania("score a2a4 50 g8f7\n", quiet(19), "h8g8", {0.5, at_king}), (*king)->to_coord());
@@ -274,13 +263,13 @@ TEST(SafeReply, AFailedChoiceBecomesAnAnnouncedFallbackAndADeadEngineIsRestarted
        "Chooser (100): its engine was restarted (The chess engine " + std::string(testing_support::fake_engine_path()) +
            " stopped: its output ended while searching candidate 1 of 3 at depth 2)"},
   };
-  const Game g(kAfterD4, "d7d5");
+  const Position g("d7d5", kAfterD4);
   for (const Case& c : cases) {
     ScriptedEngine fake(c.scripts);
     CaptureEcho quiet;
     Chooser p(fake, c.choose);
     ScriptedDraws draws({0.0});
-    const SafeReply r = reply_safely(p, g.history, g.b.legal_moves(), kAfterD4);
+    const SafeReply r = reply_safely(p, g.history, g.legal(), kAfterD4);
     EXPECT_EQ(r.move->to_coord(), "g1f3");
     EXPECT_EQ(std::make_pair(r.fallback, r.engine_restarted), std::make_pair(c.fallback, c.restarted)) << r.note;
     EXPECT_TRUE(r.note.starts_with(c.note)) << r.note;
@@ -288,7 +277,7 @@ TEST(SafeReply, AFailedChoiceBecomesAnAnnouncedFallbackAndADeadEngineIsRestarted
   ScriptedEngine dead(dies);  // every engine it starts dies
   CaptureEcho quiet;
   Chooser p(dead, searches);
-  EXPECT_THROW(reply_safely(p, g.history, g.b.legal_moves(), kAfterD4), PersonaFailure);
+  EXPECT_THROW(reply_safely(p, g.history, g.legal(), kAfterD4), PersonaFailure);
   EXPECT_EQ(dead.launches(), 2);
 }
 

@@ -1,5 +1,7 @@
 #include "support/fake_engine_session.h"
 
+#include <sstream>
+
 namespace testing_support {
 
 FakeEngine::FakeEngine(const std::string& script)
@@ -15,14 +17,8 @@ FakeEngine::FakeEngine(const std::string& script)
 
 std::vector<std::string> FakeEngine::received() const {
   std::vector<std::string> lines;
-  const std::string text = read_file(log_);
-  std::size_t start = 0;
-  while (start < text.size()) {
-    auto nl = text.find('\n', start);
-    if (nl == std::string::npos) nl = text.size();
-    lines.push_back(text.substr(start, nl - start));
-    start = nl + 1;
-  }
+  std::istringstream text(read_file(log_));
+  for (std::string line; std::getline(text, line);) lines.push_back(line);
   return lines;
 }
 

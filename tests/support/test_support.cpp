@@ -24,13 +24,17 @@ ScopedEnv::~ScopedEnv() {
     ::unsetenv(name_.c_str());
 }
 
-void place(ai_players::AI_BASIC& p, const std::string& fen, const std::string& moves) {
-  p.start_fen = fen;
-  p.board = ai_players::board::Board(fen);
-  p.game_history.clear();
+Position::Position(const std::string& moves, std::string_view fen) : board(fen) {
   std::istringstream in(moves);
-  for (std::string m; in >> m;) p.board.make_internal_move(*p.game_history.emplace_back(p.board.parse_move(m)));
-  p.legalmoves = p.board.legal_moves();
+  for (std::string m; in >> m;) board.make_internal_move(*history.emplace_back(board.parse_move(m)));
+}
+
+void place(ai_players::AI_BASIC& p, const std::string& fen, const std::string& moves) {
+  const Position at(moves, fen);
+  p.start_fen = fen;
+  p.board = at.board;
+  p.game_history = at.history;
+  p.legalmoves = at.legal();
   p.myside = p.board.side_to_move;
   p.oppside = -p.myside;
 }

@@ -37,6 +37,15 @@ class CaptureLines {
 using CaptureEcho = CaptureLines<ai_players::common::ScopedEchoSink>;
 using CaptureBugprint = CaptureLines<ai_players::ScopedBugprintSink>;
 
+// The position after `moves` (coordinates, space-separated) from `fen`, and
+// the moves that led there.
+struct Position {
+  explicit Position(const std::string& moves = "", std::string_view fen = ai_players::common::FEN_New_Game);
+  ai_players::board::Board board;
+  ai_players::board::MoveList history;
+  ai_players::board::MoveList legal() const { return board.legal_moves(); }
+};
+
 // Puts the player where a reply request would: on the position after `moves`
 // (coordinates, space-separated) from `fen`, with its legal moves and sides.
 void place(ai_players::AI_BASIC& p, const std::string& fen, const std::string& moves = "");
