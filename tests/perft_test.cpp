@@ -3,7 +3,6 @@
 #include <set>
 
 #include "ai_players/host/board.h"
-#include "ai_players/host/position.h"
 #include "support/cli_process.h"
 
 using ai_players::board::Board;

@@ -3,9 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <memory>
 #include <set>
-#include <sstream>
 
 #include "ai_players/core/errors.h"
 #include "ai_players/core/random.h"
@@ -192,7 +190,7 @@ TEST(HOUD20c, StrengthCommandsAndBestmoveReading) {
                start + " d2d4", start + " e2e4 e7e5", "go depth 30"}));
 }
 
-TEST(Verevovera, PreviewSameMoveWorseMoveAndMoveThatWinsTheHeadToHead) {
+TEST(Verevovera, PreviewSameMoveWorseMoveMoveThatWinsTheHeadToHeadAndTheOnlyMove) {
   // The head-to-head of g1f3 and e2e4 is scripted; the other searches use the scores.
   ScriptedEngine fake("score e2e4 40 e7e5\nscore d2d4 30\n"
                   "on go depth 7 searchmoves g1f3 e2e4\n> info depth 7 score cp 55 pv g1f3 d7d5\n> bestmove g1f3\n"
@@ -209,19 +207,15 @@ TEST(Verevovera, PreviewSameMoveWorseMoveAndMoveThatWinsTheHeadToHead) {
   EXPECT_EQ(fake.received("go depth 7").size(), 2u);  // one search of two lines
   EXPECT_EQ(preview("b1c3"), std::make_tuple(40, 0, V{"e2e4", "e7e5"}));
   EXPECT_EQ(preview("g1f3"), std::make_tuple(55, 35, V{"g1f3", "d7d5"}));
-  EXPECT_EQ(echo.lines,
-            (V{"Preview: best:e2e4 -> 40, actual:b1c3 -> 0", "Preview: best:e2e4 -> 55, actual:g1f3 -> 35"}));
-}
-
-TEST(Verevovera, PreviewWithASingleHeadToHeadLineKeepsTheFirstSearch) {
-  const std::string fen = "7k/8/8/8/8/8/6q1/7K w - - 0 1";  // h1g2 is the only legal move
-  ScriptedEngine fake("score h1g2 -30\n");
-  Verevovera v(fake.config());
-  CaptureEcho echo;
-  const Preview r = v.Ask_For_Preview({}, *board::Board("7k/8/8/8/8/8/8/7K w - - 0 1").parse_move("h1h2"),
+  // A single head-to-head line (the only legal move) keeps the first search.
+  const std::string fen = "7k/8/8/8/8/8/6q1/7K w - - 0 1";
+  ScriptedEngine lone("score h1g2 -30\n");
+  Verevovera w(lone.config());
+  const Preview r = w.Ask_For_Preview({}, *board::Board("7k/8/8/8/8/8/8/7K w - - 0 1").parse_move("h1h2"),
                                       board::Board(fen).legal_moves(), fen);
   EXPECT_EQ(std::make_tuple(r.best_score, r.actual_score, r.best_line), std::make_tuple(-30, -30, V{"h1g2"}));
-  EXPECT_EQ(echo.lines, V{"Preview: best:h1g2 -> -30, actual:h1h2"});
+  EXPECT_EQ(echo.lines, (V{"Preview: best:e2e4 -> 40, actual:b1c3 -> 0", "Preview: best:e2e4 -> 55, actual:g1f3 -> 35",
+                           "Verevovera 2500", "Preview: best:h1g2 -> -30, actual:h1h2"}));
 }
 
 TEST(Verevovera, RandomAmongTheBestWithinNineByDefault) {
