@@ -23,12 +23,6 @@ using namespace ai_players::app;
 
 namespace {
 
-int count(const std::string& text, const std::string& what) {
-  int n = 0;
-  for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-  return n;
-}
-
 // Whether Python's XML parser takes the text: a checker that is not ours.
 bool well_formed(const std::string& xml) {
   testing_support::TempDir dir;
@@ -174,7 +168,7 @@ TEST(Review, QueenBlunderIsMarkedAnnotatedAndSummarised) {
                            "1... e5 {[%eval -0.15]} 2. Qh5",  // best: no variation
                            "[Annotator \"ai-players review, depth 7\"]"})
     EXPECT_NE(flat.find(part), std::string::npos) << part << "\n" << pgn;
-  EXPECT_EQ(count(flat, "} ("), 2);
+  EXPECT_EQ(testing_support::count_of(flat, "} ("), 2);
 
   // Our reader gets the game back as it was.
   const auto back = testing_support::read_pgn(pgn);
@@ -190,8 +184,8 @@ TEST(Review, QueenBlunderIsMarkedAnnotatedAndSummarised) {
 
   const std::string svg = evaluation_svg(r);
   EXPECT_TRUE(well_formed(svg) && !well_formed("<svg><a></svg>")) << svg;
-  EXPECT_EQ(count(svg, "<circle class=\"move"), 6);
-  EXPECT_EQ(count(svg, "<circle class=\"move blunder\""), 1);
+  EXPECT_EQ(testing_support::count_of(svg, "<circle class=\"move"), 6);
+  EXPECT_EQ(testing_support::count_of(svg, "<circle class=\"move blunder\""), 1);
 
   EXPECT_EQ(totals_text({r}), "");
   const std::string totals = totals_text({r, r});
@@ -220,7 +214,7 @@ TEST(Review, SetUpPositionAndIllegalMoves) {
 
   const std::string svg = evaluation_svg(r);
   EXPECT_TRUE(well_formed(svg)) << svg;
-  EXPECT_EQ(count(svg, "<circle class=\"move"), 3);
+  EXPECT_EQ(testing_support::count_of(svg, "<circle class=\"move"), 3);
 
   const std::vector<std::pair<std::string, std::string>> bad = {
       {"1. e4 e5 2. Ke3 *", "move 2. Ke3 is not legal"},
@@ -251,7 +245,7 @@ TEST(Review, EndToEndWithStockfish) {
   // One game reviewed: the graph keeps the name it was given.
   const std::string svg = testing_support::read_file(dir.file("graph.svg"));
   EXPECT_TRUE(well_formed(svg)) << svg;
-  EXPECT_EQ(count(svg, "<circle class=\"move"), 6);
+  EXPECT_EQ(testing_support::count_of(svg, "<circle class=\"move"), 6);
   // pgn-extract replays the game, variations included, or drops it.
   if (::access("/usr/games/pgn-extract", X_OK) != 0) return;
   const std::string command = "/usr/games/pgn-extract -s -o " + dir.file("out.pgn") + " " + dir.file("annotated.pgn") +

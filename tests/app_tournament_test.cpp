@@ -5,7 +5,6 @@
 #include <cmath>
 #include <map>
 #include <set>
-#include <fstream>
 #include <sstream>
 
 #include "ai_players/host/board.h"
@@ -17,6 +16,7 @@
 #include "rating_fit.h"
 #include "rating_report.h"
 #include "support/cli_process.h"
+#include "support/pgn_replay.h"
 #include "tournament.h"
 
 namespace ai_players::app {
@@ -233,11 +233,6 @@ Mover scripted(std::vector<std::string> moves) {
   };
 }
 
-std::vector<PgnRecord> read_back(const std::string& text) {
-  std::istringstream in(text);
-  return read_pgn(in);
-}
-
 TEST(TournamentGame, ThePgnSaysHowTheGameEnded) {
   GameTerms terms;
   terms.event = "Test Cup";
@@ -253,7 +248,7 @@ TEST(TournamentGame, ThePgnSaysHowTheGameEnded) {
   PgnGame mate = play_tournament_game(terms, scripted({"g2g4"}), scripted({"d8h4"}));
   EXPECT_EQ(mate.san, (std::vector<std::string>{"f3", "e5", "g4", "Qh4#"}));
   EXPECT_EQ(std::tie(mate.result, mate.termination, mate.final_comment), std::make_tuple("0-1", "normal", "checkmate"));
-  auto record = read_back(to_pgn(mate)).at(0);
+  auto record = testing_support::read_pgn(to_pgn(mate)).at(0);
   for (const auto& [tag, value] : std::map<std::string, std::string>{{"Event", "Test Cup"}, {"Site", "Here"}, {"Round", "3"},
        {"TimeControl", "60+1"}, {"Opening", "Fool"}, {"WhiteElo", "750"}, {"FEN", ""}})
     EXPECT_EQ(record.tag(tag), value) << tag;
@@ -266,7 +261,7 @@ TEST(TournamentGame, ThePgnSaysHowTheGameEnded) {
   EXPECT_EQ(capped.san.size(), 6u);
   EXPECT_EQ(std::tie(capped.result, capped.termination), std::make_tuple("1/2-1/2", "adjudication"));
   EXPECT_NE(capped.final_comment.find("6-ply limit"), std::string::npos);
-  record = read_back(to_pgn(capped)).at(0);
+  record = testing_support::read_pgn(to_pgn(capped)).at(0);
   EXPECT_EQ(record.tag("FEN"), terms.opening.fen);
   EXPECT_EQ(record.tag("Termination"), "adjudication");
   EXPECT_EQ(record.tag("TimeControl"), "");
@@ -307,7 +302,7 @@ TEST(Shards, TheirPgnMergesToTheRatingsOfTheWholeTournament) {
   std::string whole;
   for (const auto& g : games) whole += play(g);
   int unfinished = 0;
-  const auto all = scores_from_pgn(read_back(whole), unfinished);
+  const auto all = scores_from_pgn(testing_support::read_pgn(whole), unfinished);
   ASSERT_EQ(all.size(), games.size());
   EXPECT_EQ(unfinished, 0);
   std::string why;
@@ -318,7 +313,7 @@ TEST(Shards, TheirPgnMergesToTheRatingsOfTheWholeTournament) {
   for (int k = 3; k >= 1; --k) {  // the order the files are given in does not matter
     std::string shard_pgn;
     for (const auto& g : shard_of(games, {k, 3})) shard_pgn += play(g);
-    for (const auto& s : scores_from_pgn(read_back(shard_pgn), unfinished)) merged.push_back(s);
+    for (const auto& s : scores_from_pgn(testing_support::read_pgn(shard_pgn), unfinished)) merged.push_back(s);
   }
   const RatingTable from_shards = fit_ratings(merged, anchor);
   ASSERT_EQ(from_shards.players.size(), names.size());
@@ -345,16 +340,12 @@ TEST(TournamentCommand, WritesPgnThatRatingsReads) {
   if (::access("/usr/games/stockfish", X_OK) != 0 && !std::getenv("AI_PLAYERS_ENGINE")) GTEST_SKIP() << "no engine";
   const std::string dir = ::testing::TempDir();
   const std::string openings = dir + "/two.epd", pgn = dir + "/t.pgn";
-  {
-    std::ofstream out(openings);
-    out << "rnbqkbnr/pppp1ppp/8/4p3/4P3/5N2/PPPP1PPP/RNBQKB1R b KQkq -\n";
-  }
+  testing_support::write_file(openings, "rnbqkbnr/pppp1ppp/8/4p3/4P3/5N2/PPPP1PPP/RNBQKB1R b KQkq -\n");
   const auto run = testing_support::run_cli({"tournament", "Talvo", "Isis", "--openings", openings, "--max-plies", "16",
                                              "--concurrency", "2", "--seed", "5", "--pgn", pgn, "--event", "E2E"});
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_NE(run.out.find("Anchor: Talvo fixed at 100"), std::string::npos) << run.out;
-  std::ifstream in(pgn);
-  const auto records = read_pgn(in);
+  const auto records = testing_support::read_pgn(testing_support::read_file(pgn));
   ASSERT_EQ(records.size(), 2u);
   EXPECT_EQ(records[0].tag("White"), records[1].tag("Black"));
   EXPECT_EQ(records[0].tag("Event"), "E2E");

@@ -115,10 +115,7 @@ TEST(CliPlay, PreviewsHintsUndoAndBadInputThatLosesNothing) {
                                  // after the bad lines the same game goes on; the coordinate move is judged
                                  "Your move d5 scored -0.50 against the engine's best e5 (+0.25)"})
     EXPECT_TRUE(has(r.out, line)) << line << "\n" << r.out;
-  std::size_t replies = 0;
-  for (auto at = r.out.find("Talvo plays "); at != std::string::npos; at = r.out.find("Talvo plays ", at + 1))
-    ++replies;
-  EXPECT_EQ(replies, 3u);
+  EXPECT_EQ(testing_support::count_of(r.out, "Talvo plays "), 3);
   EXPECT_FALSE(has(r.out, "Talvo 100")) << "library chatter on standard output";
   const auto saved = check_pgn(dir.file("g.pgn"));
   ASSERT_EQ(saved.size(), 1u);

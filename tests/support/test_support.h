@@ -75,6 +75,9 @@ std::string error_of(F f) {
   return "no error";
 }
 
+// How many times `part` stands in `text` (overlaps included).
+int count_of(const std::string& text, const std::string& part);
+
 std::string read_file(const std::string& path);
 void write_file(const std::string& path, const std::string& text);
 
