@@ -170,14 +170,5 @@ std::string AI_BASIC::readFromEngine() {
   return *line;
 }
 
-std::string AI_BASIC::next_engine_line_() {
-  std::string line = readFromEngine();
-  if (line.empty()) {
-    engine_broken = true;
-    throw EngineError(format_s("The chess engine %s stopped: its output ended%s", engine->name(),
-                               activity.empty() ? "" : " while " + activity));
-  }
-  return line;
-}
 
 }  // namespace ai_players

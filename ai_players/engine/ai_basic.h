@@ -152,9 +152,6 @@ class AI_BASIC {
   [[noreturn]] MoveList Filter_KB2_Square_Protection(const MoveList& moveslist);
 
  protected:
-  // readFromEngine for the read loops: an ended stream is an EngineError
-  // instead of an endless run of empty reads.
-  std::string next_engine_line_();
   // The probe's last line for each principal variation ("multipv N"); used
   // as the candidates when the reply is cut short during the probe.
   std::map<int, std::string> probe_lines_;
