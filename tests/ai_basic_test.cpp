@@ -9,6 +9,7 @@
 #include "support/scripted_channel.h"
 
 using namespace ai_players;
+using testing_support::Chooser;
 using testing_support::place;
 using testing_support::Position;
 using testing_support::ScriptedEngine;
@@ -160,18 +161,6 @@ TEST(MasterMove, ContinuationDepthFallsBy4Then3Then2AsMaterialIsLost) {
   EXPECT_EQ(depths(fake), (std::vector<int>{17, 17, 13, 13, 11, 11, 7, 7, 4, 4}));  // no search at the end
 }
 
-// A persona whose choice the test sets.
-struct Chooser : AI_BASIC {
-  explicit Chooser(const ScriptedEngine& e) : AI_BASIC("Chooser", 100, std::nullopt, e.config()) {}
-  std::function<MovePtr()> choose = [this] { return legalmoves.back(); };
-  int calls = 0;
-  std::optional<double> margin_seen;
-  MovePtr GetReply_(std::optional<double> error_margin) override {
-    ++calls, margin_seen = error_margin;
-    return choose();
-  }
-};
-
 TEST(ReplyDriver, ShortcutsNeedNoEngineButAMasterRequestSearches) {
   ScriptedEngine fake("score d2d4 50\nscore c2c4 30\n");
   Chooser p(fake);
@@ -200,7 +189,7 @@ TEST(ReplyDriver, StoresTheRequestAndRebuildsTheReply) {
   Chooser p(fake);
   const Position game("d2d4 g8f6 c2c4"), white("d2d4 g8f6");
   const MoveList legal = game.legal(), other = game.legal();
-  p.choose = [&] { return other.front(); };  // an object of another list: only its text counts
+  p.choose = [&](AI_BASIC&) { return other.front(); };  // an object of another list: only its text counts
   const MovePtr reply = p.GetReply(game.history, legal, "x", false, 12.5);
   EXPECT_EQ(reply->to_coord(), other.front()->to_coord());
   EXPECT_TRUE(reply != legal.front() && reply != other.front());
@@ -208,10 +197,10 @@ TEST(ReplyDriver, StoresTheRequestAndRebuildsTheReply) {
   EXPECT_TRUE(p.legalmoves == legal && &p.legalmoves != &legal);  // a copy sharing the moves
   EXPECT_EQ(std::make_pair(p.myside, p.oppside), std::make_pair(common::BLACK, common::WHITE));
   EXPECT_THROW(p.GetReply(white.history, white.legal()), board::IllegalMoveError);  // Black's move
-  p.choose = [&] { return p.legalmoves.front(); };
+  p.choose = [](AI_BASIC& self) { return self.legalmoves.front(); };
   p.GetReply(white.history, white.legal());
   EXPECT_EQ(std::make_pair(p.myside, p.oppside), std::make_pair(common::WHITE, common::BLACK));
-  p.choose = [] { return MovePtr(); };
+  p.choose = [](AI_BASIC&) { return MovePtr(); };
   EXPECT_THROW(p.GetReply(game.history, legal), Error);
   AI_BASIC plain("Plain", 100, std::nullopt, fake.config());  // the base class cannot choose
   EXPECT_THROW(plain.GetReply(white.history, white.legal()), Error);

@@ -17,6 +17,7 @@
 
 using namespace ai_players;
 using testing_support::CaptureEcho;
+using testing_support::Chooser;
 using testing_support::Position;
 using testing_support::ScriptedEngine;
 using V = std::vector<std::string>;
@@ -230,14 +231,6 @@ TEST(Verevovera, RandomAmongTheBestWithinNineByDefault) {
   EXPECT_EQ(fake.received("go infinite").size(), 2u);
   EXPECT_EQ(fake.received("go depth 11 searchmoves").size(), 10u);
 }
-
-// A persona whose own choice the test sets.
-struct Chooser : AI_BASIC {
-  using Choice = std::function<MovePtr(AI_BASIC&)>;
-  Chooser(const ScriptedEngine& e, Choice f) : AI_BASIC("Chooser", 100, std::nullopt, e.config()), choose(std::move(f)) {}
-  Choice choose;
-  MovePtr GetReply_(std::optional<double>) override { return choose(*this); }
-};
 
 TEST(SafeReply, AFailedChoiceBecomesAnAnnouncedFallbackAndADeadEngineIsRestartedOnce) {
   const std::string scores = "score g1f3 30\ndefault-score -100\n", dies = "on go\ndie\n";

@@ -70,4 +70,18 @@ class ScriptedEngine {
   std::shared_ptr<Log> log_;
 };
 
+// A persona whose own choice the test sets; it counts the calls and keeps the margin asked for.
+struct Chooser : ai_players::AI_BASIC {
+  using Choice = std::function<ai_players::board::MovePtr(ai_players::AI_BASIC&)>;
+  explicit Chooser(const ScriptedEngine& e, Choice f = [](AI_BASIC& p) { return p.legalmoves.back(); })
+      : AI_BASIC("Chooser", 100, std::nullopt, e.config()), choose(std::move(f)) {}
+  ai_players::board::MovePtr GetReply_(std::optional<double> error_margin) override {
+    ++calls, margin_seen = error_margin;
+    return choose(*this);
+  }
+  Choice choose;
+  int calls = 0;
+  std::optional<double> margin_seen;
+};
+
 }  // namespace testing_support
