@@ -12,7 +12,7 @@
 #include "ai_players/engine/ai_basic.h"
 #include "ai_players/host/board.h"
 #include "ai_players/host/common.h"
-#include "uci_session.h"
+#include "uci/uci_session.h"
 
 namespace {
 

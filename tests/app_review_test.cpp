@@ -12,8 +12,8 @@
 #include <gtest/gtest.h>
 
 #include "ai_players/core/analysis.h"
-#include "pgn_reader.h"
-#include "review.h"
+#include "pgn/pgn_reader.h"
+#include "review/review.h"
 #include "support/cli_process.h"
 #include "support/pgn_replay.h"
 #include "support/test_support.h"
@@ -56,10 +56,10 @@ TEST(ReviewJudging, ThresholdsAndMateCapping) {
       {99, Judgement::Inaccuracy}, {100, Judgement::Mistake},  {299, Judgement::Mistake},
       {300, Judgement::Blunder},   {5000, Judgement::Blunder}};
   for (const auto& [loss, expected] : thresholds) EXPECT_EQ(judge(loss), expected) << loss;
-  EXPECT_EQ(judge_move(400, 499), Judgement::Blunder);
-  EXPECT_EQ(judge_move(400, 500), Judgement::Good);  // still winning by five pawns
-  EXPECT_EQ(judge_move(400, MATE_IN(9)), Judgement::Good);
-  EXPECT_EQ(judge_move(400, -MATE_IN(9)), Judgement::Blunder);
+  EXPECT_EQ(judgement_of(400, 499), Judgement::Blunder);
+  EXPECT_EQ(judgement_of(400, 500), Judgement::Good);  // still winning by five pawns
+  EXPECT_EQ(judgement_of(400, MATE_IN(9)), Judgement::Good);
+  EXPECT_EQ(judgement_of(400, -MATE_IN(9)), Judgement::Blunder);
   EXPECT_EQ((std::vector<std::string>{nag_of(Judgement::Inaccuracy), nag_of(Judgement::Mistake), nag_of(Judgement::Blunder),
                                       nag_of(Judgement::Good)}),
             (std::vector<std::string>{"$6", "$2", "$4", ""}));
@@ -74,10 +74,6 @@ TEST(ReviewJudging, ThresholdsAndMateCapping) {
       {-2500, -MATE_IN(4), 0},     // lost either way
   };
   for (const auto& l : losses) EXPECT_EQ(loss_of(l.best, l.played), l.loss) << l.best << " " << l.played;
-
-  const std::vector<std::pair<int, std::string>> evals = {
-      {35, "0.35"}, {-120, "-1.20"}, {-5, "-0.05"}, {0, "0.00"}, {MATE_IN(3), "#3"}, {-MATE_IN(2), "#-2"}};
-  for (const auto& [score, text] : evals) EXPECT_EQ(eval_text(score), text);
 }
 
 TEST(PgnReader, ReadsWhatOtherProgramsWrite) {

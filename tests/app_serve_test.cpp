@@ -8,7 +8,7 @@
 #include <httplib.h>
 #include <nlohmann/json.hpp>
 
-#include "serve.h"
+#include "serve/game_server.h"
 
 namespace ai_players::app {
 namespace {
@@ -83,7 +83,9 @@ TEST(ServeApi, ShortGameFromAFenEndsByMateWithPgnAndReview) {
   EXPECT_EQ(s.call("POST", game + "/moves", json{{"move", "Kf1"}}.dump()).first, 409);
   const std::string pgn = s.call("GET", game + "/pgn").second;
   EXPECT_NE(pgn.find("[FEN \"6k1/5ppp/8/8/8/8/5PPP/3R2K1 w - - 0 1\"]"), std::string::npos) << pgn;
-  EXPECT_NE(pgn.find("1. Rd8# 1-0"), std::string::npos) << pgn;
+  EXPECT_NE(pgn.find("1. Rd8# {checkmate} 1-0"), std::string::npos) << pgn;
+  for (const char* tag : {"[White \"Human\"]", "[Black \"Talvo\"]", "[BlackElo \"100\"]"})
+    EXPECT_NE(pgn.find(tag), std::string::npos) << tag;
 
   const json review = s.ok("POST", game + "/review");
   ASSERT_EQ(review["moves"].size(), 1u);
@@ -160,12 +162,11 @@ TEST(ServeApi, ErrorsAreJsonWithTheirStatusAndLeaveTheGameAloneUndoTakesBackMove
   for (const char* key : {"fen", "moves", "legal"}) EXPECT_EQ(undone[key], first[key]) << key;
   EXPECT_EQ(s.ok("POST", game + "/undo")["fen"], created["fen"]);
 
-  // Resigning ends the game; undo takes the resignation back along with the move.
+  // Resigning ends the game for good: undo cannot bring it back.
   s.ok("POST", game + "/moves", {{"move", "Nf3"}});
   EXPECT_EQ(s.ok("POST", game + "/resign")["result"]["termination"], "resignation");
-  const json again = s.ok("POST", game + "/undo");
-  EXPECT_TRUE(again["result"].is_null());
-  EXPECT_EQ(again["fen"], created["fen"]);
+  EXPECT_EQ(s.call("POST", game + "/undo").first, 409);
+  EXPECT_EQ(s.ok("GET", game)["result"]["result"], "0-1");
 }
 
 TEST(ServeApi, EightGamesAtOnce) {

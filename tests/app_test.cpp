@@ -8,11 +8,11 @@
 #include <stdexcept>
 
 #include "ai_players/core/analysis.h"
-#include "game.h"
-#include "time_control.h"
-#include "match_stats.h"
-#include "pgn.h"
-#include "score_text.h"
+#include "game/game.h"
+#include "game/time_control.h"
+#include "tournament/match_stats.h"
+#include "game/user_error.h"
+#include "pgn/game_pgn.h"
 #include "support/pgn_replay.h"
 
 namespace ai_players::app {
@@ -22,12 +22,23 @@ using board::MoveList;
 using board::MovePtr;
 using V = std::vector<std::string>;
 
+// The move text alone, as to_pgn writes it after the tags.
+std::string movetext(const V& san, const std::string& fen, const std::string& result) {
+  PgnGame g;
+  g.san = san;
+  g.result = result;
+  if (!fen.empty()) g.set_tag("FEN", fen);
+  const std::string text = to_pgn(g);
+  const std::size_t from = fen.empty() ? 1 : text.find("\n\n") + 2;
+  return text.substr(from, text.size() - from - 1);
+}
+
 TEST(Pgn, MovetextNumbersMovesAndWrapsAtEightyColumns) {
-  EXPECT_EQ(pgn_movetext({"e4", "e5", "Nf3"}, "", "*"), "1. e4 e5 2. Nf3 *\n");
-  EXPECT_EQ(pgn_movetext({}, "", "1/2-1/2"), "1/2-1/2\n");
+  EXPECT_EQ(movetext({"e4", "e5", "Nf3"}, "", "*"), "1. e4 e5 2. Nf3 *\n");
+  EXPECT_EQ(movetext({}, "", "1/2-1/2"), "1/2-1/2\n");
   // Black to move at move 12: the first move gets "12..." and White's next move 13.
   const std::string fen = "r1bqkb1r/pppp1ppp/2n5/4p3/2B1P3/5N2/PPPP1PPP/RNBQK2R b KQkq - 3 12";
-  EXPECT_EQ(pgn_movetext({"Nf6", "Nc3", "d5", "exd5"}, fen, "1-0"), "12... Nf6 13. Nc3 d5 14. exd5 1-0\n");
+  EXPECT_EQ(movetext({"Nf6", "Nc3", "d5", "exd5"}, fen, "1-0"), "12... Nf6 13. Nc3 d5 14. exd5 1-0\n");
 
   V san;
   std::string one_line;
@@ -35,7 +46,7 @@ TEST(Pgn, MovetextNumbersMovesAndWrapsAtEightyColumns) {
     san.push_back(V{"Nxe4+", "O-O-O", "e8=Q#", "a3", "Rfxd1", "Qh4"}[i % 6]);
     one_line += pgn_move_unit("", i, san.back()) + " ";
   }
-  std::istringstream in(pgn_movetext(san, "", "0-1"));
+  std::istringstream in(movetext(san, "", "0-1"));
   std::string rejoined;
   for (std::string line; std::getline(in, line); rejoined += line + " ") {
     EXPECT_LE(line.size(), 80u) << line;
@@ -45,25 +56,33 @@ TEST(Pgn, MovetextNumbersMovesAndWrapsAtEightyColumns) {
   EXPECT_EQ(rejoined, one_line + "0-1 ");
 }
 
-TEST(Pgn, TagsInOrderEscapedAndSetUpOnlyForAnotherStart) {
-  PgnGame g;
-  g.event = "Test \"quoted\" \\ event", g.result = "1-0", g.termination = "checkmate", g.san = {"e4"};
-  const auto plain = testing_support::read_pgn(to_pgn(g));
-  g.fen = "7k/8/6K1/8/8/8/8/5Q2 w - - 0 1";
-  const std::string text = to_pgn(g);
-  const auto set_up = testing_support::read_pgn(text);
-  ASSERT_TRUE(plain.size() == 1 && set_up.size() == 1);
+TEST(Pgn, APlayedGameHasItsTagsInOrderEscapedAndSetUpOnlyForAnotherStart) {
+  GameTags who{"Test \"quoted\" \\ event", "?", "3", "Diana", kHumanName, 1350, std::nullopt, TimeControl{}, ""};
+  who.clock.reset();
+  GameState standard(std::string(common::FEN_New_Game));
+  standard.play(*standard.legal().front());
+  GameState set_up("7k/8/6K1/8/8/8/8/5Q2 w - - 0 1");
+  set_up.play(*board::find_move(set_up.legal(), "Qf7"));
+  const auto plain = testing_support::read_pgn(to_pgn(pgn_of(standard.record(), who)));
+  const std::string text = to_pgn(pgn_of(set_up.record(), who));
+  const auto stalemate = testing_support::read_pgn(text);
+  ASSERT_TRUE(plain.size() == 1 && stalemate.size() == 1);
   const auto names = [](const testing_support::ReadGame& r) {
     V out;
     for (const auto& tag : r.tags) out.push_back(tag.first);
     return out;
   };
-  V tags = {"Event", "Site", "Date", "Round", "White", "Black", "Result", "Termination", "PlyCount"};
+  V tags = {"Event", "Site", "Date", "Round", "White", "Black", "Result", "Termination", "WhiteElo", "PlyCount"};
   EXPECT_EQ(names(plain[0]), tags);
   tags.insert(tags.begin() + 7, {"SetUp", "FEN"});
-  EXPECT_EQ(names(set_up[0]), tags);
-  EXPECT_EQ((V{set_up[0].tag("Event"), set_up[0].tag("SetUp"), set_up[0].tag("FEN")}), (V{g.event, "1", g.fen}));
-  EXPECT_TRUE(text.find("]\n\n1. e4 1-0\n\n") != std::string::npos) << text;  // blank lines around the moves
+  EXPECT_EQ(names(stalemate[0]), tags);
+  const auto& g = stalemate[0];
+  EXPECT_EQ((V{g.tag("Event"), g.tag("FEN"), g.tag("White"), g.tag("Black"), g.tag("WhiteElo"), g.tag("Result"),
+               g.tag("Termination")}),
+            (V{who.event, "7k/8/6K1/8/8/8/8/5Q2 w - - 0 1", "Diana", "Human", "1350", "1/2-1/2", "normal"}));
+  EXPECT_TRUE(text.find("]\n\n1. Qf7 {stalemate} 1/2-1/2\n\n") != std::string::npos) << text;
+  EXPECT_EQ(plain[0].tag("Result"), "*");  // a game going on
+  EXPECT_EQ(plain[0].tag("Termination"), "unterminated");
 }
 
 // Plays the listed SAN moves in order, for both sides.
@@ -99,23 +118,22 @@ TEST(Game, EndsByEachRuleWithTheRightResultAndReadsBackFromPgn) {
     SCOPED_TRACE(e.fen + " " + e.termination);
     const std::string fen = e.fen.empty() ? std::string(common::FEN_New_Game) : e.fen;
     const PlayedGame game = play_game(scripted(e.moves), scripted(e.moves), {fen, e.max_plies, {}, {}});
-    EXPECT_EQ(std::make_pair(game.outcome.result, game.outcome.termination), std::make_pair(e.result, e.termination));
+    EXPECT_EQ(std::make_pair(game.outcome->result, termination_text(game.outcome->why)),
+              std::make_pair(e.result, e.termination));
     ASSERT_EQ(game.san.size(), e.plies);
     ASSERT_EQ(game.moves.size(), e.plies);
-    PgnGame pgn;
-    pgn.result = game.outcome.result, pgn.fen = e.fen, pgn.san = game.san;
-    const auto read = testing_support::read_pgn(to_pgn(pgn));
+    const auto read = testing_support::read_pgn(to_pgn(pgn_of(game, {})));
     ASSERT_EQ(read.size(), 1u);
     EXPECT_EQ(read[0].san, game.san);
     const auto again = outcome_of(testing_support::replay(read[0]));
-    EXPECT_EQ(again ? again->termination : "unterminated", e.termination);
+    EXPECT_EQ(again ? termination_text(again->why) : "unterminated", e.termination);
   }
   // A mover's answer must be legal: here White's e4 is offered to Black.
   const Mover cheat = [](const MoveRequest&) {
     return MoveReply{board::make_move("e2e4", board::Board().legal_moves()), ""};
   };
   const std::string start(common::FEN_New_Game);
-  EXPECT_THROW(play_game(scripted({"e4"}), cheat, {start, 0, {}, {}}), std::runtime_error);
+  EXPECT_THROW(play_game(scripted({"e4"}), cheat, {start, 0, {}, {}}), std::logic_error);
   // A mover that cannot move ends the game as abandoned; one over its clock loses on
   // time, and a lone king cannot win on time.
   const Mover failing = [](const MoveRequest&) -> MoveReply { throw MoverFailure("no engine"); };
@@ -134,7 +152,8 @@ TEST(Game, EndsByEachRuleWithTheRightResultAndReadsBackFromPgn) {
                {"k7/8/8/8/8/8/8/KQ6 w - - 0 1", slow, "1/2-1/2", "time forfeit"}};
   for (const auto& c : stops) {
     const PlayedGame game = play_game(c.white, scripted({"e4"}), {c.fen, 0, blitz, {}});
-    EXPECT_EQ(std::make_pair(game.outcome.result, game.outcome.termination), std::make_pair(c.result, c.termination));
+    EXPECT_EQ(std::make_pair(game.outcome->result, termination_text(game.outcome->why)),
+              std::make_pair(c.result, c.termination));
     EXPECT_FALSE(game.final_comment.empty());
   }
 }
@@ -157,7 +176,7 @@ TEST(TimeControl, BudgetsKeepAReserveAndReadTheirText) {
   EXPECT_EQ(parse_time_control("60+1").pgn(), "60+1");
   EXPECT_EQ(parse_time_control("0.5+0.1").pgn(), "0.5+0.1");
   EXPECT_EQ(parse_time_control("300").increment, ms(0));
-  for (const char* bad : {"", "+1", "60+", "0", "a+b", "-5"}) EXPECT_THROW(parse_time_control(bad), std::invalid_argument) << bad;
+  for (const char* bad : {"", "+1", "60+", "0", "a+b", "-5"}) EXPECT_THROW(parse_time_control(bad), UserError) << bad;
 }
 
 TEST(MatchStats, TallyEloAndItsText) {
@@ -195,11 +214,6 @@ TEST(MatchStats, TallyEloAndItsText) {
   EXPECT_EQ(format_elo({-0.3, 12.4}), "+0 +/- 12");  // no "-0"
 }
 
-TEST(ScoreText, PawnsForCentipawnsAndMovesForMates) {
-  EXPECT_EQ((V{score_text(25), score_text(-130), score_text(0), score_text(3000), score_text(MATE_IN(3)),
-               score_text(-MATE_IN(1)), score_text(MATE_IN(40))}),
-            (V{"+0.25", "-1.30", "+0.00", "+30.00", "mate in 3", "mated in 1", "mate in 40"}));
-}
 
 }  // namespace
 }  // namespace ai_players::app

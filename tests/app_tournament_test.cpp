@@ -9,15 +9,17 @@
 
 #include "ai_players/host/board.h"
 #include "ai_players/host/common.h"
-#include "engine_judge.h"
-#include "match_stats.h"
-#include "openings.h"
-#include "pgn_reader.h"
-#include "rating_fit.h"
-#include "rating_report.h"
+#include "game/user_error.h"
+#include "tournament/match_stats.h"
+#include "pgn/openings.h"
+#include "pgn/pgn_reader.h"
+#include "tournament/rating_fit.h"
+#include "tournament/rating_report.h"
 #include "support/cli_process.h"
 #include "support/pgn_replay.h"
-#include "tournament.h"
+#include "tournament/adjudication.h"
+#include "tournament/schedule.h"
+#include "tournament/tournament_game.h"
 
 namespace ai_players::app {
 namespace {
@@ -141,7 +143,7 @@ TEST(Schedule, ShardsPartitionTheGameList) {
     for (int index : seen) EXPECT_EQ(index, expected++) << n;  // each once, none missing
   }
   for (const char* bad : {"0/3", "4/3", "3", "1/0", "a/b", "1/2/3", "-1/2", ""})
-    EXPECT_THROW(parse_shard(bad), std::invalid_argument) << bad;
+    EXPECT_THROW(parse_shard(bad), UserError) << bad;
 }
 
 TEST(Adjudicator, CountsPliesInARowBeyondTheMargins) {
@@ -162,7 +164,7 @@ TEST(Adjudicator, CountsPliesInARowBeyondTheMargins) {
     Adjudicator adjudicator(rule);
     std::optional<Verdict> verdict;
     std::size_t ply = 0;
-    while (!verdict && ply < c.scores.size()) verdict = adjudicator.add(static_cast<int>(ply + 1), {c.scores[ply++], {}});
+    while (!verdict && ply < c.scores.size()) verdict = adjudicator.add(static_cast<int>(ply + 1), Score(c.scores[ply++]));
     EXPECT_EQ(verdict ? verdict->result : "", c.result) << c.scores.size();
     if (verdict) {
       EXPECT_EQ(ply, c.at_ply);
@@ -170,21 +172,14 @@ TEST(Adjudicator, CountsPliesInARowBeyondTheMargins) {
   }
   Adjudicator late(rule);
   std::optional<Verdict> verdict;
-  for (int ply = 25; ply <= 30 && !verdict; ++ply) verdict = late.add(ply, {3, {}});
+  for (int ply = 25; ply <= 30 && !verdict; ++ply) verdict = late.add(ply, Score(3));
   ASSERT_TRUE(verdict);
   EXPECT_EQ(verdict->result, "1/2-1/2");
   // A mate score is beyond any margin, for the side that mates.
   Adjudicator mates(rule);
-  EXPECT_FALSE(mates.add(1, {0, -4}));
-  EXPECT_FALSE(mates.add(2, {0, -3}));
-  EXPECT_EQ(mates.add(3, {0, -3})->result, "0-1");
-
-  Evaluation eval;
-  EXPECT_TRUE(parse_info_score("info depth 8 seldepth 9 score cp -35 nodes 100 pv e2e4", eval));
-  EXPECT_EQ(eval.cp, -35);
-  EXPECT_TRUE(parse_info_score("info depth 9 score mate -2 pv a1a2", eval));
-  EXPECT_EQ(eval.white_cp(), -100000);
-  EXPECT_FALSE(parse_info_score("info depth 9 score cp 20 lowerbound", eval));
+  EXPECT_FALSE(mates.add(1, Score::mate_in(-4)));
+  EXPECT_FALSE(mates.add(2, Score::mate_in(-3)));
+  EXPECT_EQ(mates.add(3, Score::mate_in(-3))->result, "0-1");
 }
 
 TEST(Openings, EpdAndPgnBecomeStartPositionsAndBookMoves) {
@@ -240,14 +235,15 @@ TEST(TournamentGame, ThePgnSaysHowTheGameEnded) {
   terms.round = "3";
   terms.white = "W";
   terms.black = "B";
-  terms.white_elo = "750";
+  terms.white_elo = 750;
   terms.opening = {"Fool", common::FEN_New_Game.data(), {"f2f3", "e7e5"}};
   terms.clock = parse_time_control("60+1");
 
   // Book moves first, then the players; a mate ends it normally.
   PgnGame mate = play_tournament_game(terms, scripted({"g2g4"}), scripted({"d8h4"}));
   EXPECT_EQ(mate.san, (std::vector<std::string>{"f3", "e5", "g4", "Qh4#"}));
-  EXPECT_EQ(std::tie(mate.result, mate.termination, mate.final_comment), std::make_tuple("0-1", "normal", "checkmate"));
+  EXPECT_EQ(std::make_tuple(mate.result, mate.tag("Termination"), mate.final_comment),
+            std::make_tuple("0-1", "normal", "checkmate"));
   auto record = testing_support::read_pgn(to_pgn(mate)).at(0);
   for (const auto& [tag, value] : std::map<std::string, std::string>{{"Event", "Test Cup"}, {"Site", "Here"}, {"Round", "3"},
        {"TimeControl", "60+1"}, {"Opening", "Fool"}, {"WhiteElo", "750"}, {"FEN", ""}})
@@ -259,7 +255,7 @@ TEST(TournamentGame, ThePgnSaysHowTheGameEnded) {
   terms.max_plies = 6;
   PgnGame capped = play_tournament_game(terms, scripted({}), scripted({}));
   EXPECT_EQ(capped.san.size(), 6u);
-  EXPECT_EQ(std::tie(capped.result, capped.termination), std::make_tuple("1/2-1/2", "adjudication"));
+  EXPECT_EQ(std::make_tuple(capped.result, capped.tag("Termination")), std::make_tuple("1/2-1/2", "adjudication"));
   EXPECT_NE(capped.final_comment.find("6-ply limit"), std::string::npos);
   record = testing_support::read_pgn(to_pgn(capped)).at(0);
   EXPECT_EQ(record.tag("FEN"), terms.opening.fen);
@@ -273,17 +269,17 @@ TEST(TournamentGame, ThePgnSaysHowTheGameEnded) {
   const Judge judge = [&](const std::string& fen, const board::MoveList& moves) {
     EXPECT_EQ(fen, terms.opening.fen);
     judged.push_back(moves.size());
-    return Evaluation{900, {}};
+    return Score(900);
   };
   PgnGame judged_game = play_tournament_game(terms, scripted({}), scripted({}), judge, AdjudicationRule{8, 600, 3, 10, 20, 60});
-  EXPECT_EQ(std::tie(judged_game.result, judged_game.termination), std::make_tuple("1-0", "adjudication"));
+  EXPECT_EQ(std::make_tuple(judged_game.result, judged_game.tag("Termination")), std::make_tuple("1-0", "adjudication"));
   EXPECT_EQ(judged_game.san.size(), 4u);
   EXPECT_EQ(judged, (std::vector<std::size_t>{2, 3, 4}));
 
-  // A player that cannot move leaves the game unterminated.
+  // A player that cannot move leaves the game abandoned.
   const Mover broken = [](const MoveRequest&) -> MoveReply { throw MoverFailure("no engine"); };
   PgnGame abandoned = play_tournament_game(terms, broken, scripted({}));
-  EXPECT_EQ(std::tie(abandoned.result, abandoned.termination), std::make_tuple("*", "unterminated"));
+  EXPECT_EQ(std::make_tuple(abandoned.result, abandoned.tag("Termination")), std::make_tuple("*", "abandoned"));
   EXPECT_NE(abandoned.final_comment.find("no engine"), std::string::npos);
 }
 
@@ -293,11 +289,9 @@ TEST(Shards, TheirPgnMergesToTheRatingsOfTheWholeTournament) {
   // Results fixed by each game's seed; PGN as a tournament writes it, without moves.
   std::map<std::string, int> strength{{"Ann", 3}, {"Bob", 2}, {"Cid", 1}, {"Dee", 0}};
   auto play = [&](const ScheduledGame& g) {
-    PgnGame game;
-    game.white = g.white, game.black = g.black, game.round = std::to_string(g.round);
     const int edge = strength[g.white] - strength[g.black] + static_cast<int>(g.seed % 5) - 2;
-    game.result = edge > 0 ? "1-0" : edge < 0 ? "0-1" : "1/2-1/2";
-    return to_pgn(game);
+    return to_pgn(with_roster("?", "?", std::to_string(g.round), g.white, g.black,
+                              edge > 0 ? "1-0" : edge < 0 ? "0-1" : "1/2-1/2"));
   };
   std::string whole;
   for (const auto& g : games) whole += play(g);
@@ -327,7 +321,7 @@ TEST(Shards, TheirPgnMergesToTheRatingsOfTheWholeTournament) {
 TEST(RatingReport, AnchorsAndTheirDefaults) {
   EXPECT_EQ(parse_anchor("HOUD20c:1350=1350").name, "HOUD20c:1350");
   EXPECT_EQ(parse_anchor("a=b=-12.5").elo, -12.5);
-  for (const char* bad : {"Gnome", "=100", "Gnome=", "Gnome=12x"}) EXPECT_THROW(parse_anchor(bad), std::invalid_argument) << bad;
+  for (const char* bad : {"Gnome", "=100", "Gnome=", "Gnome=12x"}) EXPECT_THROW(parse_anchor(bad), UserError) << bad;
   std::string why;
   EXPECT_EQ(default_anchor({"Gnome", "HOUD20c:1500", "HOUD20c:1350"}, why).name, "HOUD20c:1500");
   EXPECT_EQ(default_anchor({"Gnome", "Talvo"}, why).elo, 750);
@@ -338,8 +332,8 @@ TEST(RatingReport, AnchorsAndTheirDefaults) {
 // One small real tournament: two processes at once, PGN out, ratings back in.
 TEST(TournamentCommand, WritesPgnThatRatingsReads) {
   if (::access("/usr/games/stockfish", X_OK) != 0 && !std::getenv("AI_PLAYERS_ENGINE")) GTEST_SKIP() << "no engine";
-  const std::string dir = ::testing::TempDir();
-  const std::string openings = dir + "/two.epd", pgn = dir + "/t.pgn";
+  testing_support::TempDir dir;
+  const std::string openings = dir.file("two.epd"), pgn = dir.file("t.pgn");
   testing_support::write_file(openings, "rnbqkbnr/pppp1ppp/8/4p3/4P3/5N2/PPPP1PPP/RNBQKB1R b KQkq -\n");
   const auto run = testing_support::run_cli({"tournament", "Talvo", "Isis", "--openings", openings, "--max-plies", "16",
                                              "--concurrency", "2", "--seed", "5", "--pgn", pgn, "--event", "E2E"});

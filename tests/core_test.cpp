@@ -6,6 +6,7 @@
 #include "ai_players/core/analysis.h"
 #include "ai_players/core/errors.h"
 #include "ai_players/core/random.h"
+#include "ai_players/core/score.h"
 #include "ai_players/host/board.h"
 #include "ai_players/host/common.h"
 #include "support/test_support.h"
@@ -28,6 +29,26 @@ TEST(Core, MateInChanceAndChoiceBounds) {
   const std::vector<int> list{10, 20, 30};
   EXPECT_EQ(choice(list) + choice(list), 50);  // draws 0.6 and 0.9999: 20 and 30
   EXPECT_EQ(draws.remaining(), 0u);
+}
+
+TEST(Core, ScoresKnowMatesAndTheirSide) {
+  using V = std::vector<std::string>;
+  const std::vector<int> values = {25, -130, 0, 3000, MATE_IN(3), -MATE_IN(1), MATE_IN(40)};
+  V texts, evals;
+  for (int v : values) {
+    texts.push_back(Score(v).text());
+    evals.push_back(Score(v).eval_text());
+  }
+  EXPECT_EQ(texts, (V{"+0.25", "-1.30", "+0.00", "+30.00", "mate in 3", "mated in 1", "mate in 40"}));
+  EXPECT_EQ(evals, (V{"0.25", "-1.30", "0.00", "30.00", "#3", "#-1", "#40"}));
+  EXPECT_EQ(Score::mate_in(-2), Score(-MATE_IN(2)));
+  EXPECT_EQ(Score(-MATE_IN(2)).mate(), -2);
+  EXPECT_EQ(Score(4000).mate(), 0);
+  EXPECT_EQ(Score(-MATE_IN(7)).clamped(1000), -1000);
+  EXPECT_EQ(Score(-1001).clamped(1000), -1000);
+  const PovScore black_to_move{Score(120), common::BLACK};
+  EXPECT_EQ(black_to_move.white(), Score(-120));
+  EXPECT_EQ(black_to_move.pov(common::BLACK), Score(120));
 }
 
 TEST(Core, PrintMeBugprintAndPlainTexts) {

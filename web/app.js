@@ -198,7 +198,7 @@ async function review() {
 async function loadPersonas() {
     const personas = await api("GET", "/api/personas")
     const select = $("persona")
-    for (const p of personas.filter(p => p.buildable)) {
+    for (const p of personas) {
         const option = document.createElement("option")
         option.value = p.name
         option.textContent = p.strength ? `${p.name} (${p.strength})` : p.name

@@ -29,6 +29,10 @@ std::string to_text(const std::vector<double>& list);       // [0.5, 1.0]
 
 // The text without white space at either end.
 std::string strip(std::string_view s);
+// Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
+bool is_valid_utf8(std::string_view s);
+// ASCII letters in lower case; other bytes as they are.
+std::string lower(std::string_view s);
 
 // A line of outside text fit for a message: stripped, cut to `limit`
 // characters (with "...") and quoted: 'bestmove'.

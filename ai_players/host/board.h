@@ -68,6 +68,12 @@ struct Move {
 // std::make_shared<Move>(coord_move, all_moves_list).
 MovePtr make_move(std::string_view coord_move, const MoveList& all_moves_list);
 
+// The element of `legal` (one generation of legal moves) that `text` names:
+// coordinates ("g1f3", "e7e8q") or SAN ("Nf3", "O-O"); SAN typed in lower case
+// ("nf3") is taken when it names one move and the text as typed names none.
+// nullptr when it names no move or several; Board::parse_move says why.
+MovePtr find_move(const MoveList& legal, std::string_view text);
+
 // For each side, the squares of its pieces that bear on a square.
 struct Contest {
   std::vector<int> white;

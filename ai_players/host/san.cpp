@@ -182,4 +182,33 @@ MovePtr Board::parse_move(std::string_view text) const {
   throw IllegalMoveError("ambiguous move \"" + std::string(text) + "\": could be " + candidates);
 }
 
+MovePtr find_move(const MoveList& legal, std::string_view text) {
+  if (legal.empty()) return nullptr;
+  const auto same = [&legal](const MovePtr& m) -> MovePtr {
+    for (const MovePtr& l : legal)
+      if (l->to_coord() == m->to_coord()) return l;
+    return nullptr;
+  };
+  for (const MovePtr& m : legal)
+    if (m->to_coord() == text) return m;
+  const std::shared_ptr<const Board> origin = legal.front()->origin;
+  if (!origin) return nullptr;
+  try {
+    return same(origin->parse_move(text));
+  } catch (const IllegalMoveError&) {
+  }
+  // "nf3" for Nf3: only a piece letter is worth trying, and only when the
+  // text as typed (a pawn move such as "bxc4") is no move at all.
+  std::string upper(text);
+  const auto first = upper.find_first_not_of(" \t");
+  if (first == std::string::npos || std::string_view("nbrqk").find(upper[first]) == std::string_view::npos)
+    return nullptr;
+  upper[first] = static_cast<char>(std::toupper(static_cast<unsigned char>(upper[first])));
+  try {
+    return same(origin->parse_move(upper));
+  } catch (const IllegalMoveError&) {
+    return nullptr;
+  }
+}
+
 }  // namespace ai_players::board

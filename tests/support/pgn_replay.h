@@ -7,11 +7,11 @@
 #include <vector>
 
 #include "ai_players/host/board.h"
-#include "pgn_reader.h"
+#include "pgn/pgn_reader.h"
 
 namespace testing_support {
 
-using ReadGame = ai_players::app::PgnRecord;
+using ReadGame = ai_players::app::PgnGame;
 
 inline std::vector<ReadGame> read_pgn(const std::string& text) {
   std::istringstream in(text);

@@ -1,0 +1,68 @@
+#include "cli/cli_options.h"
+
+#include <fmt/format.h>
+
+#include "game/numbers.h"
+#include "game/start_position.h"
+#include "game/user_error.h"
+
+namespace ai_players::app {
+namespace {
+
+// A flag's value read by `read`; what it says of a bad value becomes CLI11's own error.
+template <class F>
+auto flag_reader(const std::string& flag, F read) {
+  return [flag, read](const std::string& text) {
+    try {
+      read(text);
+    } catch (const UserError& e) {
+      throw CLI::ValidationError(flag, e.what());
+    }
+  };
+}
+
+}  // namespace
+
+void add_engine_timeout_option(CLI::App* cmd, PersonaSettings& settings) {
+  cmd->add_option_function<std::string>(
+         "--engine-timeout",
+         flag_reader("--engine-timeout",
+                     [&settings](const std::string& text) {
+                       settings.engine_timeout = read_seconds(text, "--engine-timeout", 3600);
+                     }),
+         fmt::format("seconds a search may go without progress before the engine is told to stop (and killed if "
+                     "it does not); 0: no limit; default {}",
+                     PersonaSettings::kDefaultEngineTimeout.count() / 1000))
+      ->type_name("SECONDS");
+}
+
+void add_clock_options(CLI::App* cmd, ClockOptions& options, const std::string& tc_help,
+                       const std::string& movetime_help) {
+  auto* clock = cmd->add_option_function<std::string>(
+      "--tc", flag_reader("--tc", [&options](const std::string& text) { options.clock = parse_time_control(text); }),
+      tc_help);
+  auto* movetime = cmd->add_option_function<std::string>(
+      "--movetime",
+      flag_reader("--movetime",
+                  [&options](const std::string& text) {
+                    options.movetime = milliseconds(read_whole(text, "--movetime", 1, 86400000));
+                  }),
+      movetime_help);
+  clock->excludes(movetime);
+  movetime->excludes(clock);
+}
+
+CLI::Option* add_seed_option(CLI::App* cmd, std::optional<std::uint64_t>& seed, const std::string& what) {
+  return cmd
+      ->add_option_function<std::string>(
+          "--seed", flag_reader("--seed", [&seed](const std::string& text) { seed = read_seed(text, "--seed"); }),
+          what)
+      ->type_name("S");
+}
+
+void add_fen_option(CLI::App* cmd, std::string& fen, const std::string& help) {
+  cmd->add_option_function<std::string>(
+      "--fen", flag_reader("--fen", [&fen](const std::string& text) { fen = checked_start_fen(text); }), help);
+}
+
+}  // namespace ai_players::app

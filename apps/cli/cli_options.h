@@ -1,0 +1,32 @@
+// Command-line options that several commands share, each read one way.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include <CLI/CLI.hpp>
+
+#include "game/time_control.h"
+#include "players/persona_factory.h"
+
+namespace ai_players::app {
+
+// --engine-timeout SECONDS (0: no watchdog) into the settings.
+void add_engine_timeout_option(CLI::App* cmd, PersonaSettings& settings);
+
+// A clock (--tc 60+1) or a time per move (--movetime MS), one or the other.
+struct ClockOptions {
+  std::optional<TimeControl> clock;
+  std::optional<milliseconds> movetime;
+};
+void add_clock_options(CLI::App* cmd, ClockOptions& options, const std::string& tc_help,
+                       const std::string& movetime_help);
+
+// --seed: a whole number from 0 to 2^64-1, said plainly when it is not.
+CLI::Option* add_seed_option(CLI::App* cmd, std::optional<std::uint64_t>& seed, const std::string& what);
+
+// --fen: checked as soon as it is read.
+void add_fen_option(CLI::App* cmd, std::string& fen, const std::string& help);
+
+}  // namespace ai_players::app

@@ -1,0 +1,102 @@
+// ai-players serve: play the personas in a web browser.
+#include <csignal>
+#include <cstring>
+#include <iostream>
+#include <memory>
+#include <thread>
+
+#include <fmt/format.h>
+#include <pthread.h>
+
+#include "ai_players/core/analysis.h"
+#include "ai_players/host/common.h"
+#include "cli/cli_options.h"
+#include "cli/commands.h"
+#include "game/numbers.h"
+#include "serve/game_server.h"
+
+namespace ai_players::app {
+namespace {
+
+bool is_loopback(const std::string& host) {
+  return host == "localhost" || host == "::1" || host.rfind("127.", 0) == 0;
+}
+
+void run_serve(ServeOptions options, const std::string& idle_text) {
+  const auto idle = read_seconds(idle_text, "--idle-timeout", 7 * 86400);
+  if (!idle) throw UserError("--idle-timeout: 0 is not a time a game may stay idle");
+  options.idle_timeout = *idle;
+  if (options.web_root.empty()) options.web_root = default_web_root();
+
+  // The personas talk a lot; with several games at once their lines would
+  // interleave, so they are shown only when asked for, one line at a time.
+  auto lines = std::make_shared<std::mutex>();
+  auto show = [lines, verbose = options.verbose](std::string_view text) {
+    if (!verbose) return;
+    const std::lock_guard lock(*lines);
+    std::cerr << text << std::endl;
+  };
+  const common::ScopedEchoSink echo(show);
+  const ScopedBugprintSink bugprint(show);
+
+  // Ctrl-C and SIGTERM are taken by a thread of their own, so that the server
+  // ends its games (and their engines) before the program exits. Every thread
+  // started from here on inherits the blocked signals.
+  sigset_t stop_signals;
+  sigemptyset(&stop_signals);
+  sigaddset(&stop_signals, SIGINT);
+  sigaddset(&stop_signals, SIGTERM);
+  sigaddset(&stop_signals, SIGUSR1);  // our own wake-up when the server stops otherwise
+  pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
+
+  GameServer server(options);
+  const int port = server.bind();
+  std::cout << fmt::format("Serving the personas on http://{}:{}/ ({}); Ctrl-C ends every game.\n",
+                           options.host.find(':') != std::string::npos ? "[" + options.host + "]" : options.host,
+                           port,
+                           is_loopback(options.host) ? "this machine only"
+                                                     : "reachable from other machines: there is no password");
+  if (options.web_root.empty())
+    std::cout << "No page found (give --web-root); the JSON API is served.\n";
+  std::cout << std::flush;
+
+  std::thread watcher([&server, stop_signals] {
+    int signal = 0;
+    sigwait(&stop_signals, &signal);
+    if (signal != SIGUSR1) std::cerr << "Stopping: ending every game.\n";
+    server.stop();
+  });
+  server.run();
+  pthread_kill(watcher.native_handle(), SIGUSR1);  // no-op wake when a signal already ended it
+  watcher.join();
+}
+
+}  // namespace
+
+void add_serve_command(CLI::App& app) {
+  auto options = std::make_shared<ServeOptions>();
+  auto idle = std::make_shared<std::string>("1800");
+  CLI::App* cmd = app.add_subcommand("serve", "play the personas in a web browser");
+  cmd->add_option("--port", options->port, "port to listen on (0: any free one)")
+      ->capture_default_str()
+      ->check(CLI::Range(0, 65535));
+  cmd->add_option("--host", options->host,
+                  "address to listen on; anything but a loopback address lets other machines play")
+      ->capture_default_str();
+  cmd->add_option("--max-games", options->max_games, "games (each with its own engines) at one time")
+      ->capture_default_str()
+      ->check(CLI::Range(1, 256));
+  cmd->add_option("--idle-timeout", *idle, "seconds a game may go without a request before it is ended")
+      ->capture_default_str();
+  cmd->add_option("--preview-depth", options->preview_depth, "search depth of the preview, hint and review")
+      ->capture_default_str()
+      ->check(CLI::Range(1, 30));
+  cmd->add_flag("!--no-preview", options->preview,
+                "no Verevovera per game: no preview, hint or review, one engine per game");
+  cmd->add_option("--web-root", options->web_root, "folder of the page (default: web/ found beside the program)");
+  cmd->add_flag("--verbose", options->verbose, "show the personas' own messages on standard error");
+  add_engine_timeout_option(cmd, options->persona);
+  cmd->callback([options, idle] { run_serve(*options, *idle); });
+}
+
+}  // namespace ai_players::app

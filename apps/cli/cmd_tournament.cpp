@@ -1,0 +1,120 @@
+// ai-players tournament and ratings, and the hidden worker that plays
+// tournament games in processes of their own.
+#include <sys/prctl.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <iostream>
+#include <memory>
+
+#include <fmt/format.h>
+
+#include "cli/cli_options.h"
+#include "cli/commands.h"
+#include "game/numbers.h"
+#include "tournament/adjudication.h"
+#include "tournament/game_worker.h"
+#include "tournament/rating_report.h"
+#include "tournament/tournament.h"
+
+namespace ai_players::app {
+namespace {
+
+void add_anchor_option(CLI::App* cmd, std::optional<Anchor>& anchor, const std::string& help) {
+  cmd->add_option_function<std::string>(
+      "--anchor",
+      [&anchor](const std::string& text) {
+        try {
+          anchor = parse_anchor(text);
+        } catch (const UserError& e) {
+          throw CLI::ValidationError("--anchor", e.what());
+        }
+      },
+      help);
+}
+
+void add_tournament(CLI::App& app) {
+  struct Options {
+    TournamentPlan plan;
+    std::string format = "round-robin";
+    std::string shard = "1/1";
+    ClockOptions clock;
+  };
+  auto o = std::make_shared<Options>();
+  TournamentPlan& plan = o->plan;
+  plan.terms.event = "ai-players tournament";
+  CLI::App* cmd = app.add_subcommand("tournament", "play a tournament between personas and rate them all");
+  cmd->add_option("names", plan.names, "the personas (HOUD20c:N for the engine at strength N)")->required()->expected(2, -1);
+  cmd->add_option("--format", o->format, "round-robin (default) or gauntlet (the first against each other)")
+      ->check(CLI::IsMember({"round-robin", "gauntlet"}));
+  cmd->add_option("--rounds", plan.rounds, "rounds; in each, every pairing plays one opening with both colours")
+      ->check(CLI::Range(1, 100000));
+  cmd->add_option("--concurrency", plan.concurrency, "games at once, each worker a process of its own")
+      ->check(CLI::Range(1, 256));
+  cmd->add_option("--openings", plan.openings_file,
+                  "start positions: EPD, or PGN games whose moves are played first; default: the shipped suite");
+  cmd->add_option("--shard", o->shard, "play only the K-th of N slices of the games, e.g. 3/10");
+  add_seed_option(cmd, plan.seed, "fixes who plays what and every game; printed when drawn");
+  cmd->add_option("--pgn", plan.pgn_file, "write each game to this PGN file as it ends");
+  cmd->add_flag("--resume", plan.resume, "keep the games already in --pgn and play only the others (same --seed)");
+  add_anchor_option(cmd, plan.anchor,
+                    "NAME=ELO: the rating fixed; default: the first HOUD20c:N at N, else the first name at its "
+                    "roster strength");
+  cmd->add_option("--event", plan.terms.event, "the PGN Event tag");
+  cmd->add_option("--site", plan.terms.site, "the PGN Site tag");
+  cmd->add_option("--max-plies", plan.terms.max_plies,
+                  "a game still going after this many plies (the opening's included) is drawn by adjudication")
+      ->check(CLI::Range(0, 100000));
+  const AdjudicationRule rule;
+  cmd->add_flag("--adjudicate", plan.terms.adjudicate,
+                fmt::format("let the engine at depth {} end games: a win after {} plies in a row beyond {:g} pawns, a "
+                            "draw after {} plies in a row within {:g} pawns once ply {} is reached",
+                            rule.depth, rule.win_plies, rule.win_cp / 100.0, rule.draw_plies, rule.draw_cp / 100.0,
+                            rule.draw_from_ply));
+  add_clock_options(cmd, o->clock, "a clock for each side: base seconds + increment, e.g. 60+1",
+                    "milliseconds for every move");
+  add_engine_timeout_option(cmd, plan.terms.settings);
+  cmd->callback([o] {
+    o->plan.format = o->format == "gauntlet" ? TournamentFormat::Gauntlet : TournamentFormat::RoundRobin;
+    o->plan.shard = parse_shard(o->shard);
+    o->plan.terms.clock = o->clock.clock;
+    if (o->clock.movetime) throw UserError("a tournament takes --tc, not --movetime");
+    run_tournament(o->plan, std::cout, std::cerr);
+  });
+}
+
+void add_ratings(CLI::App& app) {
+  struct Options {
+    std::vector<std::string> files;
+    std::optional<Anchor> anchor;
+  };
+  auto o = std::make_shared<Options>();
+  CLI::App* cmd = app.add_subcommand("ratings", "rate the players of PGN files by maximum likelihood");
+  cmd->add_option("files", o->files, "PGN files (shards of one tournament, or any games)")->required()->expected(1, -1);
+  add_anchor_option(cmd, o->anchor,
+                    "NAME=ELO: the rating fixed; default: the first HOUD20c:N at N, else the first player at its "
+                    "roster strength (or 0)");
+  cmd->callback([o] { rate_files(o->files, o->anchor, std::cout, std::cerr); });
+}
+
+void add_game_worker(CLI::App& app) {
+  CLI::App* cmd = app.add_subcommand("game-worker", "play tournament games whose terms come on standard input");
+  cmd->group("");  // the tournament's own worker, not for people
+  cmd->callback([] {
+    // A worker ends with the tournament that started it, however that ends.
+    const pid_t parent = ::getppid();
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (::getppid() != parent) return;
+    run_game_worker(std::cin, std::cout);
+  });
+}
+
+}  // namespace
+
+void add_tournament_commands(CLI::App& app) {
+  add_tournament(app);
+  add_ratings(app);
+  add_game_worker(app);
+}
+
+}  // namespace ai_players::app

@@ -1,0 +1,26 @@
+// What a user got wrong: a flag, a start position, a PGN file, a persona
+// name. One root, so that every surface says it the same way: a message and
+// exit code 2 on the command line, an "info string" in uci, HTTP 400 in serve.
+#pragma once
+
+#include <stdexcept>
+
+namespace ai_players::app {
+
+struct UserError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+// A request that does not fit the game as it stands: not your turn, the game
+// is over, the persona is still thinking (HTTP 409 in serve).
+struct NotNowError : UserError {
+  using UserError::UserError;
+};
+
+// Something this run was started without, such as the adviser's engine
+// (HTTP 503 in serve).
+struct NotAvailableError : UserError {
+  using UserError::UserError;
+};
+
+}  // namespace ai_players::app

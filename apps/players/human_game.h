@@ -1,0 +1,119 @@
+// A person playing a persona: the one game that the terminal (`play`) and
+// the browser (`serve`) both drive, so that each rule (move input, undo,
+// resignation, clocks, previews, hints, the PGN) is written once.
+//
+// Safe to use from several threads: the persona's reply runs without the
+// game's lock, so the state can be shown (and the reply cut short) meanwhile.
+#pragma once
+
+#include <chrono>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "ai_players/personas/verevovera.h"
+#include "game/game_state.h"
+#include "game/user_error.h"
+#include "pgn/game_pgn.h"
+#include "players/move_judgement.h"
+#include "players/persona_factory.h"
+#include "players/persona_player.h"
+
+namespace ai_players::app {
+
+struct HumanGameSetup {
+  std::string persona;  // a name make_persona knows
+  int human_side = common::WHITE;
+  std::string start_fen{common::FEN_New_Game};
+  std::optional<TimeControl> clock;         // both sides' clocks; none: no clock
+  std::optional<milliseconds> think_limit;  // the persona's time per move when there is no clock
+  bool preview = true;                      // an adviser judges the human's moves and gives hints
+  int preview_depth = 7;
+  PersonaSettings settings;
+};
+
+// The persona's answer, as it was played.
+struct PersonaMove {
+  std::string san;
+  std::string coord;
+  std::string note;  // a fallback or restart, for people; empty when all went well
+  bool cut_short = false;
+  milliseconds thought{0};
+};
+
+class HumanGame {
+ public:
+  // Builds the persona (and the adviser); throws PersonaError, or EngineError
+  // when an engine cannot be started.
+  explicit HumanGame(HumanGameSetup setup);
+  ~HumanGame();
+
+  const std::string& persona_name() const { return player_.name; }
+  int persona_strength() const { return player_.strength(); }
+  int human_side() const { return setup_.human_side; }
+  bool has_adviser() const { return adviser_ != nullptr; }
+
+  struct View {
+    PlayedGame record;
+    std::string fen;
+    board::MoveList legal;  // empty unless the human is to move
+    int side_to_move = common::WHITE;
+    bool thinking = false;
+    std::optional<milliseconds> white_left, black_left;
+  };
+  View view() const;
+
+  // The legal move `text` names (SAN in either case, or coordinates); throws
+  // UserError saying why not, NotNowError when it is not the human's turn.
+  board::MovePtr read_move(const std::string& text) const;
+  // The adviser's judgement of the human's move, before it is played; none
+  // without an adviser. Throws what the engine throws.
+  std::optional<MoveJudgement> judge(const board::Move& move);
+  // Plays the human's move; their clock is charged since their turn began.
+  // A move after the flag fell loses on time instead.
+  void play_human(const board::Move& move);
+  // The adviser's best move for the human; NotNowError when it is not the
+  // human's turn, NotAvailableError without an adviser.
+  MoveJudgement hint();
+  // Takes back the human's last move and what was played after it. A game
+  // that is over stays over (NotNowError); UserError when the human has no move yet.
+  void undo();
+  void resign();
+
+  // Whether the persona is to move in a game still going on.
+  bool personas_turn() const;
+  // The persona's reply, played: blocks while it thinks. A persona that can
+  // give no move ends the game as abandoned (and none is returned).
+  std::optional<PersonaMove> reply();
+  // Cuts the running reply short; any thread.
+  void move_now();
+  // Ends the engines at once (the program is shutting down); any thread.
+  void abandon();
+
+  // The game as PGN, players named as every command names them.
+  PgnGame pgn(const std::string& event, const std::string& site) const;
+
+  // Runs f(adviser) when no other engine work of this game runs;
+  // NotAvailableError without an adviser.
+  template <class F>
+  auto with_adviser(F f) {
+    if (!adviser_) throw NotAvailableError("this game runs without the adviser's engine");
+    const std::lock_guard lock(engines_);
+    return f(*adviser_);
+  }
+
+ private:
+  void require_humans_turn() const;
+
+  HumanGameSetup setup_;
+  std::mutex engines_;  // one engine job at a time: a reply, a judgement, a hint
+  PersonaPlayer player_;
+  std::unique_ptr<Verevovera> adviser_;
+  mutable std::mutex mutex_;  // guards what follows
+  GameState state_;
+  bool thinking_ = false;
+  std::chrono::steady_clock::time_point turn_started_;
+};
+
+}  // namespace ai_players::app

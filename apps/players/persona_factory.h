@@ -1,0 +1,77 @@
+// Every persona a user can pick by name, and building one from its name.
+#pragma once
+
+#include <chrono>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "ai_players/engine/ai_basic.h"
+#include "ai_players/engine/engine_config.h"
+#include "game/user_error.h"
+
+namespace ai_players::app {
+
+// A persona name that names nothing, or one whose settings its class rejects.
+struct PersonaError : UserError {
+  using UserError::UserError;
+};
+
+enum class Gang { Beginner, Strong, Preview, Engine };
+std::string gang_name(Gang gang);  // "beginner", "strong", "preview", "engine"
+
+struct PersonaEntry {
+  std::string name;
+  int strength = 0;   // the roster's; HOUD20c's is the strength asked of the engine
+  std::string rate;   // the roster rate as text, "-" for the other personas
+  Gang gang = Gang::Beginner;
+  bool buildable = true;
+};
+
+// The twenty roster rows, then Verevovera and HOUD20c. Whether a roster row
+// can be built is the persona class's own answer; nothing is started.
+std::vector<PersonaEntry> persona_entries();
+// The entries a user can play against.
+std::vector<PersonaEntry> playable_entries();
+
+// How the command's personas reach their engine, settled once from the
+// command line (or the UCI options).
+struct PersonaSettings {
+  std::optional<std::string> engine;  // none: AI_PLAYERS_ENGINE, else Debian's stockfish
+  // The watchdog of every search; see --engine-timeout.
+  std::optional<std::chrono::milliseconds> engine_timeout = kDefaultEngineTimeout;
+  static constexpr std::chrono::milliseconds kDefaultEngineTimeout{60000};
+  // How long an engine may take over its handshake: the watchdog, or the
+  // default when there is none.
+  std::chrono::milliseconds patience() const { return engine_timeout.value_or(kDefaultEngineTimeout); }
+};
+
+// The engine a persona of these settings runs (the Elo-limited one may have its own).
+engine::EngineConfig engine_config(const PersonaSettings& settings, bool elo_limited);
+
+// The strength of a persona as its name says, or as its roster row has it
+// ("750" for Gnome, 1500 for HOUD20c:1500); none for names that are no persona.
+// Starts no engine.
+std::optional<int> roster_strength(std::string_view name);
+
+// The strength HOUD20c:asked really plays at on the settings' engine (the
+// engine is asked for its range once per run); throws EngineError when it
+// cannot be asked.
+int engine_persona_strength(int asked, const PersonaSettings& settings);
+
+// "Gnome", "diana" (case does not matter), "Verevovera", "HOUD20c" or
+// "HOUD20c:1500". Throws PersonaError with a message meant for the user.
+std::unique_ptr<AI_BASIC> make_persona(std::string_view name, const PersonaSettings& settings = {});
+
+// Forgets what a persona carries from one game into the next (a master sequence).
+void start_new_game(AI_BASIC& persona);
+
+// The canonical spelling of a persona name; throws PersonaError when unknown.
+std::string canonical_persona_name(std::string_view name);
+// The same, for a persona that can be built (the roster has rows whose
+// settings their class rejects).
+std::string playable_persona_name(std::string_view name);
+
+}  // namespace ai_players::app

@@ -1,0 +1,58 @@
+#include "players/persona_player.h"
+
+#include <cmath>
+
+#include <fmt/format.h>
+
+namespace ai_players::app {
+
+int PersonaPlayer::strength() const { return static_cast<int>(std::lround(persona->ELO.value())); }
+
+SafeReply ask_persona(PersonaPlayer& player, const board::MoveList& history, const board::MoveList& legal,
+                      const std::string& start_fen, std::optional<std::chrono::steady_clock::time_point> deadline) {
+  AI_BASIC& persona = *player.persona;
+  persona.stop_at = deadline;
+  persona.clear_interrupt();
+  ++player.replies;
+  try {
+    SafeReply reply = reply_safely(persona, history, legal, start_fen);
+    if (reply.fallback) ++player.fallbacks;
+    if (reply.cut_short) ++player.cut_short;
+    if (reply.engine_restarted) ++player.engine_restarts;
+    return reply;
+  } catch (const PersonaFailure&) {
+    ++player.failed_games;
+    throw;
+  }
+}
+
+Mover persona_mover(PersonaPlayer& player, Announce announce) {
+  return [&player, announce = std::move(announce)](const MoveRequest& request) {
+    try {
+      SafeReply reply = ask_persona(player, request.history, request.legal, request.start_fen, request.deadline);
+      if (!reply.note.empty() && announce) announce(reply.note);
+      return MoveReply{reply.move, reply.note};
+    } catch (const PersonaFailure& e) {
+      if (announce) announce(e.what());
+      throw MoverFailure(e.what());
+    }
+  };
+}
+
+std::string player_report(const PersonaPlayer& p, int games) {
+  const auto plural = [](int n, const char* one, const char* many) { return fmt::format("{} {}", n, n == 1 ? one : many); };
+  std::string out;
+  if (p.cut_short)
+    out += fmt::format("{}: {} of {} cut short by the clock\n", p.name, p.cut_short, plural(p.replies, "reply", "replies"));
+  if (p.fallbacks)
+    out += fmt::format("{}: {} in {}\n", p.name, plural(p.fallbacks, "fallback move", "fallback moves"),
+                       plural(games, "game", "games"));
+  if (p.engine_restarts)
+    out += fmt::format("{}: its engine was restarted {}\n", p.name, plural(p.engine_restarts, "time", "times"));
+  if (p.failed_games)
+    out += fmt::format("{}: could not finish {} (abandoned, not scored)\n", p.name,
+                       plural(p.failed_games, "game", "games"));
+  return out;
+}
+
+}  // namespace ai_players::app

@@ -1,0 +1,93 @@
+// Game review: every move of a game judged against the engine's best, as the
+// preview persona judges a human's move, then written out as annotated PGN,
+// a per-player summary and an evaluation graph.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "ai_players/host/board.h"
+#include "ai_players/personas/verevovera.h"
+#include "pgn/pgn_game.h"
+
+namespace ai_players::app {
+
+// Losses from here on (centipawns, mover's side) earn a NAG.
+inline constexpr int kInaccuracyLoss = 50;
+inline constexpr int kMistakeLoss = 100;
+inline constexpr int kBlunderLoss = 300;
+// Scores count at most this much in numbers; mates count as this much.
+inline constexpr int kScoreCap = 1000;
+// A move that still leaves the mover this far ahead earns no NAG: a slower
+// win is no mistake to a player.
+inline constexpr int kStillWinning = 500;
+
+enum class Judgement { Good, Inaccuracy, Mistake, Blunder };
+
+Judgement judge(int loss);
+// The judgement of a move that lost `loss` and scores played_score (mover's view).
+Judgement judgement_of(int loss, int played_score);
+// "$6", "$2", "$4"; empty for a good move.
+std::string nag_of(Judgement judgement);
+std::string judgement_name(Judgement judgement);  // "inaccuracy", ...
+
+// An engine score (centipawns or mate-encoded) as centipawns within ±kScoreCap.
+int capped(int score);
+// What the move played gave away against the best move, never below zero.
+int loss_of(int best_score, int played_score);
+
+struct MoveReview {
+  int side = common::WHITE;  // the mover
+  int number = 1;            // the move number
+  std::string san;
+  int played_score = 0;      // after the move, mover's view (engine units)
+  int best_score = 0;        // of the engine's best move, mover's view
+  bool played_best = false;
+  std::string best_san;                 // the engine's best move
+  std::vector<std::string> best_line;   // the engine's best line in SAN
+  int loss = 0;                         // centipawns, capped
+  Judgement judgement = Judgement::Good;
+
+  int white_score() const { return side == common::WHITE ? played_score : -played_score; }
+};
+
+struct GameReview {
+  int game = 0;  // in the file, from 1
+  PgnGame record;
+  std::string start_fen;
+  int depth = 7;
+  std::vector<MoveReview> moves;
+};
+
+// What the adviser says about one move; Verevovera::Ask_For_Preview in the program.
+using PreviewFn = std::function<Preview(const board::MoveList& history, const board::Move& move,
+                                        const board::MoveList& legal, const std::string& start_fen)>;
+// Called before each move is judged: moves done so far and the game's total.
+using ReviewProgress = std::function<void(std::size_t done, std::size_t total)>;
+
+// The start position of a record: its FEN tag, or the standard start.
+// Throws board::FenError for a bad FEN.
+std::string start_fen_of(const PgnGame& record);
+
+// Plays the record's moves on our board without judging them; throws
+// std::runtime_error naming the first move that is not legal ("12... Nf3: ...").
+void check_moves(const PgnGame& record);
+
+// Judges every move. Throws what check_moves or the preview throws.
+GameReview review_game(int game, const PgnGame& record, const PreviewFn& preview, int depth = 7,
+                       const ReviewProgress& progress = {});
+
+// The game with an eval comment and NAG on every move and the best line as a
+// variation where the move played was not the best.
+std::string annotated_pgn(const GameReview& review);
+
+// Per player: moves, average centipawn loss, NAG counts and the worst moves.
+std::string summary_text(const GameReview& review);
+// The players over several games, by name; empty for fewer than two games.
+std::string totals_text(const std::vector<GameReview>& reviews);
+
+// The score after every move from White's side, clipped, blunders marked.
+std::string evaluation_svg(const GameReview& review);
+
+}  // namespace ai_players::app

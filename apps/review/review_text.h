@@ -1,0 +1,21 @@
+// What the review's outputs share: a move as people label it and the score
+// after it.
+#pragma once
+
+#include <string>
+
+#include "ai_players/core/score.h"
+#include "review/review.h"
+
+namespace ai_players::app {
+
+// "12. Nf3", "12... Nf6".
+std::string move_label(const MoveReview& m);
+// "?!", "?", "??"; empty for a good move.
+std::string nag_mark(Judgement j);
+// White's view of the position after the move, for [%eval] and the graph.
+Score white_eval(const MoveReview& m);
+// "White - Black" from the game's tags.
+std::string players_of(const GameReview& r);
+
+}  // namespace ai_players::app

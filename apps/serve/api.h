@@ -1,0 +1,43 @@
+// The JSON API of `serve`: each call as a function from the request's body
+// to the answer's. Failures are thrown (UserError, NotNowError, ApiError,
+// PersonaError, EngineError); the server turns them into HTTP statuses in one place.
+#pragma once
+
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+#include "serve/game_table.h"
+#include "serve/serve_options.h"
+
+namespace ai_players::app {
+
+using json = nlohmann::json;
+
+class GameApi {
+ public:
+  explicit GameApi(const ServeOptions& options);
+
+  json personas() const;
+  json create(const json& body);
+  json state(const std::string& id);
+  json move(const std::string& id, const json& body);
+  json move_now(const std::string& id);
+  json undo(const std::string& id);
+  json resign(const std::string& id);
+  json hint(const std::string& id);
+  json review(const std::string& id);
+  std::string pgn(const std::string& id);
+  json end(const std::string& id);
+
+  GameTable& games() { return games_; }
+
+ private:
+  const ServeOptions& options_;
+  GameTable games_;
+};
+
+// The request body as a JSON object; UserError for anything else.
+json parse_body(const std::string& body);
+
+}  // namespace ai_players::app

@@ -1,0 +1,193 @@
+#include "serve/game_server.h"
+
+#include <filesystem>
+#include <functional>
+
+#include <fmt/format.h>
+#include <httplib.h>
+
+#include "ai_players/core/errors.h"
+#include "ai_players/core/text.h"
+#include "ai_players/personas/safe_reply.h"
+#include "serve/api.h"
+
+namespace ai_players::app {
+namespace {
+
+constexpr std::size_t kBodyLimit = 64 * 1024;
+
+// Every failure as the status people and pages expect, said in one place.
+int status_of(const std::exception& e) {
+  if (const auto* api = dynamic_cast<const ApiError*>(&e)) return api->status;
+  if (dynamic_cast<const NotNowError*>(&e)) return 409;
+  if (dynamic_cast<const NotAvailableError*>(&e)) return 503;
+  if (dynamic_cast<const UserError*>(&e) || dynamic_cast<const board::FenError*>(&e) ||
+      dynamic_cast<const board::IllegalMoveError*>(&e))
+    return 400;
+  if (dynamic_cast<const EngineError*>(&e)) return 503;
+  return 500;
+}
+
+void send_json(httplib::Response& res, const json& body) {
+  // Text from outside (a FEN, a move) may come back in a message: never let bad bytes break the answer.
+  res.set_content(body.dump(-1, ' ', false, json::error_handler_t::replace), "application/json");
+}
+
+void answer(httplib::Response& res, const std::function<json()>& handler) {
+  try {
+    send_json(res, handler());
+  } catch (const std::exception& e) {
+    res.status = status_of(e);
+    send_json(res, json{{"error", failure_text(e)}});
+  }
+}
+
+bool is_wildcard(const std::string& host) { return host == "0.0.0.0" || host == "::"; }
+
+std::string host_in_url(const std::string& host) {
+  return host.find(':') != std::string::npos ? "[" + host + "]" : host;
+}
+
+}  // namespace
+
+struct GameServer::Impl {
+  explicit Impl(ServeOptions o) : options(std::move(o)), api(options) {}
+
+  ServeOptions options;
+  GameApi api;
+  httplib::Server http;
+  int port = 0;
+
+  // Only requests meant for this server, from its own page: another web page
+  // the user visits must not create games here.
+  std::optional<std::string> refusal(const httplib::Request& req) const {
+    if (!is_wildcard(options.host)) {
+      const std::string host = req.get_header_value("Host");
+      bool known = false;
+      for (const std::string& name : {host_in_url(options.host), std::string("localhost"), std::string("127.0.0.1"),
+                                      std::string("[::1]")})
+        known = known || host == name || host == fmt::format("{}:{}", name, port);
+      if (!known) return "requests must be addressed to this server (Host)";
+    }
+    if (req.method != "GET" && req.method != "HEAD") {
+      const std::string origin = req.get_header_value("Origin");
+      if (!origin.empty() && origin != "http://" + req.get_header_value("Host"))
+        return "requests from other web pages are refused";
+      if (!req.body.empty() && req.get_header_value("Content-Type").rfind("application/json", 0) != 0)
+        return "the request body must be sent as application/json";
+    }
+    if (!is_valid_utf8(req.body) || !is_valid_utf8(req.path)) return "the request is not valid UTF-8";
+    return std::nullopt;
+  }
+
+  void route(const std::string& method, const std::string& pattern,
+             std::function<json(const httplib::Request&)> handler, int success = 200) {
+    const auto wrapped = [handler = std::move(handler), success](const httplib::Request& req, httplib::Response& res) {
+      answer(res, [&] { return handler(req); });
+      if (res.status == 200) res.status = success;
+    };
+    if (method == "GET") http.Get(pattern, wrapped);
+    else if (method == "POST") http.Post(pattern, wrapped);
+    else http.Delete(pattern, wrapped);
+  }
+
+  void routes();
+};
+
+void GameServer::Impl::routes() {
+  const std::string game = R"(/api/games/([0-9a-f]{1,32}))";
+  const auto id = [](const httplib::Request& req) { return req.matches[1].str(); };
+  route("GET", "/api/personas", [this](const auto&) { return api.personas(); });
+  route("POST", "/api/games", [this](const auto& req) { return api.create(parse_body(req.body)); }, 201);
+  route("GET", game, [this, id](const auto& req) { return api.state(id(req)); });
+  route("DELETE", game, [this, id](const auto& req) { return api.end(id(req)); });
+  route("POST", game + "/moves", [this, id](const auto& req) { return api.move(id(req), parse_body(req.body)); });
+  route("POST", game + "/move-now", [this, id](const auto& req) { return api.move_now(id(req)); });
+  route("POST", game + "/undo", [this, id](const auto& req) { return api.undo(id(req)); });
+  route("POST", game + "/resign", [this, id](const auto& req) { return api.resign(id(req)); });
+  route("GET", game + "/hint", [this, id](const auto& req) { return api.hint(id(req)); });
+  route("POST", game + "/review", [this, id](const auto& req) { return api.review(id(req)); });
+  http.Get(game + "/pgn", [this, id](const httplib::Request& req, httplib::Response& res) {
+    try {
+      res.set_content(api.pgn(id(req)), "application/x-chess-pgn");
+      res.set_header("Content-Disposition", fmt::format("attachment; filename=\"game-{}.pgn\"", id(req)));
+    } catch (const std::exception& e) {
+      res.status = status_of(e);
+      send_json(res, json{{"error", failure_text(e)}});
+    }
+  });
+  http.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
+    const auto why = refusal(req);
+    if (!why) return httplib::Server::HandlerResponse::Unhandled;
+    res.status = 403;
+    if (*why == "the request is not valid UTF-8") res.status = 400;
+    send_json(res, json{{"error", *why}});
+    return httplib::Server::HandlerResponse::Handled;
+  });
+  http.set_post_routing_handler([](const httplib::Request&, httplib::Response& res) {
+    res.set_header("X-Content-Type-Options", "nosniff");
+    res.set_header("Content-Security-Policy",
+                   "default-src 'self'; img-src 'self' data:; style-src 'self' 'unsafe-inline'; frame-ancestors 'none'");
+  });
+  // Anything else under /api is an unknown call, not a missing file.
+  http.set_error_handler([](const httplib::Request& req, httplib::Response& res) {
+    if (!res.body.empty()) return;
+    if (res.status == 413) return send_json(res, json{{"error", fmt::format("the request is larger than {} kB", kBodyLimit / 1024)}});
+    if (req.path.rfind("/api/", 0) != 0) return;
+    send_json(res, json{{"error", res.status == 404 ? fmt::format("no such call: {} {}", req.method, req.path)
+                                                     : fmt::format("HTTP status {} for {} {}", res.status, req.method, req.path)}});
+  });
+  if (!options.web_root.empty() && !http.set_mount_point("/", options.web_root))
+    throw UserError("the page's folder " + options.web_root + " does not exist");
+}
+
+GameServer::GameServer(ServeOptions options) : impl_(std::make_unique<Impl>(std::move(options))) {
+  const ServeOptions& o = impl_->options;
+  if (o.host.empty() || o.host.find_first_of(" /\\") != std::string::npos)
+    throw UserError(fmt::format("{} is not an address to listen on", quoted_excerpt(o.host, 100)));
+  // A reply keeps its request's thread waiting; every game may have one
+  // waiting (and a "move now" beside it) while the page is still answered.
+  const std::size_t threads = 2 * static_cast<std::size_t>(o.max_games) + 8;
+  impl_->http.new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
+  impl_->http.set_keep_alive_timeout(2);
+  impl_->http.set_read_timeout(5, 0);
+  impl_->http.set_write_timeout(5, 0);
+  impl_->http.set_payload_max_length(kBodyLimit);
+  // Headers and body go out in separate writes; without this, Nagle and the
+  // client's delayed ACK add 40 ms to every answer.
+  impl_->http.set_tcp_nodelay(true);
+  impl_->routes();
+}
+
+GameServer::~GameServer() { stop(); }
+
+int GameServer::bind() {
+  const ServeOptions& o = impl_->options;
+  const int port = o.port == 0 ? impl_->http.bind_to_any_port(o.host)
+                               : (impl_->http.bind_to_port(o.host, o.port) ? o.port : -1);
+  if (port < 0)
+    throw std::runtime_error(
+        fmt::format("cannot listen on {}:{} (in use, or not an address of this machine)", o.host, o.port));
+  impl_->port = port;
+  return port;
+}
+
+void GameServer::run() { impl_->http.listen_after_bind(); }
+
+void GameServer::stop() {
+  impl_->api.games().close();
+  impl_->http.stop();
+}
+
+std::size_t GameServer::game_count() const { return impl_->api.games().size(); }
+
+std::string default_web_root() {
+  std::error_code ec;
+  const auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+  if (!ec)
+    for (const auto& candidate : {exe.parent_path() / "web", exe.parent_path().parent_path() / "web"})
+      if (std::filesystem::is_regular_file(candidate / "index.html")) return candidate.string();
+  return {};
+}
+
+}  // namespace ai_players::app

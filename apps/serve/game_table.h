@@ -1,0 +1,54 @@
+// The games a server holds: at most so many, each ended when it has been
+// idle too long or the server stops.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "players/human_game.h"
+
+namespace ai_players::app {
+
+struct ServedGame {
+  std::string id;
+  std::unique_ptr<HumanGame> game;
+  std::chrono::steady_clock::time_point last_active;  // guarded by the table's lock
+};
+
+class GameTable {
+ public:
+  GameTable(int max_games, std::chrono::milliseconds idle_timeout, bool verbose);
+  ~GameTable();  // ends every game
+
+  // Takes a place for a game about to be set up; ApiError 503 when full or closing.
+  void reserve();
+  // Adds the game set up in a reserved place (a null game gives the place back); returns its id.
+  std::string add(std::unique_ptr<HumanGame> game);
+  // The game, its idle time reset; ApiError 404 when there is none.
+  std::shared_ptr<ServedGame> find(const std::string& id);
+  // Ends the game now; ApiError 404 when there is none.
+  void end(const std::string& id);
+  // Ends every game and refuses new ones.
+  void close();
+  std::size_t size() const;
+
+ private:
+  void reap();
+  int max_games_;
+  std::chrono::milliseconds idle_timeout_;
+  bool verbose_;
+  mutable std::mutex mutex_;
+  std::condition_variable wake_;
+  std::map<std::string, std::shared_ptr<ServedGame>> games_;
+  int reserved_ = 0;
+  bool closing_ = false;
+  std::thread reaper_;
+};
+
+}  // namespace ai_players::app

@@ -1,0 +1,32 @@
+// How `ai-players serve` runs.
+#pragma once
+
+#include <chrono>
+#include <optional>
+#include <stdexcept>
+#include <string>
+
+#include "game/time_control.h"
+#include "players/persona_factory.h"
+
+namespace ai_players::app {
+
+struct ServeOptions {
+  std::string host = "127.0.0.1";
+  int port = 8080;  // 0: any free port
+  int max_games = 8;
+  std::chrono::milliseconds idle_timeout{std::chrono::minutes(30)};
+  bool preview = true;    // judge the player's moves with Verevovera (a second engine per game)
+  int preview_depth = 7;  // of the preview, the hint and the review
+  std::string web_root;   // the page's files; empty: no page, the API only
+  bool verbose = false;   // the personas' own messages on standard error
+  PersonaSettings persona;
+};
+
+// An API answer other than success: the HTTP status and a message for people.
+struct ApiError : std::runtime_error {
+  ApiError(int status, const std::string& message) : std::runtime_error(message), status(status) {}
+  int status;
+};
+
+}  // namespace ai_players::app

@@ -1,0 +1,32 @@
+// The rating table as the tournament and ratings commands print it, and the
+// anchor they fix when the user names none.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "pgn/pgn_game.h"
+#include "tournament/rating_fit.h"
+
+namespace ai_players::app {
+
+// "HOUD20c:1350=1350" -> {HOUD20c:1350, 1350}; throws UserError.
+Anchor parse_anchor(const std::string& text);
+
+// The first HOUD20c:N among the players at N (the engine's own calibrated
+// scale); else the first player at its roster strength, or at 0 when it is
+// no persona. `why` says which.
+Anchor default_anchor(const std::vector<std::string>& players, std::string& why);
+
+// The table, best first, then a line on the anchor.
+std::string format_rating_table(const RatingTable& table, const std::string& anchor_note);
+
+// The scored games of PGN games (by their Result tag, else the marker after
+// the moves); unfinished ones are counted, not scored.
+std::vector<GameScore> scores_from_pgn(const std::vector<PgnGame>& records, int& unfinished);
+
+// The players of a list of games in order of first appearance.
+std::vector<std::string> players_of(const std::vector<GameScore>& games);
+
+}  // namespace ai_players::app

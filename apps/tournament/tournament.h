@@ -1,0 +1,40 @@
+// A whole tournament: its games scheduled, played by workers, written to PGN
+// as each ends (or kept from an earlier run), and rated.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "tournament/rating_fit.h"
+#include "tournament/schedule.h"
+#include "tournament/tournament_game.h"
+
+namespace ai_players::app {
+
+struct TournamentPlan {
+  std::vector<std::string> names;
+  TournamentFormat format = TournamentFormat::RoundRobin;
+  int rounds = 1;
+  int concurrency = 1;
+  std::string openings_file;  // empty: the shipped suite
+  Shard shard;
+  std::optional<std::uint64_t> seed;
+  std::string pgn_file;  // empty: none
+  bool resume = false;   // keep the games already in pgn_file, play the others
+  std::optional<Anchor> anchor;
+  GameTerms terms;  // what every game shares: event, site, max plies, clock, adjudication, engine
+};
+
+// Plays the plan: a line per game on `log`, the rating table on `out`.
+// Throws UserError for a plan that cannot be played and Error when no game
+// could be played.
+void run_tournament(const TournamentPlan& plan, std::ostream& out, std::ostream& log);
+
+// The table of the games in PGN files: broken games are skipped and said on `log`.
+void rate_files(const std::vector<std::string>& files, const std::optional<Anchor>& anchor, std::ostream& out,
+                std::ostream& log);
+
+}  // namespace ai_players::app

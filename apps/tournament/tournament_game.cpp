@@ -1,0 +1,106 @@
+#include "tournament/tournament_game.h"
+
+#include <fmt/format.h>
+#include <nlohmann/json.hpp>
+
+#include "pgn/game_pgn.h"
+
+namespace ai_players::app {
+
+namespace {
+
+// Thrown by a mover once the judge has spoken, to end the game there.
+struct Adjudicated : MoverFailure {
+  Adjudicated() : MoverFailure("adjudicated") {}
+};
+
+}  // namespace
+
+PgnGame play_tournament_game(const GameTerms& terms, const Mover& white, const Mover& black, const Judge& judge,
+                             AdjudicationRule rule) {
+  const std::vector<std::string>& book = terms.opening.moves;
+  std::optional<Verdict> verdict;
+  Adjudicator adjudicator(rule);
+  auto with_book = [&](const Mover& mover) {
+    return Mover([&book, &verdict, &mover](const MoveRequest& request) {
+      if (request.history.size() < book.size())
+        return MoveReply{board::make_move(book[request.history.size()], request.legal), ""};
+      if (verdict) throw Adjudicated();
+      return mover(request);
+    });
+  };
+  // The judge looks at every position from the end of the opening on; its
+  // time is not on the players' clocks.
+  MoveObserver observer;
+  if (judge)
+    observer = [&](const PlayedGame& game) {
+      if (!verdict && game.moves.size() >= book.size())
+        verdict = adjudicator.add(static_cast<int>(game.moves.size()), judge(game.start_fen, game.moves));
+    };
+  const std::string fen = terms.opening.fen.empty() ? std::string(common::FEN_New_Game) : terms.opening.fen;
+  PlayedGame game = play_game(with_book(white), with_book(black),
+                              GameSetup{fen, terms.max_plies, terms.clock, std::nullopt}, observer);
+  const Termination why = game.outcome->why;
+  if (verdict && (why == Termination::Abandoned || why == Termination::Unterminated)) {
+    game.outcome = Outcome{verdict->result, Termination::Adjudication};
+    game.final_comment = verdict->reason;
+  } else if (why == Termination::Unterminated) {
+    game.outcome = Outcome{"1/2-1/2", Termination::Adjudication};
+    game.final_comment = fmt::format("adjudicated: a draw at the {}-ply limit", terms.max_plies);
+  }
+  GameTags tags;
+  tags.event = terms.event;
+  tags.site = terms.site;
+  tags.round = terms.round;
+  tags.white = terms.white;
+  tags.black = terms.black;
+  tags.white_elo = terms.white_elo;
+  tags.black_elo = terms.black_elo;
+  tags.clock = terms.clock;
+  tags.opening = terms.opening.name;
+  return pgn_of(game, tags);
+}
+
+namespace {
+
+std::string clock_text(const std::optional<TimeControl>& clock) { return clock ? clock->pgn() : ""; }
+
+}  // namespace
+
+std::string terms_to_json(const GameTerms& t) {
+  nlohmann::json j{{"event", t.event},   {"site", t.site},     {"round", t.round},
+                   {"white", t.white},   {"black", t.black},   {"opening", t.opening.name},
+                   {"fen", t.opening.fen}, {"moves", t.opening.moves}, {"max_plies", t.max_plies},
+                   {"clock", clock_text(t.clock)}, {"seed", t.seed}, {"adjudicate", t.adjudicate},
+                   {"engine", t.settings.engine.value_or("")},
+                   {"engine_timeout_ms", t.settings.engine_timeout ? t.settings.engine_timeout->count() : 0}};
+  return j.dump();
+}
+
+GameTerms terms_from_json(const std::string& line) {
+  try {
+    const nlohmann::json j = nlohmann::json::parse(line);
+    GameTerms t;
+    t.event = j.at("event");
+    t.site = j.at("site");
+    t.round = j.at("round");
+    t.white = j.at("white");
+    t.black = j.at("black");
+    t.opening.name = j.at("opening");
+    t.opening.fen = j.at("fen");
+    t.opening.moves = j.at("moves").get<std::vector<std::string>>();
+    t.max_plies = j.at("max_plies");
+    if (const std::string clock = j.at("clock"); !clock.empty()) t.clock = parse_time_control(clock);
+    t.seed = j.at("seed");
+    t.adjudicate = j.at("adjudicate");
+    if (const std::string engine = j.at("engine"); !engine.empty()) t.settings.engine = engine;
+    const long long timeout = j.at("engine_timeout_ms");
+    t.settings.engine_timeout.reset();
+    if (timeout > 0) t.settings.engine_timeout = std::chrono::milliseconds(timeout);
+    return t;
+  } catch (const nlohmann::json::exception& e) {
+    throw UserError(std::string("the terms of a game cannot be read: ") + e.what());
+  }
+}
+
+}  // namespace ai_players::app

@@ -1,0 +1,79 @@
+// The UCI protocol as text: reading what a GUI sends and writing what it
+// expects. Knows nothing of personas or threads.
+#pragma once
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "ai_players/host/board.h"
+#include "game/time_control.h"
+
+namespace ai_players::app {
+
+// The game a GUI set up with `position`.
+struct UciGame {
+  std::string start_fen{common::FEN_New_Game};
+  board::MoveList history;  // the moves after the start position, as our board's objects
+  board::Board position;    // the current position
+};
+
+// The arguments of a `position` command ("startpos moves e2e4", "fen <FEN> moves ...").
+// Throws UserError for a malformed command, a bad FEN or a move that is not
+// legal where it is played.
+UciGame parse_position(std::string_view args);
+
+// What a `go` asks for.
+struct GoRequest {
+  ClockReading clock;     // own side's clock (overhead filled in by the session)
+  bool infinite = false;  // bestmove only after stop
+  bool ponder = false;    // bestmove only after ponderhit or stop
+  // Limits an engine persona passes on to its engine; the others choose by their own rules.
+  std::optional<int> depth;
+  std::optional<long long> nodes;
+  std::optional<int> mate;
+};
+// Throws UserError for a malformed number.
+GoRequest parse_go(std::string_view args, int side_to_move);
+
+// The words of a line and the text after its first word.
+struct UciCommand {
+  std::string name;
+  std::string args;
+};
+UciCommand split_command(std::string_view line);
+
+// One option as `uci` declares it and `setoption` sets it.
+struct UciOption {
+  enum class Kind { Check, Spin, Combo, String };
+  std::string name;
+  Kind kind = Kind::String;
+  std::string value;  // the current value, declared as the default
+  long long min = 0, max = 0;      // spin
+  std::vector<std::string> vars;   // combo
+  std::string help;                // for messages: what the value must be
+};
+
+// "option name Hash type spin default 16 min 1 max 33554432".
+std::string option_line(const UciOption& option);
+
+// The arguments of `setoption` ("name Move Overhead value 30").
+struct SetOption {
+  std::string name;
+  std::string value;
+};
+// Throws UserError when there is no "name".
+SetOption parse_setoption(std::string_view args);
+
+// The option of that name (case does not matter), or null.
+const UciOption* find_option(const std::vector<UciOption>& options, const std::string& name);
+// The value as the option takes it ("true"/"false", a number in range, one of
+// the combo's vars in its own spelling); UserError saying what it must be.
+std::string checked_value(const UciOption& option, const std::string& value);
+
+// A GUI's text in a message: never more than this many characters of it.
+inline constexpr std::size_t kEchoLimit = 100;
+
+}  // namespace ai_players::app

@@ -1,0 +1,119 @@
+// A persona speaking UCI: the session behind `ai-players uci`.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "ai_players/engine/ai_basic.h"
+#include "ai_players/host/board.h"
+#include "players/persona_factory.h"
+#include "game/time_control.h"
+#include "uci/uci_protocol.h"
+
+namespace ai_players::app {
+
+// The buildable persona whose strength is nearest to elo (ties: the weaker).
+std::string persona_nearest(const std::vector<PersonaEntry>& entries, int elo);
+
+// The input loop never waits for a reply: replies are computed on a worker
+// thread of the session's own, a timer cuts them short when their budget runs
+// out, and `isready`, `stop` and `quit` are answered at once.
+class UciSession {
+ public:
+  // Writes one line to the GUI; called from several threads, so it must be
+  // safe to call from any of them.
+  using Output = std::function<void(const std::string&)>;
+
+  // persona: a name that make_persona knows; the persona is built at the first `go`.
+  // entries: the personas offered to the GUI (the buildable ones).
+  UciSession(std::string persona, std::vector<PersonaEntry> entries, Output output,
+             PersonaSettings settings = {});
+  ~UciSession();
+  UciSession(const UciSession&) = delete;
+  UciSession& operator=(const UciSession&) = delete;
+
+  // Handles one line from the GUI; false once the session is over (`quit`).
+  bool handle(std::string_view line);
+  // Ends the session at once: a reply being computed is abandoned and its engine killed.
+  void end();
+  // Ends the session once the replies asked for are given (the input ended).
+  void finish();
+  // An "info string" line for each line of text (the library's messages).
+  void info(std::string_view text);
+
+ private:
+  struct Job {
+    UciGame game;
+    GoRequest go;
+    bool stopped = false;  // a stop came while it waited in the queue
+  };
+
+  void identify();
+  // The options as they stand; the caller holds mutex_.
+  std::vector<UciOption> options() const;
+  void set_option(std::string_view args);
+  void apply_option(const std::string& name, const std::string& value);
+  void go(std::string_view args);
+  void stop();
+  void ponderhit();
+  void send(const std::string& line);
+  std::string current_persona() const;
+
+  // Worker side.
+  void work();
+  void run_job(Job job);
+  std::string choose(const Job& job);
+  bool ensure_persona();
+  void timer();
+
+  Output output_;
+  std::vector<PersonaEntry> entries_;
+  UciGame game_;  // touched by the input thread only
+
+  mutable std::mutex mutex_;  // guards everything below
+  std::condition_variable wake_worker_;
+  std::condition_variable wake_timer_;
+  std::deque<Job> queue_;
+  bool running_ = false;        // a job is being computed
+  bool hold_ = false;           // its bestmove waits for stop or ponderhit
+  GoRequest running_go_;
+  std::optional<std::string> held_bestmove_;  // computed, waiting for stop or ponderhit
+  std::optional<std::chrono::steady_clock::time_point> deadline_;
+  bool ended_ = false;
+  std::atomic<bool> silent_{false};  // after quit nothing more goes to the GUI
+  bool finishing_ = false;     // the input ended: give the replies asked for, then stop
+  bool cut_requested_ = false; // the running job is to be cut short (stop, or its time is up)
+  // Settings, applied by the worker before its next job.
+  std::string persona_name_;
+  std::optional<std::string> wanted_persona_;
+  std::optional<std::string> limited_persona_;  // chosen by UCI_Elo while UCI_LimitStrength is on
+  bool limit_strength_ = false;
+  int uci_elo_ = 1350;
+  PersonaSettings settings_;
+  bool rebuild_ = false;
+  bool new_game_ = false;
+  std::optional<std::uint64_t> seed_;
+  bool reseed_ = false;
+  std::chrono::milliseconds move_overhead_{50};
+
+  // Worker only.
+  std::unique_ptr<AI_BASIC> persona_;
+  std::string built_name_;
+  AI_BASIC* live_persona_ = nullptr;  // guarded by mutex_: the persona a stop may interrupt
+
+  std::thread worker_;
+  std::thread timer_;
+};
+
+}  // namespace ai_players::app
