@@ -2,12 +2,7 @@
 // C++ host"): the human has played 1.d4, a persona answers.
 #include <iostream>
 
-#include "ai_players/core/analysis.h"
-#include "ai_players/core/errors.h"
-#include "ai_players/engine/engine_config.h"
-#include "ai_players/host/board.h"
-#include "ai_players/host/common.h"
-#include "ai_players/personas/beginner_gang.h"
+#include "ai_players/ai_players.h"
 
 using namespace ai_players;
 

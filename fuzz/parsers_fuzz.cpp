@@ -1,6 +1,6 @@
 // libFuzzer target for every parser that reads outside text: FEN, SAN and
-// coordinate moves, the engine's info lines, and a GUI's position and go
-// commands. Any exception of ours is a clean refusal; a crash, a hang or a
+// coordinate moves, the engine's info lines, a GUI's position, go and
+// setoption commands, PGN games and opening books (EPD or PGN). Any exception of ours is a clean refusal; a crash, a hang or a
 // sanitizer report is a bug.
 #include <cstddef>
 #include <cstdint>
@@ -12,7 +12,11 @@
 #include "ai_players/engine/ai_basic.h"
 #include "ai_players/host/board.h"
 #include "ai_players/host/common.h"
-#include "uci/uci_session.h"
+#include <sstream>
+
+#include "pgn/openings.h"
+#include "pgn/pgn_reader.h"
+#include "uci/uci_protocol.h"
 
 namespace {
 
@@ -70,5 +74,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   refused_cleanly([&] { (void)player().analyse_engine_outputline_(text); });
   refused_cleanly([&] { (void)app::parse_position(text); });
   refused_cleanly([&] { (void)app::parse_go(text, common::WHITE); });
+  refused_cleanly([&] { (void)app::parse_setoption(text); });
+  refused_cleanly([&] {
+    std::istringstream in(text);
+    std::vector<std::string> problems;
+    (void)app::read_pgn(in, &problems);
+  });
+  refused_cleanly([&] {
+    std::istringstream in(text);
+    (void)app::read_openings(in, "fuzz");
+  });
   return 0;
 }

@@ -13,7 +13,7 @@ check() {  # check <CMakeLists.txt> <name as listed> <file>
 for f in $(cd ai_players && find . -name '*.cpp' -o -name '*.h' | sed 's|^\./||' | sort); do
   check ai_players/CMakeLists.txt "${f//./\\.}" "ai_players/$f"
 done
-for f in $(cd apps && ls *.cpp); do
+for f in $(cd apps && find . -name '*.cpp' | sed 's|^\./||' | sort); do
   check apps/CMakeLists.txt "${f//./\\.}" "apps/$f"
 done
 for f in $(cd tests && ls *_test.cpp support/*.cpp); do

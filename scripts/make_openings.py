@@ -5,6 +5,7 @@ only when Stockfish at depth 16 scores it within 0.5 pawns.
 Usage: python3 scripts/make_openings.py build/ai-players > data/openings.pgn
 The SAN comes from the program itself (its hidden game command plays the
 moves as a book and stops at their end)."""
+import json
 import subprocess
 import sys
 
@@ -84,9 +85,9 @@ def main():
             print(f"dropped {name}: {white_cp / 100:+.2f}", file=sys.stderr)
             continue
         plies = len(moves.split())
-        pgn = subprocess.run([program, "game", "--white", "Talvo", "--black", "Talvo", "--seed", "1",
-                              "--moves", moves, "--max-plies", str(plies)],
-                             capture_output=True, text=True, check=True).stdout
+        terms = json.dumps({"white": "Talvo", "black": "Talvo", "seed": 1, "moves": moves.split(), "max_plies": plies})
+        pgn = subprocess.run([program, "game-worker"], input=terms + "\n", capture_output=True, text=True,
+                             check=True).stdout
         movetext = " ".join(l for l in pgn.splitlines() if l and not l.startswith("["))
         movetext = movetext[:movetext.index("{")].strip()
         print(f'[Opening "{name}"]')

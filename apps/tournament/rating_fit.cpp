@@ -71,111 +71,152 @@ std::optional<double> white_points(const std::string& result) {
   return std::nullopt;
 }
 
-RatingTable fit_ratings(const std::vector<GameScore>& games, const Anchor& anchor) {
-  if (games.empty()) throw RatingError("there are no scored games to rate");
-  std::map<std::string, std::size_t> index;
-  std::vector<PlayerRating> players;
-  auto id = [&](const std::string& name) {
-    auto [it, added] = index.emplace(name, players.size());
-    if (added) players.push_back(PlayerRating{name});
-    return it->second;
-  };
-  for (const GameScore& g : games) {
-    id(g.white);
-    id(g.black);
-  }
-  const auto anchor_it = index.find(anchor.name);
-  if (anchor_it == index.end())
-    throw RatingError(fmt::format("the anchor '{}' played none of the games", anchor.name));
-  const std::size_t n = players.size();
-  // games[i][j]: games between i and j; points[i][j]: what i scored in them.
-  std::vector<std::vector<double>> count(n, std::vector<double>(n, 0)), points = count;
-  for (const GameScore& g : games) {
-    const std::size_t w = index[g.white], b = index[g.black];
-    if (w == b) continue;  // a player against itself says nothing about its rating
-    count[w][b] += 1;
-    count[b][w] += 1;
-    points[w][b] += g.white_points;
-    points[b][w] += 1 - g.white_points;
-    for (auto [p, s] : {std::pair{w, g.white_points}, std::pair{b, 1 - g.white_points}}) {
-      ++players[p].games;
-      (s == 1 ? players[p].wins : s == 0 ? players[p].losses : players[p].draws) += 1;
+namespace {
+
+// The games as matrices over the players, and the maximum-likelihood fit on them.
+class Fit {
+ public:
+  Fit(const std::vector<GameScore>& games, const Anchor& anchor) : anchor_(anchor) {
+    for (const GameScore& g : games) {
+      id(g.white);
+      id(g.black);
     }
+    n_ = players_.size();
+    count_.assign(n_, std::vector<double>(n_, 0));
+    points_ = count_;
+    for (const GameScore& g : games) add(g);
+    const auto it = index_.find(anchor.name);
+    if (it == index_.end()) throw RatingError(fmt::format("the anchor '{}' played none of the games", anchor.name));
+    anchor_index_ = it->second;
+    for (std::size_t i = 0; i < n_; ++i)
+      if (i != anchor_index_) free_.push_back(i);
+    ratings_.assign(n_, anchor.elo);
   }
 
   // Everyone must be linked to the anchor through games.
-  {
-    std::vector<bool> seen(n, false);
-    std::vector<std::size_t> stack{anchor_it->second};
-    seen[anchor_it->second] = true;
+  void require_chains() const {
+    std::vector<bool> seen(n_, false);
+    std::vector<std::size_t> stack{anchor_index_};
+    seen[anchor_index_] = true;
     while (!stack.empty()) {
       const std::size_t i = stack.back();
       stack.pop_back();
-      for (std::size_t j = 0; j < n; ++j)
-        if (!seen[j] && count[i][j] > 0) seen[j] = true, stack.push_back(j);
+      for (std::size_t j = 0; j < n_; ++j)
+        if (!seen[j] && count_[i][j] > 0) seen[j] = true, stack.push_back(j);
     }
     std::string lost;
-    for (std::size_t i = 0; i < n; ++i)
-      if (!seen[i]) lost += (lost.empty() ? "" : ", ") + players[i].name;
+    for (std::size_t i = 0; i < n_; ++i)
+      if (!seen[i]) lost += (lost.empty() ? "" : ", ") + players_[i].name;
     if (!lost.empty())
-      throw RatingError(fmt::format("no chain of games links {} to the anchor {}", lost, anchor.name));
+      throw RatingError(fmt::format("no chain of games links {} to the anchor {}", lost, anchor_.name));
   }
 
-  RatingTable table;
-  table.anchor = anchor;
   // A virtual draw on each pairing that met across groups, and only there: the
-  // results within a group keep their full weight.
-  const std::vector<std::size_t> group = score_groups(points);
-  for (std::size_t i = 0; i < n; ++i)
-    for (std::size_t j = 0; j < n; ++j)
-      if (group[i] != group[j] && count[i][j] > 0) count[i][j] += 1, points[i][j] += 0.5, table.virtual_draws += i < j;
+  // results within a group keep their full weight. Returns how many.
+  int add_virtual_draws() {
+    int added = 0;
+    const std::vector<std::size_t> group = score_groups(points_);
+    for (std::size_t i = 0; i < n_; ++i)
+      for (std::size_t j = 0; j < n_; ++j)
+        if (group[i] != group[j] && count_[i][j] > 0) count_[i][j] += 1, points_[i][j] += 0.5, added += i < j;
+    return added;
+  }
 
   // Newton's method on the log-likelihood over every rating but the anchor's.
-  const std::size_t a = anchor_it->second;
-  std::vector<std::size_t> free;
-  for (std::size_t i = 0; i < n; ++i)
-    if (i != a) free.push_back(i);
-  std::vector<double> r(n, anchor.elo);
-  std::vector<std::vector<double>> info;
-  auto information = [&] {
-    info.assign(free.size(), std::vector<double>(free.size(), 0));
-    for (std::size_t x = 0; x < free.size(); ++x)
-      for (std::size_t j = 0; j < n; ++j) {
-        const std::size_t i = free[x];
-        if (j == i || count[i][j] == 0) continue;
-        const double p = expected(r[i], r[j]);
-        const double w = kLog10Over400 * kLog10Over400 * count[i][j] * p * (1 - p);
+  void maximise() {
+    for (int iteration = 0; iteration < 500; ++iteration) {
+      std::vector<double> step = gradient();
+      if (!solve_spd(information(), step)) throw RatingError("the games do not determine the ratings");
+      double largest = 0;
+      for (double s : step) largest = std::max(largest, std::abs(s));
+      // Far from the maximum a full step can overshoot; walk there in bounded strides.
+      const double scale = largest > 200 ? 200 / largest : 1;
+      for (std::size_t x = 0; x < free_.size(); ++x) ratings_[free_[x]] += scale * step[x];
+      if (largest < 1e-7) break;
+    }
+  }
+
+  // The players, rated, with their intervals from the observed information.
+  std::vector<PlayerRating> players() const {
+    std::vector<PlayerRating> out = players_;
+    const auto info = information();
+    for (std::size_t x = 0; x < free_.size(); ++x) {
+      std::vector<double> unit(free_.size(), 0);
+      unit[x] = 1;
+      solve_spd(info, unit);
+      out[free_[x]].margin = 1.959964 * std::sqrt(unit[x]);
+    }
+    for (std::size_t i = 0; i < n_; ++i) out[i].rating = ratings_[i];
+    std::stable_sort(out.begin(), out.end(), [](const PlayerRating& x, const PlayerRating& y) { return x.rating > y.rating; });
+    return out;
+  }
+
+ private:
+  std::size_t id(const std::string& name) {
+    auto [it, added] = index_.emplace(name, players_.size());
+    if (added) players_.push_back(PlayerRating{name});
+    return it->second;
+  }
+
+  void add(const GameScore& g) {
+    const std::size_t w = index_[g.white], b = index_[g.black];
+    if (w == b) return;  // a player against itself says nothing about its rating
+    count_[w][b] += 1;
+    count_[b][w] += 1;
+    points_[w][b] += g.white_points;
+    points_[b][w] += 1 - g.white_points;
+    for (auto [p, s] : {std::pair{w, g.white_points}, std::pair{b, 1 - g.white_points}}) {
+      ++players_[p].games;
+      (s == 1 ? players_[p].wins : s == 0 ? players_[p].losses : players_[p].draws) += 1;
+    }
+  }
+
+  std::vector<double> gradient() const {
+    std::vector<double> step(free_.size(), 0);
+    for (std::size_t x = 0; x < free_.size(); ++x) {
+      const std::size_t i = free_[x];
+      for (std::size_t j = 0; j < n_; ++j)
+        if (count_[i][j] > 0) step[x] += kLog10Over400 * (points_[i][j] - count_[i][j] * expected(ratings_[i], ratings_[j]));
+    }
+    return step;
+  }
+
+  std::vector<std::vector<double>> information() const {
+    std::vector<std::vector<double>> info(free_.size(), std::vector<double>(free_.size(), 0));
+    for (std::size_t x = 0; x < free_.size(); ++x)
+      for (std::size_t j = 0; j < n_; ++j) {
+        const std::size_t i = free_[x];
+        if (j == i || count_[i][j] == 0) continue;
+        const double p = expected(ratings_[i], ratings_[j]);
+        const double w = kLog10Over400 * kLog10Over400 * count_[i][j] * p * (1 - p);
         info[x][x] += w;
-        const auto y = std::find(free.begin(), free.end(), j);
-        if (y != free.end()) info[x][y - free.begin()] -= w;
+        const auto y = std::find(free_.begin(), free_.end(), j);
+        if (y != free_.end()) info[x][static_cast<std::size_t>(y - free_.begin())] -= w;
       }
-  };
-  for (int iteration = 0; iteration < 500; ++iteration) {
-    std::vector<double> step(free.size(), 0);
-    for (std::size_t x = 0; x < free.size(); ++x)
-      for (std::size_t j = 0; j < n; ++j)
-        if (count[free[x]][j] > 0)
-          step[x] += kLog10Over400 * (points[free[x]][j] - count[free[x]][j] * expected(r[free[x]], r[j]));
-    information();
-    if (!solve_spd(info, step)) throw RatingError("the games do not determine the ratings");
-    double largest = 0;
-    for (double s : step) largest = std::max(largest, std::abs(s));
-    // Far from the maximum a full step can overshoot; walk there in bounded strides.
-    const double scale = largest > 200 ? 200 / largest : 1;
-    for (std::size_t x = 0; x < free.size(); ++x) r[free[x]] += scale * step[x];
-    if (largest < 1e-7) break;
+    return info;
   }
-  information();
-  for (std::size_t x = 0; x < free.size(); ++x) {
-    std::vector<double> unit(free.size(), 0);
-    unit[x] = 1;
-    solve_spd(info, unit);
-    players[free[x]].margin = 1.959964 * std::sqrt(unit[x]);
-  }
-  for (std::size_t i = 0; i < n; ++i) players[i].rating = r[i];
-  std::stable_sort(players.begin(), players.end(),
-                   [](const PlayerRating& x, const PlayerRating& y) { return x.rating > y.rating; });
-  table.players = std::move(players);
+
+  Anchor anchor_;
+  std::map<std::string, std::size_t> index_;
+  std::vector<PlayerRating> players_;
+  std::size_t n_ = 0, anchor_index_ = 0;
+  // count_[i][j]: games between i and j; points_[i][j]: what i scored in them.
+  std::vector<std::vector<double>> count_, points_;
+  std::vector<std::size_t> free_;
+  std::vector<double> ratings_;
+};
+
+}  // namespace
+
+RatingTable fit_ratings(const std::vector<GameScore>& games, const Anchor& anchor) {
+  if (games.empty()) throw RatingError("there are no scored games to rate");
+  Fit fit(games, anchor);
+  fit.require_chains();
+  RatingTable table;
+  table.anchor = anchor;
+  table.virtual_draws = fit.add_virtual_draws();
+  fit.maximise();
+  table.players = fit.players();
   return table;
 }
 

@@ -86,75 +86,102 @@ Anchor anchor_of(const std::optional<Anchor>& given, const std::vector<std::stri
 
 }  // namespace
 
-void run_tournament(const TournamentPlan& plan, std::ostream& out, std::ostream& log) {
-  const std::vector<std::string> names = checked_names(plan.names);
-  if (plan.anchor && std::none_of(names.begin(), names.end(), [&](const auto& n) { return lower(n) == lower(plan.anchor->name); }))
-    throw UserError(fmt::format("the anchor {} plays in none of the games", plan.anchor->name));
-  const std::vector<Opening> openings =
-      read_openings_file(plan.openings_file.empty() ? default_openings_path() : plan.openings_file);
-  const std::uint64_t seed = seed_or_random(plan.seed);
-  const auto all = schedule_games(names, plan.format, plan.rounds, openings.size(), seed);
-  const auto games = shard_of(all, plan.shard);
-  if (plan.resume && !plan.seed) throw UserError("--resume needs the --seed the tournament was started with");
-  std::map<int, PgnGame> kept = kept_games(plan, games, log);
-  std::ofstream pgn_out = open_output(plan);
+namespace {
 
-  std::vector<GameTerms> terms;
-  std::vector<const ScheduledGame*> todo;
-  for (const ScheduledGame& g : games) {
-    if (kept.count(g.index)) continue;
-    GameTerms t = plan.terms;
+// One run of a plan: what is kept from an earlier run, what is still to play, what came of it.
+class TournamentRun {
+ public:
+  TournamentRun(const TournamentPlan& plan, std::ostream& log)
+      : plan_(plan), log_(log), names_(checked_names(plan.names)) {
+    if (plan.anchor && std::none_of(names_.begin(), names_.end(),
+                                    [&](const auto& n) { return lower(n) == lower(plan.anchor->name); }))
+      throw UserError(fmt::format("the anchor {} plays in none of the games", plan.anchor->name));
+    if (plan.resume && !plan.seed) throw UserError("--resume needs the --seed the tournament was started with");
+    openings_ = read_openings_file(plan.openings_file.empty() ? default_openings_path() : plan.openings_file);
+    seed_ = seed_or_random(plan.seed);
+    all_ = schedule_games(names_, plan.format, plan.rounds, openings_.size(), seed_);
+    games_ = shard_of(all_, plan.shard);
+    kept_ = kept_games(plan, games_, log);
+    pgn_out_ = open_output(plan);
+  }
+
+  void play() {
+    std::vector<GameTerms> terms;
+    std::vector<const ScheduledGame*> todo;
+    for (const ScheduledGame& g : games_) {
+      if (kept_.count(g.index)) continue;
+      terms.push_back(terms_of(g));
+      todo.push_back(&g);
+    }
+    log_ << fmt::format("{} {}: {} players, {} openings, {} games{}{}, seed {}, {} at a time\n",
+                        plan_.format == TournamentFormat::Gauntlet ? "gauntlet" : "round-robin", fmt::join(names_, ", "),
+                        names_.size(), openings_.size(), games_.size(),
+                        plan_.shard.n > 1 ? fmt::format(" (shard {}/{} of {})", plan_.shard.k, plan_.shard.n, all_.size()) : "",
+                        kept_.empty() ? "" : fmt::format(", {} kept from {}", kept_.size(), plan_.pgn_file), seed_,
+                        plan_.concurrency);
+    TournamentLog progress(log_, names_, terms.size());
+    const auto& timeout = plan_.terms.settings.engine_timeout;
+    const auto patience = timeout ? std::optional(2 * *timeout + std::chrono::seconds(5)) : std::nullopt;
+    std::atomic<bool> stop{false};
+    play_games(terms, plan_.concurrency, patience, [&](const FinishedGame& done) {
+      const ScheduledGame& g = *todo[done.index];
+      std::istringstream in(done.pgn);
+      auto read = done.error.empty() ? read_pgn(in) : std::vector<PgnGame>{};
+      if (read.size() != 1) {
+        failures_.push_back(done.error.empty() ? "its PGN could not be read back" : done.error);
+        return progress.failed(g, failures_.back());
+      }
+      if (pgn_out_) pgn_out_ << done.pgn << std::flush;
+      progress.finished(g, read.front());
+      kept_[g.index] = std::move(read.front());
+    }, stop);
+  }
+
+  void report(std::ostream& out) const {
+    if (kept_.empty())
+      throw Error(failures_.empty() ? "no game was played" : "no game could be played: " + failures_.front());
+    std::vector<PgnGame> played;
+    for (const auto& [index, pgn] : kept_) played.push_back(pgn);
+    int unfinished = 0;
+    const std::vector<GameScore> scores = scores_from_pgn(played, unfinished);
+    out << fmt::format("{} games, seed {}{}{}{}\n", kept_.size(), seed_,
+                       plan_.shard.n > 1 ? fmt::format(", shard {}/{}", plan_.shard.k, plan_.shard.n) : "",
+                       unfinished ? fmt::format(", {} unfinished (not rated)", unfinished) : "",
+                       failures_.empty() ? "" : fmt::format(", {} could not be played", failures_.size()));
+    std::string why;
+    const Anchor anchor = anchor_of(plan_.anchor, names_, why);
+    out << format_rating_table(fit_ratings(scores, anchor), why);
+    if (pgn_out_) out << fmt::format("PGN written to {}\n", plan_.pgn_file);
+  }
+
+ private:
+  GameTerms terms_of(const ScheduledGame& g) const {
+    GameTerms t = plan_.terms;
     t.round = round_tag(g);
     t.white = g.white;
     t.black = g.black;
-    t.opening = openings[g.opening];
+    t.opening = openings_[g.opening];
     t.seed = g.seed;
-    terms.push_back(std::move(t));
-    todo.push_back(&g);
+    return t;
   }
-  log << fmt::format("{} {}: {} players, {} openings, {} games{}{}, seed {}, {} at a time\n",
-                     plan.format == TournamentFormat::Gauntlet ? "gauntlet" : "round-robin", fmt::join(names, ", "),
-                     names.size(), openings.size(), games.size(),
-                     plan.shard.n > 1 ? fmt::format(" (shard {}/{} of {})", plan.shard.k, plan.shard.n, all.size()) : "",
-                     kept.empty() ? "" : fmt::format(", {} kept from {}", kept.size(), plan.pgn_file), seed,
-                     plan.concurrency);
 
-  TournamentLog progress(log, names, terms.size());
-  std::vector<std::string> failures;
-  std::atomic<bool> stop{false};
-  const auto patience = plan.terms.settings.engine_timeout
-                            ? std::optional(2 * *plan.terms.settings.engine_timeout + std::chrono::seconds(5))
-                            : std::nullopt;
-  play_games(terms, plan.concurrency, patience, [&](const FinishedGame& done) {
-    const ScheduledGame& g = *todo[done.index];
-    if (!done.error.empty()) {
-      progress.failed(g, done.error);
-      failures.push_back(done.error);
-      return;
-    }
-    std::istringstream in(done.pgn);
-    auto read = read_pgn(in);
-    if (read.size() != 1) return progress.failed(g, "its PGN could not be read back");
-    if (pgn_out) pgn_out << done.pgn << std::flush;
-    progress.finished(g, read.front());
-    kept[g.index] = std::move(read.front());
-  }, stop);
+  const TournamentPlan& plan_;
+  std::ostream& log_;
+  std::vector<std::string> names_;
+  std::vector<Opening> openings_;
+  std::uint64_t seed_ = 0;
+  std::vector<ScheduledGame> all_, games_;
+  std::map<int, PgnGame> kept_;
+  std::ofstream pgn_out_;
+  std::vector<std::string> failures_;
+};
 
-  if (kept.empty())
-    throw Error(failures.empty() ? "no game was played" : "no game could be played: " + failures.front());
-  std::vector<GameScore> scores;
-  int unfinished = 0;
-  std::vector<PgnGame> all_games;
-  for (auto& [index, pgn] : kept) all_games.push_back(pgn);
-  scores = scores_from_pgn(all_games, unfinished);
-  out << fmt::format("{} games, seed {}{}{}{}\n", kept.size(), seed,
-                     plan.shard.n > 1 ? fmt::format(", shard {}/{}", plan.shard.k, plan.shard.n) : "",
-                     unfinished ? fmt::format(", {} unfinished (not rated)", unfinished) : "",
-                     failures.empty() ? "" : fmt::format(", {} could not be played", failures.size()));
-  std::string why;
-  const Anchor anchor = anchor_of(plan.anchor, names, why);
-  out << format_rating_table(fit_ratings(scores, anchor), why);
-  if (pgn_out) out << fmt::format("PGN written to {}\n", plan.pgn_file);
+}  // namespace
+
+void run_tournament(const TournamentPlan& plan, std::ostream& out, std::ostream& log) {
+  TournamentRun run(plan, log);
+  run.play();
+  run.report(out);
 }
 
 void rate_files(const std::vector<std::string>& files, const std::optional<Anchor>& anchor, std::ostream& out,
