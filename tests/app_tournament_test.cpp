@@ -164,7 +164,7 @@ TEST(Adjudicator, CountsPliesInARowBeyondTheMargins) {
     Adjudicator adjudicator(rule);
     std::optional<Verdict> verdict;
     std::size_t ply = 0;
-    while (!verdict && ply < c.scores.size()) verdict = adjudicator.add(static_cast<int>(ply + 1), Score(c.scores[ply++]));
+    for (; !verdict && ply < c.scores.size(); ++ply) verdict = adjudicator.add(static_cast<int>(ply + 1), Score(c.scores[ply]));
     EXPECT_EQ(verdict ? verdict->result : "", c.result) << c.scores.size();
     if (verdict) {
       EXPECT_EQ(ply, c.at_ply);

@@ -134,7 +134,7 @@ std::optional<int> roster_strength(std::string_view name) {
 int engine_persona_strength(int asked, const PersonaSettings& settings) {
   const engine::EngineConfig config = engine_config(settings, true);
   if (!config.path) return asked;  // the library's own engine paths: nothing to ask
-  return playable_elo(asked, engine_elo_range(config, settings.patience()));
+  return playable_elo(asked, engine_elo_range(config, settings.handshake_patience()));
 }
 
 void start_new_game(AI_BASIC& persona) {

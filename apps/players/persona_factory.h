@@ -1,6 +1,7 @@
 // Every persona a user can pick by name, and building one from its name.
 #pragma once
 
+#include <algorithm>
 #include <chrono>
 #include <memory>
 #include <optional>
@@ -43,9 +44,12 @@ struct PersonaSettings {
   // The watchdog of every search; see --engine-timeout.
   std::optional<std::chrono::milliseconds> engine_timeout = kDefaultEngineTimeout;
   static constexpr std::chrono::milliseconds kDefaultEngineTimeout{60000};
-  // How long an engine may take over its handshake: the watchdog, or the
-  // default when there is none.
-  std::chrono::milliseconds patience() const { return engine_timeout.value_or(kDefaultEngineTimeout); }
+  // How long an engine may take to answer "uci": engines answer at once (they
+  // load their weights at "isready"), so at most 10 s, less with a shorter watchdog.
+  std::chrono::milliseconds handshake_patience() const {
+    return std::min(engine_timeout.value_or(kHandshakeLimit), kHandshakeLimit);
+  }
+  static constexpr std::chrono::milliseconds kHandshakeLimit{10000};
 };
 
 // The engine a persona of these settings runs (the Elo-limited one may have its own).

@@ -51,9 +51,17 @@ struct UciOption {
   std::string name;
   Kind kind = Kind::String;
   std::string value;  // the current value, declared as the default
-  long long min = 0, max = 0;      // spin
-  std::vector<std::string> vars;   // combo
-  std::string help;                // for messages: what the value must be
+  long long min = 0, max = 0;     // spin
+  std::vector<std::string> vars;  // combo
+
+  static UciOption check(std::string name, bool value) { return {std::move(name), Kind::Check, value ? "true" : "false", 0, 0, {}}; }
+  static UciOption spin(std::string name, long long value, long long min, long long max) {
+    return {std::move(name), Kind::Spin, std::to_string(value), min, max, {}};
+  }
+  static UciOption text(std::string name, std::string value) { return {std::move(name), Kind::String, std::move(value), 0, 0, {}}; }
+  static UciOption combo(std::string name, std::string value, std::vector<std::string> vars) {
+    return {std::move(name), Kind::Combo, std::move(value), 0, 0, std::move(vars)};
+  }
 };
 
 // "option name Hash type spin default 16 min 1 max 33554432".

@@ -117,30 +117,29 @@ void UciSession::identify() {
 }
 
 std::vector<UciOption> UciSession::options() const {
-  using Kind = UciOption::Kind;
   const std::string current = current_persona();
-  UciOption persona{"Persona", Kind::Combo, current};
+  std::vector<std::string> names;
   int lowest = 0, highest = 0;
   for (const auto& e : entries_) {
-    persona.vars.push_back(e.name);
+    names.push_back(e.name);
     if (e.gang == Gang::Engine) continue;
     lowest = lowest ? std::min(lowest, e.strength) : e.strength;
     highest = std::max(highest, e.strength);
   }
-  if (std::find(persona.vars.begin(), persona.vars.end(), current) == persona.vars.end()) persona.vars.push_back(current);
+  if (std::find(names.begin(), names.end(), current) == names.end()) names.push_back(current);
   const auto engine = settings_.engine ? settings_.engine : engine::find_engine(false);
   const long long timeout = settings_.engine_timeout ? settings_.engine_timeout->count() / 1000 : 0;
-  return {persona,
-          {"Engine", Kind::String, engine.value_or("")},
-          {"Engine Timeout", Kind::Spin, std::to_string(timeout), 0, 3600},
-          {"Threads", Kind::Spin, "1", 1, 1024},
-          {"Hash", Kind::Spin, "16", 1, 33554432},
-          {"Ponder", Kind::Check, "false"},
-          {"Move Overhead", Kind::Spin, std::to_string(move_overhead_.count()), 0, 5000},
-          {"MultiPV", Kind::Spin, "1", 1, 500},
-          {"UCI_LimitStrength", Kind::Check, limit_strength_ ? "true" : "false"},
-          {"UCI_Elo", Kind::Spin, std::to_string(std::clamp(uci_elo_, lowest, highest)), lowest, highest},
-          {"Seed", Kind::String, seed_ ? std::to_string(*seed_) : "random"}};
+  return {UciOption::combo("Persona", current, names),
+          UciOption::text("Engine", engine.value_or("")),
+          UciOption::spin("Engine Timeout", timeout, 0, 3600),
+          UciOption::spin("Threads", 1, 1, 1024),
+          UciOption::spin("Hash", 16, 1, 33554432),
+          UciOption::check("Ponder", false),
+          UciOption::spin("Move Overhead", move_overhead_.count(), 0, 5000),
+          UciOption::spin("MultiPV", 1, 1, 500),
+          UciOption::check("UCI_LimitStrength", limit_strength_),
+          UciOption::spin("UCI_Elo", std::clamp(uci_elo_, lowest, highest), lowest, highest),
+          UciOption::text("Seed", seed_ ? std::to_string(*seed_) : "random")};
 }
 
 void UciSession::set_option(std::string_view args) {
