@@ -2,7 +2,13 @@
 // adjudication and the PGN a tournament game leaves.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
+#include <chrono>
 #include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <thread>
 #include <map>
 #include <set>
 #include <sstream>
@@ -329,23 +335,73 @@ TEST(RatingReport, AnchorsAndTheirDefaults) {
   EXPECT_EQ(std::tie(other.name, other.elo), std::make_tuple("Fritz", 0.0));
 }
 
-// One small real tournament: two processes at once, PGN out, ratings back in.
-TEST(TournamentCommand, WritesPgnThatRatingsReads) {
+// The processes below `root`: its children, theirs, and so on.
+std::vector<pid_t> descendants(pid_t root) {
+  std::map<pid_t, std::vector<pid_t>> children;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+    const std::string name = entry.path().filename();
+    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::ifstream stat(entry.path() / "stat");
+    std::string line;
+    if (!std::getline(stat, line) || line.rfind(')') == std::string::npos) continue;
+    std::istringstream rest(line.substr(line.rfind(')') + 2));
+    char state;
+    pid_t parent;
+    rest >> state >> parent;
+    if (state != 'Z') children[parent].push_back(std::stoi(name));
+  }
+  std::vector<pid_t> out, todo{root};
+  while (!todo.empty()) {
+    const pid_t p = todo.back();
+    todo.pop_back();
+    for (pid_t c : children[p]) out.push_back(c), todo.push_back(c);
+  }
+  return out;
+}
+
+bool alive(pid_t pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string line;
+  return std::getline(stat, line) && line.substr(line.rfind(')') + 2, 1) != "Z";
+}
+
+// A real tournament: two workers at once, each game on disk as it ends; a
+// kill leaves no process behind and --resume plays only what is missing;
+// ratings reads the file back.
+TEST(TournamentCommand, GamesSurviveAKillAndResumePlaysTheRest) {
   if (::access("/usr/games/stockfish", X_OK) != 0 && !std::getenv("AI_PLAYERS_ENGINE")) GTEST_SKIP() << "no engine";
   testing_support::TempDir dir;
-  const std::string openings = dir.file("two.epd"), pgn = dir.file("t.pgn");
-  testing_support::write_file(openings, "rnbqkbnr/pppp1ppp/8/4p3/4P3/5N2/PPPP1PPP/RNBQKB1R b KQkq -\n");
-  const auto run = testing_support::run_cli({"tournament", "Talvo", "Isis", "--openings", openings, "--max-plies", "16",
-                                             "--concurrency", "2", "--seed", "5", "--pgn", pgn, "--event", "E2E"});
+  const std::string pgn = dir.file("t.pgn");
+  const std::vector<std::string> args{"tournament", "Talvo", "Isis", "Iduna", "--max-plies", "40",
+                                      "--concurrency", "2", "--seed", "5", "--pgn", pgn, "--event", "E2E"};
+  {
+    testing_support::CliProcess run(args);
+    for (int i = 0; i < 600 && testing_support::count_of(testing_support::read_file(pgn), "[Event ") == 0; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    const auto below = descendants(run.pid());
+    ::kill(run.pid(), SIGKILL);
+    run.wait();
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    for (pid_t p : below) EXPECT_FALSE(alive(p)) << "left running: " << p;
+  }
+  const std::size_t kept = testing_support::read_pgn(testing_support::read_file(pgn)).size();
+  EXPECT_GE(kept, 1u);
+  EXPECT_NE(testing_support::run_cli(args).err.find("--resume"), std::string::npos);  // never overwritten
+
+  auto resumed = args;
+  resumed.push_back("--resume");
+  const auto run = testing_support::run_cli(resumed);
   ASSERT_EQ(run.status, 0) << run.err;
-  EXPECT_NE(run.out.find("Anchor: Talvo fixed at 100"), std::string::npos) << run.out;
+  EXPECT_EQ(testing_support::count_of(run.err, "Finished game "), static_cast<int>(6 - kept)) << run.err;
   const auto records = testing_support::read_pgn(testing_support::read_file(pgn));
-  ASSERT_EQ(records.size(), 2u);
-  EXPECT_EQ(records[0].tag("White"), records[1].tag("Black"));
+  ASSERT_EQ(records.size(), 6u);
+  std::set<std::string> rounds;
+  for (const auto& r : records) rounds.insert(r.tag("Round"));
+  EXPECT_EQ(rounds.size(), 6u);  // every game once
   EXPECT_EQ(records[0].tag("Event"), "E2E");
   const auto ratings = testing_support::run_cli({"ratings", pgn, "--anchor", "isis=250"});
   ASSERT_EQ(ratings.status, 0) << ratings.err;
-  EXPECT_NE(ratings.out.find("2 games from 1 file"), std::string::npos) << ratings.out;
+  EXPECT_NE(ratings.out.find("6 games from 1 file"), std::string::npos) << ratings.out;
   EXPECT_NE(ratings.out.find("Anchor: Isis fixed at 250"), std::string::npos) << ratings.out;
 }
 
