@@ -25,6 +25,7 @@
 #include "support/pgn_replay.h"
 #include "tournament/adjudication.h"
 #include "tournament/schedule.h"
+#include "tournament/sprt.h"
 #include "tournament/tournament_game.h"
 
 namespace ai_players::app {
@@ -188,6 +189,26 @@ TEST(Adjudicator, CountsPliesInARowBeyondTheMargins) {
   EXPECT_EQ(mates.add(3, Score::mate_in(-3))->result, "0-1");
 }
 
+TEST(Sprt, DecidesAtItsBoundsAndReadsItsText) {
+  const SprtBounds b = parse_sprt("0,100");
+  EXPECT_EQ(std::make_tuple(b.elo0, b.elo1, b.alpha, b.beta), std::make_tuple(0.0, 100.0, 0.05, 0.05));
+  for (const char* bad : {"100,0", "0", "0,100,0.6,0.05", "a,b", "0,nan", "0,100,0.05"})
+    EXPECT_THROW(parse_sprt(bad), UserError) << bad;
+  // A clean sweep accepts H1 after a handful of pairs, not after the first.
+  Sprt sweep(b);
+  int pairs = 0;
+  while (!sweep.verdict() && pairs < 100) sweep.add_pair(2), ++pairs;
+  EXPECT_EQ(sweep.verdict(), "H1 accepted");
+  EXPECT_GE(pairs, 5);  // 12-0 is about what an exact binomial test of 0 against 100 needs
+  EXPECT_LE(pairs, 7);
+  EXPECT_NEAR(sweep.upper(), std::log(0.95 / 0.05), 1e-12);
+  // Even results accept H0 when the bounds are apart.
+  Sprt even(b);
+  for (int i = 0; i < 200 && !even.verdict(); ++i) even.add_pair(i % 3 == 0 ? 1.5 : i % 3 == 1 ? 0.5 : 1);
+  EXPECT_EQ(even.verdict(), "H0 accepted");
+  EXPECT_NE(even.summary().find("H0 accepted after"), std::string::npos) << even.summary();
+}
+
 TEST(Openings, EpdAndPgnBecomeStartPositionsAndBookMoves) {
   std::istringstream epd(
       "# a comment\n"
@@ -306,7 +327,7 @@ TEST(Shards, TheirPgnMergesToTheRatingsOfTheWholeTournament) {
   ASSERT_EQ(all.size(), games.size());
   EXPECT_EQ(unfinished, 0);
   std::string why;
-  const Anchor anchor = default_anchor(players_of(all), why);
+  const Anchor anchor = default_anchor(players_of(all), all, why);
   const RatingTable one_run = fit_ratings(all, anchor);
 
   std::vector<GameScore> merged;
@@ -329,9 +350,13 @@ TEST(RatingReport, AnchorsAndTheirDefaults) {
   EXPECT_EQ(parse_anchor("a=b=-12.5").elo, -12.5);
   for (const char* bad : {"Gnome", "=100", "Gnome=", "Gnome=12x"}) EXPECT_THROW(parse_anchor(bad), UserError) << bad;
   std::string why;
-  EXPECT_EQ(default_anchor({"Gnome", "HOUD20c:1500", "HOUD20c:1350"}, why).name, "HOUD20c:1500");
-  EXPECT_EQ(default_anchor({"Gnome", "Talvo"}, why).elo, 750);
-  const Anchor other = default_anchor({"Fritz", "Gnome"}, why);
+  EXPECT_EQ(default_anchor({"Gnome", "HOUD20c:1500", "HOUD20c:1350"}, {}, why).name, "HOUD20c:1500");
+  // Else the player the games fix best: never one that won or lost every game.
+  const std::vector<GameScore> games{{"Gnome", "Talvo", 1}, {"Talvo", "Gnome", 0}, {"Horus", "Gnome", 0.5},
+                                     {"Gnome", "Fritz", 0}, {"Horus", "Fritz", 0.5}};
+  const Anchor best = default_anchor({"Gnome", "Talvo", "Horus", "Fritz"}, games, why);
+  EXPECT_EQ(std::tie(best.name, best.elo), std::make_tuple("Gnome", 750.0));
+  const Anchor other = default_anchor({"Talvo", "Fritz", "Horus"}, {{"Fritz", "Horus", 0.5}, {"Talvo", "Fritz", 0}}, why);
   EXPECT_EQ(std::tie(other.name, other.elo), std::make_tuple("Fritz", 0.0));
 }
 

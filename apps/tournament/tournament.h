@@ -10,6 +10,7 @@
 
 #include "tournament/rating_fit.h"
 #include "tournament/schedule.h"
+#include "tournament/sprt.h"
 #include "tournament/tournament_game.h"
 
 namespace ai_players::app {
@@ -25,6 +26,7 @@ struct TournamentPlan {
   std::string pgn_file;  // empty: none
   bool resume = false;   // keep the games already in pgn_file, play the others
   std::optional<Anchor> anchor;
+  std::optional<SprtBounds> sprt;  // two players only: stop once the test decides
   GameTerms terms;  // what every game shares: event, site, max plies, clock, adjudication, engine
 };
 
