@@ -199,10 +199,11 @@ TEST(CliUci, PonderOptionsAndStrengthLimitFollowTheProtocol) {
   p.send("go ponder wtime 60000 btime 60000");
   EXPECT_FALSE(has(ask(p, "isready", "readyok"), "bestmove"));
   EXPECT_EQ(ask(p, "ponderhit", "bestmove").back(), "bestmove g1f3");
-  // The strength limit picks the buildable persona nearest to UCI_Elo.
+  // The strength limit picks the buildable persona whose measured rating is
+  // nearest to UCI_Elo (Gremlin measures 1008 against a roster 650).
   p.send("setoption name UCI_Elo value 1400");  // not limited yet: nothing to say
   EXPECT_TRUE(has(ask(p, "setoption name UCI_LimitStrength value true", "info string").back(), "playing as Diana"));
-  EXPECT_TRUE(has(ask(p, "setoption name UCI_Elo value 560", "info string").back(), "playing as Hera"));
+  EXPECT_TRUE(has(ask(p, "setoption name UCI_Elo value 1000", "info string").back(), "playing as Gremlin"));
   p.send("quit");
   EXPECT_EQ(p.wait(), 0);
 }

@@ -98,6 +98,7 @@ void add_ratings(CLI::App& app) {
   struct Options {
     std::vector<std::string> files;
     std::optional<Anchor> anchor;
+    std::string tsv;
   };
   auto o = std::make_shared<Options>();
   CLI::App* cmd = app.add_subcommand("ratings", "rate the players of PGN files by maximum likelihood");
@@ -105,7 +106,10 @@ void add_ratings(CLI::App& app) {
   add_anchor_option(cmd, o->anchor,
                     "NAME=ELO: the rating fixed; default: the first HOUD20c:N at N, else the first player at its "
                     "roster strength (or 0)");
-  cmd->callback([o] { rate_files(o->files, o->anchor, std::cout, std::cerr); });
+  cmd->add_option("--tsv", o->tsv,
+                  "also write the table here as the program reads measured strengths "
+                  "(data/calibration/ratings.tsv)");
+  cmd->callback([o] { rate_files(o->files, o->anchor, std::cout, std::cerr, o->tsv); });
 }
 
 void add_game_worker(CLI::App& app) {

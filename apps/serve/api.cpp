@@ -4,6 +4,7 @@
 
 #include "ai_players/core/text.h"
 #include "game/start_position.h"
+#include "players/measured_ratings.h"
 #include "review/review.h"
 
 namespace ai_players::app {
@@ -89,8 +90,13 @@ GameApi::GameApi(const ServeOptions& options)
 
 json GameApi::personas() const {
   json out = json::array();
-  for (const auto& e : playable_entries())
-    out.push_back({{"name", e.name}, {"strength", e.strength}, {"gang", gang_name(e.gang)}, {"rate", e.rate}});
+  for (const auto& e : playable_entries()) {
+    json entry{{"name", e.name}, {"strength", e.strength}, {"gang", gang_name(e.gang)}, {"rate", e.rate}, {"measured", nullptr}};
+    if (const auto m = measured_rating(e.name))
+      entry["measured"] = {{"rating", std::lround(m->rating)}, {"margin", std::lround(m->margin)}, {"bound", m->bound},
+                           {"text", measured_text(*m)}};
+    out.push_back(entry);
+  }
   return out;
 }
 

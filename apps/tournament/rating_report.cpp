@@ -57,6 +57,15 @@ Anchor default_anchor(const std::vector<std::string>& players, const std::vector
   return Anchor{best, elo ? double(*elo) : 0.0};
 }
 
+std::string ratings_tsv(const RatingTable& table) {
+  std::string out = "name\trating\tmargin\tgames\tbound\n";
+  for (const PlayerRating& p : table.players) {
+    const int bound = p.games && p.wins == p.games ? 1 : p.games && p.losses == p.games ? -1 : 0;
+    out += fmt::format("{}\t{:.1f}\t{:.1f}\t{}\t{}\n", p.name, p.rating, p.margin, p.games, bound);
+  }
+  return out;
+}
+
 std::string format_head_to_head(const std::vector<GameScore>& games) {
   std::vector<std::pair<std::string, std::string>> order;
   std::map<std::pair<std::string, std::string>, Tally> pairs;

@@ -21,6 +21,11 @@ Anchor parse_anchor(const std::string& text);
 Anchor default_anchor(const std::vector<std::string>& players, const std::vector<GameScore>& games,
                       std::string& why);
 
+// The table as the file the program reads measured strengths from: a header,
+// then "name<TAB>rating<TAB>margin<TAB>games<TAB>bound", bound +1 for a
+// player that won every game, -1 for one that lost every game.
+std::string ratings_tsv(const RatingTable& table);
+
 // Every pairing: games, the first-named player's W-D-L and score, the Elo
 // difference with its 95 % interval, and the likelihood of superiority.
 std::string format_head_to_head(const std::vector<GameScore>& games);

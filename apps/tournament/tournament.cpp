@@ -208,7 +208,7 @@ void run_tournament(const TournamentPlan& plan, std::ostream& out, std::ostream&
 }
 
 void rate_files(const std::vector<std::string>& files, const std::optional<Anchor>& anchor, std::ostream& out,
-                std::ostream& log) {
+                std::ostream& log, const std::string& tsv_file) {
   std::vector<GameScore> scores;
   int unfinished = 0, total = 0;
   for (const std::string& file : files) {
@@ -220,7 +220,11 @@ void rate_files(const std::vector<std::string>& files, const std::optional<Ancho
                      unfinished ? fmt::format(", {} unfinished (not rated)", unfinished) : "");
   std::string why;
   const Anchor chosen = anchor_of(anchor, players_of(scores), scores, why);
-  out << format_rating_table(fit_ratings(scores, chosen), why) << '\n' << format_head_to_head(scores);
+  const RatingTable table = fit_ratings(scores, chosen);
+  out << format_rating_table(table, why) << '\n' << format_head_to_head(scores);
+  if (tsv_file.empty()) return;
+  std::ofstream tsv(tsv_file);
+  if (!(tsv << ratings_tsv(table))) throw UserError(fmt::format("cannot write {}", quoted_excerpt(tsv_file, 100)));
 }
 
 }  // namespace ai_players::app

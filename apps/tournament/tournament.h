@@ -35,8 +35,10 @@ struct TournamentPlan {
 // could be played.
 void run_tournament(const TournamentPlan& plan, std::ostream& out, std::ostream& log);
 
-// The table of the games in PGN files: broken games are skipped and said on `log`.
+// The table of the games in PGN files: broken games are skipped and said on
+// `log`. With `tsv_file`, the table is also written there as the program
+// reads measured strengths.
 void rate_files(const std::vector<std::string>& files, const std::optional<Anchor>& anchor, std::ostream& out,
-                std::ostream& log);
+                std::ostream& log, const std::string& tsv_file = {});
 
 }  // namespace ai_players::app

@@ -14,6 +14,7 @@
 #include "ai_players/personas/safe_reply.h"
 #include "game/numbers.h"
 #include "players/library_output.h"
+#include "players/measured_ratings.h"
 
 namespace ai_players::app {
 namespace {
@@ -30,10 +31,11 @@ bool is_executable_file(const std::string& path) { return ::access(path.c_str(),
 
 std::string persona_nearest(const std::vector<PersonaEntry>& entries, int elo) {
   std::string best;
-  long long best_gap = 0;
+  double best_gap = 0;
   for (const auto& e : entries) {
     if (!e.buildable || e.gang == Gang::Engine) continue;
-    const long long gap = std::llabs(static_cast<long long>(e.strength) - elo);
+    const auto measured = measured_rating(e.name);
+    const double gap = std::abs((measured ? measured->rating : e.strength) - elo);
     if (best.empty() || gap < best_gap) {
       best = e.name;
       best_gap = gap;

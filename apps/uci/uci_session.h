@@ -23,7 +23,8 @@
 
 namespace ai_players::app {
 
-// The buildable persona whose strength is nearest to elo (ties: the weaker).
+// The buildable persona whose strength is nearest to elo (ties: the weaker):
+// its measured rating where the calibration has one, else its roster strength.
 std::string persona_nearest(const std::vector<PersonaEntry>& entries, int elo);
 
 // The input loop never waits for a reply: replies are computed on a worker
