@@ -81,6 +81,11 @@ const UciOption* find_option(const std::vector<UciOption>& options, const std::s
 // the combo's vars in its own spelling); UserError saying what it must be.
 std::string checked_value(const UciOption& option, const std::string& value);
 
+// Text for an "info string" line: the words a GUI reads as search fields or
+// commands ("score", "pv", "depth", "bestmove", ...) become plain ones, so
+// that no parser takes a message for a search line.
+std::string uci_safe_text(std::string_view text);
+
 // A GUI's text in a message: never more than this many characters of it.
 inline constexpr std::size_t kEchoLimit = 100;
 

@@ -65,7 +65,7 @@ void UciSession::send(const std::string& line) {
 void UciSession::info(std::string_view text) {
   std::istringstream in{std::string(text)};
   for (std::string line; std::getline(in, line);)
-    if (!line.empty()) send("info string " + line);
+    if (!strip(line).empty()) send("info string " + uci_safe_text(line));
 }
 
 std::string UciSession::current_persona() const {
@@ -81,7 +81,7 @@ bool UciSession::handle(std::string_view line) {
   if (cmd == "uci") {
     identify();
   } else if (cmd == "isready") {
-    send("readyok");
+    ready();
   } else if (cmd == "ucinewgame") {
     game_ = UciGame{};
     std::lock_guard<std::mutex> lock(mutex_);
@@ -208,6 +208,18 @@ void UciSession::go(std::string_view args) {
   wake_worker_.notify_all();
 }
 
+void UciSession::ready() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  if (running_ || !queue_.empty() || finishing_ || ended_) return send("readyok");
+  queue_.push_back(Job{game_, {}, false, true});
+  const int ticket = ++prepares_asked_;
+  wake_worker_.notify_all();
+  // A bound, so that an engine that never starts cannot silence the session.
+  prepared_cv_.wait_for(lock, settings_.engine_timeout.value_or(PersonaSettings::kDefaultEngineTimeout),
+                        [&] { return prepares_done_ >= ticket || ended_; });
+  send("readyok");
+}
+
 void UciSession::stop() {
   std::lock_guard<std::mutex> lock(mutex_);
   for (Job& job : queue_) job.stopped = true;
@@ -245,6 +257,14 @@ void UciSession::work() {
       if (ended_ || queue_.empty()) return;
       job = std::move(queue_.front());
       queue_.pop_front();
+      if (job.prepare) {
+        lock.unlock();
+        ensure_persona();
+        lock.lock();
+        ++prepares_done_;
+        prepared_cv_.notify_all();
+        continue;
+      }
       running_ = true;
       cut_requested_ = job.stopped;
       running_go_ = job.go;
@@ -316,6 +336,7 @@ std::string UciSession::choose(const Job& job) {
   try {
     const SafeReply reply = reply_safely(*persona_, job.game.history, legal, job.game.start_fen);
     if (!reply.note.empty()) info(reply.note);
+    if (reply.cut_short && !reply.fallback) info(built_name_ + "'s reply was cut short by the clock or a stop");
     move = reply.move->to_coord();
   } catch (const std::exception& e) {
     move = any_legal(failure_text(e));
@@ -367,6 +388,7 @@ void UciSession::end() {
     }
     wake_worker_.notify_all();
     wake_timer_.notify_all();
+    prepared_cv_.notify_all();
   }
   if (worker_.joinable()) worker_.join();
   if (timer_.joinable()) timer_.join();
