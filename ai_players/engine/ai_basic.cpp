@@ -8,6 +8,7 @@
 #include "ai_players/core/errors.h"
 #include "ai_players/engine/engine_process.h"
 #include "ai_players/engine/platform.h"
+#include "ai_players/engine/uci_tokens.h"
 
 namespace ai_players {
 
@@ -32,45 +33,11 @@ std::string resolve_engine_path(const std::string& path) {
   return path;
 }
 
-// Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
-bool is_valid_utf8(std::string_view s) {
-  std::size_t i = 0;
-  while (i < s.size()) {
-    const auto c = static_cast<unsigned char>(s[i]);
-    if (c < 0x80) {
-      ++i;
-      continue;
-    }
-    int len;
-    unsigned lo = 0x80, hi = 0xBF;  // allowed range of the second byte
-    if (c >= 0xC2 && c <= 0xDF) {
-      len = 2;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-      len = 3;
-      if (c == 0xE0) lo = 0xA0;
-      if (c == 0xED) hi = 0x9F;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-      len = 4;
-      if (c == 0xF0) lo = 0x90;
-      if (c == 0xF4) hi = 0x8F;
-    } else {
-      return false;
-    }
-    if (i + static_cast<std::size_t>(len) > s.size()) return false;
-    for (int k = 1; k < len; ++k) {
-      const auto b = static_cast<unsigned char>(s[i + static_cast<std::size_t>(k)]);
-      if (k == 1 ? (b < lo || b > hi) : (b < 0x80 || b > 0xBF)) return false;
-    }
-    i += static_cast<std::size_t>(len);
-  }
-  return true;
-}
-
 }  // namespace
 
 AI_BASIC::AI_BASIC(const std::string& basename, Number elo, std::optional<std::string> enginename,
                    eng::EngineConfig config)
-    : ELO(elo), config_(std::move(config)) {
+    : ELO(elo), config_(std::move(config)), basename_(basename) {
   require(!enginename || *enginename == HOUDINI);
   common::echo(format_s("%s %s", basename, elo));
   Name = format_s("%s (%s)", basename, elo);
@@ -164,7 +131,7 @@ std::string AI_BASIC::readFromEngine() {
   std::optional<std::string> line;
   while (!(line = engine->read_line())) {
   }
-  if (!is_valid_utf8(*line))
+  if (!eng::is_valid_utf8(*line))
     throw EngineError(format_s("The chess engine %s wrote a line that is not valid UTF-8 (garbled output): %s",
                                engine->name(), quoted_excerpt(*line)));
   return *line;

@@ -45,7 +45,10 @@ void HOUD20c::change_elo(Number elo) {
 }
 
 MovePtr HOUD20c::GetReply_(std::optional<double> /*error_margin*/) {
-  MakeMovesFromStartPos(game_history);
+  if (out_of_time())
+    replay_board_(game_history);  // no search starts once time is up
+  else
+    MakeMovesFromStartPos(game_history);
   std::string bestmove_coord;
   if (game_history.empty()) bestmove_coord = "e2e4";
   if (game_history.size() == 1) bestmove_coord = "e7e5";
@@ -54,18 +57,22 @@ MovePtr HOUD20c::GetReply_(std::optional<double> /*error_margin*/) {
 }
 
 std::string HOUD20c::engine_bestmove_() {
+  if (out_of_time()) require_candidates_({});
   activity = "playing at its strength limit (go depth 30)";
   start_search_("go depth 30");
-  for (;;) {
-    const std::string eline = next_search_line_();
-    if (eline.find("bestmove") == std::string::npos) continue;
-    const auto tokens = engine::split_tokens(eline);
+  // The search runs to its end while the engine makes progress; cut short, its bestmove is what it found.
+  while (const auto eline = next_search_line_()) {
+    if (eline->find("bestmove") == std::string::npos) continue;
+    const auto tokens = engine::split_tokens(*eline);
     if (tokens.size() < 2)
       throw EngineError(format_s("The chess engine %s sent a bestmove line without a move: %s", engine_name(),
-                                 quoted_excerpt(eline)));
+                                 quoted_excerpt(*eline)));
     activity.clear();
     return tokens[1];
   }
+  activity.clear();
+  require_candidates_({});  // the engine did not stop when told and is gone: nothing found
+  throw CutShortError(format_s("%s found no move", Name));
 }
 
 MovePtr HOUD20c::FallbackReply_() {
