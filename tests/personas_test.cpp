@@ -232,38 +232,52 @@ TEST(Verevovera, RandomAmongTheBestWithinNineByDefault) {
   EXPECT_EQ(fake.received("go depth 11 searchmoves").size(), 10u);
 }
 
-TEST(SafeReply, AFailedChoiceBecomesAnAnnouncedFallbackAndADeadEngineIsRestartedOnce) {
+TEST(SafeReply, AFailedChoiceBecomesAFallbackSaidInAPlayersWordsAndADeadEngineIsRestartedOnce) {
   const std::string scores = "score g1f3 30\ndefault-score -100\n", dies = "on go\ndie\n";
   const Chooser::Choice searches = [](AI_BASIC& p) { return p.ListTopMoves(40, 3, 2).topmoves.front(); };
   struct Case {
     V scripts;
     Chooser::Choice choose;
-    bool fallback, restarted;
-    std::string note;
+    std::string fen;
+    bool interrupted, fallback, restarted;
+    std::string note, detail;  // the detail: its beginning
   };
-  const std::string failed = "Chooser (100) played a fallback move (";
+  const std::string best = ", so it plays among its best moves";
   const Case cases[] = {
-      {{scores}, [](AI_BASIC&) -> MovePtr { throw Error("no idea"); }, true, false, failed + "no idea)"},
-      {{scores}, [](AI_BASIC&) -> MovePtr { return require(false), nullptr; }, true, false,
-       failed + "an internal check failed in "},
-      {{dies, scores}, searches, false, true,
-       "Chooser (100): its engine was restarted (The chess engine " + std::string(testing_support::fake_engine_path()) +
-           " stopped: its output ended while searching candidate 1 of 3 at depth 2)"},
+      {{scores}, [](AI_BASIC&) -> MovePtr { throw Error("no idea"); }, kAfterD4, false, true, false,
+       "Chooser could not make its own choice here" + best, "no idea"},
+      {{scores}, [](AI_BASIC&) -> MovePtr { return require(false), nullptr; }, kAfterD4, false, true, false,
+       "Chooser could not make its own choice here" + best, "an internal check failed in "},
+      {{scores}, [](AI_BASIC& p) { return p.SelectNonSillyMove(p.legalmoves, 3); }, Position("d7d5", kAfterD4).board.export_FEN(),
+       false, true, false, "Chooser has no previous move to answer in this set-up position" + best,
+       "an internal check failed in SelectNonSillyMove (ai_players/filters/non_silly_move.cpp:"},
+      {{dies, scores}, searches, kAfterD4, false, false, true, "Chooser's engine stopped working and was restarted",
+       "The chess engine " + std::string(testing_support::fake_engine_path()) +
+           " stopped: its output ended while searching candidate 1 of 3 at depth 2"},
+      // Interrupted before it began: nothing found, so one quick search; the reply ends the interrupt.
+      {{scores}, searches, kAfterD4, true, true, false,
+       "Chooser was cut short before it found a move, so it plays the engine's quickest move",
+       "Chooser (100) was cut short before it found a candidate move"},
   };
-  const Position g("d7d5", kAfterD4);
   for (const Case& c : cases) {
+    const Position g(c.fen == kAfterD4 ? "d7d5" : "", c.fen);
     ScriptedEngine fake(c.scripts);
     CaptureEcho quiet;
     Chooser p(fake, c.choose);
+    if (c.interrupted) p.interrupt();
     ScriptedDraws draws({0.0});
-    const SafeReply r = reply_safely(p, g.history, g.legal(), kAfterD4);
+    const SafeReply r = reply_safely(p, g.history, g.legal(), c.fen);
     EXPECT_EQ(r.move->to_coord(), "g1f3");
-    EXPECT_EQ(std::make_pair(r.fallback, r.engine_restarted), std::make_pair(c.fallback, c.restarted)) << r.note;
-    EXPECT_TRUE(r.note.starts_with(c.note)) << r.note;
+    EXPECT_EQ(std::make_tuple(r.fallback, r.engine_restarted, r.cut_short),
+              std::make_tuple(c.fallback, c.restarted, c.interrupted)) << r.note;
+    EXPECT_EQ(r.note, c.note);
+    EXPECT_TRUE(r.detail.starts_with(c.detail)) << r.detail;
+    EXPECT_FALSE(p.out_of_time());
   }
   ScriptedEngine dead(dies);  // every engine it starts dies
   CaptureEcho quiet;
   Chooser p(dead, searches);
+  const Position g("d7d5", kAfterD4);
   EXPECT_THROW(reply_safely(p, g.history, g.legal(), kAfterD4), PersonaFailure);
   EXPECT_EQ(dead.launches(), 2);
 }

@@ -105,7 +105,8 @@ class AI_BASIC {
   // Whether the current (or last) reply was cut short.
   bool cut_short() const { return cut_short_; }
   // Whether the reply must not start another search: the clock ran out, the
-  // reply was interrupted or cut short, or it has run too long.
+  // reply was interrupted or cut short, or it has run too long. A search
+  // asked for outside any reply is a reply of its own.
   bool out_of_time() const;
   // Whether the engine was killed and replaced during the current (or last) reply.
   bool engine_replaced() const { return engine_replaced_; }

@@ -58,7 +58,7 @@ void AI_BASIC::end_reply_() {
 
 bool AI_BASIC::out_of_time() const {
   const auto now = Clock::now();
-  return cut_short_ || interrupted_ || (stop_at && now >= *stop_at) || (reply_deadline_ && now >= *reply_deadline_);
+  return (reply_depth_ > 0 && cut_short_) || interrupted_ || (stop_at && now >= *stop_at) || (reply_deadline_ && now >= *reply_deadline_);
 }
 
 void AI_BASIC::start_search_(std::string_view go_command, bool may_cut) {
