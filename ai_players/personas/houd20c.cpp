@@ -45,10 +45,7 @@ void HOUD20c::change_elo(Number elo) {
 }
 
 MovePtr HOUD20c::GetReply_(std::optional<double> /*error_margin*/) {
-  if (out_of_time())
-    replay_board_(game_history);  // no search starts once time is up
-  else
-    MakeMovesFromStartPos(game_history);
+  MakeMovesFromStartPos(game_history);
   std::string bestmove_coord;
   if (game_history.empty()) bestmove_coord = "e2e4";
   if (game_history.size() == 1) bestmove_coord = "e7e5";
@@ -57,10 +54,11 @@ MovePtr HOUD20c::GetReply_(std::optional<double> /*error_margin*/) {
 }
 
 std::string HOUD20c::engine_bestmove_() {
-  if (out_of_time()) require_candidates_({});
   activity = "playing at its strength limit (go depth 30)";
+  // The persona's one search, and the engine plays on its own: it runs to its
+  // end while the engine makes progress, and cut short (even before it began)
+  // the engine's bestmove is what it found at its strength limit.
   start_search_("go depth 30");
-  // The search runs to its end while the engine makes progress; cut short, its bestmove is what it found.
   while (const auto eline = next_search_line_()) {
     if (eline->find("bestmove") == std::string::npos) continue;
     const auto tokens = engine::split_tokens(*eline);
