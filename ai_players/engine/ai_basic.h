@@ -135,6 +135,10 @@ class AI_BASIC {
     AI_BASIC& persona_;
   };
 
+  // Starts a request outside any reply: a broken engine is replaced and the
+  // cut-short state reset. (A search asked for on its own does this itself.)
+  void begin_request();
+
   // Starts a new game: the engine is told "ucinewgame" and must answer
   // "isready" within engine_timeout (60 s without one), and every per-game
   // field goes back to its value in a freshly built persona, so that a seeded

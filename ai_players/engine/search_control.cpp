@@ -50,6 +50,12 @@ void AI_BASIC::begin_reply_() {
   }
 }
 
+void AI_BASIC::begin_request() {
+  if (reply_depth_ > 0) return;
+  begin_reply_();
+  end_reply_();
+}
+
 void AI_BASIC::end_reply_() {
   if (--reply_depth_ > 0) return;
   interrupted_ = false;
