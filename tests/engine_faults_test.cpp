@@ -65,6 +65,7 @@ TEST(EngineFaults, EachFaultEndsTheReplyInTimeWithAMoveOrAClearMessageAndLeavesN
                            "on go\n> bestmove a1a1\n",
        false, "bestmove not found!!"},
       {"dies mid-reply", "on go\ndie\n", false, "output ended"},
+      {"garbled output", "on go\n> info depth 1 score cp 3 pv h2h3 \xe9\n", false, "not valid UTF-8"},
   };
   TempDir dir;
   const std::string script = dir.file("script");

@@ -248,6 +248,7 @@ class AI_BASIC {
   std::string basename_;
   void launch_engine_();
   void begin_reply_();
+  void start_reply_state_();
   void end_reply_();
   void note_progress_(std::string_view line);
   // The engine did not answer "stop": it is killed and replaced.

@@ -34,6 +34,15 @@ AI_BASIC::ReplyScope::~ReplyScope() { persona_.end_reply_(); }
 
 void AI_BASIC::begin_reply_() {
   if (reply_depth_++ > 0) return;
+  try {
+    start_reply_state_();
+  } catch (...) {
+    --reply_depth_;
+    throw;
+  }
+}
+
+void AI_BASIC::start_reply_state_() {
   cut_short_ = false;
   engine_replaced_ = false;
   engine_trouble.clear();
@@ -41,19 +50,11 @@ void AI_BASIC::begin_reply_() {
   probe_lines_.clear();
   reply_deadline_.reset();
   if (engine_timeout) reply_deadline_ = Clock::now() + kReplyTimeoutFactor * *engine_timeout;
-  if (!engine_broken) return;
-  try {
-    restart_engine();
-  } catch (...) {
-    end_reply_();
-    throw;
-  }
+  if (engine_broken) restart_engine();
 }
 
 void AI_BASIC::begin_request() {
-  if (reply_depth_ > 0) return;
-  begin_reply_();
-  end_reply_();
+  if (reply_depth_ == 0) start_reply_state_();
 }
 
 void AI_BASIC::end_reply_() {
@@ -64,7 +65,8 @@ void AI_BASIC::end_reply_() {
 
 bool AI_BASIC::out_of_time() const {
   const auto now = Clock::now();
-  return (reply_depth_ > 0 && cut_short_) || interrupted_ || (stop_at && now >= *stop_at) || (reply_deadline_ && now >= *reply_deadline_);
+  return (reply_depth_ > 0 && cut_short_) || interrupted_ || (stop_at && now >= *stop_at) ||
+         (reply_deadline_ && now >= *reply_deadline_);
 }
 
 void AI_BASIC::start_search_(std::string_view go_command, bool may_cut) {
