@@ -217,10 +217,10 @@ TEST(SearchControl, ACutShortCallKeepsTheLinesFoundAndStartsNoSearchAfterTheCut)
 }
 
 TEST(SearchControl, TheWatchdogCutsASearchThatMakesNoProgressNotOneThatDoes) {
-  const auto lines = [](const std::string& make, int count) {
+  const auto lines = [](std::string line, int count) {  // '#' counts up from 1
     std::string out;
-    for (int i = 1; i <= count; ++i) out += "> " + make.substr(0, make.find('#')) + std::to_string(i) +
-                                            make.substr(make.find('#') + 1) + "\nsleep 25\n";
+    for (int i = 1; i <= count; ++i)
+      out += "> " + std::string(line).replace(line.find('#'), 1, std::to_string(i)) + "\nsleep 25\n";
     return out;
   };
   // 300 ms of lines, 25 ms apart, against a 100 ms watchdog.
@@ -269,39 +269,24 @@ TEST(SearchControl, AProbeCutShortGivesTheCandidatesOfItsOwnLastLinesAndOnlyToIt
     EXPECT_TRUE(fake.received("go depth").empty());
     EXPECT_EQ(pl.p.last_search_depth, 8);
   }
-  // The next request, cut before its probe said anything, does not play the last one's lines.
-  AI_BASIC::ReplyScope reply(pl.p);
-  std::thread host([&] { std::this_thread::sleep_for(30ms), pl.p.interrupt(); });
-  EXPECT_TRUE(pl.p.obtain_engine_thoughts(2, 0, 100000).empty());
-  host.join();
-  EXPECT_TRUE(fake.received("go depth").empty());
-}
-
-TEST(SearchControl, AnEngineThatIgnoresStopIsReplacedAndTheCallKeepsWhatWasFound) {
-  const std::string name = fake_engine_path();
-  const std::tuple<std::string, std::function<std::vector<Analysis>(AI_BASIC&)>, Lines, std::string> cases[] = {
-      {"on go depth\n> info depth 3 score cp 1 pv e2e4\n",
-       [](AI_BASIC& p) { return p.obtain_engine_thoughts(2, 3, std::nullopt, "e2e4 d2d4"); }, {"e2e4"},
-       "searching candidate 1 of 2 at depth 3"},
-      {"on go infinite\n> info depth 8 multipv 1 score cp 3 nodes 10 nps 10 pv d2d4\n",
-       [](AI_BASIC& p) { return p.obtain_engine_thoughts(1, 0, 100000); }, {"d2d4"},
-       "probing for a depth with a budget of 100000 nodes"},
-  };
-  for (const auto& [script, call, moves, activity] : cases) {
-    ScriptedEngine fake(std::vector<std::string>{script, ""});
-    Player pl(fake);
+  {  // The next request, cut before its probe said anything, does not play the last one's lines.
     AI_BASIC::ReplyScope reply(pl.p);
-    pl.p.engine_timeout = 10ms;
-    pl.p.stop_grace = 30ms;
-    EXPECT_EQ(moves_of(call(pl.p)), moves);
-    EXPECT_EQ(pl.p.engine_trouble,
-              "The chess engine " + name + " did not answer \"stop\" within 30 ms while " + activity + "; it was killed and replaced");
-    EXPECT_TRUE(pl.p.engine_replaced() && pl.p.cut_short() && !pl.p.engine_broken);
-    EXPECT_EQ(fake.launches(), 2);  // at once, not at the next request
-    pl.p.engine_timeout.reset();
-    AI_BASIC::ReplyScope next(pl.p);  // nested: still the same reply, still cut short
-    EXPECT_TRUE(pl.p.obtain_engine_thoughts(1, 3, std::nullopt, "d2d4").empty());
+    std::thread host([&] { std::this_thread::sleep_for(30ms), pl.p.interrupt(); });
+    EXPECT_TRUE(pl.p.obtain_engine_thoughts(2, 0, 100000).empty());
+    host.join();
+    EXPECT_TRUE(fake.received("go depth").empty());
   }
+  // An engine that ignores "stop" is replaced at once, and the probe's lines are the candidates.
+  ScriptedEngine deaf(std::vector<std::string>{"on go infinite\n" + info(1, "cp 3 nodes 10 nps 10 pv d2d4"), ""});
+  Player stuck(deaf);
+  stuck.p.engine_timeout = 10ms;
+  stuck.p.stop_grace = 30ms;
+  EXPECT_EQ(moves_of(stuck.p.obtain_engine_thoughts(1, 0, 100000)), Lines{"d2d4"});
+  EXPECT_EQ(stuck.p.engine_trouble, "The chess engine " + std::string(fake_engine_path()) +
+                                        " did not answer \"stop\" within 30 ms while probing for a depth with a "
+                                        "budget of 100000 nodes; it was killed and replaced");
+  EXPECT_TRUE(stuck.p.engine_replaced() && stuck.p.cut_short() && !stuck.p.engine_broken);
+  EXPECT_EQ(deaf.launches(), 2);  // at once, not at the next request
 }
 
 TEST(EngineDialogue, OnlyInDebugModeASlowBudgetSearchIsRecorded) {

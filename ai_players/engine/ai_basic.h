@@ -97,7 +97,7 @@ class AI_BASIC {
   // down; callable from any thread.
   void abandon();
 
-  // Cuts the reply that runs short, as stop_at does; when none runs, the next
+  // Cuts short the reply that runs, as stop_at does; when none runs, the next
   // one. The end of that reply ends it. Callable from any thread.
   void interrupt();
   // Drops an interrupt that came between replies.
@@ -213,8 +213,8 @@ class AI_BASIC {
   void remember_probe_line_(const std::string& line);
   std::vector<Analysis> analyses_of_probe_(int multipv, const std::vector<std::string>& smoveslist) const;
   // Sends a search command and arms its watchdog. A search that must run
-  // although time is up (may_cut false) is not stopped by the clock but has
-  // stop_grace as its watchdog.
+  // although time is up (may_cut false) is not stopped by the clock; half of
+  // stop_grace is its watchdog and half its time to answer "stop".
   void start_search_(std::string_view go_command, bool may_cut = true);
   // The next line of the running search, or none once it is over without a
   // bestmove: the engine did not answer "stop" within stop_grace and was
