@@ -56,7 +56,7 @@ def games_in(path):
         if m:
             tags[m.group(1)] = m.group(2)
         elif line.strip() and not line.startswith("["):
-            moves += [t for t in line.split() if re.fullmatch(r"[a-h][1-8][a-h][1-8][qrbn]?", t)]
+            moves += [t.lower() for t in line.split() if re.fullmatch(r"[a-h][1-8][a-h][1-8][qrbnQRBN]?", t)]
     return games
 
 

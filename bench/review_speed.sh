@@ -12,7 +12,7 @@ shift || true
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 
-"$bin" match --white HOUD20c:1350 --black Diana --seed 3 --max-plies 120 --pgn "$tmp/game.pgn" >/dev/null 2>&1
+"$bin" match --white Gremlin --black Gnome --seed 2 --max-plies 120 --pgn "$tmp/game.pgn" >/dev/null 2>&1
 start=$(date +%s.%N)
 "$bin" review "$tmp/game.pgn" "$@" >/dev/null 2>"$tmp/err"
 end=$(date +%s.%N)

@@ -20,6 +20,7 @@
 #include "pgn/pgn_reader.h"
 #include "review/review.h"
 #include "review/review_job.h"
+#include "review/review_text.h"
 #include "support/cli_process.h"
 #include "support/pgn_replay.h"
 #include "support/test_support.h"
@@ -263,14 +264,14 @@ TEST(Review, MovesAsAGameScoreAndColumnsThatHoldLongNames) {
   auto record = testing_support::read_pgn(kQueenBlunder).at(0);
   const GameReview r = review_game(1, record, scripted(kQueenBlunderJudged));
   EXPECT_EQ(moves_text(r),
-            "1. e4                            e5\n"
-            "2. Qh5                           Nf6 ?! (\u22120.6) best: Nc6\n"
+            "1. e4                         e5\n"
+            "2. Qh5                        Nf6 ?! (\u22120.6) best: Nc6\n"
             "3. Bc4 ?? (\u22128.9) best: Qxe5+  Nxh5\n");
   const auto setup = testing_support::read_pgn("[FEN \"4k3/8/8/8/8/8/4P3/4K2R b K - 3 30\"]\n\n30... Kd7 31. Kf1 *").at(0);
   EXPECT_EQ(moves_text(review_game(1, setup, scripted({}))), "30. ...  Kd7\n31. Kf1\n");
 
-  record.tags["White"] = "Grandmaster Maximilian Alexander von Careless-Longname";
-  record.tags["Black"] = "\u00c5se";  // two bytes, one character
+  record.set_tag("White", "Grandmaster Maximilian Alexander von Careless-Longname");
+  record.set_tag("Black", "\u00c5se");  // two bytes, one character
   const std::string summary = summary_text(review_game(1, record, scripted(kQueenBlunderJudged)));
   std::vector<std::string> table;
   std::istringstream lines(summary);
@@ -283,7 +284,6 @@ TEST(Review, MovesAsAGameScoreAndColumnsThatHoldLongNames) {
 
 TEST(ReviewGraph, EachMarkDrawnAsItsKindOnAScaleThatKeepsBigScoresApart) {
   GameReview r;
-  r.record.tags["White"] = "W";
   const std::vector<std::pair<Judgement, int>> moves = {{Judgement::Good, 20},        {Judgement::Inaccuracy, -70},
                                                         {Judgement::Mistake, 500},    {Judgement::Blunder, 900},
                                                         {Judgement::Good, MATE_IN(3)}, {Judgement::Good, MATE_IN(2)}};
@@ -299,7 +299,7 @@ TEST(ReviewGraph, EachMarkDrawnAsItsKindOnAScaleThatKeepsBigScoresApart) {
   const std::string svg = evaluation_svg(r);
   ASSERT_TRUE(well_formed(svg));
   std::map<std::string, std::vector<double>> ys;  // kind -> cy of its points, in order
-  const std::regex point(R"(<circle class="move (\w+)" data-ply="(\d+)" cx="[\d.]+" cy="([\d.]+)")");
+  const std::regex point(R"re(<circle class="move (\w+)" data-ply="(\d+)" cx="[\d.]+" cy="([\d.]+)")re");
   std::vector<double> by_ply;
   for (std::sregex_iterator it(svg.begin(), svg.end(), point), end; it != end; ++it) {
     ys[(*it)[1]].push_back(std::stod((*it)[3]));
@@ -315,7 +315,7 @@ TEST(ReviewGraph, EachMarkDrawnAsItsKindOnAScaleThatKeepsBigScoresApart) {
   EXPECT_LT(by_ply[4], by_ply[3]);
   EXPECT_EQ(by_ply[4], by_ply[5]);
   // The labels of the halves sit right of the plot, past every point.
-  const std::regex label(R"(<text x="([\d.]+)" y="[\d.]+">(White|Black) better</text>)");
+  const std::regex label(R"re(<text x="([\d.]+)" y="[\d.]+">(White|Black) better</text>)re");
   for (std::sregex_iterator it(svg.begin(), svg.end(), label), end; it != end; ++it)
     EXPECT_GT(std::stod((*it)[1]), 800) << (*it)[0];
 }

@@ -45,8 +45,8 @@ function buildView() {
     const boardDiv = element("div", "rv-board", left)
     const nav = element("div", "rv-nav", left)
     const buttons = {}
-    for (const [name, label, title] of [["first", "⏮", "first move"], ["prev", "◀", "previous move"],
-                                        ["next", "▶", "next move"], ["last", "⏭", "last move"]]) {
+    for (const [name, label, title] of [["first", "«", "first move (Home)"], ["prev", "‹", "previous move (←)"],
+                                        ["next", "›", "next move (→)"], ["last", "»", "last move (End)"]]) {
         buttons[name] = element("button", `rv-${name}`, nav, label)
         buttons[name].title = title
     }

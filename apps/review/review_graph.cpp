@@ -71,7 +71,7 @@ std::string frame(const GameReview& review, const Plot& p) {
                    Plot::w, Plot::h / 2);
   s += fmt::format("<rect x=\"{}\" y=\"{}\" width=\"{}\" height=\"{}\" fill=\"#d4d4d4\"/>\n", Plot::kLeft,
                    Plot::kTop + Plot::h / 2, Plot::w, Plot::h / 2);
-  for (int pawns : {-8, -4, -2, -1, 0, 1, 2, 4, 8}) {
+  for (int pawns : {-5, -3, -2, -1, 0, 1, 2, 3, 5}) {
     const double y = p.y(chances(Score(pawns * 100)));
     s += fmt::format("<line x1=\"{}\" y1=\"{:.1f}\" x2=\"{}\" y2=\"{:.1f}\" stroke=\"{}\" stroke-width=\"{}\"/>\n",
                      Plot::kLeft, y, Plot::kLeft + Plot::w, y, pawns ? "#b0b0b0" : "#555555", pawns ? 0.5 : 1.5);
@@ -84,7 +84,7 @@ std::string frame(const GameReview& review, const Plot& p) {
   const double right = Plot::kLeft + Plot::w + 10;
   s += fmt::format("<text x=\"{}\" y=\"{}\">White better</text>\n", right, Plot::kTop + 16);
   s += fmt::format("<text x=\"{}\" y=\"{}\">Black better</text>\n", right, Plot::kTop + Plot::h - 6);
-  s += fmt::format("<text x=\"{}\" y=\"{}\" font-size=\"11\">pawns</text>\n", 8, Plot::kTop - 8);
+  s += fmt::format("<text x=\"{}\" y=\"{}\" font-size=\"11\">pawns</text>\n", 8, Plot::kTop - 20);
   return s;
 }
 
