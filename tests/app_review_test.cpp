@@ -286,7 +286,8 @@ TEST(ReviewGraph, EachMarkDrawnAsItsKindOnAScaleThatKeepsBigScoresApart) {
   GameReview r;
   const std::vector<std::pair<Judgement, int>> moves = {{Judgement::Good, 20},        {Judgement::Inaccuracy, -70},
                                                         {Judgement::Mistake, 500},    {Judgement::Blunder, 900},
-                                                        {Judgement::Good, MATE_IN(3)}, {Judgement::Good, MATE_IN(2)}};
+                                                        {Judgement::Good, MATE_IN(3)}, {Judgement::Good, MATE_IN(2)},
+                                                        {Judgement::Good, MATE_IN(1)}};  // mates on the board
   for (std::size_t i = 0; i < moves.size(); ++i) {
     MoveReview m;
     m.side = i % 2 ? common::BLACK : common::WHITE;
@@ -308,12 +309,13 @@ TEST(ReviewGraph, EachMarkDrawnAsItsKindOnAScaleThatKeepsBigScoresApart) {
   }
   EXPECT_EQ((std::vector<std::size_t>{ys["good"].size(), ys["inaccuracy"].size(), ys["mistake"].size(),
                                       ys["blunder"].size()}),
-            (std::vector<std::size_t>{3, 1, 1, 1}));
-  ASSERT_EQ(by_ply.size(), 6u);
+            (std::vector<std::size_t>{4, 1, 1, 1}));
+  ASSERT_EQ(by_ply.size(), 7u);
   // White +5 and +9 apart, a mate above both; either side's mate for White alike.
   EXPECT_GT(by_ply[2] - by_ply[3], 20);
   EXPECT_LT(by_ply[4], by_ply[3]);
   EXPECT_EQ(by_ply[4], by_ply[5]);
+  EXPECT_EQ(by_ply[4], by_ply[6]);
   // The labels of the halves sit right of the plot, past every point.
   const std::regex label(R"re(<text x="([\d.]+)" y="[\d.]+">(White|Black) better</text>)re");
   for (std::sregex_iterator it(svg.begin(), svg.end(), label), end; it != end; ++it)

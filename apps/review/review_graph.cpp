@@ -27,7 +27,7 @@ std::string xml_escaped(const std::string& text) {
 // little when a side is far ahead, so +3 and +9 stay apart and a mate sits
 // on the edge.
 double chances(const Score& white) {
-  if (white.is_mate()) return white.mate() > 0 ? 1.0 : -1.0;
+  if (white.is_mate()) return white.value() > 0 ? 1.0 : -1.0;  // #0 included: the mate is on the board
   return 2.0 / (1.0 + std::exp(-0.00368208 * white.value())) - 1.0;
 }
 
