@@ -22,7 +22,7 @@ python3 "$here/review_agreement.py" --program "$bin" "$here"/games/*.pgn -- "$@"
 awk -v p="$plies" -v s="$start" -v e="$end" -v flags="${*:-default}" -v f="$tmp/agreement" 'BEGIN {
   while ((getline line < f) > 0) {
     if (line ~ /^all /) { split(line, w, " +"); same = w[3]; fb = w[4]; missed = w[5] }
-    if (line ~ /^review time:/) { split(line, t, " "); per = t[length(t) - 2] }
+    if (line ~ /^review time:/) { split(line, t, " "); per = t[length(t) - 3] }
   }
   printf "%-18s %12s %18s %10s %9s %10s\n", "search", "s per move", "60-move game (s)", "same mark", "false ??", "missed ??"
   printf "%-18s %12.2f %18.1f %10s %9s %10s\n", flags, (e - s) / p, e - s, same, fb, missed
