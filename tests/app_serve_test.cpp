@@ -87,8 +87,17 @@ TEST(ServeApi, ShortGameFromAFenEndsByMateWithPgnAndReview) {
   for (const char* tag : {"[White \"Human\"]", "[Black \"Talvo\"]", "[BlackElo \"100\"]"})
     EXPECT_NE(pgn.find(tag), std::string::npos) << tag;
 
-  const json review = s.ok("POST", game + "/review");
+  // The review runs on its own: asking again says how far it got, then gives it.
+  json review = s.ok("POST", game + "/review");
+  for (int i = 0; i < 600 && review["status"] == "running"; ++i) {
+    EXPECT_EQ(review["total"], 1);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    review = s.ok("POST", game + "/review");
+  }
+  ASSERT_EQ(review["status"], "done") << review.dump();
   ASSERT_EQ(review["moves"].size(), 1u);
+  EXPECT_EQ(std::make_tuple(review["moves"][0]["coord"], review["moves"][0]["best_coord"], review["moves"][0]["fen"]),
+            std::make_tuple(json("d1d8"), json("d1d8"), json("6k1/5ppp/8/8/8/8/5PPP/3R2K1 w - - 0 1")));
   EXPECT_EQ(review["moves"][0]["judgement"], "good");
   EXPECT_NE(review["svg"].get<std::string>().find("<svg"), std::string::npos);
 }

@@ -3,6 +3,7 @@
 import {Chessboard, COLOR, FEN, INPUT_EVENT_TYPE} from "./node_modules/cm-chessboard/src/Chessboard.js"
 import {Markers, MARKER_TYPE} from "./node_modules/cm-chessboard/src/extensions/markers/Markers.js"
 import {PromotionDialog} from "./node_modules/cm-chessboard/src/extensions/promotion-dialog/PromotionDialog.js"
+import {showReview} from "./review_view.js"
 
 const $ = id => document.getElementById(id)
 const board = new Chessboard($("board"), {
@@ -183,10 +184,8 @@ async function review() {
     const before = $("status").textContent
     $("status").textContent = "Reviewing every move…"
     try {
-        const r = await api("POST", `/api/games/${game.id}/review`)
-        $("review-graph").innerHTML = r.svg
-        $("review-summary").textContent = r.summary
-        $("review-out").hidden = false
+        $("review-out").hidden = true
+        showReview(await api("POST", `/api/games/${game.id}/review`), game, api)
     } catch (error) {
         $("review-summary").textContent = error.message
         $("review-out").hidden = false
