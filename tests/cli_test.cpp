@@ -138,8 +138,9 @@ V ask(CliProcess& p, const std::string& command, const std::string& until) {
 const V kUciHoudini = {"uci", "--persona", "HOUD20c"};
 
 TEST(CliUci, HandshakeGamesAndBadInputThatLeavesTheGameAsItWas) {
-  FakeEngine fake("on go depth 30\n> info depth 30 score cp 20 pv g1f3\n> bestmove g1f3\n"
-                  "on go depth 30\n> bestmove e1d2\non go depth 30\n> bestmove b1c3\n");
+  // The engine persona passes the GUI's limits on (depth 30 when there are none) and its engine's ponder move.
+  FakeEngine fake("on go wtime 60000 btime 60000 winc 0 binc 0\n> info depth 30 score cp 20 pv g1f3\n"
+                  "> bestmove g1f3 ponder b8c6\non go depth 30\n> bestmove e1d2\non go depth 5\n> bestmove b1c3\n");
   CliProcess p(kUciHoudini);
   const V out = ask(p, "uci", "uciok");
   ASSERT_GE(out.size(), 5u);
@@ -153,7 +154,7 @@ TEST(CliUci, HandshakeGamesAndBadInputThatLeavesTheGameAsItWas) {
   EXPECT_TRUE(has(ready, "info string HOUD20c")) << "no persona built before readyok";
   p.send("ucinewgame");
   p.send("position startpos moves e2e4 e7e5");
-  EXPECT_EQ(ask(p, "go wtime 60000 btime 60000 winc 0 binc 0", "bestmove").back(), "bestmove g1f3");
+  EXPECT_EQ(ask(p, "go wtime 60000 btime 60000 winc 0 binc 0", "bestmove").back(), "bestmove g1f3 ponder b8c6");
   p.send("position fen 4k3/8/8/8/8/8/4P3/4K3 w - - 0 1 moves e2e4 e8d7");
   p.send("go infinite");  // the move waits for stop
   EXPECT_EQ(ask(p, "isready", "readyok"), V{"readyok"});
@@ -182,7 +183,7 @@ TEST(CliUci, HandshakeGamesAndBadInputThatLeavesTheGameAsItWas) {
 }
 
 TEST(CliUci, PonderOptionsAndStrengthLimitFollowTheProtocol) {
-  FakeEngine fake("on go depth 30\n> bestmove g1f3\non go depth 30\n> bestmove b1c3\n");
+  FakeEngine fake("on go wtime\n> bestmove g1f3\n");
   CliProcess p(kUciHoudini);
   const V out = ask(p, "uci", "uciok");
   for (const char* option : {"Engine Timeout type spin", "Threads type spin", "Hash type spin", "Ponder type check",

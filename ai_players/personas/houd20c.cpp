@@ -54,11 +54,12 @@ MovePtr HOUD20c::GetReply_(std::optional<double> /*error_margin*/) {
 }
 
 std::string HOUD20c::engine_bestmove_() {
-  activity = "playing at its strength limit (go depth 30)";
+  activity = "playing at its strength limit (go " + search_limits + ")";
   // The persona's one search, and the engine plays on its own: it runs to its
   // end while the engine makes progress, and cut short (even before it began)
   // the engine's bestmove is what it found at its strength limit.
-  start_search_("go depth 30");
+  ponder_move.clear();
+  start_search_("go " + search_limits);
   while (const auto eline = next_search_line_()) {
     if (eline->find("bestmove") == std::string::npos) continue;
     const auto tokens = engine::split_tokens(*eline);
@@ -66,6 +67,7 @@ std::string HOUD20c::engine_bestmove_() {
       throw EngineError(format_s("The chess engine %s sent a bestmove line without a move: %s", engine_name(),
                                  quoted_excerpt(*eline)));
     activity.clear();
+    if (tokens.size() >= 4 && tokens[2] == "ponder") ponder_move = tokens[3];
     return tokens[1];
   }
   activity.clear();

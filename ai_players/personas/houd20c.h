@@ -16,12 +16,18 @@ class HOUD20c : public AI_BASIC {
   MovePtr FallbackReply_() override;
   std::string FallbackWords_() const override { return "plays the engine's own move at its strength limit"; }
 
+  // The limits of its one search, as "go" takes them: depth 30 unless a host
+  // (a GUI speaking UCI) passes its own, "depth 5", "nodes 20000", "movetime 500".
+  std::string search_limits = "depth 30";
+  // The engine's expected reply to its last move ("ponder" on its bestmove line); empty when none.
+  std::string ponder_move;
+
  protected:
   void engine_started_() override;
 
  private:
   void send_strength_options_();
-  // Runs "go depth 30" on the position already sent; the engine's bestmove.
+  // Runs "go <search_limits>" on the position already sent; the engine's bestmove.
   std::string engine_bestmove_();
 };
 

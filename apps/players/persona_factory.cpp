@@ -137,11 +137,6 @@ int engine_persona_strength(int asked, const PersonaSettings& settings) {
   return playable_elo(asked, engine_elo_range(config, settings.handshake_patience()));
 }
 
-void start_new_game(AI_BASIC& persona) {
-  persona.MasterMove_Depth = 0;
-  persona.MasterMove_M_Balance.reset();
-}
-
 std::string canonical_persona_name(std::string_view name) {
   if (same_name(name, kPreview)) return std::string(kPreview);
   if (auto elo = engine_persona_elo(name))

@@ -69,9 +69,6 @@ int engine_persona_strength(int asked, const PersonaSettings& settings);
 // "HOUD20c:1500". Throws PersonaError with a message meant for the user.
 std::unique_ptr<AI_BASIC> make_persona(std::string_view name, const PersonaSettings& settings = {});
 
-// Forgets what a persona carries from one game into the next (a master sequence).
-void start_new_game(AI_BASIC& persona);
-
 // The canonical spelling of a persona name; throws PersonaError when unknown.
 std::string canonical_persona_name(std::string_view name);
 // The same, for a persona that can be built (the roster has rows whose

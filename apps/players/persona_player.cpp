@@ -30,10 +30,10 @@ Mover persona_mover(PersonaPlayer& player, Announce announce) {
   return [&player, announce = std::move(announce)](const MoveRequest& request) {
     try {
       SafeReply reply = ask_persona(player, request.history, request.legal, request.start_fen, request.deadline);
-      if (!reply.note.empty() && announce) announce(reply.note);
+      if (!reply.note.empty() && announce) announce(reply.note, reply.detail);
       return MoveReply{reply.move, reply.note};
     } catch (const PersonaFailure& e) {
-      if (announce) announce(e.what());
+      if (announce) announce(e.what(), "");
       throw MoverFailure(e.what());
     }
   };

@@ -34,8 +34,9 @@ SafeReply ask_persona(PersonaPlayer& player, const board::MoveList& history, con
                       const std::string& start_fen,
                       std::optional<std::chrono::steady_clock::time_point> deadline);
 
-// Called with a line for people when something went wrong with a reply.
-using Announce = std::function<void(const std::string&)>;
+// Called when something went wrong with a reply: a line for people, and the
+// technical reason (which check failed where), empty when there is none.
+using Announce = std::function<void(const std::string& note, const std::string& detail)>;
 
 // The player as a mover of play_game. A fallback or restart is announced and
 // becomes the move's comment; a persona that cannot move at all throws

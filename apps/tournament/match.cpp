@@ -98,8 +98,9 @@ void run_match(const MatchPlan& plan, std::ostream& out, std::ostream& log) {
   first.persona = start_persona(first.name, output, plan.settings);
   second.persona = start_persona(second.name, output, plan.settings);
   const bool single = plan.games == 1;
-  const auto announce = [single, &log](const std::string& note) {
+  const auto announce = [single, verbose = plan.verbose, &log](const std::string& note, const std::string& detail) {
     if (!single) log << '\n' << note << '\n';  // a single game shows it in its move list
+    if (verbose && !detail.empty()) log << (single ? "\n" : "") << "  (" << detail << ")\n";
   };
   Tally tally;
   std::map<std::string, int> endings;
@@ -107,8 +108,8 @@ void run_match(const MatchPlan& plan, std::ostream& out, std::ostream& log) {
     const bool first_is_white = i % 2 == 0;
     PersonaPlayer& white = first_is_white ? first : second;
     PersonaPlayer& black = first_is_white ? second : first;
-    start_new_game(*white.persona);
-    start_new_game(*black.persona);
+    white.persona->new_game();
+    black.persona->new_game();
     MovePrinter printer(out);
     if (single) out << fmt::format("{} (white) vs {} (black)\n", white.name, black.name);
     const PlayedGame game = play_game(persona_mover(white, announce), persona_mover(black, announce),

@@ -97,6 +97,10 @@ GoRequest parse_go(std::string_view args, int side_to_move) {
   };
   for (std::size_t i = 0; i < w.size(); ++i) {
     const std::string& key = w[i];
+    static const std::vector<std::string> limit_keys = {"wtime", "btime", "winc",  "binc",    "movestogo",
+                                                        "depth", "nodes", "mate", "movetime"};
+    if (i + 1 < w.size() && std::find(limit_keys.begin(), limit_keys.end(), key) != limit_keys.end())
+      go.limits += (go.limits.empty() ? "" : " ") + key + " " + w[i + 1];
     if (key == "infinite") go.infinite = true;
     else if (key == "ponder") go.ponder = true;
     else if (key == "searchmoves") break;  // the moves to the end of the line; a persona chooses among all

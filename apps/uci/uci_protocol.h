@@ -34,6 +34,9 @@ struct GoRequest {
   std::optional<int> depth;
   std::optional<long long> nodes;
   std::optional<int> mate;
+  // The search limits as the GUI gave them ("wtime 60000 btime 60000", "depth 5"),
+  // without ponder, infinite and searchmoves; empty when it gave none.
+  std::string limits;
 };
 // Throws UserError for a malformed number.
 GoRequest parse_go(std::string_view args, int side_to_move);

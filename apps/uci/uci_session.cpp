@@ -11,6 +11,7 @@
 #include "ai_players/core/random.h"
 #include "ai_players/core/text.h"
 #include "ai_players/engine/engine_config.h"
+#include "ai_players/personas/houd20c.h"
 #include "ai_players/personas/safe_reply.h"
 #include "game/numbers.h"
 #include "players/library_output.h"
@@ -25,7 +26,26 @@ std::string cut(std::string_view text) {
   return std::string(text.substr(0, kEchoLimit)) + "...";
 }
 
+// A GUI waits for bestmove after stop: an engine that does not answer its own
+// stop within this is replaced, and the reply made from what was found.
+constexpr std::chrono::milliseconds kStopGrace{700};
+
 bool is_executable_file(const std::string& path) { return ::access(path.c_str(), X_OK) == 0; }
+
+// The reply the persona expects to its move, when it knows one (its engine's
+// line for that move), so that a GUI can ponder on it; it must be legal.
+std::optional<std::string> expected_reply(const AI_BASIC& persona, const UciGame& game, const board::Move& move) {
+  std::string coord;
+  if (const auto* engine_persona = dynamic_cast<const HOUD20c*>(&persona)) coord = engine_persona->ponder_move;
+  for (const Analysis& a : persona.DEBUG_analyses)
+    if (coord.empty() && a.pv_list.size() > 1 && a.pv_list[0] == move.to_coord()) coord = a.pv_list[1];
+  if (coord.empty()) return std::nullopt;
+  board::Board after = game.position;
+  after.make_internal_move(move);
+  const auto reply = board::find_move(after.legal_moves(), coord);
+  if (!reply || reply->to_coord() != coord) return std::nullopt;
+  return coord;
+}
 
 }  // namespace
 
@@ -289,7 +309,7 @@ void UciSession::work() {
 bool UciSession::ensure_persona() {
   std::string wanted;
   PersonaSettings settings;
-  bool rebuild;
+  bool rebuild, new_game;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     if (reseed_) ai_players::seed(*seed_);
@@ -297,7 +317,15 @@ bool UciSession::ensure_persona() {
     wanted = current_persona();
     settings = settings_;
     rebuild = std::exchange(rebuild_, false);
-    if (std::exchange(new_game_, false) && persona_) start_new_game(*persona_);
+    new_game = std::exchange(new_game_, false);
+  }
+  if (new_game && persona_ && wanted == built_name_ && !rebuild) {
+    try {
+      persona_->new_game();
+    } catch (const std::exception& e) {
+      info(fmt::format("{}'s engine failed at the new game ({}); starting it afresh", built_name_, cut(failure_text(e))));
+      rebuild = true;
+    }
   }
   if (rebuild || wanted != built_name_) {
     try {
@@ -312,7 +340,10 @@ bool UciSession::ensure_persona() {
       if (persona_) persona_name_ = built_name_;
     }
   }
-  if (persona_) persona_->engine_timeout = settings.engine_timeout;
+  if (persona_) {
+    persona_->engine_timeout = settings.engine_timeout;
+    persona_->stop_grace = kStopGrace;
+  }
   return persona_ != nullptr;
 }
 
@@ -324,6 +355,9 @@ std::string UciSession::choose(const Job& job) {
     return choice(legal)->to_coord();
   };
   if (!ensure_persona()) return any_legal("no persona to ask");
+  // The engine persona lets its engine search within the GUI's own limits.
+  if (auto* engine_persona = dynamic_cast<HOUD20c*>(persona_.get()))
+    engine_persona->search_limits = job.go.limits.empty() ? "depth 30" : job.go.limits;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     live_persona_ = persona_.get();
@@ -338,6 +372,7 @@ std::string UciSession::choose(const Job& job) {
     if (!reply.note.empty()) info(reply.note);
     if (reply.cut_short && !reply.fallback) info(built_name_ + "'s reply was cut short by the clock or a stop");
     move = reply.move->to_coord();
+    if (const auto ponder = expected_reply(*persona_, job.game, *reply.move)) move += " ponder " + *ponder;
   } catch (const std::exception& e) {
     move = any_legal(failure_text(e));
   }
