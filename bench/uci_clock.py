@@ -1,9 +1,11 @@
 #!/usr/bin/env python3
 """How personas keep to the clock behind `ai-players uci`, measured as a GUI sees it.
 
-  bench/uci_clock.py budgets AI_PLAYERS [PERSONA...]   time from go to bestmove under
-        `go movetime 1000` and `go wtime 60000 btime 60000 winc 0 binc 0`, and from
-        stop to bestmove after `go infinite`, on fixed middlegame positions
+  bench/uci_clock.py budgets AI_PLAYERS [PERSONA...]   time from go to bestmove of a
+        fresh process's first `go movetime 100` (after uci and isready, as GUIs start),
+        under `go movetime 1000`, `go wtime 60000 btime 60000 winc 0 binc 0` and
+        `go wtime 400 btime 400`, and from stop to bestmove after `go infinite`, on fixed
+        middlegame positions; counts the fallbacks said in info strings
   bench/uci_clock.py game AI_PLAYERS PERSONA [SECONDS]  one whole game at SECONDS+0
         (default 60) against Stockfish at Skill Level 0, the clock kept here as a GUI
         keeps it; says whether the persona lost on time
@@ -60,19 +62,31 @@ class Uci:
 
 
 def budgets(exe, personas):
-    print(f"{'persona':<12} {'movetime 1000 (ms)':>20} {'60 s clock (ms)':>18} {'stop (ms)':>10}")
-    worst_over = 0.0
-    worst_stop = 0.0
+    gos = {"first 100": None, "movetime 1000": 1000, "wtime 60000 btime 60000 winc 0 binc 0": 2000,
+           "wtime 400 btime 400": 400 / 30}
+    print(f"{'persona':<12} {'first go 100':>13} {'movetime 1000':>14} {'60 s clock':>11} {'0.4 s clock':>12} "
+          f"{'stop':>6} {'fallbacks':>10}   (ms)")
+    worst_over = worst_stop = 0.0
     for name in personas:
         e = Uci([exe, "uci", "--persona", name])
         e.send("uci"); e.until("uciok")
         e.send("isready"); e.until("readyok")
-        rows = {"movetime 1000": [], "wtime 60000 btime 60000 winc 0 binc 0": [], "stop": []}
+        e.send("position " + POSITIONS[0])
+        t0 = e.send("go movetime 100")
+        t1, _ = e.until("bestmove")
+        rows = {go: [] for go in gos}
+        rows["first 100"].append((t1 - t0) * 1000)
+        rows["stop"] = []
+        fallbacks = 0
         for pos in POSITIONS:
-            for go in ("movetime 1000", "wtime 60000 btime 60000 winc 0 binc 0"):
+            for go in list(gos)[1:]:
                 e.send("position " + pos)
                 t0 = e.send("go " + go)
-                t1, _ = e.until("bestmove")
+                while True:
+                    t1, line = e.until("")
+                    fallbacks += line.startswith("info string") and ", so it plays " in line
+                    if line.startswith("bestmove"):
+                        break
                 rows[go].append((t1 - t0) * 1000)
             e.send("position " + pos)
             e.send("go infinite")
@@ -81,10 +95,10 @@ def budgets(exe, personas):
             t1, _ = e.until("bestmove")
             rows["stop"].append((t1 - t0) * 1000)
         e.close()
-        mt, clock, stop = (max(v) for v in rows.values())
-        worst_over = max(worst_over, mt - 1000, clock - 2000)  # 60 s clock: a 30th of it
+        first, mt, clock, short, stop = (max(v) for v in rows.values())
+        worst_over = max(worst_over, first - 100, mt - 1000, clock - 2000, short - 400 / 30)
         worst_stop = max(worst_stop, stop)
-        print(f"{name:<12} {mt:>20.0f} {clock:>18.0f} {stop:>10.0f}")
+        print(f"{name:<12} {first:>13.0f} {mt:>14.0f} {clock:>11.0f} {short:>12.0f} {stop:>6.0f} {fallbacks:>10}")
     print(f"largest overrun of a budget: {worst_over:.0f} ms; slowest stop: {worst_stop:.0f} ms")
 
 

@@ -290,7 +290,9 @@ void UciSession::work() {
       running_go_ = job.go;
       hold_ = (job.go.infinite || job.go.ponder) && !finishing_ && !job.stopped;
       deadline_.reset();
-      if (!job.go.infinite && !job.go.ponder)
+      // An engine persona given the GUI's clock keeps to it itself.
+      const bool engine_keeps_time = !job.go.limits.empty() && current_persona().starts_with("HOUD20c");
+      if (!job.go.infinite && !job.go.ponder && !engine_keeps_time)
         if (const auto budget = move_budget(job.go.clock)) deadline_ = std::chrono::steady_clock::now() + *budget;
       wake_timer_.notify_all();
     }
@@ -330,6 +332,7 @@ bool UciSession::ensure_persona() {
   if (rebuild || wanted != built_name_) {
     try {
       auto fresh = make_persona(wanted, settings);
+      fresh->new_game();  // waits for the engine's readyok: its first search starts at once
       persona_ = std::move(fresh);
       built_name_ = wanted;
     } catch (const std::exception& e) {
