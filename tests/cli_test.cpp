@@ -149,7 +149,9 @@ TEST(CliUci, HandshakeGamesAndBadInputThatLeavesTheGameAsItWas) {
                std::string("option name Engine type string default ") + testing_support::fake_engine_path()}));
   EXPECT_TRUE(out[2].starts_with("option name Persona type combo default HOUD20c var Talvo var ") &&
               has(out[2], " var Diana ") && !has(out[2], "disabled.Donar")) << out[2];  // only buildable ones
-  // The persona and its engine are ready before readyok, so the first go has its whole time.
+  // The persona and its engine are ready before readyok, so the first go has its
+  // whole time; its commentary (after debug on) shows it was built then.
+  p.send("debug on");
   const V ready = ask(p, "isready", "readyok");
   EXPECT_TRUE(has(ready, "info string HOUD20c")) << "no persona built before readyok";
   p.send("ucinewgame");

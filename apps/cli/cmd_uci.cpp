@@ -23,7 +23,7 @@ void run_uci(const std::string& requested, const PersonaSettings& settings, cons
       },
       settings);
   // A GUI reads both our output streams: the personas' chatter goes out as
-  // info strings, their diagnostics only to the log file when one is given.
+  // info strings after "debug on", their diagnostics only to the log file.
   std::ofstream log;
   if (!log_file.empty()) {
     log.open(log_file, std::ios::app);
@@ -37,7 +37,7 @@ void run_uci(const std::string& requested, const PersonaSettings& settings, cons
   };
   const common::ScopedEchoSink echo([&](std::string_view text) {
     to_log(text);
-    session.info(text);
+    session.chatter(text);
   });
   const ScopedBugprintSink diagnostics(to_log);
   std::string line;

@@ -82,6 +82,10 @@ void UciSession::send(const std::string& line) {
   if (!silent_) output_(line);
 }
 
+void UciSession::chatter(std::string_view text) {
+  if (debug_) info(text);
+}
+
 void UciSession::info(std::string_view text) {
   std::istringstream in{std::string(text)};
   for (std::string line; std::getline(in, line);)
@@ -124,7 +128,9 @@ bool UciSession::handle(std::string_view line) {
   } else if (cmd == "quit") {
     end();
     return false;
-  } else if (cmd != "debug" && cmd != "register") {
+  } else if (cmd == "debug") {
+    debug_ = strip(rest) == "on";
+  } else if (cmd != "register") {
     info("unknown command: " + cut(line));
   }
   return true;

@@ -53,6 +53,9 @@ class UciSession {
   // An "info string" line for each line of text (the library's messages),
   // with the words a GUI would read as search fields ("score", "pv", ...) replaced.
   void info(std::string_view text);
+  // The personas' running commentary: info strings only after "debug on"
+  // (GUIs and adapters show info strings as search lines), else nowhere.
+  void chatter(std::string_view text);
 
  private:
   struct Job {
@@ -101,6 +104,7 @@ class UciSession {
   std::optional<std::chrono::steady_clock::time_point> deadline_;
   bool ended_ = false;
   std::atomic<bool> silent_{false};  // after quit nothing more goes to the GUI
+  std::atomic<bool> debug_{false};   // "debug on": the personas' commentary goes to the GUI too
   bool finishing_ = false;     // the input ended: give the replies asked for, then stop
   bool cut_requested_ = false; // the running job is to be cut short (stop, or its time is up)
   // Settings, applied by the worker before its next job.
