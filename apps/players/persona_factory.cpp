@@ -35,6 +35,17 @@ std::vector<Row> roster_rows() {
   return rows;
 }
 
+// The calibration's ratings (data/calibration/table.txt: 440 games at 60+0.6,
+// anchored at HOUD20c:1350); a test keeps the two in step.
+std::optional<int> measured_rating(std::string_view name) {
+  static const std::pair<std::string_view, int> table[] = {
+      {"Verevovera", 1636}, {"Diana", 1271}, {"Gnome", 1078}, {"Gremlin", 1008}, {"Hera", 895},
+      {"Horus", 778},       {"Iduna", 685},  {"Isis", 635},   {"Talvo", 388},   {"HOUD20c", 1350}};
+  for (const auto& [persona, rating] : table)
+    if (persona == name) return rating;
+  return std::nullopt;
+}
+
 bool same_name(std::string_view a, std::string_view b) { return lower(a) == lower(b); }
 
 std::optional<Row> find_row(std::string_view name) {
@@ -105,11 +116,13 @@ std::string gang_name(Gang gang) {
 
 std::vector<PersonaEntry> persona_entries() {
   std::vector<PersonaEntry> entries;
-  for (const auto& r : roster_rows())
+  for (const auto& r : roster_rows()) {
+    const bool buildable = can_build(r);
     entries.push_back({r.row.name, r.row.strength, to_text(r.row.rate), r.strong ? Gang::Strong : Gang::Beginner,
-                       can_build(r)});
-  entries.push_back({std::string(kPreview), kPreviewStrength, "-", Gang::Preview, true});
-  entries.push_back({std::string(kEngine), kEngineDefaultElo, "-", Gang::Engine, true});
+                       buildable, buildable && !r.row.name.starts_with("disabled."), measured_rating(r.row.name)});
+  }
+  entries.push_back({std::string(kPreview), kPreviewStrength, "-", Gang::Preview, true, true, measured_rating(kPreview)});
+  entries.push_back({std::string(kEngine), kEngineDefaultElo, "-", Gang::Engine, true, true, measured_rating(kEngine)});
   return entries;
 }
 
@@ -117,6 +130,13 @@ std::vector<PersonaEntry> playable_entries() {
   std::vector<PersonaEntry> entries;
   for (auto& e : persona_entries())
     if (e.buildable) entries.push_back(std::move(e));
+  return entries;
+}
+
+std::vector<PersonaEntry> offered_entries() {
+  std::vector<PersonaEntry> entries;
+  for (auto& e : persona_entries())
+    if (e.offered) entries.push_back(std::move(e));
   return entries;
 }
 
@@ -160,6 +180,7 @@ std::string playable_persona_name(std::string_view name) {
 engine::EngineConfig engine_config(const PersonaSettings& settings, bool elo_limited) {
   engine::EngineConfig config;
   config.path = settings.engine ? settings.engine : engine::find_engine(elo_limited);
+  config.launch = settings.launch;
   return config;
 }
 

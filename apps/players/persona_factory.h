@@ -28,6 +28,12 @@ struct PersonaEntry {
   std::string rate;   // the roster rate as text, "-" for the other personas
   Gang gang = Gang::Beginner;
   bool buildable = true;
+  // Offered to people who pick an opponent: buildable, and not a row the
+  // roster marks "disabled." (those stay reachable by name).
+  bool offered = true;
+  // The rating measured by the calibration tournament (data/calibration);
+  // none where it was not measured.
+  std::optional<int> measured;
 };
 
 // The twenty roster rows, then Verevovera and HOUD20c. Whether a roster row
@@ -35,6 +41,8 @@ struct PersonaEntry {
 std::vector<PersonaEntry> persona_entries();
 // The entries a user can play against.
 std::vector<PersonaEntry> playable_entries();
+// The entries offered to a person who picks an opponent.
+std::vector<PersonaEntry> offered_entries();
 
 // How the command's personas reach their engine, settled once from the
 // command line (or the UCI options).
@@ -46,6 +54,8 @@ struct PersonaSettings {
   // How long an engine may take over its handshake: the watchdog, or the
   // default when there is none.
   std::chrono::milliseconds patience() const { return engine_timeout.value_or(kDefaultEngineTimeout); }
+  // How the engine is started; none: a child process (EngineConfig::launch).
+  decltype(engine::EngineConfig::launch) launch;
 };
 
 // The engine a persona of these settings runs (the Elo-limited one may have its own).
