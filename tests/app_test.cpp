@@ -2,6 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <thread>
 
 #include <cmath>
@@ -13,7 +16,10 @@
 #include "tournament/match_stats.h"
 #include "game/user_error.h"
 #include "pgn/game_pgn.h"
+#include "players/move_judgement.h"
+#include "players/persona_factory.h"
 #include "support/pgn_replay.h"
+#include "terminal/board_view.h"
 
 namespace ai_players::app {
 namespace {
@@ -214,6 +220,46 @@ TEST(MatchStats, TallyEloAndItsText) {
   EXPECT_EQ(format_elo({-0.3, 12.4}), "+0 +/- 12");  // no "-0"
 }
 
+TEST(PlayText, PreviewWordsBoardMarksMoveRowsAndMeasuredStrengths) {
+  const auto said = [](int played, int best, bool played_best) {
+    MoveJudgement j{"b8=R#", "b8=Q#", "b8b8q", {}, Score(played), Score(best), played_best, ""};
+    return judgement_text(j);
+  };
+  const int mate1 = MATE_IN(1);
+  EXPECT_EQ(said(mate1, mate1, false), "Your move b8=R# mates");
+  EXPECT_EQ(said(30, 30, false), "Your move b8=R# is as good as the engine's best b8=Q# (+0.30)");
+  EXPECT_EQ(said(442, mate1, false), "Your move b8=R# (+4.42) misses mate in 1: b8=Q#");
+  EXPECT_EQ(said(-20, 35, false), "Your move b8=R# scored -0.20 against the engine's best b8=Q# (+0.35)");
+
+  // The last move's squares in brackets, from either side, neighbours sharing a bar.
+  const std::string fen = "4k3/8/8/8/8/8/8/4K2R w K - 0 1";
+  EXPECT_EQ(board_lines(fen, false, "h1h2")[7], "2 | . . . . . . .[.]|");
+  EXPECT_EQ(board_lines(fen, false, "e1f1")[8], "1 | . . . .[K|.]. R |");
+  EXPECT_EQ(board_lines(fen, true, "e1f1")[1], "1 | R .[.|K]. . . . |");
+  EXPECT_EQ(board_lines(fen, true)[10], "    h g f e d c b a");
+
+  PlayedGame g;
+  g.start_fen = "4k3/8/8/8/8/8/8/4K2R b K - 0 30";
+  g.san = {"Kd7", "Rh7+", "Ke6", "Rh6+", "Kf5"};
+  EXPECT_EQ(move_rows(g, 2), (V{" 31. Rh7+    Ke6", " 32. Rh6+    Kf5"}));
+  EXPECT_EQ(move_rows(g, 9).front(), " 30. ...     Kd7");
+
+  // The picker's measured strengths are the calibration's table.
+  std::ifstream table(std::filesystem::path(__FILE__).parent_path().parent_path() / "data/calibration/table.txt");
+  int rows = 0;
+  for (std::string line; std::getline(table, line);) {
+    std::istringstream words(line);
+    std::string rank, name;
+    int roster = 0, rating = 0;
+    if (!(words >> rank >> name >> roster >> rating)) continue;
+    for (const auto& e : persona_entries()) {
+      if (e.name != name && !(e.name == "HOUD20c" && name == "HOUD20c:1350")) continue;
+      EXPECT_EQ(e.measured, rating) << name;
+      ++rows;
+    }
+  }
+  EXPECT_EQ(rows, 10);
+}
 
 }  // namespace
 }  // namespace ai_players::app

@@ -155,6 +155,11 @@ export class GameView {
         $("clock-persona").classList.toggle("running", c.running === persona)
     }
 
+    unpick() {
+        this.board.removeMarkers(MARKER_TYPE.frame)
+        this.board.removeLegalMovesMarkers()
+    }
+
     // The board's moves: dots on the squares the piece can go to, a word when a move is not legal.
     onInput(event) {
         const s = this.state
@@ -164,15 +169,16 @@ export class GameView {
                 this.onSay("That piece has no legal move.")
                 return false
             }
+            this.board.addMarker(MARKER_TYPE.frame, event.squareFrom)
             this.board.addLegalMovesMarkers(moves.map(m => ({to: m.slice(2, 4), promotion: m[4]})))
             return true
         }
         if (event.type === INPUT_EVENT_TYPE.moveInputCanceled || event.type === INPUT_EVENT_TYPE.moveInputFinished) {
-            this.board.removeLegalMovesMarkers()
+            this.unpick()
             return
         }
         if (event.type !== INPUT_EVENT_TYPE.validateMoveInput) return
-        this.board.removeLegalMovesMarkers()
+        this.unpick()
         const base = event.squareFrom + event.squareTo
         const matches = s.legal.filter(m => m.startsWith(base))
         if (!matches.length) {

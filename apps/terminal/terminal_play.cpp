@@ -252,7 +252,7 @@ class Session {
   Leaving leave(Leaving how) {
     if (how == Leaving::Interrupted) out_ << "Interrupted.\n";
     if (how == Leaving::EndOfInput) out_ << "End of input.\n";
-    if (!finished_) out_ << "The game is left unfinished.\n";
+    if (!finished_ && !game_->view().record.moves.empty()) out_ << "The game is left unfinished.\n";
     save();
     return how;
   }
