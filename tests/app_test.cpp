@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -245,7 +244,7 @@ TEST(PlayText, PreviewWordsBoardMarksMoveRowsAndMeasuredStrengths) {
   EXPECT_EQ(move_rows(g, 9).front(), " 30. ...     Kd7");
 
   // The picker's measured strengths are the calibration's table.
-  std::ifstream table(std::filesystem::path(__FILE__).parent_path().parent_path() / "data/calibration/table.txt");
+  std::ifstream table(AI_PLAYERS_SOURCE_DIR "/data/calibration/table.txt");
   int rows = 0;
   for (std::string line; std::getline(table, line);) {
     std::istringstream words(line);
