@@ -84,8 +84,11 @@ function show(state, note) {
     view.setInput(!busy && !thinking)
 }
 
+const current = id => game && game.id === id
+
 // A request during which the persona thinks: the page says for how long and
-// how deep, and Move now can cut it short.
+// how deep, and Move now can cut it short. Its answer is none when a new game
+// took this one's place meanwhile.
 async function whileThinking(request) {
     busy = thinking = true
     view.setInput(false)
@@ -102,10 +105,14 @@ async function whileThinking(request) {
         } catch (error) { /* the request itself will say what went wrong */ }
     }, 500)
     try {
-        return await request()
+        const state = await request()
+        return current(id) ? state : null
+    } catch (error) {
+        if (current(id)) throw error
+        return null
     } finally {
         clearInterval(poll)
-        busy = thinking = false
+        if (current(id)) busy = thinking = false
     }
 }
 
@@ -132,6 +139,7 @@ async function playMove(coord) {
     view.markMove(coord)
     try {
         const state = await whileThinking(() => api.sendMove(game.id, coord))
+        if (!state) return
         show(state, replyNote(state))
         $("preview").textContent = state.preview ? state.preview.text : ""
     } catch (error) {
@@ -142,7 +150,7 @@ async function playMove(coord) {
 async function personaMoves() {
     try {
         const state = await whileThinking(() => api.askReply(game.id))
-        show(state, replyNote(state))
+        if (state) show(state, replyNote(state))
     } catch (error) {
         await recover(error)
     }
@@ -166,9 +174,11 @@ async function newGame(submit) {
             return
         }
     }
-    if (game) await api.endGame(game.id).catch(() => {})
+    const old = game
     game = null
     busy = true
+    thinking = false
+    if (old) await api.endGame(old.id).catch(() => {})
     view.orient(setup.color)
     $("preview").textContent = ""
     $("review-out").hidden = true
