@@ -19,13 +19,13 @@ constexpr auto kTick = 250ms;  // how often the ticker and the clock are looked 
 
 std::string help_text(const std::string& persona) {
   return fmt::format(
-      "Moves in SAN (Nf3, exd5, O-O, e8=Q; any case where it is clear) or coordinates (g1f3).\n"
-      "While {} thinks, Enter makes it move now.\n"
-      "  moves   the legal moves          hint    the engine's best move for you\n"
-      "  undo    take back your move      draw    offer a draw\n"
-      "  resign  give the game up         new     a new game (new black: you play black)\n"
-      "  flip    turn the board round     board   show the board again\n"
-      "  review  how each move scored     quit    leave (with --pgn the games are saved)\n",
+      "Moves: SAN in any case where it is clear (Nf3, nf3, exd5, O-O, e8=Q) or\n"
+      "coordinates (g1f3). While {} thinks, Enter makes it move now.\n"
+      "  moves   your legal moves        hint    the engine's best move for you\n"
+      "  undo    take back your move     draw    offer a draw\n"
+      "  resign  give the game up        new     a new game (new black: play black)\n"
+      "  flip    turn the board round    board   show the board again\n"
+      "  review  how each move scored    quit    leave (--pgn saves the games)\n",
       persona);
 }
 
