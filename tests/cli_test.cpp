@@ -153,6 +153,7 @@ TEST(CliPlay, TermSavesTheGameAndCaseGoesWhereItIsClear) {
   for (const std::string line : {"'bxc3' could be bxc3 or Bxc3", "'BXC3' could be", "Talvo plays", "Clocks: you 5:0"})
     EXPECT_TRUE(has(seen, line)) << line;
   ::kill(p.pid(), SIGTERM);
+  p.read_until("Interrupted.");  // before the end of its input, which would end the game too
   EXPECT_EQ(p.wait(), 128 + SIGTERM);
   EXPECT_TRUE(has(p.out, "The game is saved in")) << p.out;
   const auto games = check_pgn(dir.file("g.pgn"));

@@ -45,12 +45,12 @@ void run_play(TerminalPlay play) {
     input = &lines;
     if (signals.received()) lines.interrupt();
   }
-  const Leaving how = play_in_terminal(play, lines, std::cout);
+  play_in_terminal(play, lines, std::cout);
   {
     const std::lock_guard lock(input_mutex);
     input = nullptr;
   }
-  if (how == Leaving::Interrupted) throw CLI::RuntimeError(128 + signals.received());
+  if (signals.received()) throw CLI::RuntimeError(128 + signals.received());
 }
 
 }  // namespace

@@ -15,7 +15,9 @@ namespace {
 
 using namespace std::chrono_literals;
 
-constexpr auto kTick = 250ms;  // how often the ticker and the clock are looked at
+constexpr auto kTick = 250ms;
+
+enum class Leaving { Quit, EndOfInput, Interrupted };  // how often the ticker and the clock are looked at
 
 std::string help_text(const std::string& persona) {
   return fmt::format(
@@ -312,10 +314,10 @@ void Session::ticker(const HumanGame::View& view) {
 
 }  // namespace
 
-Leaving play_in_terminal(const TerminalPlay& options, LineInput& in, std::ostream& out) {
+void play_in_terminal(const TerminalPlay& options, LineInput& in, std::ostream& out) {
   LibraryOutput output(options.verbose);
   try {
-    return Session(options, in, out).run();
+    Session(options, in, out).run();
   } catch (const EngineError& e) {
     throw std::runtime_error(describe_failure("the game's engines were starting", e, output.diagnostics()));
   }

@@ -21,10 +21,8 @@ struct TerminalPlay {
   std::function<std::string(HumanGame&)> review;
 };
 
-enum class Leaving { Quit, EndOfInput, Interrupted };
-
-// Plays until the person leaves (or `in` is interrupted, by a signal say);
-// the PGN file is written before it returns.
-Leaving play_in_terminal(const TerminalPlay& options, LineInput& in, std::ostream& out);
+// Plays until the person leaves, the input ends or it is interrupted (by a
+// signal, say); the PGN file is written before it returns.
+void play_in_terminal(const TerminalPlay& options, LineInput& in, std::ostream& out);
 
 }  // namespace ai_players::app
