@@ -77,8 +77,38 @@ void BM_Lines16_Depth2(benchmark::State& state) { run(state, 16, 2, std::nullopt
 void BM_Lines99_Depth3(benchmark::State& state) { run(state, 99, 3, std::nullopt); }
 void BM_Lines5_Nodes1048576(benchmark::State& state) { run(state, 5, 0, 1048576); }
 
+// How long a persona's end takes with a well-behaved engine: its input is
+// closed and it exits on its own (the target is well under 100 ms).
+void BM_EngineEndsWithItsPersona(benchmark::State& state) {
+  for (auto _ : state) {
+    auto player = make_player(kPositions[0]);
+    player->obtain_engine_thoughts(1, 1);  // up and answering
+    const double w0 = wall_seconds();
+    player.reset();
+    state.SetIterationTime(wall_seconds() - w0);
+  }
+}
+
+// A new game on a warm engine (ucinewgame, then isready answered) against a fresh persona.
+void BM_NewGameAgainstFreshPersona(benchmark::State& state) {
+  auto player = make_player(kPositions[0]);
+  player->obtain_engine_thoughts(1, 1);
+  for (auto _ : state) {
+    const double w0 = wall_seconds();
+    if (state.range(0) == 0) {
+      player->new_game();
+    } else {
+      player = make_player(kPositions[0]);
+      player->obtain_engine_thoughts(1, 1);  // a fresh engine must start up before it answers
+    }
+    state.SetIterationTime(wall_seconds() - w0);
+  }
+}
+
 }  // namespace
 
+BENCHMARK(BM_EngineEndsWithItsPersona)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(10);
+BENCHMARK(BM_NewGameAgainstFreshPersona)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(10);
 BENCHMARK(BM_Lines16_Depth2)->DenseRange(0, 2)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Lines99_Depth3)->DenseRange(0, 2)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Lines5_Nodes1048576)->DenseRange(0, 2)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);

@@ -22,3 +22,6 @@ mkdir -p "$out"
   --concurrency "${CONCURRENCY:-2}" --seed "${SEED:-2024}" \
   --anchor HOUD20c:1350=1350 --event "ai-players calibration" \
   --pgn "$out/calibration.pgn" "$@" | tee "$out/table.txt"
+# The measured strengths the program shows (list, the page, UCI_Elo) come
+# from this file; copy it to data/calibration/ to publish a new calibration.
+"$program" ratings "$out/calibration.pgn" --anchor HOUD20c:1350=1350 --tsv "$out/ratings.tsv" >/dev/null

@@ -2,8 +2,13 @@
 // and the PGN reader they all rest on.
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <map>
+#include <mutex>
+#include <set>
+#include <thread>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -14,6 +19,8 @@
 #include "ai_players/core/analysis.h"
 #include "pgn/pgn_reader.h"
 #include "review/review.h"
+#include "review/review_job.h"
+#include "review/review_text.h"
 #include "support/cli_process.h"
 #include "support/pgn_replay.h"
 #include "support/test_support.h"
@@ -188,6 +195,158 @@ TEST(Review, QueenBlunderIsMarkedAnnotatedAndSummarised) {
   EXPECT_TRUE(std::regex_search(totals, std::regex(R"(Careless\s+6\s+297\s+0\s+0\s+2)"))) << totals;
 }
 
+// Judges that note which plies each of them saw; judge `broken` throws
+// EngineError at its second move (once, or always).
+struct JudgeLog {
+  std::mutex mutex;
+  std::vector<std::set<std::size_t>> seen;
+  std::optional<std::size_t> broken;
+  bool always = false;
+
+  JudgeMaker maker(const std::map<std::string, Preview>& by_move) {
+    return [this, by_move] {
+      const std::lock_guard lock(mutex);
+      const std::size_t me = seen.size();
+      seen.emplace_back();
+      const bool fails = broken && (me == *broken || always);
+      return PreviewFn([this, me, fails, by_move](const board::MoveList& history, const board::Move& move,
+                                                  const board::MoveList& legal, const std::string& fen) {
+        {
+          const std::lock_guard lock(mutex);
+          if (fails && !seen[me].empty()) throw EngineError("the engine died");
+          seen[me].insert(history.size());
+        }
+        return scripted(by_move)(history, move, legal, fen);
+      });
+    };
+  }
+};
+
+const std::map<std::string, Preview> kQueenBlunderJudged = {
+    {"f1c4", Preview{-60, -950, {"h5e5", "f8e7", "d2d3"}}},
+    {"g8f6", Preview{90, 30, {"b8c6", "f1c4", "g7g6"}}},
+};
+
+TEST(Review, WorkersShareTheMovesAndAFailingEngineIsRestartedOnce) {
+  const auto record = testing_support::read_pgn(kQueenBlunder).at(0);
+  const GameReview alone = review_game(1, record, scripted(kQueenBlunderJudged));
+  JudgeLog log;
+  std::vector<std::size_t> progress;
+  const GameReview r = review_game(1, record, log.maker(kQueenBlunderJudged), 3, 16,
+                                   [&](std::size_t done, std::size_t) { progress.push_back(done); });
+  ASSERT_EQ(log.seen.size(), 3u);
+  std::set<std::size_t> residues;
+  for (const auto& plies : log.seen) {
+    ASSERT_EQ(plies.size(), 2u);  // worker k: plies k and k + 3
+    EXPECT_EQ(*plies.rbegin() - *plies.begin(), 3u);
+    residues.insert(*plies.begin());
+  }
+  EXPECT_EQ(residues, (std::set<std::size_t>{0, 1, 2}));
+  EXPECT_EQ(progress, (std::vector<std::size_t>{0, 1, 2, 3, 4, 5, 6}));
+  ASSERT_EQ(r.moves.size(), alone.moves.size());
+  for (std::size_t i = 0; i < r.moves.size(); ++i)
+    EXPECT_EQ(std::tie(r.moves[i].loss, r.moves[i].judgement, r.moves[i].best_coord, r.moves[i].fen),
+              std::tie(alone.moves[i].loss, alone.moves[i].judgement, alone.moves[i].best_coord, alone.moves[i].fen));
+  EXPECT_EQ(r.moves[4].best_coord, "h5e5");
+  EXPECT_EQ(r.moves[4].fen, "rnbqkb1r/pppp1ppp/5n2/4p2Q/4P3/8/PPPP1PPP/RNB1KBNR w KQkq - 2 3");
+
+  JudgeLog once;
+  once.broken = 0;
+  EXPECT_EQ(review_game(1, record, once.maker({}), 2, 16).moves.size(), 6u);
+  EXPECT_EQ(once.seen.size(), 3u);  // the broken one's worker got a fresh judge
+  JudgeLog always;
+  always.broken = 0;
+  always.always = true;
+  EXPECT_THROW(review_game(1, record, always.maker({}), 2, 16), EngineError);
+}
+
+TEST(Review, MovesAsAGameScoreAndColumnsThatHoldLongNames) {
+  auto record = testing_support::read_pgn(kQueenBlunder).at(0);
+  const GameReview r = review_game(1, record, scripted(kQueenBlunderJudged));
+  EXPECT_EQ(moves_text(r),
+            "1. e4                         e5\n"
+            "2. Qh5                        Nf6 ?! (\u22120.6) best: Nc6\n"
+            "3. Bc4 ?? (\u22128.9) best: Qxe5+  Nxh5\n");
+  const auto setup = testing_support::read_pgn("[FEN \"4k3/8/8/8/8/8/4P3/4K2R b K - 3 30\"]\n\n30... Kd7 31. Kf1 *").at(0);
+  EXPECT_EQ(moves_text(review_game(1, setup, scripted({}))), "30. ...  Kd7\n31. Kf1\n");
+
+  record.set_tag("White", "Grandmaster Maximilian Alexander von Careless-Longname");
+  record.set_tag("Black", "\u00c5se");  // two bytes, one character
+  const std::string summary = summary_text(review_game(1, record, scripted(kQueenBlunderJudged)));
+  std::vector<std::string> table;
+  std::istringstream lines(summary);
+  for (std::string line; std::getline(lines, line);)
+    if (line.find("worst:") == std::string::npos && line.rfind("Game", 0) != 0) table.push_back(line);
+  ASSERT_EQ(table.size(), 3u) << summary;
+  for (const auto& line : table) EXPECT_EQ(display_width(line), display_width(table[0])) << summary;
+  EXPECT_NE(table[1].find("Careless-Longname      3    297"), std::string::npos) << summary;
+}
+
+TEST(ReviewGraph, EachMarkDrawnAsItsKindOnAScaleThatKeepsBigScoresApart) {
+  GameReview r;
+  const std::vector<std::pair<Judgement, int>> moves = {{Judgement::Good, 20},        {Judgement::Inaccuracy, -70},
+                                                        {Judgement::Mistake, 500},    {Judgement::Blunder, 900},
+                                                        {Judgement::Good, MATE_IN(3)}, {Judgement::Good, MATE_IN(2)},
+                                                        {Judgement::Good, MATE_IN(1)}};  // mates on the board
+  for (std::size_t i = 0; i < moves.size(); ++i) {
+    MoveReview m;
+    m.side = i % 2 ? common::BLACK : common::WHITE;
+    m.number = static_cast<int>(i / 2 + 1);
+    m.san = "e4";
+    m.judgement = moves[i].first;
+    m.played_score = m.side == common::WHITE ? moves[i].second : -moves[i].second;
+    r.moves.push_back(m);
+  }
+  const std::string svg = evaluation_svg(r);
+  ASSERT_TRUE(well_formed(svg));
+  std::map<std::string, std::vector<double>> ys;  // kind -> cy of its points, in order
+  const std::regex point(R"re(<circle class="move (\w+)" data-ply="(\d+)" cx="[\d.]+" cy="([\d.]+)")re");
+  std::vector<double> by_ply;
+  for (std::sregex_iterator it(svg.begin(), svg.end(), point), end; it != end; ++it) {
+    ys[(*it)[1]].push_back(std::stod((*it)[3]));
+    EXPECT_EQ(std::stoul((*it)[2]), by_ply.size());
+    by_ply.push_back(std::stod((*it)[3]));
+  }
+  EXPECT_EQ((std::vector<std::size_t>{ys["good"].size(), ys["inaccuracy"].size(), ys["mistake"].size(),
+                                      ys["blunder"].size()}),
+            (std::vector<std::size_t>{4, 1, 1, 1}));
+  ASSERT_EQ(by_ply.size(), 7u);
+  // White +5 and +9 apart, a mate above both; either side's mate for White alike.
+  EXPECT_GT(by_ply[2] - by_ply[3], 20);
+  EXPECT_LT(by_ply[4], by_ply[3]);
+  EXPECT_EQ(by_ply[4], by_ply[5]);
+  EXPECT_EQ(by_ply[4], by_ply[6]);
+  // The labels of the halves sit right of the plot, past every point.
+  const std::regex label(R"re(<text x="([\d.]+)" y="[\d.]+">(White|Black) better</text>)re");
+  for (std::sregex_iterator it(svg.begin(), svg.end(), label), end; it != end; ++it)
+    EXPECT_GT(std::stod((*it)[1]), 800) << (*it)[0];
+}
+
+TEST(ReviewJob, ReportsProgressThenTheReviewAndStopsWhenDropped) {
+  const auto record = testing_support::read_pgn(kQueenBlunder).at(0);
+  {
+    ReviewJob job(record, [] { return scripted(kQueenBlunderJudged); }, 2, 16);
+    ReviewJob::Status s = job.status();
+    EXPECT_EQ(s.total, 6u);
+    while (!s.review) s = job.status();
+    EXPECT_EQ(s.done, 6u);
+    EXPECT_EQ(s.review->moves[4].judgement, Judgement::Blunder);
+  }
+  std::atomic<int> judged{0};
+  const auto slow = [&judged] {
+    return PreviewFn([&judged](const board::MoveList&, const board::Move& move, const board::MoveList&,
+                               const std::string&) {
+      ++judged;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      return Preview{0, 0, {move.to_coord()}};
+    });
+  };
+  const auto long_game = testing_support::read_pgn("[Event \"long\"]\n\n1. Nf3 Nf6 2. Ng1 Ng8 3. Nf3 Nf6 4. Ng1 Ng8 5. Nf3 Nf6 6. Ng1 Ng8 "
+                                                   "7. Nf3 Nf6 8. Ng1 Ng8 9. Nf3 Nf6 10. Ng1 Ng8 *").at(0);
+  { ReviewJob dropped(long_game, slow, 1, 16); }
+  EXPECT_LT(judged.load(), 20);  // stopped, not finished
+}
+
 TEST(Review, SetUpPositionAndIllegalMoves) {
   const std::string fen = "4k3/8/8/8/8/8/4P3/4K2R b K - 3 30";
   const auto record = testing_support::read_pgn("[SetUp \"1\"]\n[FEN \"" + fen + "\"]\n\n30... Kd7 31. O-O Kc6 *\n").at(0);
@@ -229,11 +388,11 @@ TEST(Review, EndToEndWithStockfish) {
   testing_support::TempDir dir;
   const std::string broken = "[Event \"broken\"]\n\n1. e4 e5 2. Ke3 *\n\n";
   testing_support::write_file(dir.file("games.pgn"), broken + kQueenBlunder);
-  const auto res = testing_support::run_cli({"review", dir.file("games.pgn"), "--depth", "5", "--out",
-                                             dir.file("annotated.pgn"), "--svg", dir.file("graph.svg")});
+  const auto res = testing_support::run_cli({"review", dir.file("games.pgn"), "--depth", "5", "--jobs", "2", "--moves",
+                                             "--out", dir.file("annotated.pgn"), "--svg", dir.file("graph.svg")});
   ASSERT_EQ(res.status, 0) << res.err;
   EXPECT_NE(res.err.find("game 1: move 2. Ke3 is not legal"), std::string::npos) << res.err;
-  for (const char* line : {"Game 2: Careless - Alert", "worst: 3. Bc4??"})
+  for (const char* line : {"Game 2: Careless - Alert", "worst: 3. Bc4??", "\n3. Bc4 ?? ("})
     EXPECT_NE(res.out.find(line), std::string::npos) << line << "\n" << res.out;
   const std::string pgn = testing_support::read_file(dir.file("annotated.pgn"));
   EXPECT_NE(pgn.find("3. Bc4 $4"), std::string::npos) << pgn;

@@ -2,8 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <fstream>
-#include <sstream>
 #include <thread>
 
 #include <cmath>
@@ -16,7 +14,6 @@
 #include "game/user_error.h"
 #include "pgn/game_pgn.h"
 #include "players/move_judgement.h"
-#include "players/persona_factory.h"
 #include "support/pgn_replay.h"
 #include "terminal/board_view.h"
 
@@ -219,7 +216,7 @@ TEST(MatchStats, TallyEloAndItsText) {
   EXPECT_EQ(format_elo({-0.3, 12.4}), "+0 +/- 12");  // no "-0"
 }
 
-TEST(PlayText, PreviewWordsBoardMarksMoveRowsAndMeasuredStrengths) {
+TEST(PlayText, PreviewWordsBoardMarksAndMoveRows) {
   const auto said = [](int played, int best, bool played_best) {
     MoveJudgement j{"b8=R#", "b8=Q#", "b8b8q", {}, Score(played), Score(best), played_best, ""};
     return judgement_text(j);
@@ -242,22 +239,6 @@ TEST(PlayText, PreviewWordsBoardMarksMoveRowsAndMeasuredStrengths) {
   g.san = {"Kd7", "Rh7+", "Ke6", "Rh6+", "Kf5"};
   EXPECT_EQ(move_rows(g, 2), (V{" 31. Rh7+    Ke6", " 32. Rh6+    Kf5"}));
   EXPECT_EQ(move_rows(g, 9).front(), " 30. ...     Kd7");
-
-  // The picker's measured strengths are the calibration's table.
-  std::ifstream table(AI_PLAYERS_SOURCE_DIR "/data/calibration/table.txt");
-  int rows = 0;
-  for (std::string line; std::getline(table, line);) {
-    std::istringstream words(line);
-    std::string rank, name;
-    int roster = 0, rating = 0;
-    if (!(words >> rank >> name >> roster >> rating)) continue;
-    for (const auto& e : persona_entries()) {
-      if (e.name != name && !(e.name == "HOUD20c" && name == "HOUD20c:1350")) continue;
-      EXPECT_EQ(e.measured, rating) << name;
-      ++rows;
-    }
-  }
-  EXPECT_EQ(rows, 10);
 }
 
 }  // namespace

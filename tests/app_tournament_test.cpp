@@ -2,7 +2,13 @@
 // adjudication and the PGN a tournament game leaves.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
+#include <chrono>
 #include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <thread>
 #include <map>
 #include <set>
 #include <sstream>
@@ -19,6 +25,7 @@
 #include "support/pgn_replay.h"
 #include "tournament/adjudication.h"
 #include "tournament/schedule.h"
+#include "tournament/sprt.h"
 #include "tournament/tournament_game.h"
 
 namespace ai_players::app {
@@ -164,7 +171,7 @@ TEST(Adjudicator, CountsPliesInARowBeyondTheMargins) {
     Adjudicator adjudicator(rule);
     std::optional<Verdict> verdict;
     std::size_t ply = 0;
-    while (!verdict && ply < c.scores.size()) verdict = adjudicator.add(static_cast<int>(ply + 1), Score(c.scores[ply++]));
+    for (; !verdict && ply < c.scores.size(); ++ply) verdict = adjudicator.add(static_cast<int>(ply + 1), Score(c.scores[ply]));
     EXPECT_EQ(verdict ? verdict->result : "", c.result) << c.scores.size();
     if (verdict) {
       EXPECT_EQ(ply, c.at_ply);
@@ -180,6 +187,26 @@ TEST(Adjudicator, CountsPliesInARowBeyondTheMargins) {
   EXPECT_FALSE(mates.add(1, Score::mate_in(-4)));
   EXPECT_FALSE(mates.add(2, Score::mate_in(-3)));
   EXPECT_EQ(mates.add(3, Score::mate_in(-3))->result, "0-1");
+}
+
+TEST(Sprt, DecidesAtItsBoundsAndReadsItsText) {
+  const SprtBounds b = parse_sprt("0,100");
+  EXPECT_EQ(std::make_tuple(b.elo0, b.elo1, b.alpha, b.beta), std::make_tuple(0.0, 100.0, 0.05, 0.05));
+  for (const char* bad : {"100,0", "0", "0,100,0.6,0.05", "a,b", "0,nan", "0,100,0.05"})
+    EXPECT_THROW(parse_sprt(bad), UserError) << bad;
+  // A clean sweep accepts H1 after a handful of pairs, not after the first.
+  Sprt sweep(b);
+  int pairs = 0;
+  while (!sweep.verdict() && pairs < 100) sweep.add_pair(2), ++pairs;
+  EXPECT_EQ(sweep.verdict(), "H1 accepted");
+  EXPECT_GE(pairs, 5);  // 12-0 is about what an exact binomial test of 0 against 100 needs
+  EXPECT_LE(pairs, 7);
+  EXPECT_NEAR(sweep.upper(), std::log(0.95 / 0.05), 1e-12);
+  // Even results accept H0 when the bounds are apart.
+  Sprt even(b);
+  for (int i = 0; i < 200 && !even.verdict(); ++i) even.add_pair(i % 3 == 0 ? 1.5 : i % 3 == 1 ? 0.5 : 1);
+  EXPECT_EQ(even.verdict(), "H0 accepted");
+  EXPECT_NE(even.summary().find("H0 accepted after"), std::string::npos) << even.summary();
 }
 
 TEST(Openings, EpdAndPgnBecomeStartPositionsAndBookMoves) {
@@ -300,7 +327,7 @@ TEST(Shards, TheirPgnMergesToTheRatingsOfTheWholeTournament) {
   ASSERT_EQ(all.size(), games.size());
   EXPECT_EQ(unfinished, 0);
   std::string why;
-  const Anchor anchor = default_anchor(players_of(all), why);
+  const Anchor anchor = default_anchor(players_of(all), all, why);
   const RatingTable one_run = fit_ratings(all, anchor);
 
   std::vector<GameScore> merged;
@@ -323,29 +350,83 @@ TEST(RatingReport, AnchorsAndTheirDefaults) {
   EXPECT_EQ(parse_anchor("a=b=-12.5").elo, -12.5);
   for (const char* bad : {"Gnome", "=100", "Gnome=", "Gnome=12x"}) EXPECT_THROW(parse_anchor(bad), UserError) << bad;
   std::string why;
-  EXPECT_EQ(default_anchor({"Gnome", "HOUD20c:1500", "HOUD20c:1350"}, why).name, "HOUD20c:1500");
-  EXPECT_EQ(default_anchor({"Gnome", "Talvo"}, why).elo, 750);
-  const Anchor other = default_anchor({"Fritz", "Gnome"}, why);
+  EXPECT_EQ(default_anchor({"Gnome", "HOUD20c:1500", "HOUD20c:1350"}, {}, why).name, "HOUD20c:1500");
+  // Else the player the games fix best: never one that won or lost every game.
+  const std::vector<GameScore> games{{"Gnome", "Talvo", 1}, {"Talvo", "Gnome", 0}, {"Horus", "Gnome", 0.5},
+                                     {"Gnome", "Fritz", 0}, {"Horus", "Fritz", 0.5}};
+  const Anchor best = default_anchor({"Gnome", "Talvo", "Horus", "Fritz"}, games, why);
+  EXPECT_EQ(std::tie(best.name, best.elo), std::make_tuple("Gnome", 750.0));
+  const Anchor other = default_anchor({"Talvo", "Fritz", "Horus"}, {{"Fritz", "Horus", 0.5}, {"Talvo", "Fritz", 0}}, why);
   EXPECT_EQ(std::tie(other.name, other.elo), std::make_tuple("Fritz", 0.0));
 }
 
-// One small real tournament: two processes at once, PGN out, ratings back in.
-TEST(TournamentCommand, WritesPgnThatRatingsReads) {
+// The processes below `root`: its children, theirs, and so on.
+std::vector<pid_t> descendants(pid_t root) {
+  std::map<pid_t, std::vector<pid_t>> children;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+    const std::string name = entry.path().filename();
+    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::ifstream stat(entry.path() / "stat");
+    std::string line;
+    if (!std::getline(stat, line) || line.rfind(')') == std::string::npos) continue;
+    std::istringstream rest(line.substr(line.rfind(')') + 2));
+    char state;
+    pid_t parent;
+    rest >> state >> parent;
+    if (state != 'Z') children[parent].push_back(std::stoi(name));
+  }
+  std::vector<pid_t> out, todo{root};
+  while (!todo.empty()) {
+    const pid_t p = todo.back();
+    todo.pop_back();
+    for (pid_t c : children[p]) out.push_back(c), todo.push_back(c);
+  }
+  return out;
+}
+
+bool alive(pid_t pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string line;
+  return std::getline(stat, line) && line.substr(line.rfind(')') + 2, 1) != "Z";
+}
+
+// A real tournament: two workers at once, each game on disk as it ends; a
+// kill leaves no process behind and --resume plays only what is missing;
+// ratings reads the file back.
+TEST(TournamentCommand, GamesSurviveAKillAndResumePlaysTheRest) {
   if (::access("/usr/games/stockfish", X_OK) != 0 && !std::getenv("AI_PLAYERS_ENGINE")) GTEST_SKIP() << "no engine";
   testing_support::TempDir dir;
-  const std::string openings = dir.file("two.epd"), pgn = dir.file("t.pgn");
-  testing_support::write_file(openings, "rnbqkbnr/pppp1ppp/8/4p3/4P3/5N2/PPPP1PPP/RNBQKB1R b KQkq -\n");
-  const auto run = testing_support::run_cli({"tournament", "Talvo", "Isis", "--openings", openings, "--max-plies", "16",
-                                             "--concurrency", "2", "--seed", "5", "--pgn", pgn, "--event", "E2E"});
+  const std::string pgn = dir.file("t.pgn");
+  const std::vector<std::string> args{"tournament", "Talvo", "Isis", "Iduna", "--max-plies", "40",
+                                      "--concurrency", "2", "--seed", "5", "--pgn", pgn, "--event", "E2E"};
+  {
+    testing_support::CliProcess run(args);
+    for (int i = 0; i < 600 && testing_support::count_of(testing_support::read_file(pgn), "[Event ") == 0; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    const auto below = descendants(run.pid());
+    ::kill(run.pid(), SIGKILL);
+    run.wait();
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    for (pid_t p : below) EXPECT_FALSE(alive(p)) << "left running: " << p;
+  }
+  const std::size_t kept = testing_support::read_pgn(testing_support::read_file(pgn)).size();
+  EXPECT_GE(kept, 1u);
+  EXPECT_NE(testing_support::run_cli(args).err.find("--resume"), std::string::npos);  // never overwritten
+
+  auto resumed = args;
+  resumed.push_back("--resume");
+  const auto run = testing_support::run_cli(resumed);
   ASSERT_EQ(run.status, 0) << run.err;
-  EXPECT_NE(run.out.find("Anchor: Talvo fixed at 100"), std::string::npos) << run.out;
+  EXPECT_EQ(testing_support::count_of(run.err, "Finished game "), static_cast<int>(6 - kept)) << run.err;
   const auto records = testing_support::read_pgn(testing_support::read_file(pgn));
-  ASSERT_EQ(records.size(), 2u);
-  EXPECT_EQ(records[0].tag("White"), records[1].tag("Black"));
+  ASSERT_EQ(records.size(), 6u);
+  std::set<std::string> rounds;
+  for (const auto& r : records) rounds.insert(r.tag("Round"));
+  EXPECT_EQ(rounds.size(), 6u);  // every game once
   EXPECT_EQ(records[0].tag("Event"), "E2E");
   const auto ratings = testing_support::run_cli({"ratings", pgn, "--anchor", "isis=250"});
   ASSERT_EQ(ratings.status, 0) << ratings.err;
-  EXPECT_NE(ratings.out.find("2 games from 1 file"), std::string::npos) << ratings.out;
+  EXPECT_NE(ratings.out.find("6 games from 1 file"), std::string::npos) << ratings.out;
   EXPECT_NE(ratings.out.find("Anchor: Isis fixed at 250"), std::string::npos) << ratings.out;
 }
 

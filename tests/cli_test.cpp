@@ -187,7 +187,9 @@ TEST(CliUci, HandshakeGamesAndBadInputThatLeavesTheGameAsItWas) {
                std::string("option name Engine type string default ") + testing_support::fake_engine_path()}));
   EXPECT_TRUE(out[2].starts_with("option name Persona type combo default HOUD20c var Talvo var ") &&
               has(out[2], " var Diana ") && !has(out[2], "disabled.Donar")) << out[2];  // only buildable ones
-  EXPECT_EQ(ask(p, "isready", "readyok"), V{"readyok"});
+  // The persona and its engine are ready before readyok, so the first go has its whole time.
+  const V ready = ask(p, "isready", "readyok");
+  EXPECT_TRUE(has(ready, "info string HOUD20c")) << "no persona built before readyok";
   p.send("ucinewgame");
   p.send("position startpos moves e2e4 e7e5");
   EXPECT_EQ(ask(p, "go wtime 60000 btime 60000 winc 0 binc 0", "bestmove").back(), "bestmove g1f3");
@@ -230,7 +232,7 @@ TEST(CliUci, PonderOptionsAndStrengthLimitFollowTheProtocol) {
   for (const char* set : {"Threads value 2", "Hash value 64", "Ponder value true", "Move Overhead value 100",
                           "MultiPV value 1", "Engine Timeout value 30", "Seed value 42"})
     p.send(std::string("setoption name ") + set);
-  EXPECT_EQ(ask(p, "isready", "readyok"), V{"readyok"});
+  EXPECT_EQ(ask(p, "isready", "readyok").back(), "readyok");
   EXPECT_TRUE(has(ask(p, "setoption name Hash value lots", "info string").back(), "Hash must be a whole number between 1 and"));
   // Pondering: the move is held until ponderhit; stop while idle says nothing.
   p.send("stop");
@@ -238,10 +240,11 @@ TEST(CliUci, PonderOptionsAndStrengthLimitFollowTheProtocol) {
   p.send("go ponder wtime 60000 btime 60000");
   EXPECT_FALSE(has(ask(p, "isready", "readyok"), "bestmove"));
   EXPECT_EQ(ask(p, "ponderhit", "bestmove").back(), "bestmove g1f3");
-  // The strength limit picks the buildable persona nearest to UCI_Elo.
+  // The strength limit picks the buildable persona whose measured rating is
+  // nearest to UCI_Elo (Gremlin measures 1008 against a roster 650).
   p.send("setoption name UCI_Elo value 1400");  // not limited yet: nothing to say
   EXPECT_TRUE(has(ask(p, "setoption name UCI_LimitStrength value true", "info string").back(), "playing as Diana"));
-  EXPECT_TRUE(has(ask(p, "setoption name UCI_Elo value 560", "info string").back(), "playing as Hera"));
+  EXPECT_TRUE(has(ask(p, "setoption name UCI_Elo value 1000", "info string").back(), "playing as Gremlin"));
   p.send("quit");
   EXPECT_EQ(p.wait(), 0);
 }

@@ -95,8 +95,8 @@ TEST(EngineDialogue, BestmoveRunIntoPonderIsRepairedOtherwiseNotFound) {
   EXPECT_EQ(Lines(bug.lines.begin(), bug.lines.begin() + 9),
             (Lines{"debug:bestmove incorrect::", "['bestmove e2e4ponder d7d5\n']", "['e2e4', 'd2d4']", "", "", "",
                    "", "fen::", kStartFen}));
-  const std::string error = error_of<Error>([&] { pl.p.obtain_engine_thoughts(1, 5, std::nullopt, "e2e4 d2d4"); });
-  EXPECT_NE(error.find("(bestmove not found)"), std::string::npos) << error;  // a2a3 was not asked about
+  // a2a3 was not asked about
+  EXPECT_EQ(error_of<Error>([&] { pl.p.obtain_engine_thoughts(1, 5, std::nullopt, "e2e4 d2d4"); }), "bestmove not found!!");
   EXPECT_THROW(pl.p.obtain_engine_thoughts(1, 5), Error);  // a bestmove line without a move
   // Still usable; more candidates asked for than given runs into the same error.
   EXPECT_EQ(pl.p.obtain_engine_thoughts(1, 5, std::nullopt, "g1f3").size(), 1u);
@@ -144,92 +144,149 @@ TEST(EngineDialogue, InfoLinesAreReadFromWholeTokensOrFailWithADiagnostic) {
   }
 }
 
-// The second candidate search runs until told "stop"; depth-1 searches use the scores.
+// The second candidate search prints one line and runs until told "stop".
 const std::string kSlowSecond =
     "score e2e4 20\nscore d2d4 10\nscore g1f3 5\n"
     "on go depth 5 searchmoves e2e4\n> info depth 5 score cp 20 pv e2e4\n> bestmove e2e4\n"
     "on go depth 5 searchmoves d2d4\n> info depth 4 score cp 10 pv d2d4\non stop\n> bestmove d2d4\n";
-const std::string kSlowFirst = "score e2e4 20\nscore d2d4 10\non go depth 5\non stop\n> bestmove g1f3\n";
 
-TEST(SearchControl, ACutShortReplyKeepsTheCandidatesFoundOrSearchesOneAtDepth1) {
+// The searches and stops the engine was told, cut to the length of the expected lines.
+Lines searches_sent(const ScriptedEngine& fake, const Lines& expected) {
+  Lines sent;
+  for (const auto& line : fake.received())
+    if (line.starts_with("go") || line == "stop")
+      sent.push_back(sent.size() < expected.size() ? line.substr(0, expected[sent.size()].size()) : line);
+  return sent;
+}
+
+TEST(SearchControl, ACutShortCallKeepsTheLinesFoundAndStartsNoSearchAfterTheCut) {
   using Setup = std::function<void(AI_BASIC&)>;
   const Setup watchdog = [](AI_BASIC& p) { p.engine_timeout = 30ms; };
   const Setup clock = [](AI_BASIC& p) { p.stop_at = engine::Clock::now() + 30ms; };
   const Setup run_out = [](AI_BASIC& p) { p.stop_at = engine::Clock::now(); };
   const Setup interrupted = [](AI_BASIC& p) { p.interrupt(); };
-  const std::string all = "searchmoves e2e4 d2d4 g1f3";
+  const Setup late = [](AI_BASIC& p) { p.stop_at = engine::Clock::now() + 2s; };
+  const std::string all = "go depth 5 searchmoves e2e4 d2d4 g1f3", rest = "go depth 5 searchmoves d2d4 g1f3";
+  // The first search stopped before its first line; a line from a stopped search counts only for
+  // a move still to be searched.
+  const std::string first_stopped = "score e2e4 20\non go depth 5\non stop\n> bestmove e2e4\n";
+  const std::string odd_line = "on go depth 5\n> info depth 3 score cp 1 pv h2h4\non stop\n> bestmove e2e4\n";
   const std::tuple<const char*, std::string, Setup, Lines, Lines> cases[] = {
-      {"watchdog", kSlowSecond, watchdog, {"e2e4", "d2d4"},
-       {"go depth 5 " + all, "go depth 5 searchmoves d2d4 g1f3", "stop"}},
-      {"clock", kSlowSecond, clock, {"e2e4", "d2d4"}, {"go depth 5 " + all, "go depth 5 searchmoves d2d4 g1f3", "stop"}},
-      {"clock run out", kSlowSecond, run_out, {"e2e4"}, {"go depth 1 " + all}},
-      {"interrupted before", kSlowSecond, interrupted, {"e2e4"}, {"go depth 1 " + all}},
-      // Stopped before its first line: nothing found, so one quick search.
-      {"nothing found", kSlowFirst, watchdog, {"e2e4"}, {"go depth 5 " + all, "stop", "go depth 1 searchmoves e2e4"}},
+      {"no line: time up before", kSlowSecond, run_out, {}, {}},
+      {"no line: interrupted before", kSlowSecond, interrupted, {}, {}},
+      {"no line: stopped before the first", first_stopped, watchdog, {}, {all, "stop"}},
+      {"no line: a line naming no candidate", odd_line, clock, {}, {all, "stop"}},
+      {"one line", kSlowSecond.substr(0, kSlowSecond.find("> info depth 4")) + "on stop\n> bestmove d2d4\n", clock,
+       {"e2e4"}, {all, rest, "stop"}},
+      {"some lines: watchdog", kSlowSecond, watchdog, {"e2e4", "d2d4"}, {all, rest, "stop"}},
+      {"some lines: clock", kSlowSecond, clock, {"e2e4", "d2d4"}, {all, rest, "stop"}},
+      {"all lines", "score e2e4 20\nscore d2d4 10\nscore g1f3 5\n", late, {"e2e4", "d2d4", "g1f3"},
+       {all, rest, "go depth 5 searchmoves g1f3"}},
   };
   for (const auto& [name, script, setup, moves, searches] : cases) {
     ScriptedEngine fake(script);
     Player pl(fake);
+    AI_BASIC::ReplyScope reply(pl.p);
     setup(pl.p);
-    const auto got = pl.p.obtain_engine_thoughts(3, 5, std::nullopt, "e2e4 d2d4 g1f3");
-    EXPECT_EQ(moves_of(got), moves) << name;
-    EXPECT_EQ(got.back().depth, moves.size() == 1 ? 1 : 4) << name;
-    Lines sent;  // as far as the expected lines go
-    for (const auto& line : fake.received())
-      if (line.starts_with("go") || line == "stop") sent.push_back(line.substr(0, searches.at(sent.size()).size()));
-    EXPECT_EQ(sent, searches) << name;
+    CaptureBugprint bug;  // an expected cut prints no diagnostics
+    EXPECT_EQ(moves_of(pl.p.obtain_engine_thoughts(3, 5, std::nullopt, "e2e4 d2d4 g1f3")), moves) << name;
+    EXPECT_EQ(pl.p.cut_short(), moves.size() < 3) << name;
+    EXPECT_EQ(searches_sent(fake, searches), searches) << name;
+    EXPECT_TRUE(bug.lines.empty()) << name;
+    // Later calls of a cut-short reply search nothing, but the board follows the game.
+    place(pl.p, kStartFen, "e2e4");
+    if (pl.p.cut_short()) {
+      EXPECT_TRUE(pl.p.obtain_engine_thoughts(3, 5).empty()) << name;
+      EXPECT_EQ(searches_sent(fake, searches), searches) << name;
+      EXPECT_EQ(pl.p.board.export_FEN(), Position("e2e4").board.export_FEN());
+    }
   }
-  // From another thread, while the engine searches.
+  // From another thread, while the engine searches; the end of the reply ends the interrupt.
   ScriptedEngine fake(kSlowSecond);
   Player pl(fake);
-  std::thread host([&] { std::this_thread::sleep_for(30ms), pl.p.interrupt(); });
-  EXPECT_EQ(moves_of(pl.p.obtain_engine_thoughts(3, 5, std::nullopt, "e2e4 d2d4 g1f3")), (Lines{"e2e4", "d2d4"}));
-  host.join();
-  EXPECT_TRUE(pl.p.cut_short());
+  {
+    AI_BASIC::ReplyScope reply(pl.p);
+    std::thread host([&] { std::this_thread::sleep_for(30ms), pl.p.interrupt(); });
+    EXPECT_EQ(moves_of(pl.p.obtain_engine_thoughts(3, 5, std::nullopt, "e2e4 d2d4 g1f3")), (Lines{"e2e4", "d2d4"}));
+    host.join();
+    EXPECT_TRUE(pl.p.cut_short());
+  }
+  AI_BASIC::ReplyScope next(pl.p);
+  EXPECT_FALSE(pl.p.out_of_time() || pl.p.cut_short());
+  EXPECT_EQ(pl.p.obtain_engine_thoughts(2, 5, std::nullopt, "e2e4 g1f3").size(), 2u);
 }
 
-TEST(SearchControl, AProbeCutShortGivesTheCandidatesOfItsOwnLastLines) {
+TEST(SearchControl, TheWatchdogCutsASearchThatMakesNoProgressNotOneThatDoes) {
+  const auto lines = [](std::string line, int count) {  // '#' counts up from 1
+    std::string out;
+    for (int i = 1; i <= count; ++i)
+      out += "> " + std::string(line).replace(line.find('#'), 1, std::to_string(i)) + "\nsleep 25\n";
+    return out;
+  };
+  // 300 ms of lines, 25 ms apart, against a 100 ms watchdog.
+  const std::pair<std::string, bool> cases[] = {
+      {lines("info depth # score cp 5 pv e2e4", 12), false},                      // deeper and deeper
+      {lines("info depth 9 score cp 5 nodes #000 pv e2e4", 12), false},           // more and more nodes
+      {lines("info depth 9 currmove e2e4 currmovenumber #", 12), false},          // on to the next move
+      {lines("info depth 9 score cp 5 nodes 1000 pv e2e4 #", 12), true},          // the same again and again
+      {lines("info string thinking #", 12), true},                                // babble
+  };
+  for (const auto& [info, cut] : cases) {
+    ScriptedEngine fake("on go depth 9\n> info depth 1 score cp 3 pv e2e4\n" + info +
+                        "> bestmove e2e4\non stop\n> bestmove e2e4\n");
+    Player pl(fake);
+    AI_BASIC::ReplyScope reply(pl.p);
+    pl.p.engine_timeout = 100ms;
+    EXPECT_EQ(pl.p.obtain_engine_thoughts(1, 9, std::nullopt, "e2e4").size(), 1u) << info;
+    EXPECT_EQ(pl.p.cut_short(), cut) << info;
+    EXPECT_EQ(fake.received("stop").size(), cut ? 1u : 0u) << info;
+  }
+  // A whole reply has a bound too: a multiple of the watchdog.
+  ScriptedEngine slow("on go depth 9\n" + lines("info depth # score cp 5 pv e2e4", 40) + "> bestmove e2e4\non stop\n> bestmove e2e4\n");
+  Player pl(slow);
+  pl.p.engine_timeout = 30ms;
+  AI_BASIC::ReplyScope reply(pl.p);
+  const auto start = engine::Clock::now();
+  EXPECT_EQ(pl.p.obtain_engine_thoughts(1, 9, std::nullopt, "e2e4").size(), 1u);
+  EXPECT_TRUE(pl.p.cut_short());
+  EXPECT_GE(engine::Clock::now() - start, AI_BASIC::kReplyTimeoutFactor * 30ms);
+}
+
+TEST(SearchControl, AProbeCutShortGivesTheCandidatesOfItsOwnLastLinesAndOnlyToItsOwnRequest) {
   const auto info = [](int pv, const char* rest) {
     return "> info depth 8 seldepth 9 multipv " + std::to_string(pv) + " score " + rest + "\n";
   };
-  ScriptedEngine fake("on go infinite\n" + info(1, "cp 30 nodes 5000 nps 1000000 pv e2e4 e7e5") +
-                      info(2, "cp 12 nodes 5000 nps 1000000 pv d2d4") +
-                      info(1, "cp 25 nodes 9000 nps 1000000 pv g1f3") + "on stop\n> bestmove g1f3\n");
+  const std::string probe = "on go infinite\n" + info(1, "cp 30 nodes 5000 nps 1000000 pv e2e4 e7e5") +
+                            info(2, "cp 12 nodes 5000 nps 1000000 pv d2d4") +
+                            info(1, "cp 25 nodes 9000 nps 1000000 pv g1f3") + "on stop\n> bestmove g1f3\n";
+  ScriptedEngine fake(probe + "on go infinite\n> info depth 8 multipv 1 score cp 9 nodes 99 nps 9 pv h2h3\n");
   Player pl(fake);
-  pl.p.stop_at = engine::Clock::now() + 30ms;
-  const auto got = pl.p.obtain_engine_thoughts(2, 0, 100000);
-  EXPECT_EQ(moves_of(got), (Lines{"g1f3", "d2d4"}));  // the last line of each variation, best first
-  EXPECT_TRUE(fake.received("go depth").empty());
-  // Cut short before any usable line: one depth-1 search.
-  ScriptedEngine quiet("score d2d4 10\non go infinite\non stop\n> bestmove e2e4\n");
-  Player early(quiet);
-  early.p.stop_at = engine::Clock::now() + 30ms;
-  EXPECT_EQ(moves_of(early.p.obtain_engine_thoughts(2, 0, 100000)), Lines{"d2d4"});
-  EXPECT_EQ(early.p.last_search_depth, 1);
-  EXPECT_EQ(quiet.received("go depth").size(), 1u);
-}
-
-TEST(SearchControl, AnEngineThatIgnoresStopIsKilledAndReplacedAtTheNextRequest) {
-  const std::string name = fake_engine_path();
-  const std::tuple<std::string, std::function<void(AI_BASIC&)>, std::string> cases[] = {
-      {"on go depth\n> info depth 3 score cp 1 pv e2e4\n",
-       [](AI_BASIC& p) { p.obtain_engine_thoughts(1, 3, std::nullopt, "e2e4 d2d4"); },
-       "searching candidate 1 of 1 at depth 3"},
-      {"on go infinite\n", [](AI_BASIC& p) { p.obtain_engine_thoughts(1, 0, 100000); },
-       "probing for a depth with a budget of 100000 nodes"},
-  };
-  for (const auto& [script, call, activity] : cases) {
-    ScriptedEngine fake(std::vector<std::string>{script, ""});
-    Player pl(fake);
-    pl.p.engine_timeout = 10ms;
-    pl.p.stop_grace = 30ms;
-    EXPECT_EQ(error_of<EngineTimeout>([&] { call(pl.p); }),
-              "The chess engine " + name + " did not answer \"stop\" within 30 ms while " + activity + "; it was killed");
-    EXPECT_TRUE(pl.p.engine_broken);
-    pl.p.begin_request();
-    EXPECT_EQ(fake.launches(), 2);
-    EXPECT_EQ(pl.p.obtain_engine_thoughts(1, 3, std::nullopt, "d2d4").size(), 1u);
+  {
+    AI_BASIC::ReplyScope reply(pl.p);
+    pl.p.stop_at = engine::Clock::now() + 30ms;
+    const auto got = pl.p.obtain_engine_thoughts(2, 0, 100000);
+    EXPECT_EQ(moves_of(got), (Lines{"g1f3", "d2d4"}));  // the last line of each variation, best first
+    EXPECT_TRUE(fake.received("go depth").empty());
+    EXPECT_EQ(pl.p.last_search_depth, 8);
   }
+  {  // The next request, cut before its probe said anything, does not play the last one's lines.
+    AI_BASIC::ReplyScope reply(pl.p);
+    std::thread host([&] { std::this_thread::sleep_for(30ms), pl.p.interrupt(); });
+    EXPECT_TRUE(pl.p.obtain_engine_thoughts(2, 0, 100000).empty());
+    host.join();
+    EXPECT_TRUE(fake.received("go depth").empty());
+  }
+  // An engine that ignores "stop" is replaced at once, and the probe's lines are the candidates.
+  ScriptedEngine deaf(std::vector<std::string>{"on go infinite\n" + info(1, "cp 3 nodes 10 nps 10 pv d2d4"), ""});
+  Player stuck(deaf);
+  stuck.p.engine_timeout = 10ms;
+  stuck.p.stop_grace = 30ms;
+  EXPECT_EQ(moves_of(stuck.p.obtain_engine_thoughts(1, 0, 100000)), Lines{"d2d4"});
+  EXPECT_EQ(stuck.p.engine_trouble, "The chess engine " + std::string(fake_engine_path()) +
+                                        " did not answer \"stop\" within 30 ms while probing for a depth with a "
+                                        "budget of 100000 nodes; it was killed and replaced");
+  EXPECT_TRUE(stuck.p.engine_replaced() && stuck.p.cut_short() && !stuck.p.engine_broken);
+  EXPECT_EQ(deaf.launches(), 2);  // at once, not at the next request
 }
 
 TEST(EngineDialogue, OnlyInDebugModeASlowBudgetSearchIsRecorded) {

@@ -10,7 +10,9 @@
 #include <cerrno>
 #include <filesystem>
 #include <iterator>
+#include <memory>
 #include <set>
+#include <sstream>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -148,7 +150,8 @@ TEST(EngineLaunch, DeadEngineFailsWritesWithADiagnosticAndReadsEmpty) {
   EXPECT_THROW(p.readFromEngine(), Error);  // so is an encoded surrogate
   EXPECT_EQ(p.readFromEngine(), "");
   EXPECT_EQ(p.readFromEngine(), "");
-  ::waitpid(dynamic_cast<engine::EngineProcess&>(*p.engine).pid(), nullptr, 0);  // its stdin may close a moment after its stdout
+  for (int i = 0; i < 300 && ::kill(dynamic_cast<EngineProcess&>(*p.engine).pid(), 0) == 0; ++i)
+    std::this_thread::sleep_for(10ms);  // its stdin may close a moment after its stdout
   CaptureBugprint bug;
   EXPECT_EQ(error_of<EngineError>([&] { p.writeIntoEngine("position fen x moves  "); }),
             "The chess engine " + std::string(fake_engine_path()) + " cannot be written to: Broken pipe");
@@ -173,22 +176,47 @@ TEST(EngineProcess, ReadsWholeLinesAndWritesMoreThanAPipeHolds) {
   EXPECT_EQ(cat.read_line()->size(), 100001u);
 }
 
-TEST(EngineProcess, DestructorKillsAndReapsWhatTheShellStartedAndNothingLeaks) {
+namespace {
+
+// Whether the process is gone within `limit` (a zombie counts as gone).
+bool gone_within(pid_t pid, std::chrono::milliseconds limit) {
+  const auto until = std::chrono::steady_clock::now() + limit;
+  for (;;) {
+    const std::string stat = testing_support::read_file("/proc/" + std::to_string(pid) + "/stat");
+    if (stat.empty() || stat.at(stat.rfind(')') + 2) == 'Z') return true;
+    if (std::chrono::steady_clock::now() >= until) return false;
+    std::this_thread::sleep_for(10ms);
+  }
+}
+
+}  // namespace
+
+TEST(EngineProcess, DestructorEndsWhatTheShellStartedLetsAWellBehavedEngineEndOnItsOwnAndLeaksNothing) {
   // A shell that ignores the end of its input, and one that exits at once
   // leaving its child behind: neither leaves anything running.
   for (const char* command : {"sleep 300 & echo $!; sleep 300", "sleep 300 & echo $!"}) {
-    pid_t shell, background;
+    pid_t shell, background, supervisor;
     {
       EngineProcess p(command);
-      shell = p.pid();
+      shell = p.pid(), supervisor = p.supervisor_pid();
       background = std::stoi(*p.read_line());
     }
-    EXPECT_EQ(::waitpid(shell, nullptr, WNOHANG), -1);  // reaped by us: not even a zombie
+    EXPECT_EQ(::waitpid(supervisor, nullptr, WNOHANG), -1);  // reaped by us: not even a zombie
     EXPECT_EQ(errno, ECHILD);
-    int tries = 0;  // a killed grandchild is reaped by init; give that a moment
-    while (::kill(background, 0) == 0 && ++tries < 200) std::this_thread::sleep_for(10ms);
-    EXPECT_LT(tries, 200) << command;
+    EXPECT_TRUE(gone_within(shell, 3s) && gone_within(background, 3s)) << command;
   }
+  // An engine that ends when its input does is not killed: it ends on its own.
+  TempDir dir;
+  const std::string engine = dir.file("engine"), ended = dir.file("ended");
+  testing_support::write_file(engine, "#!/bin/sh\nwhile read -r line; do :; done\necho ended > " + engine::shell_quote(ended) + "\n");
+  ::chmod(engine.c_str(), 0755);
+  {
+    CaptureEcho quiet;
+    const auto start = std::chrono::steady_clock::now();
+    { AI_BASIC p("T", 100, std::nullopt, {engine, {}}); }
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 3s);  // the time itself is measured in bench/
+  }
+  EXPECT_EQ(read_file(ended), "ended\n");
   // Descriptors of one engine are not inherited by the next, nor left open.
   std::set<std::string> before;
   for (const auto& fd : fs::directory_iterator("/proc/self/fd")) before.insert(fd.path().filename());
@@ -202,19 +230,59 @@ TEST(EngineProcess, DestructorKillsAndReapsWhatTheShellStartedAndNothingLeaks) {
   }
 }
 
-TEST(EngineProcess, A1MiBLineIsTheLongestTakenAndTheEngineDiesWithTheThreadThatStartedIt) {
+TEST(EngineProcess, A1MiBLineIsTheLongestTakenAndAnEngineWaitedForEndsAtItsDeadline) {
   const auto xs = [](std::size_t n) { return "head -c " + std::to_string(n) + " /dev/zero | tr '\\0' x"; };
   EngineProcess longest(xs(engine::kMaxEngineLine));
   EXPECT_EQ(longest.read_line()->size(), engine::kMaxEngineLine);
   EngineProcess longer(xs(engine::kMaxEngineLine + 1));
   EXPECT_THROW(longer.read_line(), EngineError);
+  // A flood never reaches the deadline on a quiet pipe; the end of the output is an error, not a loop.
+  EngineProcess flood("exec yes");
+  const auto deadline = engine::Clock::now() + 200ms;
+  EXPECT_THROW(for (;;) flood.read_line_by(deadline), EngineTimeout);
+  EXPECT_LT(engine::Clock::now() - deadline, 3s);
+  EngineProcess quiet("true");
+  EXPECT_THROW(quiet.read_line_within(3s), EngineError);
+  EngineProcess deaf("exec sleep 300");  // never reads: a write that cannot finish ends in time
+  deaf.write_timeout = 100ms;
+  EXPECT_THROW(for (;;) deaf.write(std::string(65536, 'x')), EngineTimeout);
+}
 
-  std::unique_ptr<EngineProcess> orphan;
-  std::thread([&] {
-    orphan = std::make_unique<EngineProcess>("echo up; exec sleep 300");
-    orphan->read_line();  // the child is set up: it can no longer miss the thread's end
-  }).join();
-  siginfo_t info{};
-  ASSERT_EQ(::waitid(P_PID, static_cast<id_t>(orphan->pid()), &info, WEXITED | WNOWAIT), 0);
-  EXPECT_TRUE(info.si_code == CLD_KILLED && info.si_status == SIGKILL);
+TEST(EngineProcess, AnEngineBelongsToItsOwnerNotToTheThreadThatStartedIt) {
+  FakeEngine fake("score e2e4 20\nscore d2d4 10\n");
+  CaptureEcho quiet;
+  std::unique_ptr<AI_BASIC> p;
+  std::thread([&] { p = std::make_unique<AI_BASIC>("T", 100, std::nullopt, fake.config()); }).join();
+  std::this_thread::sleep_for(50ms);  // time for anything tied to the ended thread to happen
+  place(*p, std::string(common::FEN_New_Game));
+  const auto got = p->obtain_engine_thoughts(2, 3);
+  ASSERT_EQ(got.size(), 2u);
+  EXPECT_EQ(got[0].pv_list.at(0), "e2e4");
+}
+
+TEST(EngineProcess, NoEngineOutlivesAHostKilledWithSigkillNotEvenOneInASessionOfItsOwn) {
+  int report[2];
+  ASSERT_EQ(::pipe(report), 0);
+  const pid_t host = ::fork();
+  if (host == 0) {
+    // The host: an engine whose shell starts a grandchild in a new session; it reports both.
+    ::close(report[0]);
+    EngineProcess p("setsid sh -c 'echo $$; exec sleep 300' & exec sleep 300");
+    const std::string line = std::to_string(p.pid()) + " " + *p.read_line();
+    [[maybe_unused]] const ssize_t n = ::write(report[1], line.data(), line.size());
+    ::pause();
+    std::_Exit(0);
+  }
+  ::close(report[1]);
+  char text[64] = {};
+  ASSERT_GT(::read(report[0], text, sizeof text - 1), 0);
+  ::close(report[0]);
+  pid_t engine = 0, grandchild = 0;
+  std::istringstream(text) >> engine >> grandchild;
+  ASSERT_TRUE(engine > 0 && grandchild > 0) << text;
+  ASSERT_FALSE(gone_within(grandchild, 0ms));
+  ::kill(host, SIGKILL);
+  ::waitpid(host, nullptr, 0);
+  EXPECT_TRUE(gone_within(engine, 3s));
+  EXPECT_TRUE(gone_within(grandchild, 3s));
 }

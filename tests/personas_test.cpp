@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
+#include <memory>
 #include <set>
 
 #include "ai_players/core/errors.h"
@@ -21,6 +23,7 @@ using testing_support::Chooser;
 using testing_support::Position;
 using testing_support::ScriptedEngine;
 using V = std::vector<std::string>;
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -232,40 +235,147 @@ TEST(Verevovera, RandomAmongTheBestWithinNineByDefault) {
   EXPECT_EQ(fake.received("go depth 11 searchmoves").size(), 10u);
 }
 
-TEST(SafeReply, AFailedChoiceBecomesAnAnnouncedFallbackAndADeadEngineIsRestartedOnce) {
+TEST(SafeReply, AFailedChoiceBecomesAFallbackSaidInAPlayersWordsAndADeadEngineIsRestartedOnce) {
   const std::string scores = "score g1f3 30\ndefault-score -100\n", dies = "on go\ndie\n";
   const Chooser::Choice searches = [](AI_BASIC& p) { return p.ListTopMoves(40, 3, 2).topmoves.front(); };
   struct Case {
     V scripts;
     Chooser::Choice choose;
-    bool fallback, restarted;
-    std::string note;
+    std::string fen;
+    bool interrupted, fallback, restarted;
+    std::string note, detail;  // the detail: its beginning
   };
-  const std::string failed = "Chooser (100) played a fallback move (";
+  const std::string best = ", so it plays among its best moves";
   const Case cases[] = {
-      {{scores}, [](AI_BASIC&) -> MovePtr { throw Error("no idea"); }, true, false, failed + "no idea)"},
-      {{scores}, [](AI_BASIC&) -> MovePtr { return require(false), nullptr; }, true, false,
-       failed + "an internal check failed in "},
-      {{dies, scores}, searches, false, true,
-       "Chooser (100): its engine was restarted (The chess engine " + std::string(testing_support::fake_engine_path()) +
-           " stopped: its output ended while searching candidate 1 of 3 at depth 2)"},
+      {{scores}, [](AI_BASIC&) -> MovePtr { throw Error("no idea"); }, kAfterD4, false, true, false,
+       "Chooser could not make its own choice here" + best, "no idea"},
+      {{scores}, [](AI_BASIC&) -> MovePtr { return require(false), nullptr; }, kAfterD4, false, true, false,
+       "Chooser could not make its own choice here" + best, "an internal check failed in "},
+      {{scores}, [](AI_BASIC& p) { return p.SelectNonSillyMove(p.legalmoves, 3); }, Position("d7d5", kAfterD4).board.export_FEN(),
+       false, true, false, "Chooser has no previous move to answer in this set-up position" + best,
+       "an internal check failed in SelectNonSillyMove (ai_players/filters/non_silly_move.cpp:"},
+      {{dies, scores}, searches, kAfterD4, false, false, true, "Chooser's engine stopped working and was restarted",
+       "The chess engine " + std::string(testing_support::fake_engine_path()) +
+           " stopped: its output ended while searching candidate 1 of 3 at depth 2"},
+      // Interrupted before it began: nothing found, so one quick search; the reply ends the interrupt.
+      {{scores}, searches, kAfterD4, true, true, false,
+       "Chooser was cut short before it found a move, so it plays the engine's quickest move",
+       "Chooser (100) was cut short before it found a candidate move"},
   };
-  const Position g("d7d5", kAfterD4);
   for (const Case& c : cases) {
+    const Position g(c.fen == kAfterD4 ? "d7d5" : "", c.fen);
     ScriptedEngine fake(c.scripts);
     CaptureEcho quiet;
     Chooser p(fake, c.choose);
+    if (c.interrupted) p.interrupt();
     ScriptedDraws draws({0.0});
-    const SafeReply r = reply_safely(p, g.history, g.legal(), kAfterD4);
+    const SafeReply r = reply_safely(p, g.history, g.legal(), c.fen);
     EXPECT_EQ(r.move->to_coord(), "g1f3");
-    EXPECT_EQ(std::make_pair(r.fallback, r.engine_restarted), std::make_pair(c.fallback, c.restarted)) << r.note;
-    EXPECT_TRUE(r.note.starts_with(c.note)) << r.note;
+    EXPECT_EQ(std::make_tuple(r.fallback, r.engine_restarted, r.cut_short),
+              std::make_tuple(c.fallback, c.restarted, c.interrupted)) << r.note;
+    EXPECT_EQ(r.note, c.note);
+    EXPECT_TRUE(r.detail.starts_with(c.detail)) << r.detail;
+    EXPECT_FALSE(p.out_of_time());
   }
   ScriptedEngine dead(dies);  // every engine it starts dies
   CaptureEcho quiet;
   Chooser p(dead, searches);
+  const Position g("d7d5", kAfterD4);
   EXPECT_THROW(reply_safely(p, g.history, g.legal(), kAfterD4), PersonaFailure);
   EXPECT_EQ(dead.launches(), 2);
+}
+
+// A game the persona plays against itself from the start, every reply through the reply policy.
+V self_play(AI_BASIC& p, std::uint64_t seed, int plies) {
+  ai_players::seed(seed);
+  board::Board b;
+  MoveList history;
+  V moves;
+  for (int i = 0; i < plies && !b.legal_moves().empty(); ++i) {
+    const MovePtr m = reply_safely(p, history, b.legal_moves()).move;
+    moves.push_back(m->to_coord());
+    history.push_back(m);
+    b.make_internal_move(*m);
+  }
+  return moves;
+}
+
+TEST(NewGame, AGameAfterANewGameIsTheGameAFreshPersonaPlays) {
+  using Make = std::function<std::unique_ptr<AI_BASIC>(const engine::EngineConfig&)>;
+  const std::tuple<const char*, Make, int> personas[] = {
+      {"random", [](auto& c) { return std::make_unique<BEGINNER_GANG>("Talvo", RandomRate{}, 100, c); }, 16},
+      {"capture mania", [](auto& c) { return std::make_unique<BEGINNER_GANG>("Isis", Number(-0.94), 250, c); }, 16},
+      {"near-best", [](auto& c) { return std::make_unique<BEGINNER_GANG>("Gnome", Number(0.27), 750, c); }, 16},
+      {"rate drawn", [](auto& c) { return std::make_unique<BEGINNER_GANG>("Epona", Number(1), 1050, c); }, 16},
+      {"strong", [](auto& c) { return std::make_unique<STRONG_GANG>("Diana", Number(0.06), 1350, c); }, 16},
+      {"master moves", [](auto& c) { return std::make_unique<STRONG_GANG>("Athena", Number(0.5), 1850, c); }, 16},
+      {"preview", [](auto& c) { return std::make_unique<Verevovera>(c); }, 16},
+      {"engine", [](auto& c) { return std::make_unique<HOUD20c>(1200, c); }, 3},  // the scripted engine's one move
+  };
+  const std::string script = "default-score 0\nscore g1f3 40\nscore e2e4 35\nscore b8c6 30\nscore g8f6 25\n";
+  for (const auto& [kind, make, plies] : personas) {
+    ScriptedEngine fake(script);
+    CaptureEcho quiet;
+    testing_support::CaptureBugprint quiet_diagnostics;
+    const V fresh = self_play(*make(fake.config()), 7, plies);
+    const auto p = make(fake.config());
+    const V other = self_play(*p, 3, plies);  // another game first, so there is state to clear
+    EXPECT_TRUE(other != fresh || std::string(kind) == "engine") << kind;
+    p->new_game();
+    EXPECT_EQ(self_play(*p, 7, plies), fresh) << kind;
+    EXPECT_EQ(fake.received("isready").size(), 1u) << kind;
+  }
+  // An engine that does not answer "isready" in time fails the new game, and the next one starts afresh.
+  ScriptedEngine deaf(std::vector<std::string>{"on isready\n", ""});
+  CaptureEcho quiet;
+  Verevovera v(deaf.config());
+  v.engine_timeout = 50ms;
+  EXPECT_THROW(v.new_game(), EngineTimeout);
+  v.new_game();
+  EXPECT_EQ(deaf.launches(), 2);
+}
+
+TEST(CutShort, EachPersonaGoesOnWithTheLinesItFoundAndSearchesNothingAfterTheCut) {
+  CaptureEcho echo;
+  testing_support::CaptureBugprint bug;
+  // The non-silly search is cut after one line: its candidates decide, no failed check.
+  {
+    ScriptedEngine fake("default-score 0\non go depth 3\n> info depth 3 score cp 10 pv g1f3\n> bestmove g1f3\n"
+                        "on go depth 3\n> info depth 3 score cp 10 pv e2e4\non stop\n> bestmove e2e4\n");
+    BEGINNER_GANG horus("Horus", Number(0.0), 450, fake.config());
+    horus.stop_at = engine::Clock::now() + 200ms;
+    const Position g("d7d5", kAfterD4);
+    ai_players::seed(1);
+    const SafeReply r = reply_safely(horus, g.history, g.legal(), kAfterD4);
+    EXPECT_TRUE(!r.fallback && r.cut_short && r.note.empty()) << r.note;
+    EXPECT_TRUE(has(echo.lines, "nonsillymove: cut short with 2 of 27 lines -> topd2moves"));
+    EXPECT_EQ(fake.received("go depth 3").size(), 2u);
+  }
+  // After a master move: a continuation cut after its first line plays it; one cut before any
+  // line plays a quick move, never a line of the master move's probe from an earlier position.
+  // (Slow searches: the probe's "stop" would take an answer to "stop" written for them.)
+  ScriptedEngine fake(kStrongScript + "score f3e5 50\non go depth 10\n> info depth 10 score cp 30 pv e2e4\nsleep 300\n> bestmove e2e4\n"
+                                      "on go depth 6\nsleep 300\n> bestmove g1f3\n");
+  STRONG_GANG diana("Diana", Number(0.06), 1350, fake.config());
+  EXPECT_EQ(reply(diana, {0.9, 0.9, 0.0, 0.99}), "e2e4");  // the master move, at depth 14
+  const Position after("d7d5 g1f3 g8f6", kAfterD4);
+  const auto ask = [&](std::vector<double> draws) {
+    ScriptedDraws d(std::move(draws));
+    diana.stop_at = engine::Clock::now() + 100ms;
+    return reply_safely(diana, after.history, after.legal(), kAfterD4);
+  };
+  std::size_t searches = fake.received("go").size();
+  const SafeReply second = ask({0.9, 0.9, 0.9, 0.0});
+  EXPECT_EQ(second.move->to_coord(), "e2e4");
+  EXPECT_TRUE(second.cut_short && !second.fallback);
+  EXPECT_EQ(fake.received("go").size(), searches + 1);  // nothing after the cut
+  searches = fake.received("go").size();
+  const SafeReply third = ask({0.9, 0.9, 0.9});
+  EXPECT_EQ(third.note, "Diana was cut short before it found a move, so it plays the engine's quickest move");
+  EXPECT_EQ(third.move->to_coord(), "f3e5");
+  EXPECT_EQ(fake.received("go").size(), searches + 2);
+  EXPECT_EQ(fake.received("go").back(), "go depth 1");
+  EXPECT_TRUE(bug.lines.empty());  // an expected cut prints no diagnostics
 }
 
 // "name strength rate", the rate in its text form: integers and reals stay apart.

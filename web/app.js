@@ -4,6 +4,7 @@
 // view's; every call to the server is in api.js.
 import * as api from "./api.js"
 import {GameView} from "./game_view.js"
+import {showReview} from "./review_view.js"
 
 const $ = id => document.getElementById(id)
 let game = null        // the server's last state of the game
@@ -232,7 +233,7 @@ async function hint() {
     refresh()
 }
 
-// The review panel: every move judged against the engine's best.
+// The review: the review view polls the server until every move is judged.
 async function review() {
     if (!game || busy) return
     busy = true
@@ -240,13 +241,12 @@ async function review() {
     const before = $("status").textContent
     say("Reviewing every move…")
     try {
-        const r = await api.review(game.id)
-        $("review-graph").innerHTML = r.svg
-        $("review-summary").textContent = r.summary
+        $("review-out").hidden = true
+        showReview(await api.review(game.id), game, api.call)
     } catch (error) {
         $("review-summary").textContent = error.message
+        $("review-out").hidden = false
     }
-    $("review-out").hidden = false
     say(before)
     busy = false
     refresh()
@@ -263,7 +263,7 @@ async function loadChoices() {
     for (const p of personas) {
         const option = document.createElement("option")
         option.value = p.name
-        option.textContent = p.measured ? `${p.name} (rated ${p.measured})` : `${p.name} (${p.strength})`
+        option.textContent = p.measured ? `${p.name} (rated ${p.measured.text})` : `${p.name} (${p.strength})`
         $("persona").append(option)
     }
     $("persona").value = "Diana"
@@ -284,6 +284,8 @@ function onTimeChoice() {
 
 function onKey(event) {
     if (event.target.closest("input, select, textarea") || event.altKey || event.ctrlKey || event.metaKey) return
+    const reviewView = $("review-view")
+    if (reviewView && !reviewView.hidden) return  // the keys step through the review then
     const steps = {ArrowLeft: () => view.step(-1), ArrowRight: () => view.step(1),
                    Home: () => view.goTo(0), End: () => view.goTo(Infinity)}
     if (!steps[event.key]) return

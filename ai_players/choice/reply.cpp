@@ -11,7 +11,7 @@ MovePtr AI_BASIC::GetReply(const MoveList& game_history, const MoveList& legalmo
     common::echo("only_move");
     return legalmoves.front();
   }
-  begin_request();
+  ReplyScope reply_scope(*this);
   this->game_history = game_history;
   this->legalmoves = legalmoves;
   this->start_fen = std::string(start_fen);
@@ -37,6 +37,8 @@ MovePtr AI_BASIC::GetReply(const MoveList& game_history, const MoveList& legalmo
 MovePtr AI_BASIC::GetReply_(std::optional<double> /*error_margin*/) {
   throw Error("AI_BASIC makes no move choice of its own; use a persona");
 }
+
+std::string AI_BASIC::FallbackWords_() const { return "plays among its best moves"; }
 
 MovePtr AI_BASIC::FallbackReply_() {
   const TopMoves top = ListTopMoves(40, 16, 2, std::nullopt, 1);

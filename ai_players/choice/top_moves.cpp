@@ -7,6 +7,7 @@ namespace ai_players {
 TopMoves AI_BASIC::ListTopMoves(double error_margin, int multipv, int depth,
                                 std::optional<long long> nodes, std::optional<int> mate_limit) {
   std::vector<Analysis> analyses = obtain_engine_thoughts(multipv, depth, nodes);
+  require_candidates_(analyses);
   const Analysis bestline = analyses.at(0);
   const int best_score = bestline.score;
 

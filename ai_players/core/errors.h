@@ -49,9 +49,27 @@ struct EngineTimeout : EngineError {
   using EngineError::EngineError;
 };
 
+// A rule that answers the opponent's last move, asked where there is none (a
+// set-up position before any move). A failed check like any other, so that
+// the place is known, but one that a host can put in a player's words.
+struct NoLastMoveError : AssertionError {
+  using AssertionError::AssertionError;
+};
+
+// A reply cut short (by the host's clock, the watchdog or interrupt()) before
+// any candidate move was found.
+struct CutShortError : Error {
+  using Error::Error;
+};
+
 inline void require(bool condition, const char* file = __builtin_FILE(), unsigned line = __builtin_LINE(),
                     const char* function = __builtin_FUNCTION()) {
   if (!condition) throw AssertionError(file, line, function);
+}
+
+inline void require_last_move(bool condition, const char* file = __builtin_FILE(), unsigned line = __builtin_LINE(),
+                              const char* function = __builtin_FUNCTION()) {
+  if (!condition) throw NoLastMoveError(file, line, function);
 }
 
 }  // namespace ai_players

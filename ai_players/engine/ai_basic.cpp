@@ -8,6 +8,7 @@
 #include "ai_players/core/errors.h"
 #include "ai_players/engine/engine_process.h"
 #include "ai_players/engine/platform.h"
+#include "ai_players/engine/uci_tokens.h"
 
 namespace ai_players {
 
@@ -36,7 +37,7 @@ std::string resolve_engine_path(const std::string& path) {
 
 AI_BASIC::AI_BASIC(const std::string& basename, Number elo, std::optional<std::string> enginename,
                    eng::EngineConfig config)
-    : ELO(elo), config_(std::move(config)) {
+    : ELO(elo), config_(std::move(config)), basename_(basename) {
   require(!enginename || *enginename == HOUDINI);
   common::echo(format_s("%s %s", basename, elo));
   Name = format_s("%s (%s)", basename, elo);
@@ -130,7 +131,7 @@ std::string AI_BASIC::readFromEngine() {
   std::optional<std::string> line;
   while (!(line = engine->read_line())) {
   }
-  if (!is_valid_utf8(*line))
+  if (!eng::is_valid_utf8(*line))
     throw EngineError(format_s("The chess engine %s wrote a line that is not valid UTF-8 (garbled output): %s",
                                engine->name(), quoted_excerpt(*line)));
   return *line;

@@ -74,36 +74,82 @@ class AI_BASIC {
   MoveList DEBUG_topD2moves;
 
   // ---- request control: how a host keeps a reply within its time.
-  // A search still running this long after its "go" is told "stop"; none: no limit.
+  // The watchdog: a search that reports no progress (no deeper "info depth",
+  // no growing "nodes") for this long is told "stop", and the reply makes do
+  // with what it has; one that keeps progressing is never cut by it. A whole
+  // reply is cut short after kReplyTimeoutFactor times this. None: no limit.
   std::optional<std::chrono::milliseconds> engine_timeout;
+  static constexpr int kReplyTimeoutFactor = 10;
   // The host's clock: searches running at this moment are told "stop", later
   // ones are skipped, and the persona chooses among the candidates found.
   std::optional<engine::Clock::time_point> stop_at;
-  // How long a stopped engine may take to send its "bestmove" before it is
-  // killed (and restarted at the next request).
+  // How long a stopped engine may take to send its "bestmove". One that takes
+  // longer is killed and a fresh one started (without waiting for it); the
+  // reply goes on with what was found.
   std::chrono::milliseconds stop_grace{2000};
   // What the engine is doing, for messages ("searching ... at depth 7").
   std::string activity;
+  // What went wrong with the engine in this reply (killed, replaced), for messages.
+  std::string engine_trouble;
 
   // Ends the persona's engine at once and refuses to start another: a reply
   // running in another thread fails quickly. For a host that is shutting
   // down; callable from any thread.
   void abandon();
 
-  // Cuts the current reply short, as stop_at does; callable from any thread.
-  // Stays in force until clear_interrupt() or the start of the next reply.
+  // Cuts short the reply that runs, as stop_at does; when none runs, the next
+  // one. The end of that reply ends it. Callable from any thread.
   void interrupt();
+  // Drops an interrupt that came between replies.
   void clear_interrupt();
   // Whether the current (or last) reply was cut short.
   bool cut_short() const { return cut_short_; }
+  // Whether the reply must not start another search: the clock ran out, the
+  // reply was interrupted or cut short, or it has run too long. A search
+  // asked for outside any reply is a reply of its own.
+  bool out_of_time() const;
+  // Whether the engine was killed and replaced during the current (or last) reply.
+  bool engine_replaced() const { return engine_replaced_; }
   // The engine as people know it (its path, not the shell command).
   std::string engine_name() const;
+  // The persona's name without its strength, as notes call it ("Horus").
+  const std::string& base_name() const { return basename_; }
   // A fresh engine in place of the current one, with the start-up lines sent.
   void restart_engine();
   // The engine was killed or died; the next reply starts a fresh one.
   bool engine_broken = false;
-  // Starts a reply: a broken engine is replaced and the cut-short state reset.
+
+  // One reply, from the host's request to its answer. GetReply opens one, and
+  // so does reply_safely around a persona's own choice and its fallback; only
+  // the outermost counts. It starts the reply's state afresh (nothing found
+  // for an earlier position answers this one; a broken engine is replaced),
+  // and its end ends an interrupt.
+  class ReplyScope {
+   public:
+    explicit ReplyScope(AI_BASIC& persona);
+    ~ReplyScope();
+    ReplyScope(const ReplyScope&) = delete;
+    ReplyScope& operator=(const ReplyScope&) = delete;
+
+   private:
+    AI_BASIC& persona_;
+  };
+
+  // Starts a request outside any reply: a broken engine is replaced and the
+  // cut-short state reset. (A search asked for on its own does this itself.)
   void begin_request();
+
+  // Starts a new game: the engine is told "ucinewgame" and must answer
+  // "isready" within engine_timeout (60 s without one), and every per-game
+  // field goes back to its value in a freshly built persona, so that a seeded
+  // game played after it is the game a fresh persona plays. Throws EngineError.
+  void new_game();
+
+  // For a reply cut short before any candidate was found: the engine's move
+  // from one depth-1 search (with stop_grace to answer), or a random legal
+  // move when the engine failed in this reply or does not answer in time.
+  // `searched` tells which. Needs the request fields set.
+  MovePtr quick_move(bool* searched = nullptr);
 
   // ---- engine line I/O
   void writeIntoEngine(std::string_view line);
@@ -117,6 +163,8 @@ class AI_BASIC {
   std::vector<Analysis> o_t_get_analyses_(int multipv, int depth, std::vector<std::string> smoveslist);
   int o_t_get_depth_(int multipv, int depth, std::optional<long long> nodes);
   std::tuple<int, int, std::vector<std::string>> analyse_engine_outputline_(std::string_view engineline);
+  // The same without the diagnostic, for lines that may well be incomplete.
+  static std::tuple<int, int, std::vector<std::string>> parse_pv_line_(std::string_view engineline);
 
   // ---- reply driver and move choice
   MovePtr GetReply(const MoveList& game_history, const MoveList& legalmoves,
@@ -128,6 +176,9 @@ class AI_BASIC {
   // position it has no rule for, say): by default a uniform choice among its
   // top moves within a beginner's error margin. Needs the request fields set.
   virtual MovePtr FallbackReply_();
+  // What the fallback does, in words that follow the persona's name and "so
+  // it": "plays among its best moves".
+  virtual std::string FallbackWords_() const;
 
   MoveList& EnhanceMovesInfo(const std::vector<Analysis>& analyses);
   TopMoves ListTopMoves(double error_margin, int multipv, int depth = 0,
@@ -152,39 +203,57 @@ class AI_BASIC {
   [[noreturn]] MoveList Filter_KB2_Square_Protection(const MoveList& moveslist);
 
  protected:
-  // The probe's last line for each principal variation ("multipv N"); used
-  // as the candidates when the reply is cut short during the probe.
-  std::map<int, std::string> probe_lines_;
+  // The board on the game's position, without telling the engine.
+  void replay_board_(const MoveList& moves);
+  // Throws CutShortError for a search that found nothing because time ran out.
+  void require_candidates_(const std::vector<Analysis>& analyses);
+  // The probe's last line of each principal variation ("multipv N"), parsed:
+  // the candidates when the reply is cut short during this very probe.
+  std::map<int, Analysis> probe_lines_;
   void remember_probe_line_(const std::string& line);
-  std::vector<Analysis> analyses_of_probe_(int multipv, const std::vector<std::string>& smoveslist);
-  // Sends a search command and arms its watchdog.
+  std::vector<Analysis> analyses_of_probe_(int multipv, const std::vector<std::string>& smoveslist) const;
+  // Sends a search command and arms its watchdog. A search that must run
+  // although time is up (may_cut false) is not stopped by the clock; half of
+  // stop_grace is its watchdog and half its time to answer "stop".
   void start_search_(std::string_view go_command, bool may_cut = true);
-  // The next line of the running search. Sends "stop" when the search's
-  // watchdog or the host's clock runs out or interrupt() is called, and kills
-  // the engine (EngineTimeout) when no line comes within stop_grace after it.
-  std::string next_search_line_();
+  // The next line of the running search, or none once it is over without a
+  // bestmove: the engine did not answer "stop" within stop_grace and was
+  // killed (and a fresh one started). Sends "stop" when the watchdog, the
+  // host's clock, the reply's bound or interrupt() says so.
+  std::optional<std::string> next_search_line_();
   // "stop" for the running search; `cut` marks the reply as cut short.
   void stop_search_(bool cut);
   bool search_stop_sent_() const { return stop_sent_; }
-  // Whether the reply should stop searching now (clock, interrupt).
-  bool time_is_up_() const;
   // Called after (re)starting the engine; personas re-send their own options.
   virtual void engine_started_() {}
-  // An engine line that cannot be read, as an error naming the engine.
-  [[noreturn]] void bad_engine_line_(std::string_view line, const std::exception& why);
+  // Called by new_game(); personas put back the fields their replies change.
+  virtual void reset_game_() {}
 
  private:
   std::atomic<bool> interrupted_{false};
   std::atomic<bool> abandoned_{false};
   mutable std::mutex engine_mutex_;  // guards `engine` against wake() from other threads
   bool cut_short_ = false;
+  bool engine_replaced_ = false;
+  int reply_depth_ = 0;
+  std::optional<engine::Clock::time_point> reply_deadline_;
   bool may_cut_ = true;
   std::optional<std::chrono::milliseconds> watchdog_;
   bool stop_sent_ = false;
-  engine::Clock::time_point go_sent_at_{};
+  std::chrono::milliseconds grace_{2000};  // the running search's time to answer "stop"
+  engine::Clock::time_point last_progress_{};
+  long long best_depth_ = -1, best_nodes_ = -1, last_currmove_ = -1;
   engine::Clock::time_point stop_sent_at_{};
   engine::EngineConfig config_;
+  std::string basename_;
   void launch_engine_();
+  void begin_reply_();
+  void start_reply_state_();
+  void end_reply_();
+  void note_progress_(std::string_view line);
+  // The engine did not answer "stop": it is killed and replaced.
+  void give_up_search_();
+  std::string read_checked_line_(engine::Clock::time_point deadline, std::string_view waiting_for);
 };
 
 }  // namespace ai_players

@@ -5,7 +5,9 @@
 #include <pthread.h>
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -28,6 +30,16 @@ std::string reason(int err) { return std::strerror(err); }
 void close_fd(int& fd) {
   if (fd >= 0) ::close(fd);
   fd = -1;
+}
+
+int pidfd_open(pid_t pid) {
+#ifdef SYS_pidfd_open
+  return static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+#else
+  (void)pid;
+  errno = ENOSYS;
+  return -1;
+#endif
 }
 
 // Holds SIGPIPE blocked in this thread only, so that a write to a dead engine
@@ -62,126 +74,302 @@ class SigpipeGuard {
   bool broke_ = false;
 };
 
-// Puts `fd` on `target` in the child, keeping it open across exec.
-void move_fd(int fd, int target) {
-  if (fd == target)
-    ::fcntl(fd, F_SETFD, 0);
-  else
-    ::dup2(fd, target);
+// ---- The supervisor. It is a fork of a host that may have threads and it
+// never execs, so from the fork on it makes plain system calls only: no
+// allocation, no stdio, no locks.
+
+constexpr int kHostSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE};
+
+void sleep_ms(long ms) {
+  timespec t{0, ms * 1000000L};
+  while (::nanosleep(&t, &t) != 0 && errno == EINTR) {
+  }
+}
+
+// Closes every descriptor from 3 on but the `n` in `keep` (sorted).
+void close_all_but(const int* keep, int n) {
+  unsigned lo = 3;
+  for (int i = 0; i <= n; ++i) {
+    const unsigned hi = i < n ? static_cast<unsigned>(keep[i]) : ~0U;
+    if (hi > lo) {
+#ifdef SYS_close_range
+      if (::syscall(SYS_close_range, lo, hi - 1, 0) == 0) {
+        lo = hi + 1;
+        continue;
+      }
+#endif
+      for (unsigned fd = lo; fd < hi && fd < 65536; ++fd) ::close(static_cast<int>(fd));
+    }
+    lo = hi + 1;
+  }
+}
+
+struct Dirent64 {
+  unsigned long long ino;
+  long long off;
+  unsigned short reclen;
+  unsigned char type;
+  char name[1];
+};
+
+// The parent's id from /proc/<pid>/stat ("pid (comm) S ppid ..."), or -1.
+pid_t parent_of(const char* pid_text) {
+  char path[64] = "/proc/";
+  std::size_t len = 6;
+  for (const char* c = pid_text; *c && len < 50; ++c) path[len++] = *c;
+  const char tail[] = "/stat";
+  for (const char* c = tail; *c; ++c) path[len++] = *c;
+  path[len] = '\0';
+  const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return -1;
+  char stat[512];
+  const ssize_t n = ::read(fd, stat, sizeof stat - 1);
+  ::close(fd);
+  if (n <= 0) return -1;
+  // The command name may hold blanks and parentheses: the last ')' ends it.
+  ssize_t at = n - 1;
+  while (at > 0 && stat[at] != ')') --at;
+  at += 4;  // past ") S "
+  pid_t ppid = 0;
+  for (; at < n && stat[at] >= '0' && stat[at] <= '9'; ++at) ppid = ppid * 10 + (stat[at] - '0');
+  return ppid;
+}
+
+// SIGKILL to every child of this process (the processes it adopted among
+// them) and to the groups they lead. Returns how many it found.
+int kill_children(pid_t self) {
+  const int dir = ::open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir < 0) return 0;
+  int found = 0;
+  alignas(8) char buf[8192];
+  for (;;) {
+    const long n = ::syscall(SYS_getdents64, dir, buf, sizeof buf);
+    if (n <= 0) break;
+    for (long at = 0; at < n;) {
+      const auto* entry = reinterpret_cast<const Dirent64*>(buf + at);
+      at += entry->reclen;
+      const char* name = entry->name;
+      pid_t pid = 0;
+      bool numeric = *name != '\0';
+      for (const char* c = name; *c; ++c) {
+        if (*c < '0' || *c > '9') numeric = false;
+        else pid = pid * 10 + (*c - '0');
+      }
+      if (!numeric || pid == self || parent_of(name) != self) continue;
+      ::kill(pid, SIGKILL);
+      ::kill(-pid, SIGKILL);  // a session or group leader takes its group along
+      ++found;
+    }
+  }
+  ::close(dir);
+  return found;
+}
+
+[[noreturn]] void supervise(const char* const* argv, int in_r, int out_w, int life_r, int report_w) {
+  ::setpgid(0, 0);  // signals meant for the host's group do not reach it: it follows the lifeline
+  ::prctl(PR_SET_CHILD_SUBREAPER, 1);
+  sigset_t none;
+  sigemptyset(&none);
+  ::sigprocmask(SIG_SETMASK, &none, nullptr);
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  for (int sig : kHostSignals) ::sigaction(sig, &ignore, nullptr);
+
+  // Only our own descriptors stay, above the standard ones: another engine's
+  // lifeline held here would keep that engine alive after the host.
+  int fds[4] = {in_r, out_w, life_r, report_w};
+  for (int& fd : fds)
+    if ((fd = ::fcntl(fd, F_DUPFD_CLOEXEC, 3)) < 0) ::_exit(127);
+  int sorted[4] = {fds[0], fds[1], fds[2], fds[3]};
+  std::sort(sorted, sorted + 4);
+  close_all_but(sorted, 4);
+  in_r = fds[0], out_w = fds[1], life_r = fds[2], report_w = fds[3];
+  const int null = ::open("/dev/null", O_RDWR | O_CLOEXEC);
+  if (null >= 0) {
+    ::dup2(null, STDIN_FILENO);
+    ::dup2(null, STDOUT_FILENO);
+    ::close(null);
+  }
+
+  const pid_t self = ::getpid();
+  const pid_t engine = ::_Fork();  // no fork handlers: this process may hold a copy of a lock in use
+  if (engine == 0) {
+    ::setpgid(0, 0);  // own group: the shell and whatever it starts die together
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);  // the supervisor has one thread: this follows the supervisor itself
+    if (::getppid() != self) ::_exit(127);
+    struct sigaction dfl {};
+    dfl.sa_handler = SIG_DFL;
+    for (int sig : kHostSignals) ::sigaction(sig, &dfl, nullptr);
+    ::dup2(in_r, STDIN_FILENO);
+    ::dup2(out_w, STDOUT_FILENO);
+    ::execve("/bin/sh", const_cast<char* const*>(argv), environ);
+    ::_exit(127);
+  }
+  const int report = engine > 0 ? engine : -errno;
+  if (engine > 0) ::setpgid(engine, engine);  // also here, so the group exists before we might kill it
+  [[maybe_unused]] const ssize_t written = ::write(report_w, &report, sizeof report);
+  ::close(report_w);
+  ::close(in_r);
+  ::close(out_w);
+  if (engine < 0) ::_exit(1);
+
+  const int engine_fd = pidfd_open(engine);
+  bool engine_gone = false;
+  while (!engine_gone) {
+    pollfd p[2] = {{life_r, POLLIN, 0}, {engine_fd, POLLIN, 0}};
+    const int ready = ::poll(p, engine_fd >= 0 ? 2 : 1, engine_fd >= 0 ? 1000 : 20);
+    if (ready < 0 && errno != EINTR) break;
+    if (ready > 0 && p[0].revents != 0) {
+      char byte;
+      const ssize_t n = ::read(life_r, &byte, 1);
+      if (n == 0 || (n < 0 && errno != EINTR && errno != EAGAIN)) break;  // the host is gone, or let go
+    }
+    for (pid_t w; (w = ::waitpid(-1, nullptr, WNOHANG)) > 0;)  // the engine, or an orphan it left
+      if (w == engine) engine_gone = true;
+  }
+  // Whatever is left: the engine's group, then every adopted process (whose
+  // own children come to us in turn), until no child remains.
+  ::kill(-engine, SIGKILL);
+  for (int round = 0; round < 500; ++round) {
+    while (::waitpid(-1, nullptr, WNOHANG) > 0) {
+    }
+    errno = 0;
+    if (::waitpid(-1, nullptr, WNOHANG) < 0 && errno == ECHILD) break;
+    kill_children(self);
+    sleep_ms(2);
+  }
+  ::_exit(0);
 }
 
 }  // namespace
 
 EngineProcess::EngineProcess(const std::string& command, std::string name)
     : command_(command), name_(name.empty() ? command : std::move(name)) {
-  int in[2] = {-1, -1}, out[2] = {-1, -1}, wake[2] = {-1, -1}, started[2] = {-1, -1};
+  int in[2] = {-1, -1}, out[2] = {-1, -1}, wake[2] = {-1, -1}, life[2] = {-1, -1}, report[2] = {-1, -1};
+  int* all[] = {in, out, wake, life, report};
+  const auto close_all = [&] {
+    for (int* pair : all)
+      for (int k = 0; k < 2; ++k) close_fd(pair[k]);
+  };
   if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0 ||
-      ::pipe2(started, O_CLOEXEC) != 0) {
+      ::pipe2(life, O_CLOEXEC) != 0 || ::pipe2(report, O_CLOEXEC) != 0) {
     const int err = errno;
-    for (int fd : {in[0], in[1], out[0], out[1], wake[0], wake[1], started[0], started[1]})
-      if (fd >= 0) ::close(fd);
+    close_all();
     throw EngineError(format_s("The chess engine %s cannot be started: %s", name_, reason(err)));
   }
 
-  const pid_t parent = ::getpid();
   const char* argv[] = {"sh", "-c", command_.c_str(), nullptr};
-  const pid_t child = ::fork();
-  if (child == 0) {
-    // Only async-signal-safe calls from here to exec: the host may have threads.
-    ::setpgid(0, 0);  // own group: the shell and whatever it starts die together
-    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-    if (::getppid() != parent) ::_exit(127);  // the host is already gone
-    sigset_t none;
-    sigemptyset(&none);
-    ::sigprocmask(SIG_SETMASK, &none, nullptr);
-    struct sigaction dfl {};
-    dfl.sa_handler = SIG_DFL;
-    ::sigaction(SIGPIPE, &dfl, nullptr);
-    move_fd(in[0], STDIN_FILENO);
-    move_fd(out[1], STDOUT_FILENO);
-    ::execve("/bin/sh", const_cast<char**>(argv), environ);
-    ::_exit(127);
-  }
+  const pid_t supervisor = ::fork();
+  if (supervisor == 0) supervise(argv, in[0], out[1], life[0], report[1]);
   const int err = errno;
-  // Wait for the exec (it closes `started`): the parent-death signal is tied
-  // to this thread, which must still be alive when the child arms it.
-  ::close(started[1]);
-  if (child > 0) {
-    char byte;
-    while (::read(started[0], &byte, 1) < 0 && errno == EINTR) {
-    }
-  }
-  ::close(started[0]);
-  pid_ = child;
-  if (child > 0) ::setpgid(child, child);  // also here, so the group exists before we might kill it
-  ::close(in[0]);
-  ::close(out[1]);
-  to_engine_ = in[1];
-  from_engine_ = out[0];
-  wake_read_ = wake[0];
-  wake_write_ = wake[1];
-  if (child < 0) {
-    pid_ = -1;
-    close_fd(to_engine_);
-    close_fd(from_engine_);
-    close_fd(wake_read_);
-    close_fd(wake_write_);
+  close_fd(in[0]);
+  close_fd(out[1]);
+  close_fd(life[0]);
+  close_fd(report[1]);
+  if (supervisor < 0) {
+    close_all();
     throw EngineError(format_s("The chess engine %s cannot be started: %s", name_, reason(err)));
   }
+  supervisor_ = supervisor;
+  lifeline_ = std::exchange(life[1], -1);
+  to_engine_ = std::exchange(in[1], -1);
+  from_engine_ = std::exchange(out[0], -1);
+  wake_read_ = std::exchange(wake[0], -1);
+  wake_write_ = std::exchange(wake[1], -1);
+
+  // The supervisor reports the engine's process id, or why it could not start it.
+  int code = 0;
+  std::size_t got = 0;
+  while (got < sizeof code) {
+    const ssize_t n = ::read(report[0], reinterpret_cast<char*>(&code) + got, sizeof code - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    got += static_cast<std::size_t>(n);
+  }
+  close_fd(report[0]);
+  if (got != sizeof code || code <= 0) {
+    terminate();
+    throw EngineError(format_s("The chess engine %s cannot be started: %s", name_,
+                               got == sizeof code && code < 0 ? reason(-code) : std::string("its supervisor failed")));
+  }
+  engine_pid_ = code;
+  ::fcntl(to_engine_, F_SETFL, ::fcntl(to_engine_, F_GETFL) | O_NONBLOCK);  // writes wait with a deadline
 }
 
 EngineProcess::~EngineProcess() {
-  close_fd(to_engine_);  // the engine sees the end of its input
+  close_fd(to_engine_);  // the engine sees the end of its input and exits on its own
   close_fd(from_engine_);
   close_fd(wake_read_);
   close_fd(wake_write_);
-  if (pid_ <= 0) return;
-  // Wait for the exit without reaping, so that the group id cannot be reused
-  // before whatever the shell left behind in the group is killed too.
-  using namespace std::chrono;
-  const auto deadline = steady_clock::now() + milliseconds(300);
-  auto pause = microseconds(200);
-  for (;;) {
-    siginfo_t info{};
-    if (::waitid(P_PID, static_cast<id_t>(pid_.load()), &info, WEXITED | WNOHANG | WNOWAIT) != 0) {
-      if (errno == EINTR) continue;
-      return;  // already reaped elsewhere
-    }
-    if (info.si_pid == pid_ || steady_clock::now() >= deadline) break;
-    std::this_thread::sleep_for(pause);
-    pause = std::min(pause * 2, microseconds(20000));
+  if (!reap_supervisor_(Clock::now() + std::chrono::milliseconds(300))) {
+    cut_lifeline_();
+    reap_supervisor_(std::nullopt);
   }
-  terminate();
+  cut_lifeline_();
+}
+
+void EngineProcess::cut_lifeline_() {
+  const int fd = lifeline_.exchange(-1);
+  if (fd >= 0) ::close(fd);
+}
+
+bool EngineProcess::reap_supervisor_(std::optional<Clock::time_point> deadline) {
+  if (reaped_ || supervisor_ <= 0) return true;
+  int fd = -1;  // opened only when there is something to wait for
+  for (bool first = true;; first = false) {
+    const pid_t w = ::waitpid(supervisor_, nullptr, deadline ? WNOHANG : 0);
+    if (w < 0 && errno == EINTR) continue;
+    if (w != 0) break;  // reaped (or not ours to reap any more)
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(*deadline - Clock::now()).count();
+    if (left <= 0) {
+      if (fd >= 0) ::close(fd);
+      return false;
+    }
+    if (first) fd = pidfd_open(supervisor_);
+    if (fd >= 0) {
+      pollfd p{fd, POLLIN, 0};
+      ::poll(&p, 1, static_cast<int>(std::min<long long>(left, 1000)));
+    } else {
+      std::this_thread::sleep_for(std::chrono::milliseconds(std::min<long long>(left, 2)));
+    }
+  }
+  if (fd >= 0) ::close(fd);
+  reaped_ = true;
+  return true;
 }
 
 void EngineProcess::terminate() {
   close_fd(to_engine_);
   close_fd(from_engine_);
   eof_ = true;
-  const pid_t pid = pid_;
-  if (pid <= 0) return;
-  ::kill(-pid, SIGKILL);
-  while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
-  }
-  pid_ = -1;
+  cut_lifeline_();
+  reap_supervisor_(std::nullopt);
 }
 
-void EngineProcess::kill() {
-  const pid_t pid = pid_;
-  if (pid > 0) ::kill(-pid, SIGKILL);  // not reaped yet, so the group cannot be another's
-}
+void EngineProcess::kill() { cut_lifeline_(); }
 
 void EngineProcess::write(std::string_view bytes) {
   SigpipeGuard guard;
+  const auto deadline = Clock::now() + write_timeout;
   while (!bytes.empty()) {
     const ssize_t n = to_engine_ < 0 ? (errno = EPIPE, -1) : ::write(to_engine_, bytes.data(), bytes.size());
-    if (n < 0) {
-      const int err = errno;
-      if (err == EINTR) continue;
-      if (err == EPIPE && to_engine_ >= 0) guard.pipe_broke();
-      throw EngineError(format_s("The chess engine %s cannot be written to: %s", name_, reason(err)));
+    if (n >= 0) {
+      bytes.remove_prefix(static_cast<std::size_t>(n));
+      continue;
     }
-    bytes.remove_prefix(static_cast<std::size_t>(n));
+    const int err = errno;
+    if (err == EINTR) continue;
+    if (err == EAGAIN) {
+      const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+      if (left <= 0)
+        throw EngineTimeout(format_s("The chess engine %s has not read its input for %s ms", name_,
+                                     static_cast<long long>(write_timeout.count())));
+      pollfd p{to_engine_, POLLOUT, 0};
+      ::poll(&p, 1, static_cast<int>(std::min<long long>(left, 1 << 30)));
+      continue;
+    }
+    if (err == EPIPE && to_engine_ >= 0) guard.pipe_broke();
+    throw EngineError(format_s("The chess engine %s cannot be written to: %s", name_, reason(err)));
   }
 }
 
@@ -235,16 +423,22 @@ std::optional<std::string> EngineProcess::read_line(std::optional<Clock::time_po
     } else {
       buffer_.append(chunk, static_cast<std::size_t>(n));
     }
+    if (eof_) reap_supervisor_(Clock::now());  // the engine is gone: no zombie left while we are kept
   }
 }
 
 std::string EngineProcess::read_line_within(std::chrono::milliseconds timeout) {
-  const auto until = Clock::now() + timeout;
+  return read_line_by(Clock::now() + timeout);
+}
+
+std::string EngineProcess::read_line_by(Clock::time_point deadline) {
   for (;;) {
-    if (auto line = read_line(until)) return *line;
-    if (Clock::now() >= until)
-      throw EngineTimeout(format_s("The chess engine %s gave no answer within %s ms", name_,
-                                   static_cast<long long>(timeout.count())));
+    if (Clock::now() >= deadline)
+      throw EngineTimeout(format_s("The chess engine %s did not answer in time", name_));
+    if (auto line = read_line(deadline)) {
+      if (line->empty()) throw EngineError(format_s("The chess engine %s stopped: its output ended", name_));
+      return *line;
+    }
   }
 }
 

@@ -13,11 +13,21 @@
 
 namespace ai_players::engine {
 
-// Owns the child: destroying the object closes the pipes, gives the engine a
-// moment to exit on its own, then kills and reaps it. The child also gets
-// SIGKILL when the thread that started it ends (the host died), so no engine
-// outlives its host. Never raises SIGPIPE in the host and never touches
-// process-wide signal handling.
+// Owns the engine. Between the host and the engine stands a small supervisor
+// process of its own: it starts the engine (through /bin/sh, in a process
+// group of its own), adopts whatever the engine leaves behind (it is a child
+// subreaper, so even processes that start their own session come back to it),
+// and holds the read end of a "lifeline" pipe whose write end only this
+// object holds. When the object goes, or the host process dies in any way
+// (SIGKILL included), the lifeline reads end of file and the supervisor kills
+// the engine, its group and every process it adopted, then exits. It does the
+// same when the engine exits. So no engine outlives its host, whichever
+// thread started it.
+//
+// Destroying the object closes the engine's input first, gives it a moment
+// to exit on its own, then cuts the lifeline and reaps the supervisor. Writes
+// to a dead engine fail with EngineError, never with SIGPIPE; process-wide
+// signal handling is never touched.
 class EngineProcess : public LineChannel {
  public:
   // Runs `/bin/sh -c command` with stdin and stdout on new pipes; stderr
@@ -28,6 +38,7 @@ class EngineProcess : public LineChannel {
   EngineProcess(const EngineProcess&) = delete;
   EngineProcess& operator=(const EngineProcess&) = delete;
 
+  // Waits at most write_timeout for an engine that does not read its input.
   void write(std::string_view bytes) override;
   // The pipe is unbuffered on our side; kept for the shape of the dialogue.
   void flush() {}
@@ -37,16 +48,28 @@ class EngineProcess : public LineChannel {
   void kill() override;
   const std::string& name() const override { return name_; }
 
-  // A read that waits at most `timeout`; throws EngineTimeout when it passes.
+  // A read that waits at most `timeout`; throws EngineTimeout when it passes
+  // and EngineError when the output has ended.
   std::string read_line_within(std::chrono::milliseconds timeout);
+  // The same against one deadline for a whole exchange, checked on every
+  // line: an engine that keeps talking without saying what is waited for
+  // still ends at the deadline.
+  std::string read_line_by(Clock::time_point deadline);
 
   const std::string& command() const { return command_; }
-  pid_t pid() const { return pid_; }
+  // The shell that runs the engine (the engine itself for "exec ..." commands).
+  pid_t pid() const { return engine_pid_; }
+  // The supervisor: the host's own child.
+  pid_t supervisor_pid() const { return supervisor_; }
+
+  std::chrono::milliseconds write_timeout{10000};
 
  private:
   std::string command_;
   std::string name_;
-  std::atomic<pid_t> pid_{-1};
+  pid_t supervisor_ = -1;
+  pid_t engine_pid_ = -1;
+  std::atomic<int> lifeline_{-1};
   int to_engine_ = -1;
   int from_engine_ = -1;
   int wake_read_ = -1;
@@ -54,6 +77,10 @@ class EngineProcess : public LineChannel {
   std::string buffer_;
   std::size_t scanned_ = 0;  // bytes of buffer_ known to hold no line feed
   bool eof_ = false;
+  bool reaped_ = false;
+  void cut_lifeline_();
+  // Waits for the supervisor's exit until `deadline` (none: as long as it takes).
+  bool reap_supervisor_(std::optional<Clock::time_point> deadline);
 };
 
 }  // namespace ai_players::engine

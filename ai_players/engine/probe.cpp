@@ -23,8 +23,9 @@ int AI_BASIC::o_t_get_depth_(int multipv, int depth, std::optional<long long> no
   start_search_("go infinite");
   bool isStopped = false;
 
-  for (;;) {
-    const std::string line = next_search_line_();
+  // No line: the engine did not answer "stop" and is gone; the probe's lines are what the reply has.
+  for (std::optional<std::string> got; (got = next_search_line_());) {
+    const std::string& line = *got;
     if (DEBUG && line.find(" multipv 1 ") != std::string::npos) elines.push_back(line);
     if (line.find("bestmove") != std::string::npos) break;
     if (search_stop_sent_()) isStopped = true;  // cut short by the clock or the host
@@ -44,8 +45,9 @@ int AI_BASIC::o_t_get_depth_(int multipv, int depth, std::optional<long long> no
       absscore = line.find("mate") != std::string::npos ? common::MATE
                                                          : std::llabs(to_int64_strict(value_after(tokens, "cp"), "cp"));
       nps = to_int64_strict(value_after(tokens, "nps"), "nps");
-    } catch (const std::exception& e) {
-      bad_engine_line_(line, e);
+    } catch (...) {
+      engine_broken = true;  // still searching: the next reply starts a fresh engine
+      throw;
     }
 
     if (depth < 11 || static_cast<double>(curnodes) < MAX_ALLOWED_NODES)
@@ -67,8 +69,6 @@ int AI_BASIC::o_t_get_depth_(int multipv, int depth, std::optional<long long> no
     }
   }
   activity.clear();
-  // A probe cut short before its first usable line still gives a depth to search at.
-  if (cut_short_ && depth < 2) return 1;  // keeps the depth searched at positive
   return std::min(depth - 1, 30);
 }
 
@@ -76,16 +76,14 @@ void AI_BASIC::remember_probe_line_(const std::string& line) {
   using namespace engine;
   const auto tokens = split_tokens(line);
   const auto at = std::find(tokens.begin(), tokens.end(), "multipv");
-  if (at == tokens.end() || at + 1 == tokens.end() || line.find(" score ") == std::string::npos ||
-      std::find(tokens.begin(), tokens.end(), "pv") == tokens.end())
+  if (at == tokens.end() || at + 1 == tokens.end() || std::find(tokens.begin(), tokens.end(), "score") == tokens.end())
     return;
-  int index = 0;
   try {
-    index = to_int_strict(*(at + 1), "multipv");
+    auto [score, depth, pv] = parse_pv_line_(line);
+    if (!pv.empty()) probe_lines_[to_int_strict(*(at + 1), "multipv")] = Analysis(score, depth, std::move(pv));
   } catch (const Error&) {
-    return;  // the normal rules will judge the line
+    // not a principal variation; the probe's own rules judge the line
   }
-  probe_lines_[index] = line;
 }
 
 }  // namespace ai_players

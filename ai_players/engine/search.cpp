@@ -41,6 +41,14 @@ std::vector<Analysis> AI_BASIC::obtain_engine_thoughts(int multipv, int depth, s
   require(!nodes || depth == 0);
   if (nodes && *nodes != 0) require(*nodes > 40000);
   multipv = std::min(multipv, static_cast<int>(legalmoves.size()));
+  ReplyScope reply_scope(*this);  // called on its own, a search is a reply of its own
+  probe_lines_.clear();  // only this call's own probe may stand in for its searches
+  if (out_of_time()) {
+    // No search starts once time is up; the board still follows the game.
+    cut_short_ = true;
+    replay_board_(game_history);
+    return {};
+  }
   MakeMovesFromStartPos(game_history);
 
   std::vector<std::string> smoveslist;
@@ -55,14 +63,14 @@ std::vector<Analysis> AI_BASIC::obtain_engine_thoughts(int multipv, int depth, s
   depth = o_t_get_depth_(multipv, depth, nodes);
   last_search_depth = depth;
   const double t1 = timed ? wall_seconds() : 0;
-  std::vector<Analysis> analyses;
-  if (cut_short_ && !probe_lines_.empty()) {
-    // Time ran out during the probe: its own lines are the best we have.
-    analyses = analyses_of_probe_(multipv, smoveslist);
-    if (!analyses.empty()) return analyses;
+  if (cut_short_) {
+    // Time ran out during the probe: its own lines are the candidates.
+    std::vector<Analysis> analyses = analyses_of_probe_(multipv, smoveslist);
+    last_search_depth = analyses.empty() ? 0 : analyses.front().depth;
+    return analyses;
   }
-  analyses = o_t_get_analyses_(multipv, depth, std::move(smoveslist));
-  if (!timed) return analyses;
+  std::vector<Analysis> analyses = o_t_get_analyses_(multipv, depth, std::move(smoveslist));
+  if (!timed || cut_short_) return analyses;  // a cut is expected: nothing to record
 
   // A record of searches that took much longer than their budget should.
   const double t2 = wall_seconds();
@@ -89,62 +97,56 @@ std::vector<Analysis> AI_BASIC::obtain_engine_thoughts(int multipv, int depth, s
 std::vector<Analysis> AI_BASIC::o_t_get_analyses_(int multipv, int depth, std::vector<std::string> smoveslist) {
   std::vector<std::string> pvlines;
   writeIntoEngine(format_s("setoption name MultiPV value %s", 1));
-  bool emergency_done = false;
+  const auto known = [&](const std::string& m) {
+    return std::find(smoveslist.begin(), smoveslist.end(), m) != smoveslist.end();
+  };
   while (static_cast<int>(pvlines.size()) < multipv) {
-    // Once the reply is cut short the searches not yet started are skipped;
-    // with nothing found yet one depth-1 search (milliseconds) still runs, so
-    // that there is a move to choose.
-    const bool emergency = cut_short_ || time_is_up_();
-    if (emergency) cut_short_ = true;
-    if (emergency && (!pvlines.empty() || emergency_done)) break;
-    const int d = emergency ? 1 : depth;
-    emergency_done = emergency;
-    activity = format_s("searching candidate %s of %s at depth %s", pvlines.size() + 1, multipv, d);
-    start_search_(format_s("go depth %s %s", d, format_s("searchmoves %s", join(smoveslist))), !emergency);
-    std::string curpvline;
-    std::string line;
-    for (;;) {
-      line = next_search_line_();
-      if (line.find("bestmove") != std::string::npos) break;
-      if (line.find("depth ") != std::string::npos && line.find("score") != std::string::npos) curpvline = line;
+    // Once the reply is cut short the searches not yet started are skipped.
+    if (out_of_time()) {
+      cut_short_ = true;
+      break;
     }
-    const bool stopped = search_stop_sent_();
-    const bool found = !stopped || !curpvline.empty();
-    if (found) pvlines.push_back(curpvline);
+    activity = format_s("searching candidate %s of %s at depth %s", pvlines.size() + 1, multipv, depth);
+    start_search_(format_s("go depth %s %s", depth, format_s("searchmoves %s", join(smoveslist))));
+    std::string curpvline;
+    std::optional<std::string> line;
+    while ((line = next_search_line_()) && line->find("bestmove") == std::string::npos)
+      if (line->find("depth ") != std::string::npos && line->find("score") != std::string::npos) curpvline = *line;
 
-    const auto tokens = engine::split_tokens(line);
+    if (!line || search_stop_sent_()) {
+      // Stopped early: its best line so far is a candidate if it names one
+      // still to be searched. Nothing more is searched in this reply.
+      try {
+        const auto pv = std::get<2>(parse_pv_line_(curpvline));
+        if (!pv.empty() && known(pv.front())) pvlines.push_back(curpvline);
+      } catch (const Error&) {
+        // nothing usable found before the stop
+      }
+      break;
+    }
+    pvlines.push_back(curpvline);
+
+    const auto tokens = engine::split_tokens(*line);
     if (tokens.size() < 2)
       throw EngineError(format_s("The chess engine %s sent a bestmove line without a move: %s", engine->name(),
-                                 quoted_excerpt(line)));
+                                 quoted_excerpt(*line)));
     std::string bestmove = tokens[1];
-    const auto known = [&](const std::string& m) {
-      return std::find(smoveslist.begin(), smoveslist.end(), m) != smoveslist.end();
-    };
     if (!known(bestmove)) {
       // Engines sometimes run "bestmove" or "ponder" into the neighbouring token.
-      bugprint("debug:bestmove incorrect::", std::vector<std::string>{line}, smoveslist);
+      bugprint("debug:bestmove incorrect::", std::vector<std::string>{*line}, smoveslist);
       bugprint("fen::", board.export_FEN());
-      std::string rebuilt = line;
+      std::string rebuilt = *line;
       replace_all(rebuilt, "bestmove", " bestmove ");
       replace_all(rebuilt, "ponder", " ponder ");
       bestmove = engine::value_after(engine::split_tokens(rebuilt), "bestmove");
-      if (!known(bestmove))
-        throw EngineError(format_s("The chess engine %s answered a move it was not asked about: %s (bestmove not found)",
-                                   engine->name(), quoted_excerpt(line)));
+      if (!known(bestmove)) throw Error("bestmove not found!!");
     }
-    // A search stopped before its first line found nothing: its move stays a candidate.
-    if (found) smoveslist.erase(std::find(smoveslist.begin(), smoveslist.end(), bestmove));
+    smoveslist.erase(std::find(smoveslist.begin(), smoveslist.end(), bestmove));
   }
   activity.clear();
 
   std::vector<std::tuple<int, int, std::vector<std::string>>> results;
-  for (const auto& pvline : pvlines) {
-    try {
-      results.push_back(analyse_engine_outputline_(pvline));
-    } catch (const std::exception& e) {
-      bad_engine_line_(pvline, e);
-    }
-  }
+  for (const auto& pvline : pvlines) results.push_back(analyse_engine_outputline_(pvline));
   std::stable_sort(results.begin(), results.end(), [](const auto& a, const auto& b) { return a > b; });
 
   std::vector<Analysis> analyses;
@@ -152,24 +154,21 @@ std::vector<Analysis> AI_BASIC::o_t_get_analyses_(int multipv, int depth, std::v
   return analyses;
 }
 
-std::vector<Analysis> AI_BASIC::analyses_of_probe_(int multipv, const std::vector<std::string>& smoveslist) {
-  std::vector<std::tuple<int, int, std::vector<std::string>>> results;
-  for (const auto& [index, line] : probe_lines_) {
-    std::tuple<int, int, std::vector<std::string>> r;
-    try {
-      r = analyse_engine_outputline_(line);
-    } catch (const std::exception& e) {
-      bad_engine_line_(line, e);
-    }
-    const auto& pv = std::get<2>(r);
-    if (!pv.empty() && std::find(smoveslist.begin(), smoveslist.end(), pv.front()) != smoveslist.end())
-      results.push_back(std::move(r));
-  }
-  std::stable_sort(results.begin(), results.end(), [](const auto& a, const auto& b) { return a > b; });
-  if (static_cast<int>(results.size()) > multipv) results.resize(static_cast<std::size_t>(multipv));
+std::vector<Analysis> AI_BASIC::analyses_of_probe_(int multipv, const std::vector<std::string>& smoveslist) const {
   std::vector<Analysis> analyses;
-  for (auto& [score, d, pv_list] : results) analyses.emplace_back(score, d, std::move(pv_list));
+  for (const auto& [index, a] : probe_lines_)
+    if (std::find(smoveslist.begin(), smoveslist.end(), a.pv_list.front()) != smoveslist.end()) analyses.push_back(a);
+  std::stable_sort(analyses.begin(), analyses.end(), [](const Analysis& a, const Analysis& b) {
+    return std::tie(a.score, a.depth, a.pv_list) > std::tie(b.score, b.depth, b.pv_list);
+  });
+  if (static_cast<int>(analyses.size()) > multipv) analyses.resize(static_cast<std::size_t>(multipv));
   return analyses;
+}
+
+void AI_BASIC::require_candidates_(const std::vector<Analysis>& analyses) {
+  if (!analyses.empty() || !out_of_time()) return;
+  cut_short_ = true;
+  throw CutShortError(format_s("%s was cut short before it found a candidate move", Name));
 }
 
 }  // namespace ai_players

@@ -1,11 +1,17 @@
-// Keeping searches within the host's time: the watchdog, the host's clock and
-// interrupt() all end a search the same way, with "stop".
+// Keeping searches within the host's time: the watchdog, the host's clock,
+// the reply's bound and interrupt() all end a search the same way, with
+// "stop"; an engine that does not answer it is replaced.
 #include <algorithm>
+#include <charconv>
 
 #include "ai_players/core/errors.h"
+#include "ai_players/core/random.h"
 #include "ai_players/engine/ai_basic.h"
+#include "ai_players/engine/uci_tokens.h"
 
 namespace ai_players {
+
+using engine::Clock;
 
 void AI_BASIC::interrupt() {
   interrupted_ = true;
@@ -22,23 +28,56 @@ void AI_BASIC::abandon() {
   if (engine) engine->kill();
 }
 
-void AI_BASIC::begin_request() {
+AI_BASIC::ReplyScope::ReplyScope(AI_BASIC& persona) : persona_(persona) { persona_.begin_reply_(); }
+
+AI_BASIC::ReplyScope::~ReplyScope() { persona_.end_reply_(); }
+
+void AI_BASIC::begin_reply_() {
+  if (reply_depth_++ > 0) return;
+  try {
+    start_reply_state_();
+  } catch (...) {
+    --reply_depth_;
+    throw;
+  }
+}
+
+void AI_BASIC::start_reply_state_() {
   cut_short_ = false;
+  engine_replaced_ = false;
+  engine_trouble.clear();
   activity.clear();
+  probe_lines_.clear();
+  reply_deadline_.reset();
+  if (engine_timeout) reply_deadline_ = Clock::now() + kReplyTimeoutFactor * *engine_timeout;
   if (engine_broken) restart_engine();
 }
 
-bool AI_BASIC::time_is_up_() const {
-  return interrupted_ || (stop_at && engine::Clock::now() >= *stop_at);
+void AI_BASIC::begin_request() {
+  if (reply_depth_ == 0) start_reply_state_();
+}
+
+void AI_BASIC::end_reply_() {
+  if (--reply_depth_ > 0) return;
+  interrupted_ = false;
+  reply_deadline_.reset();
+}
+
+bool AI_BASIC::out_of_time() const {
+  const auto now = Clock::now();
+  return (reply_depth_ > 0 && cut_short_) || interrupted_ || (stop_at && now >= *stop_at) ||
+         (reply_deadline_ && now >= *reply_deadline_);
 }
 
 void AI_BASIC::start_search_(std::string_view go_command, bool may_cut) {
   writeIntoEngine(go_command);
-  go_sent_at_ = engine::Clock::now();
+  last_progress_ = Clock::now();
+  best_depth_ = best_nodes_ = last_currmove_ = -1;
   stop_sent_ = false;
   may_cut_ = may_cut;
   // A search that must run although time is up is a quick one: a short leash.
-  watchdog_ = may_cut ? engine_timeout : std::optional(stop_grace);
+  watchdog_ = may_cut ? engine_timeout : std::optional(stop_grace / 2);
+  grace_ = may_cut ? stop_grace : stop_grace / 2;
 }
 
 void AI_BASIC::stop_search_(bool cut) {
@@ -46,50 +85,168 @@ void AI_BASIC::stop_search_(bool cut) {
   if (stop_sent_) return;
   writeIntoEngine("stop");
   stop_sent_ = true;
-  stop_sent_at_ = engine::Clock::now();
+  stop_sent_at_ = Clock::now();
 }
 
-std::string AI_BASIC::next_search_line_() {
-  using engine::Clock;
+void AI_BASIC::note_progress_(std::string_view line) {
+  if (line.find("info") == std::string_view::npos) return;
+  const auto tokens = engine::split_tokens(line);
+  if (tokens.empty() || tokens[0] != "info") return;
+  bool progress = false;
+  for (std::size_t i = 1; i + 1 < tokens.size(); ++i) {
+    const std::string& key = tokens[i];
+    long long* best = key == "depth" ? &best_depth_ : key == "nodes" ? &best_nodes_ : key == "currmovenumber" ? &last_currmove_ : nullptr;
+    if (!best) continue;
+    long long value = 0;
+    const std::string& text = tokens[i + 1];
+    if (std::from_chars(text.data(), text.data() + text.size(), value).ec != std::errc()) continue;
+    // Deeper, more nodes, or on to another move: the engine is getting somewhere.
+    if (best == &last_currmove_ ? value != *best : value > *best) {
+      *best = value;
+      progress = true;
+    }
+  }
+  if (progress) last_progress_ = Clock::now();
+}
+
+std::optional<std::string> AI_BASIC::next_search_line_() {
   for (;;) {
-    if (!stop_sent_ && may_cut_ && time_is_up_()) stop_search_(true);
+    const auto now = Clock::now();
+    if (!stop_sent_) {
+      if ((may_cut_ && out_of_time()) || (watchdog_ && now >= last_progress_ + *watchdog_)) stop_search_(true);
+    } else if (now >= stop_sent_at_ + grace_) {
+      give_up_search_();
+      return std::nullopt;
+    }
+    // Checked on every line, not only when the engine is quiet: an engine
+    // that floods the pipe meets the same deadlines.
     std::optional<Clock::time_point> until;
     if (stop_sent_) {
-      until = stop_sent_at_ + stop_grace;
+      until = stop_sent_at_ + grace_;
     } else {
-      if (watchdog_) until = go_sent_at_ + *watchdog_;
-      if (stop_at && may_cut_) until = until ? std::min(*until, *stop_at) : *stop_at;
+      const auto earliest = [&until](std::optional<Clock::time_point> t) {
+        if (t && (!until || *t < *until)) until = t;
+      };
+      if (watchdog_) earliest(last_progress_ + *watchdog_);
+      if (may_cut_) earliest(stop_at), earliest(reply_deadline_);
     }
     std::optional<std::string> line = engine->read_line(until);
-    if (line) {
-      if (line->empty()) {
-        engine_broken = true;
-        throw EngineError(format_s("The chess engine %s stopped: its output ended%s", engine->name(),
-                                   activity.empty() ? "" : " while " + activity));
-      }
-      return *line;
-    }
-    if (!until || Clock::now() < *until) continue;  // woken: the loop head looks at the interrupt
-    if (stop_sent_) {
-      {
-        std::lock_guard<std::mutex> lock(engine_mutex_);
-        engine->terminate();
-      }
+    if (!line) continue;  // a deadline, or woken by interrupt(): the loop head decides
+    if (line->empty()) {
       engine_broken = true;
-      throw EngineTimeout(format_s("The chess engine %s did not answer \"stop\" within %s ms%s; it was killed",
-                                   engine->name(), static_cast<long long>(stop_grace.count()),
-                                   activity.empty() ? "" : " while " + activity));
+      throw EngineError(format_s("The chess engine %s stopped: its output ended%s", engine->name(),
+                                 activity.empty() ? "" : " while " + activity));
     }
-    // The watchdog ran out (or the clock): the reply makes do with what it has.
-    stop_search_(true);
+    if (!engine::is_valid_utf8(*line)) {
+      engine_broken = true;  // it may still be searching
+      throw EngineError(format_s("The chess engine %s wrote a line that is not valid UTF-8 (garbled output): %s",
+                                 engine->name(), quoted_excerpt(*line)));
+    }
+    note_progress_(*line);
+    return line;
   }
 }
 
-void AI_BASIC::bad_engine_line_(std::string_view line, const std::exception& why) {
-  engine_broken = true;  // it may still be searching: the next reply starts afresh
-  const std::string reason = dynamic_cast<const AssertionError*>(&why) ? "unexpected tokens" : why.what();
-  throw EngineError(format_s("The chess engine %s sent a line that cannot be read (%s): %s", engine_name(),
-                             reason, quoted_excerpt(line)));
+void AI_BASIC::give_up_search_() {
+  cut_short_ = true;
+  engine_replaced_ = true;
+  engine_trouble = format_s("The chess engine %s did not answer \"stop\" within %s ms%s; it was killed", engine_name(),
+                            static_cast<long long>(grace_.count()), activity.empty() ? "" : " while " + activity);
+  {
+    std::lock_guard<std::mutex> lock(engine_mutex_);
+    engine->terminate();
+  }
+  engine_broken = true;
+  if (abandoned_) return;
+  // A fresh engine at once, without waiting for it: it starts up while the
+  // reply goes on with what was found.
+  try {
+    launch_engine_();
+    engine_started_();
+    engine_trouble += " and replaced";
+  } catch (const std::exception& e) {
+    engine_broken = true;
+    engine_trouble += format_s("; a fresh one failed to start: %s", e.what());
+  }
+}
+
+std::string AI_BASIC::read_checked_line_(Clock::time_point deadline, std::string_view waiting_for) {
+  for (;;) {
+    if (Clock::now() >= deadline) {
+      engine_broken = true;
+      throw EngineTimeout(format_s("The chess engine %s did not answer \"%s\" in time", engine_name(), waiting_for));
+    }
+    std::optional<std::string> line = engine->read_line(deadline);
+    if (!line) continue;
+    if (line->empty()) {
+      engine_broken = true;
+      throw EngineError(format_s("The chess engine %s stopped: its output ended while it was asked \"%s\"",
+                                 engine_name(), waiting_for));
+    }
+    if (!engine::is_valid_utf8(*line)) {
+      engine_broken = true;
+      throw EngineError(format_s("The chess engine %s wrote a line that is not valid UTF-8 (garbled output): %s",
+                                 engine_name(), quoted_excerpt(*line)));
+    }
+    return *line;
+  }
+}
+
+void AI_BASIC::new_game() {
+  board = board::Board();
+  start_fen = std::string(common::FEN_New_Game);
+  myside = oppside = 0;
+  game_history.clear();
+  legalmoves.clear();
+  elines = {std::string()};
+  MasterMove_Depth = 0;
+  MasterMove_M_Balance.reset();
+  SEE_RANGE = 2;
+  SCAN_N = false;
+  DEBUG_analyses.clear();
+  DEBUG_topD2moves.clear();
+  last_search_depth = 0;
+  activity.clear();
+  engine_trouble.clear();
+  probe_lines_.clear();
+  cut_short_ = false;
+  engine_replaced_ = false;
+  interrupted_ = false;
+  reset_game_();
+  if (engine_broken) restart_engine();
+  writeIntoEngine("ucinewgame");
+  writeIntoEngine("isready");
+  const auto deadline = Clock::now() + engine_timeout.value_or(std::chrono::seconds(60));
+  while (engine::split_tokens(read_checked_line_(deadline, "isready")) != std::vector<std::string>{"readyok"}) {
+  }
+}
+
+MovePtr AI_BASIC::quick_move(bool* searched) {
+  require(!legalmoves.empty());
+  if (searched) *searched = false;
+  if (!engine_broken && !engine_replaced_ && !abandoned_) {
+    try {
+      MakeMovesFromStartPos(game_history);
+      writeIntoEngine("setoption name MultiPV value 1");
+      activity = "looking for a quick move (go depth 1)";
+      start_search_("go depth 1", false);
+      while (const auto line = next_search_line_()) {
+        if (line->find("bestmove") == std::string::npos) continue;
+        const auto tokens = engine::split_tokens(*line);
+        for (const MovePtr& m : legalmoves)
+          if (tokens.size() >= 2 && m->to_coord() == tokens[1]) {
+            if (searched) *searched = true;
+            activity.clear();
+            return m;
+          }
+        break;
+      }
+    } catch (const EngineError& e) {
+      engine_trouble = e.what();
+    }
+  }
+  activity.clear();
+  return choice(legalmoves);
 }
 
 }  // namespace ai_players

@@ -1,5 +1,6 @@
 // The fall-back choice of the gang personas: a move that survives the chain
 // of blunder filters, with a few human reflexes taken first.
+#include <algorithm>
 #include <cstdlib>
 #include <set>
 
@@ -12,12 +13,18 @@ namespace ai_players {
 
 MovePtr AI_BASIC::SelectNonSillyMove(const MoveList& topD2moves, int analyse_depth) {
   using namespace common;
-  require(!game_history.empty());
+  require_last_move(!game_history.empty());
   const MovePtr lastply = game_history.back();
 
   const std::vector<Analysis> analyses = obtain_engine_thoughts(99, analyse_depth);
   if (analyses.size() == 1) {
     echo("nonsillymove: len_analyses==1 -> topd2moves");
+    return choice(topD2moves);
+  }
+  // Cut short: too few lines to judge every move by, so the candidates decide.
+  if (analyses.size() < std::min<std::size_t>(99, legalmoves.size())) {
+    echo(format_s("nonsillymove: cut short with %s of %s lines -> topd2moves", analyses.size(),
+                  std::min<std::size_t>(99, legalmoves.size())));
     return choice(topD2moves);
   }
   EnhanceMovesInfo(analyses);

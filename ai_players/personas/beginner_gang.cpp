@@ -40,7 +40,9 @@ bool BEGINNER_GANG::accepts(const std::string& name, const BeginnerRate& d2_rate
 }
 
 BEGINNER_GANG::BEGINNER_GANG(const std::string& name, BeginnerRate d2_rate, Number elo, engine::EngineConfig config)
-    : AI_BASIC(name, novice_elo(name, d2_rate, elo), std::nullopt, std::move(config)), D2_RATE(d2_rate) {
+    : AI_BASIC(name, novice_elo(name, d2_rate, elo), std::nullopt, std::move(config)),
+      D2_RATE(d2_rate),
+      constructed_rate_(d2_rate) {
   if (const Number* rate = std::get_if<Number>(&D2_RATE)) require(-1.0 <= rate->value() && rate->value() <= 1.0);
   require(ELO != Number(-1));
   common::echo(format_s("gang:BEGINNER; elo:%s; D2_RATE:%s", ELO, to_text(D2_RATE)));
@@ -75,6 +77,10 @@ MovePtr BEGINNER_GANG::FallbackReply_() {
   return AI_BASIC::FallbackReply_();
 }
 
+std::string BEGINNER_GANG::FallbackWords_() const {
+  return std::holds_alternative<RandomRate>(D2_RATE) ? "plays a random move" : AI_BASIC::FallbackWords_();
+}
+
 MovePtr BEGINNER_GANG::get_random_reply_() {
   common::echo("random");
   return choice(legalmoves);
@@ -83,6 +89,7 @@ MovePtr BEGINNER_GANG::get_random_reply_() {
 MovePtr BEGINNER_GANG::get_capture_mania_reply_() {
   using namespace common;
   const std::vector<Analysis> analyses = obtain_engine_thoughts(2, 6);
+  require_candidates_(analyses);
   const Analysis& bestreply = analyses.at(0);
   const int score = bestreply.score;
   const MovePtr bestmove = board::make_move(bestreply.pv_list.at(0), legalmoves);

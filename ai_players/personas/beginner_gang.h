@@ -29,8 +29,15 @@ class BEGINNER_GANG : public AI_BASIC {
 
   MovePtr GetReply_(std::optional<double> error_margin = std::nullopt) override;
   MovePtr FallbackReply_() override;
+  std::string FallbackWords_() const override;
   MovePtr get_random_reply_();
   MovePtr get_capture_mania_reply_();
+
+ protected:
+  void reset_game_() override { D2_RATE = constructed_rate_; }
+
+ private:
+  BeginnerRate constructed_rate_;  // what a reply above 800 overwrites
 };
 
 }  // namespace ai_players

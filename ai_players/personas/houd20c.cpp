@@ -55,17 +55,22 @@ MovePtr HOUD20c::GetReply_(std::optional<double> /*error_margin*/) {
 
 std::string HOUD20c::engine_bestmove_() {
   activity = "playing at its strength limit (go depth 30)";
+  // The persona's one search, and the engine plays on its own: it runs to its
+  // end while the engine makes progress, and cut short (even before it began)
+  // the engine's bestmove is what it found at its strength limit.
   start_search_("go depth 30");
-  for (;;) {
-    const std::string eline = next_search_line_();
-    if (eline.find("bestmove") == std::string::npos) continue;
-    const auto tokens = engine::split_tokens(eline);
+  while (const auto eline = next_search_line_()) {
+    if (eline->find("bestmove") == std::string::npos) continue;
+    const auto tokens = engine::split_tokens(*eline);
     if (tokens.size() < 2)
       throw EngineError(format_s("The chess engine %s sent a bestmove line without a move: %s", engine_name(),
-                                 quoted_excerpt(eline)));
+                                 quoted_excerpt(*eline)));
     activity.clear();
     return tokens[1];
   }
+  activity.clear();
+  require_candidates_({});  // the engine did not stop when told and is gone: nothing found
+  throw CutShortError(format_s("%s found no move", Name));
 }
 
 MovePtr HOUD20c::FallbackReply_() {

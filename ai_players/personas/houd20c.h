@@ -14,6 +14,7 @@ class HOUD20c : public AI_BASIC {
   void change_elo(Number elo);
   MovePtr GetReply_(std::optional<double> error_margin = std::nullopt) override;
   MovePtr FallbackReply_() override;
+  std::string FallbackWords_() const override { return "plays the engine's own move at its strength limit"; }
 
  protected:
   void engine_started_() override;

@@ -13,9 +13,15 @@ namespace ai_players {
 struct SafeReply {
   MovePtr move;                   // always one of the legal moves given
   bool fallback = false;          // the persona's own choice failed; this is its fallback move
-  bool engine_restarted = false;  // the engine had died or hung and was started afresh
-  bool cut_short = false;         // the clock (or interrupt()) ended the searches early
-  std::string note;               // for people, when something went wrong: what and what was done
+  bool engine_restarted = false;  // the engine died, hung or ignored "stop" and was started afresh
+  bool cut_short = false;         // the clock, the watchdog or interrupt() ended the searches early
+  // For people, when something went wrong: what, and what the persona did
+  // instead ("Horus has no previous move to answer in this set-up position,
+  // so it plays among its best moves").
+  std::string note;
+  // The technical reason behind the note, for verbose output: the error's
+  // message, or the function, file and line of a failed internal check.
+  std::string detail;
 };
 
 // The persona could give no move at all, not even a fallback (no engine, say).
@@ -23,9 +29,12 @@ struct PersonaFailure : Error {
   using Error::Error;
 };
 
-// Asks the persona with GetReply. If that raises or answers a move that is not
-// legal, plays the persona's FallbackReply_ instead; an engine that died or
-// hung is started afresh once first. Throws PersonaFailure when nothing works.
+// Asks the persona with GetReply, all of it one reply (see AI_BASIC::ReplyScope).
+// If that raises or answers a move that is not legal, plays the persona's
+// FallbackReply_ instead; an engine that died or hung is started afresh once
+// first. Once time is up (the host's clock, interrupt(), a cut) nothing is
+// searched again but, when the reply found no candidate at all, one quick
+// search (AI_BASIC::quick_move). Throws PersonaFailure when nothing works.
 SafeReply reply_safely(AI_BASIC& persona, const MoveList& game_history, const MoveList& legalmoves,
                        std::string_view start_fen = common::FEN_New_Game);
 

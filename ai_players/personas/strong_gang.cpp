@@ -35,7 +35,8 @@ STRONG_GANG::STRONG_GANG(const std::string& name, Number m_rate, Number elo, eng
     : AI_BASIC(name, strong_elo(name, m_rate, elo), std::nullopt, std::move(config)),
       M_RATE(m_rate.value()),
       D2_RATE(std::min(0.5 + m_rate.value() * 1.5, 0.975)),
-      NODES_(65536 + 5683200 * M_RATE) {
+      NODES_(65536 + 5683200 * M_RATE),
+      constructed_m_rate_(M_RATE) {
   MasterMove_Depth = 0;
   require(0.5 <= D2_RATE && D2_RATE <= 1.0);
   require(0.0 <= M_RATE && M_RATE <= 0.5);
@@ -74,7 +75,7 @@ MovePtr STRONG_GANG::GetReply_(std::optional<double> /*error_margin*/) {
     return topmove;
   }
 
-  require(!game_history.empty());
+  require_last_move(!game_history.empty());
   if (game_history.back()->Captured == 0) {
     DEBUG_analyses = top.analyses;
     DEBUG_topD2moves = top.topmoves;

@@ -21,6 +21,12 @@ class STRONG_GANG : public AI_BASIC {
 
   MovePtr GetReply_(std::optional<double> error_margin = std::nullopt) override;
   MovePtr FallbackReply_() override;
+
+ protected:
+  void reset_game_() override { M_RATE = constructed_m_rate_; }
+
+ private:
+  double constructed_m_rate_;  // what a reply above 1400 overwrites
 };
 
 }  // namespace ai_players

@@ -14,12 +14,13 @@ MovePtr Verevovera::FallbackReply_() { return GetReply_(9); }
 Preview Verevovera::Ask_For_Preview(const MoveList& game_plies, const board::Move& human_move,
                                     const MoveList& legalmoves, std::string_view start_fen,
                                     int depth) {
-  begin_request();
+  ReplyScope reply_scope(*this);
   game_history = game_plies;
   this->legalmoves = legalmoves;
   this->start_fen = std::string(start_fen);
 
   const std::vector<Analysis> first = obtain_engine_thoughts(2, depth);
+  require_candidates_(first);
   const Analysis& best = first.at(0);
   const std::string best_cmove = best.pv_list.at(0);
   const std::string actual_move = human_move.to_coord();
@@ -28,7 +29,7 @@ Preview Verevovera::Ask_For_Preview(const MoveList& game_plies, const board::Mov
   // Compare the two moves head to head; the engine ranks them.
   const std::vector<Analysis> second =
       obtain_engine_thoughts(2, depth, std::nullopt, format_s("%s %s", actual_move, best_cmove));
-  if (second.size() == 1) {
+  if (second.size() == 1 || (second.empty() && cut_short())) {
     common::echo(format_s("Preview: best:%s -> %s, actual:%s", best_cmove, best.score, actual_move));
     return {best.score, best.score, best.pv_list};
   }

@@ -5,6 +5,7 @@
 
 #include "ai_players/core/errors.h"
 #include "cli/commands.h"
+#include "players/measured_ratings.h"
 #include "players/persona_factory.h"
 
 namespace ai_players::app {
@@ -23,13 +24,17 @@ void run_list() {
   const auto entries = persona_entries();
   std::size_t width = 4;
   for (const auto& e : entries) width = std::max(width, e.name.size());
-  const auto row = [width](const std::string& name, const std::string& strength, const std::string& rate,
-                           const std::string& gang, const std::string& note) {
-    std::string line = fmt::format("{:<{}}  {:>8}  {:<7}  {:<8}  {}", name, width, strength, rate, gang, note);
+  const auto row = [width](const std::string& name, const std::string& strength, const std::string& measured,
+                           const std::string& rate, const std::string& gang, const std::string& note) {
+    // The measured column holds "±": pad by characters, not bytes.
+    const std::size_t shown = measured.size() - (measured.find("\u00b1") != std::string::npos ? 1 : 0) -
+                              (measured.find("\u2265") != std::string::npos || measured.find("\u2264") != std::string::npos ? 2 : 0);
+    std::string line = fmt::format("{:<{}}  {:>8}  {}{}  {:<7}  {:<8}  {}", name, width, strength,
+                                   std::string(shown < 10 ? 10 - shown : 0, ' '), measured, rate, gang, note);
     line.erase(line.find_last_not_of(' ') + 1);
     return line + '\n';
   };
-  std::cout << row("Name", "Strength", "Rate", "Gang", "");
+  std::cout << row("Name", "Strength", "Measured", "Rate", "Gang", "");
   std::string problem;
   for (const auto& e : entries) {
     int strength = e.strength;
@@ -40,9 +45,13 @@ void run_list() {
         problem = fmt::format("HOUD20c's strength is shown as asked: {}", error.what());
       }
     }
-    std::cout << row(e.name, std::to_string(strength), e.rate, gang_name(e.gang), note_of(e, strength));
+    const auto measured = measured_rating(e.gang == Gang::Engine ? fmt::format("HOUD20c:{}", strength) : e.name);
+    std::cout << row(e.name, std::to_string(strength), measured ? measured_text(*measured) : "-", e.rate,
+                     gang_name(e.gang), note_of(e, strength));
   }
-  std::cout << std::flush;
+  std::cout << fmt::format("Measured: the calibration's ratings with their 95 % intervals ({}); see the README.\n",
+                           measured_ratings_path().substr(measured_ratings_path().rfind("data/")))
+            << std::flush;
   if (!problem.empty()) std::cerr << "ai-players: " << problem << '\n';
 }
 

@@ -86,7 +86,8 @@ void add_serve_command(CLI::App& app) {
       ->check(CLI::Range(1, 256));
   cmd->add_option("--idle-timeout", *idle, "seconds a game may go without a request before it is ended")
       ->capture_default_str();
-  cmd->add_option("--preview-depth", options->preview_depth, "search depth of the preview, hint and review")
+  cmd->add_option("--preview-depth", options->preview_depth,
+                  "search depth of the preview and hint (the review searches as `review` does)")
       ->capture_default_str()
       ->check(CLI::Range(1, 30));
   cmd->add_flag("!--no-preview", options->preview,

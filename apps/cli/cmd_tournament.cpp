@@ -47,7 +47,8 @@ void add_tournament(CLI::App& app) {
   cmd->add_option("names", plan.names, "the personas (HOUD20c:N for the engine at strength N)")->required()->expected(2, -1);
   cmd->add_option("--format", o->format, "round-robin (default) or gauntlet (the first against each other)")
       ->check(CLI::IsMember({"round-robin", "gauntlet"}));
-  cmd->add_option("--rounds", plan.rounds, "rounds; in each, every pairing plays one opening with both colours")
+  cmd->add_option("--rounds", plan.rounds,
+                  "rounds; in each, every pairing plays one opening with both colours (with --sprt: the most)")
       ->check(CLI::Range(1, 100000));
   cmd->add_option("--concurrency", plan.concurrency, "games at once, each worker a process of its own")
       ->check(CLI::Range(1, 256));
@@ -74,6 +75,16 @@ void add_tournament(CLI::App& app) {
   add_clock_options(cmd, o->clock, "a clock for each side: base seconds + increment, e.g. 60+1",
                     "milliseconds for every move");
   add_engine_timeout_option(cmd, plan.terms.settings);
+  cmd->add_option_function<std::string>(
+      "--sprt",
+      [&plan](const std::string& text) {
+        try {
+          plan.sprt = parse_sprt(text);
+        } catch (const UserError& e) {
+          throw CLI::ValidationError("--sprt", e.what());
+        }
+      },
+      "ELO0,ELO1[,ALPHA,BETA]: for two players, stop once the games accept one hypothesis (alpha, beta 0.05)");
   cmd->callback([o] {
     o->plan.format = o->format == "gauntlet" ? TournamentFormat::Gauntlet : TournamentFormat::RoundRobin;
     o->plan.shard = parse_shard(o->shard);
@@ -87,6 +98,7 @@ void add_ratings(CLI::App& app) {
   struct Options {
     std::vector<std::string> files;
     std::optional<Anchor> anchor;
+    std::string tsv;
   };
   auto o = std::make_shared<Options>();
   CLI::App* cmd = app.add_subcommand("ratings", "rate the players of PGN files by maximum likelihood");
@@ -94,7 +106,10 @@ void add_ratings(CLI::App& app) {
   add_anchor_option(cmd, o->anchor,
                     "NAME=ELO: the rating fixed; default: the first HOUD20c:N at N, else the first player at its "
                     "roster strength (or 0)");
-  cmd->callback([o] { rate_files(o->files, o->anchor, std::cout, std::cerr); });
+  cmd->add_option("--tsv", o->tsv,
+                  "also write the table here as the program reads measured strengths "
+                  "(data/calibration/ratings.tsv)");
+  cmd->callback([o] { rate_files(o->files, o->anchor, std::cout, std::cerr, o->tsv); });
 }
 
 void add_game_worker(CLI::App& app) {

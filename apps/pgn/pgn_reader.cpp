@@ -4,6 +4,8 @@
 
 #include <fmt/format.h>
 
+#include "ai_players/core/text.h"
+
 namespace ai_players::app {
 namespace {
 
@@ -52,20 +54,33 @@ bool PgnReader::next_line() {
   return true;
 }
 
-void PgnReader::skip_comment() {
+std::string PgnReader::read_comment() {
   const int opened_at = line_no_;
+  std::string text;
   ++pos_;
   for (;;) {
     const std::size_t end = line_.find('}', pos_);
+    text += line_.substr(pos_, end == std::string::npos ? std::string::npos : end - pos_);
     if (end != std::string::npos) {
       pos_ = end + 1;
-      return;
+      return strip(text);
     }
+    text += ' ';
     if (!next_line()) {
       line_no_ = opened_at;
       fail("a comment '{' that is never closed", true);
     }
   }
+}
+
+// The first comment after a move is the move's own; the ones after it are
+// the game's closing comment if the result follows, else the move's too.
+void PgnReader::note_comment(PgnGame& game, const std::string& text) {
+  if (game.san.empty() || text.empty()) return;  // before the first move: about the game, not kept
+  game.comments.resize(game.san.size());
+  if (!commented_) game.comments.back() = text;
+  else game.final_comment += (game.final_comment.empty() ? "" : " ") + text;
+  commented_ = true;
 }
 
 void PgnReader::read_tag(PgnGame& record) {
@@ -113,7 +128,12 @@ void PgnReader::add_token(PgnGame& record, std::string token) {
   if (token.empty() || token == "e.p.") return;
   if (token == "--" || token == "Z0") fail("a null move, which has no place in a game to replay", true);
   if (!is_san_text(token)) fail(fmt::format("'{}' is not a move", token), true);
+  if (!record.final_comment.empty()) {  // not the closing comment after all
+    record.comments.back() += " " + record.final_comment;
+    record.final_comment.clear();
+  }
   record.san.push_back(std::move(token));
+  commented_ = false;
 }
 
 void PgnReader::fail(const std::string& problem, bool in_movetext) {
@@ -138,6 +158,7 @@ void PgnReader::fail(const std::string& problem, bool in_movetext) {
 
 std::optional<PgnGame> PgnReader::next() {
   PgnGame record;
+  commented_ = false;
   bool started = false;
   bool in_movetext = false;
   int depth = 0;  // of variations, which are skipped
@@ -154,7 +175,8 @@ std::optional<PgnGame> PgnReader::next() {
     if (is_space(c)) {
       ++pos_;
     } else if (c == '{') {
-      skip_comment();
+      const std::string text = read_comment();
+      if (depth == 0) note_comment(record, text);
     } else if (c == ';') {
       pos_ = line_.size();
     } else if (c == '[' && depth == 0) {

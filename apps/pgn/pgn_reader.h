@@ -25,7 +25,7 @@ class PgnReader {
  public:
   explicit PgnReader(std::istream& in);
 
-  // The next game (tags, main-line SAN, result; comments, NAGs and
+  // The next game (tags, main-line SAN, the comments on it, result; NAGs and
   // variations are passed over), or none at the end of the input. The result
   // is the termination marker, else the Result tag, else "*". A broken game
   // throws PgnError once it has been skipped whole, so the next call reads
@@ -37,7 +37,8 @@ class PgnReader {
 
  private:
   bool next_line();
-  void skip_comment();
+  std::string read_comment();
+  void note_comment(PgnGame& game, const std::string& text);
   void read_tag(PgnGame& game);
   void add_token(PgnGame& game, std::string token);
   [[noreturn]] void fail(const std::string& problem, bool in_movetext);
@@ -47,6 +48,7 @@ class PgnReader {
   std::size_t pos_ = 0;
   int line_no_ = 0;
   int game_ = 0;
+  bool commented_ = false;  // a comment came since the last move
 };
 
 // Every readable game of the input; the broken ones are skipped and said in

@@ -123,13 +123,13 @@ std::optional<MoveJudgement> HumanGame::judge(const board::Move& move) {
 }
 
 MoveJudgement HumanGame::hint() {
-  if (!adviser_) throw NotAvailableError("hints need the adviser's engine, which this game runs without");
   std::optional<GameState> now;
   {
     const std::lock_guard lock(mutex_);
     require_humans_turn();
     now = state_;
   }
+  if (!adviser_) throw NotAvailableError("hints need the adviser's engine, which this game runs without");
   const std::lock_guard engines(engines_);
   return best_move(*adviser_, *now, setup_.preview_depth);
 }

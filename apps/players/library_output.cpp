@@ -17,7 +17,10 @@ LibraryOutput::LibraryOutput(bool verbose) {
   saved_bugprint_ = set_bugprint_sink([this, verbose](std::string_view line) {
     while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
     if (verbose) std::cerr << line << std::endl;
-    if (!line.empty()) diagnostics_.emplace_back(line);
+    if (line.empty()) return;
+    // Only the latest lines explain a failure; a long session must not grow without end.
+    if (diagnostics_.size() == kKept) diagnostics_.erase(diagnostics_.begin(), diagnostics_.begin() + kKept / 2);
+    diagnostics_.emplace_back(line);
   });
 }
 

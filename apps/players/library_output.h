@@ -23,11 +23,12 @@ class LibraryOutput {
   LibraryOutput(const LibraryOutput&) = delete;
   LibraryOutput& operator=(const LibraryOutput&) = delete;
 
-  // The non-empty diagnostic lines so far (the library prints, for example,
+  // The latest non-empty diagnostic lines (the library prints, for example,
   // the engine command that could not be sent).
   const std::vector<std::string>& diagnostics() const { return diagnostics_; }
 
  private:
+  static constexpr std::size_t kKept = 200;
   std::vector<std::string> diagnostics_;
   common::TextSink saved_echo_;
   LineSink saved_bugprint_;

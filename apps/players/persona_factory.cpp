@@ -35,17 +35,6 @@ std::vector<Row> roster_rows() {
   return rows;
 }
 
-// The calibration's ratings (data/calibration/table.txt: 440 games at 60+0.6,
-// anchored at HOUD20c:1350); a test keeps the two in step.
-std::optional<int> measured_rating(std::string_view name) {
-  static const std::pair<std::string_view, int> table[] = {
-      {"Verevovera", 1636}, {"Diana", 1271}, {"Gnome", 1078}, {"Gremlin", 1008}, {"Hera", 895},
-      {"Horus", 778},       {"Iduna", 685},  {"Isis", 635},   {"Talvo", 388},   {"HOUD20c", 1350}};
-  for (const auto& [persona, rating] : table)
-    if (persona == name) return rating;
-  return std::nullopt;
-}
-
 bool same_name(std::string_view a, std::string_view b) { return lower(a) == lower(b); }
 
 std::optional<Row> find_row(std::string_view name) {
@@ -119,10 +108,10 @@ std::vector<PersonaEntry> persona_entries() {
   for (const auto& r : roster_rows()) {
     const bool buildable = can_build(r);
     entries.push_back({r.row.name, r.row.strength, to_text(r.row.rate), r.strong ? Gang::Strong : Gang::Beginner,
-                       buildable, buildable && !r.row.name.starts_with("disabled."), measured_rating(r.row.name)});
+                       buildable, buildable && !r.row.name.starts_with("disabled.")});
   }
-  entries.push_back({std::string(kPreview), kPreviewStrength, "-", Gang::Preview, true, true, measured_rating(kPreview)});
-  entries.push_back({std::string(kEngine), kEngineDefaultElo, "-", Gang::Engine, true, true, measured_rating(kEngine)});
+  entries.push_back({std::string(kPreview), kPreviewStrength, "-", Gang::Preview, true, true});
+  entries.push_back({std::string(kEngine), kEngineDefaultElo, "-", Gang::Engine, true, true});
   return entries;
 }
 
@@ -154,7 +143,7 @@ std::optional<int> roster_strength(std::string_view name) {
 int engine_persona_strength(int asked, const PersonaSettings& settings) {
   const engine::EngineConfig config = engine_config(settings, true);
   if (!config.path) return asked;  // the library's own engine paths: nothing to ask
-  return playable_elo(asked, engine_elo_range(config, settings.patience()));
+  return playable_elo(asked, engine_elo_range(config, settings.handshake_patience()));
 }
 
 void start_new_game(AI_BASIC& persona) {

@@ -1,6 +1,7 @@
 // Every persona a user can pick by name, and building one from its name.
 #pragma once
 
+#include <algorithm>
 #include <chrono>
 #include <memory>
 #include <optional>
@@ -31,9 +32,6 @@ struct PersonaEntry {
   // Offered to people who pick an opponent: buildable, and not a row the
   // roster marks "disabled." (those stay reachable by name).
   bool offered = true;
-  // The rating measured by the calibration tournament (data/calibration);
-  // none where it was not measured.
-  std::optional<int> measured;
 };
 
 // The twenty roster rows, then Verevovera and HOUD20c. Whether a roster row
@@ -51,9 +49,12 @@ struct PersonaSettings {
   // The watchdog of every search; see --engine-timeout.
   std::optional<std::chrono::milliseconds> engine_timeout = kDefaultEngineTimeout;
   static constexpr std::chrono::milliseconds kDefaultEngineTimeout{60000};
-  // How long an engine may take over its handshake: the watchdog, or the
-  // default when there is none.
-  std::chrono::milliseconds patience() const { return engine_timeout.value_or(kDefaultEngineTimeout); }
+  // How long an engine may take to answer "uci": engines answer at once (they
+  // load their weights at "isready"), so at most 10 s, less with a shorter watchdog.
+  std::chrono::milliseconds handshake_patience() const {
+    return std::min(engine_timeout.value_or(kHandshakeLimit), kHandshakeLimit);
+  }
+  static constexpr std::chrono::milliseconds kHandshakeLimit{10000};
   // How the engine is started; none: a child process (EngineConfig::launch).
   decltype(engine::EngineConfig::launch) launch;
 };

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,10 @@ inline constexpr int kScoreCap = 1000;
 // win is no mistake to a player.
 inline constexpr int kStillWinning = 500;
 
+// The search a review runs in every position unless told otherwise (the
+// README's review section says why this depth).
+inline constexpr int kReviewDepth = 16;
+
 enum class Judgement { Good, Inaccuracy, Mistake, Blunder };
 
 Judgement judge(int loss);
@@ -41,10 +46,13 @@ struct MoveReview {
   int side = common::WHITE;  // the mover
   int number = 1;            // the move number
   std::string san;
+  std::string coord;         // the move played, e2e4
+  std::string fen;           // the position it was played in
   int played_score = 0;      // after the move, mover's view (engine units)
   int best_score = 0;        // of the engine's best move, mover's view
   bool played_best = false;
   std::string best_san;                 // the engine's best move
+  std::string best_coord;
   std::vector<std::string> best_line;   // the engine's best line in SAN
   int loss = 0;                         // centipawns, capped
   Judgement judgement = Judgement::Good;
@@ -56,14 +64,18 @@ struct GameReview {
   int game = 0;  // in the file, from 1
   PgnGame record;
   std::string start_fen;
-  int depth = 7;
+  int depth = kReviewDepth;
   std::vector<MoveReview> moves;
 };
 
 // What the adviser says about one move; Verevovera::Ask_For_Preview in the program.
 using PreviewFn = std::function<Preview(const board::MoveList& history, const board::Move& move,
                                         const board::MoveList& legal, const std::string& start_fen)>;
-// Called before each move is judged: moves done so far and the game's total.
+// A judge of its own for each worker, made in the worker's thread (an engine
+// lives as long as the thread that started it).
+using JudgeMaker = std::function<PreviewFn()>;
+// Called with the moves judged so far and the game's total, from any worker
+// (one call at a time); what it throws stops the review.
 using ReviewProgress = std::function<void(std::size_t done, std::size_t total)>;
 
 // The start position of a record: its FEN tag, or the standard start.
@@ -74,8 +86,14 @@ std::string start_fen_of(const PgnGame& record);
 // std::runtime_error naming the first move that is not legal ("12... Nf3: ...").
 void check_moves(const PgnGame& record);
 
-// Judges every move. Throws what check_moves or the preview throws.
-GameReview review_game(int game, const PgnGame& record, const PreviewFn& preview, int depth = 7,
+// Judges every move, `jobs` positions at a time: worker k takes the moves
+// k, k + jobs, ..., so that its engine's memory of the game still helps and
+// the marks do not depend on timing. An engine that fails gets one fresh
+// start per worker. Throws what check_moves, a judge or `progress` throws.
+GameReview review_game(int game, const PgnGame& record, const JudgeMaker& make_judge, int jobs, int depth,
+                       const ReviewProgress& progress = {});
+// One judge, in this thread.
+GameReview review_game(int game, const PgnGame& record, const PreviewFn& preview, int depth = kReviewDepth,
                        const ReviewProgress& progress = {});
 
 // The game with an eval comment and NAG on every move and the best line as a
@@ -84,10 +102,14 @@ std::string annotated_pgn(const GameReview& review);
 
 // Per player: moves, average centipawn loss, NAG counts and the worst moves.
 std::string summary_text(const GameReview& review);
+// The moves as a game score, a marked move with its loss and the best move:
+// "15. Bxd7+ ?? (−8.7) best: Qb8+".
+std::string moves_text(const GameReview& review);
 // The players over several games, by name; empty for fewer than two games.
 std::string totals_text(const std::vector<GameReview>& reviews);
 
-// The score after every move from White's side, clipped, blunders marked.
+// The score after every move from White's side on a winning-chance scale,
+// marked moves drawn by kind; every point carries its move's index (data-ply).
 std::string evaluation_svg(const GameReview& review);
 
 }  // namespace ai_players::app

@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <cmath>
 
 #include <fmt/format.h>
 
@@ -22,52 +23,68 @@ std::string xml_escaped(const std::string& text) {
   return out;
 }
 
-}  // namespace
+// White's winning chances from -1 to 1: a pawn matters near equality and
+// little when a side is far ahead, so +3 and +9 stay apart and a mate sits
+// on the edge.
+double chances(const Score& white) {
+  if (white.is_mate()) return white.value() > 0 ? 1.0 : -1.0;  // #0 included: the mate is on the board
+  return 2.0 / (1.0 + std::exp(-0.00368208 * white.value())) - 1.0;
+}
 
-namespace {
-
-// Plot area and scale: ±5 pawns keeps ordinary advantages readable; bigger
-// scores and mates sit on the edge.
+// Plot area: the labels of both axes and of the halves sit outside it, so
+// no point hides them.
 struct Plot {
-  static constexpr double kWidth = 900, kHeight = 420, kLeft = 70, kRight = 30, kTop = 50, kBottom = 60;
-  static constexpr double kClip = 5.0;
+  static constexpr double kWidth = 900, kHeight = 380, kLeft = 60, kRight = 100, kTop = 44, kBottom = 62;
   static constexpr double w = kWidth - kLeft - kRight, h = kHeight - kTop - kBottom;
   std::size_t n;
   double x(std::size_t i) const { return kLeft + w * (static_cast<double>(i) + 0.5) / std::max<std::size_t>(n, 1); }
-  double y(double pawns) const { return kTop + h * (kClip - std::clamp(pawns, -kClip, kClip)) / (2 * kClip); }
+  double y(double chance) const { return kTop + h * (1.0 - chance) / 2.0; }
 };
 
-double pawns(const MoveReview& m) { return capped(m.white_score()) / 100.0; }
+struct Style {
+  const char* kind;
+  const char* fill;
+  double r;
+};
 
-// The title, the two halves, the pawn lines and the axis labels.
+Style style_of(Judgement j) {
+  switch (j) {
+    case Judgement::Blunder: return {"blunder", "#d62020", 6};
+    case Judgement::Mistake: return {"mistake", "#e08a00", 5};
+    case Judgement::Inaccuracy: return {"inaccuracy", "#2f9fd8", 4};
+    case Judgement::Good: break;
+  }
+  return {"good", "#1f4e9a", 2.5};
+}
+
+// The title, the two halves, the score lines and the labels around the plot.
 std::string frame(const GameReview& review, const Plot& p) {
   std::string s = fmt::format(
       "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
       "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"{0}\" height=\"{1}\" viewBox=\"0 0 {0} {1}\" "
-      "font-family=\"sans-serif\" font-size=\"12\">\n"
-      "<rect x=\"0\" y=\"0\" width=\"{0}\" height=\"{1}\" fill=\"white\"/>\n",
+      "font-family=\"sans-serif\" font-size=\"13\">\n<rect x=\"0\" y=\"0\" width=\"{0}\" height=\"{1}\" fill=\"white\"/>\n",
       Plot::kWidth, Plot::kHeight);
   s += fmt::format("<text x=\"{}\" y=\"24\" font-size=\"16\" text-anchor=\"middle\">{}</text>\n", Plot::kWidth / 2,
                    xml_escaped(fmt::format("Game {}: {}, {} (depth {})", review.game, players_of(review),
                                            review.record.result, review.depth)));
-  // White's half light, Black's half shaded.
-  s += fmt::format("<rect x=\"{}\" y=\"{}\" width=\"{}\" height=\"{}\" fill=\"#f4f4f4\" stroke=\"none\"/>\n",
-                   Plot::kLeft, Plot::kTop, Plot::w, Plot::h / 2);
-  s += fmt::format("<rect x=\"{}\" y=\"{}\" width=\"{}\" height=\"{}\" fill=\"#d0d0d0\" stroke=\"none\"/>\n",
-                   Plot::kLeft, Plot::kTop + Plot::h / 2, Plot::w, Plot::h / 2);
-  for (int pawn = -5; pawn <= 5; ++pawn) {
-    const double y = p.y(pawn);
+  s += fmt::format("<rect x=\"{}\" y=\"{}\" width=\"{}\" height=\"{}\" fill=\"#f4f4f4\"/>\n", Plot::kLeft, Plot::kTop,
+                   Plot::w, Plot::h / 2);
+  s += fmt::format("<rect x=\"{}\" y=\"{}\" width=\"{}\" height=\"{}\" fill=\"#d4d4d4\"/>\n", Plot::kLeft,
+                   Plot::kTop + Plot::h / 2, Plot::w, Plot::h / 2);
+  for (int pawns : {-5, -3, -2, -1, 0, 1, 2, 3, 5}) {
+    const double y = p.y(chances(Score(pawns * 100)));
     s += fmt::format("<line x1=\"{}\" y1=\"{:.1f}\" x2=\"{}\" y2=\"{:.1f}\" stroke=\"{}\" stroke-width=\"{}\"/>\n",
-                     Plot::kLeft, y, Plot::kLeft + Plot::w, y, pawn == 0 ? "#555555" : "#bbbbbb", pawn == 0 ? 1.5 : 0.5);
+                     Plot::kLeft, y, Plot::kLeft + Plot::w, y, pawns ? "#b0b0b0" : "#555555", pawns ? 0.5 : 1.5);
     s += fmt::format("<text x=\"{}\" y=\"{:.1f}\" text-anchor=\"end\">{}</text>\n", Plot::kLeft - 8, y + 4,
-                     pawn == 0 ? "0" : fmt::format("{:+d}", pawn));
+                     pawns ? fmt::format("{:+d}", pawns) : "0");
   }
-  s += fmt::format(
-      "<text x=\"18\" y=\"{0:.1f}\" transform=\"rotate(-90 18 {0:.1f})\" text-anchor=\"middle\">"
-      "White's advantage (pawns)</text>\n",
-      Plot::kTop + Plot::h / 2);
-  s += fmt::format("<text x=\"{}\" y=\"{}\" text-anchor=\"end\">move number</text>\n", Plot::kLeft + Plot::w,
-                   Plot::kHeight - 14);
+  for (const double edge : {1.0, -1.0})
+    s += fmt::format("<text x=\"{}\" y=\"{:.1f}\" text-anchor=\"end\" font-size=\"11\">mate</text>\n", Plot::kLeft - 8,
+                     p.y(edge) + (edge > 0 ? 4 : 0));
+  const double right = Plot::kLeft + Plot::w + 10;
+  s += fmt::format("<text x=\"{}\" y=\"{}\">White better</text>\n", right, Plot::kTop + 16);
+  s += fmt::format("<text x=\"{}\" y=\"{}\">Black better</text>\n", right, Plot::kTop + Plot::h - 6);
+  s += fmt::format("<text x=\"{}\" y=\"{}\" font-size=\"11\">pawns</text>\n", 8, Plot::kTop - 20);
   return s;
 }
 
@@ -86,43 +103,45 @@ std::string move_numbers(const GameReview& review, const Plot& p) {
     s += fmt::format("<text x=\"{:.1f}\" y=\"{}\" text-anchor=\"middle\">{}</text>\n", p.x(i), Plot::kTop + Plot::h + 20,
                      m.number);
   }
+  s += fmt::format("<text x=\"{}\" y=\"{}\" text-anchor=\"start\">move</text>\n", Plot::kLeft + Plot::w + 10,
+                   Plot::kTop + Plot::h + 20);
   return s + fmt::format("<rect x=\"{}\" y=\"{}\" width=\"{}\" height=\"{}\" fill=\"none\" stroke=\"#555555\"/>\n",
                          Plot::kLeft, Plot::kTop, Plot::w, Plot::h);
 }
 
-// The line through every move, and one point per move; its title is what a viewer shows on hover.
+// The line through every move, and one point per move: its title is what a
+// viewer shows on hover, its data-ply what the page steps to on a click.
 std::string curve(const GameReview& review, const Plot& p) {
   std::string s, points;
   for (std::size_t i = 0; i < review.moves.size(); ++i)
-    points += fmt::format("{}{:.1f},{:.1f}", i ? " " : "", p.x(i), p.y(pawns(review.moves[i])));
+    points += fmt::format("{}{:.1f},{:.1f}", i ? " " : "", p.x(i), p.y(chances(white_eval(review.moves[i]))));
   if (!points.empty())
     s += fmt::format("<polyline points=\"{}\" fill=\"none\" stroke=\"#1f4e9a\" stroke-width=\"1.5\"/>\n", points);
   for (std::size_t i = 0; i < review.moves.size(); ++i) {
     const auto& m = review.moves[i];
-    const char* cls = "move";
-    const char* fill = "#1f4e9a";
-    double r = 2.5;
-    if (m.judgement == Judgement::Blunder) cls = "move blunder", fill = "#d62020", r = 6;
-    else if (m.judgement == Judgement::Mistake) cls = "move mistake", fill = "#f08c00", r = 4.5;
-    const std::string title = fmt::format("{}{} {} (White {})", move_label(m), nag_mark(m.judgement),
-                                          m.judgement == Judgement::Good ? "" : judgement_name(m.judgement),
+    const Style style = style_of(m.judgement);
+    const std::string title = fmt::format("{}{} {}(White {})", move_label(m), nag_mark(m.judgement),
+                                          m.judgement == Judgement::Good ? "" : judgement_name(m.judgement) + " ",
                                           white_eval(m).eval_text());
-    s += fmt::format("<circle class=\"{}\" cx=\"{:.1f}\" cy=\"{:.1f}\" r=\"{}\" fill=\"{}\"><title>{}</title></circle>\n",
-                     cls, p.x(i), p.y(pawns(m)), r, fill, xml_escaped(title));
+    s += fmt::format(
+        "<circle class=\"move {}\" data-ply=\"{}\" cx=\"{:.1f}\" cy=\"{:.1f}\" r=\"{}\" fill=\"{}\"><title>{}</title>"
+        "</circle>\n",
+        style.kind, i, p.x(i), p.y(chances(white_eval(m))), style.r, style.fill, xml_escaped(title));
   }
   return s;
 }
 
-// The legend, and which half belongs to whom.
 std::string legend() {
-  const double ly = Plot::kHeight - 14, left = Plot::kLeft;
+  const double y = Plot::kHeight - 14;
+  double x = Plot::kLeft;
   std::string s;
-  s += fmt::format("<circle cx=\"{}\" cy=\"{}\" r=\"6\" fill=\"#d62020\"/>\n", left + 6, ly - 4);
-  s += fmt::format("<text x=\"{}\" y=\"{}\">blunder (loss \u2265 {} cp)</text>\n", left + 16, ly, kBlunderLoss);
-  s += fmt::format("<circle cx=\"{}\" cy=\"{}\" r=\"4.5\" fill=\"#f08c00\"/>\n", left + 176, ly - 4);
-  s += fmt::format("<text x=\"{}\" y=\"{}\">mistake (loss \u2265 {} cp)</text>\n", left + 186, ly, kMistakeLoss);
-  s += fmt::format("<text x=\"{}\" y=\"{}\" fill=\"#777777\">White better</text>\n", left + 6, Plot::kTop + 14);
-  s += fmt::format("<text x=\"{}\" y=\"{}\" fill=\"#555555\">Black better</text>\n", left + 6, Plot::kTop + Plot::h - 6);
+  for (const Judgement j : {Judgement::Blunder, Judgement::Mistake, Judgement::Inaccuracy}) {
+    const Style style = style_of(j);
+    const int from = j == Judgement::Blunder ? kBlunderLoss : j == Judgement::Mistake ? kMistakeLoss : kInaccuracyLoss;
+    s += fmt::format("<circle cx=\"{}\" cy=\"{}\" r=\"{}\" fill=\"{}\"/>\n", x + 6, y - 4, style.r, style.fill);
+    s += fmt::format("<text x=\"{}\" y=\"{}\">{} (loss \u2265 {} cp)</text>\n", x + 16, y, style.kind, from);
+    x += 200;
+  }
   return s;
 }
 

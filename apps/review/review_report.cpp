@@ -24,13 +24,34 @@ struct Tally {
   long long acpl() const { return moves ? std::llround(static_cast<double>(loss) / moves) : 0; }
 };
 
-std::string tally_row(const std::string& who, const Tally& t) {
-  return fmt::format("{:<24} {:>6} {:>6} {:>13} {:>9} {:>9}\n", who, t.moves, t.acpl(),
+// The name column is as wide as the longest name, so that long names keep
+// the numbers in their columns.
+std::string tally_row(const std::string& who, const Tally& t, std::size_t width) {
+  return fmt::format("{} {:>6} {:>6} {:>13} {:>9} {:>9}\n", padded(who, width), t.moves, t.acpl(),
                      t.counts[static_cast<int>(Judgement::Inaccuracy)], t.counts[static_cast<int>(Judgement::Mistake)],
                      t.counts[static_cast<int>(Judgement::Blunder)]);
 }
 
-const char* kTallyHeader = "Player                    Moves   ACPL  Inaccuracies  Mistakes  Blunders\n";
+std::string tally_header(std::size_t width) {
+  return fmt::format("{} {:>6} {:>6} {:>13} {:>9} {:>9}\n", padded("Player", width), "Moves", "ACPL", "Inaccuracies",
+                     "Mistakes", "Blunders");
+}
+
+std::size_t name_width(const std::vector<std::string>& names) {
+  std::size_t width = 24;
+  for (const auto& n : names) width = std::max(width, display_width(n));
+  return width;
+}
+
+std::string worst_moves(std::vector<const MoveReview*> worst) {
+  std::stable_sort(worst.begin(), worst.end(), [](const auto* a, const auto* b) { return a->loss > b->loss; });
+  if (worst.size() > 3) worst.resize(3);
+  std::string list;
+  for (const auto* m : worst)
+    list += fmt::format("{}{}{} (loss {}, best {})", list.empty() ? "" : ", ", move_label(*m), nag_mark(m->judgement),
+                        m->loss, m->best_san);
+  return list.empty() ? "none lost anything" : list;
+}
 
 }  // namespace
 
@@ -58,25 +79,23 @@ std::string annotated_pgn(const GameReview& review) {
 std::string summary_text(const GameReview& review) {
   std::string out = fmt::format("Game {}: {}, {}, {} moves reviewed at depth {}\n", review.game, players_of(review),
                                 review.record.result, review.moves.size(), review.depth);
-  out += kTallyHeader;
+  std::vector<std::string> labels;
+  for (const char* tag : {"White", "Black"}) {
+    const std::string name = review.record.tag(tag);
+    labels.push_back(fmt::format("{:<6} {}", tag, name.empty() ? "?" : name));
+  }
+  const std::size_t width = name_width(labels);
+  out += tally_header(width);
   for (int side : {common::WHITE, common::BLACK}) {
     Tally t;
-    std::vector<const MoveReview*> worst;
+    std::vector<const MoveReview*> lost;
     for (const auto& m : review.moves) {
       if (m.side != side) continue;
       t.add(m);
-      if (m.loss > 0) worst.push_back(&m);
+      if (m.loss > 0) lost.push_back(&m);
     }
-    const std::string tag = side == common::WHITE ? "White" : "Black";
-    const std::string name = review.record.tag(tag);
-    out += tally_row(fmt::format("{:<6} {}", tag, name.empty() ? "?" : name), t);
-    std::stable_sort(worst.begin(), worst.end(), [](const auto* a, const auto* b) { return a->loss > b->loss; });
-    if (worst.size() > 3) worst.resize(3);
-    std::string list;
-    for (const auto* m : worst)
-      list += fmt::format("{}{}{} (loss {}, best {})", list.empty() ? "" : ", ", move_label(*m),
-                          nag_mark(m->judgement), m->loss, m->best_san);
-    if (t.moves > 0) out += fmt::format("       worst: {}\n", list.empty() ? "none lost anything" : list);
+    out += tally_row(labels[side == common::WHITE ? 0 : 1], t, width);
+    if (t.moves > 0) out += fmt::format("       worst: {}\n", worst_moves(std::move(lost)));
   }
   return out;
 }
@@ -89,9 +108,12 @@ std::string totals_text(const std::vector<GameReview>& reviews) {
       const std::string name = r.record.tag(m.side == common::WHITE ? "White" : "Black");
       by_player[name.empty() ? "?" : name].add(m);
     }
+  std::vector<std::string> names;
+  for (const auto& entry : by_player) names.push_back(entry.first);
+  const std::size_t width = name_width(names);
   std::string out = fmt::format("All {} games\n", reviews.size());
-  out += kTallyHeader;
-  for (const auto& [name, t] : by_player) out += tally_row(name, t);
+  out += tally_header(width);
+  for (const auto& [name, t] : by_player) out += tally_row(name, t, width);
   return out;
 }
 

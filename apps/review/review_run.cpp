@@ -2,9 +2,10 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <fstream>
-#include <memory>
+#include <thread>
 
 #include <fmt/format.h>
 
@@ -13,6 +14,7 @@
 #include "players/library_output.h"
 #include "players/persona_factory.h"
 #include "review/review.h"
+#include "review/review_engine.h"
 
 namespace ai_players::app {
 namespace {
@@ -27,23 +29,30 @@ std::string svg_path(const std::string& base, int game, bool several) {
                  : fmt::format("{}-{}", base, game);
 }
 
-// Reports on standard error; a terminal gets one line rewritten in place.
+// Reports on standard error: a terminal gets one line rewritten in place,
+// anything else a line every ten seconds; both say the time left.
 class Progress {
  public:
   explicit Progress(std::ostream& log) : log_(log), tty_(::isatty(STDERR_FILENO) == 1) {}
 
   void game_started(int game, const PgnGame& record) {
     label_ = fmt::format("game {} ({} - {})", game, record.tag("White"), record.tag("Black"));
-    started_ = std::chrono::steady_clock::now();
+    started_ = last_said_ = Clock::now();
     if (!tty_) log_ << fmt::format("Reviewing {}: {} moves\n", label_, record.san.size());
   }
   void move(std::size_t done, std::size_t total) {
-    if (tty_) log_ << fmt::format("\rReviewing {}: move {}/{}", label_, done, total) << std::flush;
+    const auto now = Clock::now();
+    if (done == 0 || done == total || (!tty_ && now - last_said_ < std::chrono::seconds(10))) return;
+    last_said_ = now;
+    const double elapsed = std::chrono::duration<double>(now - started_).count();
+    const std::string text = fmt::format("{}/{} moves, about {:.0f} s left", done, total,
+                                         elapsed / static_cast<double>(done) * static_cast<double>(total - done));
+    if (tty_) log_ << fmt::format("\r\033[KReviewing {}: {}", label_, text) << std::flush;
+    else log_ << "  " << text << '\n';
   }
   double game_done() {
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
     if (tty_) log_ << "\r\033[K";
-    return seconds;
+    return std::chrono::duration<double>(Clock::now() - started_).count();
   }
   void problem(const std::string& text) {
     if (tty_) log_ << "\r\033[K";
@@ -51,22 +60,12 @@ class Progress {
   }
 
  private:
+  using Clock = std::chrono::steady_clock;
   std::ostream& log_;
   bool tty_;
   std::string label_;
-  std::chrono::steady_clock::time_point started_;
+  Clock::time_point started_, last_said_;
 };
-
-std::unique_ptr<Verevovera> start_adviser(const ReviewPlan& options, const LibraryOutput& output) {
-  std::unique_ptr<Verevovera> adviser;
-  try {
-    adviser = std::make_unique<Verevovera>(engine_config(PersonaSettings{}, false));
-  } catch (const std::exception& e) {
-    throw std::runtime_error(describe_failure("Verevovera was starting its engine", e, output.diagnostics()));
-  }
-  adviser->engine_timeout = options.engine_timeout;
-  return adviser;
-}
 
 void write_graphs(const std::vector<GameReview>& reviews, const std::string& base) {
   for (const auto& r : reviews) {
@@ -76,7 +75,25 @@ void write_graphs(const std::vector<GameReview>& reviews, const std::string& bas
   }
 }
 
+// One game reviewed and its outputs written; failures are the caller's.
+GameReview review_one(const ReviewPlan& options, int game, const PgnGame& record, Progress& progress,
+                      std::ostream& stdout_, std::ostream* out) {
+  progress.game_started(game, record);
+  const int depth = options.depth > 0 ? options.depth : kReviewDepth;
+  const int jobs = options.jobs > 0 ? options.jobs : default_review_jobs();
+  GameReview review =
+      review_game(game, record, engine_judges(engine_config(PersonaSettings{}, false), options.engine_timeout, depth),
+                  jobs, depth, [&](std::size_t done, std::size_t total) { progress.move(done, total); });
+  if (out) *out << annotated_pgn(review) << std::flush;
+  stdout_ << summary_text(review);
+  if (options.moves) stdout_ << '\n' << moves_text(review);
+  stdout_ << std::flush;
+  return review;
+}
+
 }  // namespace
+
+int default_review_jobs() { return static_cast<int>(std::max(1u, std::thread::hardware_concurrency())); }
 
 void run_review(const ReviewPlan& options, std::ostream& stdout_, std::ostream& log) {
   std::ifstream in(options.file);
@@ -88,7 +105,6 @@ void run_review(const ReviewPlan& options, std::ostream& stdout_, std::ostream& 
   }
 
   LibraryOutput output(options.verbose);
-  auto adviser = start_adviser(options, output);
   PgnReader reader(in);
   Progress progress(log);
   std::vector<GameReview> reviews;
@@ -97,31 +113,20 @@ void run_review(const ReviewPlan& options, std::ostream& stdout_, std::ostream& 
   double seconds = 0;
   for (;;) {
     if (options.games > 0 && reader.games_seen() >= options.games) break;
-    std::optional<PgnGame> record;
     try {
-      record = reader.next();
+      const std::optional<PgnGame> record = reader.next();
       if (!record) break;
-      progress.game_started(reader.games_seen(), *record);
-      const PreviewFn preview = [&](const board::MoveList& history, const board::Move& move,
-                                    const board::MoveList& legal, const std::string& fen) {
-        return adviser->Ask_For_Preview(history, move, legal, fen, options.depth);
-      };
-      GameReview review = review_game(reader.games_seen(), *record, preview, options.depth,
-                                      [&](std::size_t done, std::size_t total) { progress.move(done, total); });
-      seconds += progress.game_done();
-      moves += review.moves.size();
-      if (out.is_open()) out << annotated_pgn(review) << std::flush;
       if (!reviews.empty()) stdout_ << '\n';
-      stdout_ << summary_text(review) << std::flush;
-      reviews.push_back(std::move(review));
+      reviews.push_back(review_one(options, reader.games_seen(), *record, progress, stdout_, out.is_open() ? &out : nullptr));
+      seconds += progress.game_done();
+      moves += reviews.back().moves.size();
     } catch (const PgnError& e) {
       progress.problem(fmt::format("{}; game skipped", e.what()));
       ++problems;
     } catch (const EngineError& e) {
       progress.problem(fmt::format("game {}: {}; game skipped", reader.games_seen(),
-                                   describe_failure("Verevovera was judging a move", e, output.diagnostics())));
+                                   describe_failure("the review's engine was judging a move", e, output.diagnostics())));
       ++problems;
-      adviser = start_adviser(options, output);  // the old engine may be stuck or gone
     } catch (const std::exception& e) {
       progress.problem(fmt::format("game {}: {}; game skipped", reader.games_seen(), e.what()));
       ++problems;
@@ -132,8 +137,8 @@ void run_review(const ReviewPlan& options, std::ostream& stdout_, std::ostream& 
   if (const std::string totals = totals_text(reviews); !totals.empty()) stdout_ << '\n' << totals;
   if (!options.svg.empty()) write_graphs(reviews, options.svg);
   log << fmt::format("Reviewed {} moves in {} game{} in {:.1f} s ({:.2f} s per move){}\n", moves,
-                           reviews.size(), reviews.size() == 1 ? "" : "s", seconds, moves ? seconds / moves : 0.0,
-                           problems ? fmt::format("; {} game{} skipped", problems, problems == 1 ? "" : "s") : "");
+                     reviews.size(), reviews.size() == 1 ? "" : "s", seconds, moves ? seconds / moves : 0.0,
+                     problems ? fmt::format("; {} game{} skipped", problems, problems == 1 ? "" : "s") : "");
 }
 
 }  // namespace ai_players::app

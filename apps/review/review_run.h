@@ -10,13 +10,18 @@ namespace ai_players::app {
 
 struct ReviewPlan {
   std::string file;
-  int depth = 7;
+  int depth = 0;  // 0: kReviewDepth
+  int jobs = 0;   // engines at once; 0: one per core
   int games = 0;  // 0: all
   std::string out;  // annotated PGN; empty: none
   std::string svg;  // evaluation graph(s); empty: none
+  bool moves = false;  // print each game's moves with their marks
   std::optional<std::chrono::milliseconds> engine_timeout = std::chrono::seconds(60);
   bool verbose = false;
 };
+
+// The engines a review runs at once when not told: one per core.
+int default_review_jobs();
 
 // Summaries on `out`, progress and skipped games on `log`. Throws UserError
 // when nothing could be reviewed.

@@ -4,7 +4,11 @@
 
 #include "ai_players/core/text.h"
 #include "game/start_position.h"
+#include "players/measured_ratings.h"
 #include "review/review.h"
+#include "review/review_engine.h"
+#include "review/review_run.h"
+#include "review/review_text.h"
 
 namespace ai_players::app {
 namespace {
@@ -113,6 +117,37 @@ long long ms_since(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
 }
 
+json move_json(const MoveReview& m) {
+  return {{"number", m.number},
+          {"side", side_name(m.side)},
+          {"san", m.san},
+          {"coord", m.coord},
+          {"fen", m.fen},
+          {"best", m.best_san},
+          {"best_coord", m.best_coord},
+          {"best_line", m.best_line},
+          {"loss", m.loss},
+          {"white_score", m.white_score()},
+          {"eval", white_eval(m).eval_text()},
+          {"judgement", judgement_name(m.judgement)}};
+}
+
+// A running review's progress, or the finished review.
+json review_json(const ReviewJob::Status& status) {
+  if (!status.review)
+    return {{"status", "running"},
+            {"done", status.done},
+            {"total", status.total},
+            {"seconds", status.seconds},
+            {"seconds_left", status.seconds_left ? json(*status.seconds_left) : json(nullptr)}};
+  const GameReview& r = *status.review;
+  json moves = json::array();
+  for (const auto& m : r.moves) moves.push_back(move_json(m));
+  return {{"status", "done"},       {"depth", r.depth},           {"seconds", status.seconds},
+          {"summary", summary_text(r)}, {"svg", evaluation_svg(r)}, {"pgn", annotated_pgn(r)},
+          {"moves", moves}};
+}
+
 }  // namespace
 
 json parse_body(const std::string& body) {
@@ -132,12 +167,13 @@ GameApi::GameApi(const ServeOptions& options)
 
 json GameApi::personas() const {
   json out = json::array();
-  for (const auto& e : offered_entries())
-    out.push_back({{"name", e.name},
-                   {"strength", e.strength},
-                   {"measured", e.measured ? json(*e.measured) : json(nullptr)},
-                   {"gang", gang_name(e.gang)},
-                   {"rate", e.rate}});
+  for (const auto& e : offered_entries()) {
+    json entry{{"name", e.name}, {"strength", e.strength}, {"gang", gang_name(e.gang)}, {"rate", e.rate}, {"measured", nullptr}};
+    if (const auto m = measured_rating(e.name))
+      entry["measured"] = {{"rating", std::lround(m->rating)}, {"margin", std::lround(m->margin)}, {"bound", m->bound},
+                           {"text", measured_text(*m)}};
+    out.push_back(entry);
+  }
   return out;
 }
 
@@ -262,24 +298,32 @@ json GameApi::review(const std::string& id) {
   const auto served = games_.find(id);
   HumanGame& game = *served->game;
   if (game.view().thinking) throw NotNowError(game.persona_name() + " is still choosing its move");
-  const PgnGame pgn = game.pgn("ai-players serve", "localhost");
+  PgnGame pgn = game.pgn("ai-players serve", "localhost");
   if (pgn.san.empty()) throw UserError("there are no moves to review");
-  const int depth = options_.preview_depth;
-  const GameReview r = game.with_adviser([&](Verevovera& adviser) {
-    return review_game(1, pgn, [&](const board::MoveList& history, const board::Move& move, const board::MoveList& legal,
-                                   const std::string& fen) { return adviser.Ask_For_Preview(history, move, legal, fen, depth); },
-                       depth);
-  });
-  json moves = json::array();
-  for (const auto& m : r.moves)
-    moves.push_back({{"number", m.number},
-                     {"side", side_name(m.side)},
-                     {"san", m.san},
-                     {"best", m.best_san},
-                     {"loss", m.loss},
-                     {"white_score", m.white_score()},
-                     {"judgement", judgement_name(m.judgement)}});
-  return {{"summary", summary_text(r)}, {"svg", evaluation_svg(r)}, {"pgn", annotated_pgn(r)}, {"moves", moves}};
+  std::shared_ptr<ReviewJob> job;
+  std::vector<std::shared_ptr<ReviewJob>> dropped;  // stopped after the lock is let go
+  {
+    const std::lock_guard lock(reviews_mutex_);
+    for (auto it = reviews_.begin(); it != reviews_.end();)
+      if (it->second.game.expired()) dropped.push_back(std::move(it->second.job)), it = reviews_.erase(it);
+      else ++it;
+    Review& r = reviews_[id];
+    if (!r.job || r.moves != pgn.san) {
+      dropped.push_back(std::move(r.job));
+      r = {served, pgn.san, nullptr};
+      r.job = std::make_shared<ReviewJob>(std::move(pgn), engine_judges(engine_config(options_.persona, false),
+                                                                        options_.persona.engine_timeout, kReviewDepth),
+                                          default_review_jobs(), kReviewDepth);
+    }
+    job = r.job;
+  }
+  try {
+    return review_json(job->status());
+  } catch (...) {
+    const std::lock_guard lock(reviews_mutex_);
+    if (const auto it = reviews_.find(id); it != reviews_.end() && it->second.job == job) reviews_.erase(it);
+    throw;  // the next call starts afresh
+  }
 }
 
 std::string GameApi::pgn(const std::string& id) {

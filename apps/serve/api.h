@@ -3,9 +3,14 @@
 // PersonaError, EngineError); the server turns them into HTTP statuses in one place.
 #pragma once
 
+#include <map>
+#include <memory>
+#include <mutex>
 #include <string>
 
 #include <nlohmann/json.hpp>
+
+#include "review/review_job.h"
 
 #include "serve/game_table.h"
 #include "serve/serve_options.h"
@@ -33,6 +38,8 @@ class GameApi {
   json resign(const std::string& id);
   json draw(const std::string& id);
   json hint(const std::string& id);
+  // Starts the review of the game as it stands, or says how the one
+  // started is going; once it is done, the review itself.
   json review(const std::string& id);
   std::string pgn(const std::string& id);
   json end(const std::string& id);
@@ -42,6 +49,14 @@ class GameApi {
  private:
   const ServeOptions& options_;
   GameTable games_;
+  // One review per game, for the moves it was started with; dropped with its game.
+  struct Review {
+    std::weak_ptr<ServedGame> game;
+    std::vector<std::string> moves;
+    std::shared_ptr<ReviewJob> job;
+  };
+  std::mutex reviews_mutex_;
+  std::map<std::string, Review> reviews_;
 };
 
 // The request body as a JSON object; UserError for anything else.

@@ -7,7 +7,10 @@
 
 #include <fmt/format.h>
 
+#include <map>
+
 #include "players/persona_factory.h"
+#include "tournament/match_stats.h"
 #include "ai_players/core/text.h"
 #include "game/user_error.h"
 
@@ -26,7 +29,8 @@ Anchor parse_anchor(const std::string& text) {
   throw UserError(fmt::format("{} is not NAME=ELO (for example HOUD20c:1350=1350)", quoted_excerpt(text, 100)));
 }
 
-Anchor default_anchor(const std::vector<std::string>& players, std::string& why) {
+Anchor default_anchor(const std::vector<std::string>& players, const std::vector<GameScore>& games,
+                      std::string& why) {
   for (const std::string& p : players)
     if (p.size() > 8 && p.starts_with("HOUD20c:"))
       if (auto elo = roster_strength(p)) {
@@ -34,12 +38,57 @@ Anchor default_anchor(const std::vector<std::string>& players, std::string& why)
         return Anchor{p, double(*elo)};
       }
   if (players.empty()) throw RatingError("there are no players to anchor");
-  if (auto elo = roster_strength(players.front())) {
-    why = "its roster strength";
-    return Anchor{players.front(), double(*elo)};
+  std::map<std::string, Tally> tally;
+  for (const GameScore& g : games) {
+    const std::string result = g.white_points == 1 ? "1-0" : g.white_points == 0 ? "0-1" : "1/2-1/2";
+    tally[g.white].add(result, true);
+    tally[g.black].add(result, false);
   }
-  why = "the first player met, at 0";
-  return Anchor{players.front(), 0};
+  std::string best = players.front();
+  int most = -1;
+  for (const std::string& p : players) {
+    const Tally& t = tally[p];
+    const bool swept = t.wins == t.scored_games() || t.losses == t.scored_games();
+    if (!swept && t.scored_games() > most) best = p, most = t.scored_games();
+  }
+  const auto elo = roster_strength(best);
+  why = fmt::format("{}{}", elo ? "its roster strength" : "0, as it is no persona",
+                    most >= 0 ? "; the player the games fix best" : "");
+  return Anchor{best, elo ? double(*elo) : 0.0};
+}
+
+std::string ratings_tsv(const RatingTable& table) {
+  std::string out = "name\trating\tmargin\tgames\tbound\n";
+  for (const PlayerRating& p : table.players) {
+    const int bound = p.games && p.wins == p.games ? 1 : p.games && p.losses == p.games ? -1 : 0;
+    out += fmt::format("{}\t{:.1f}\t{:.1f}\t{}\t{}\n", p.name, p.rating, p.margin, p.games, bound);
+  }
+  return out;
+}
+
+std::string format_head_to_head(const std::vector<GameScore>& games) {
+  std::vector<std::pair<std::string, std::string>> order;
+  std::map<std::pair<std::string, std::string>, Tally> pairs;
+  for (const GameScore& g : games) {
+    const bool swapped = pairs.count({g.black, g.white}) > 0;
+    const auto key = swapped ? std::pair{g.black, g.white} : std::pair{g.white, g.black};
+    if (!pairs.count(key)) order.push_back(key);
+    const std::string result = g.white_points == 1 ? "1-0" : g.white_points == 0 ? "0-1" : "1/2-1/2";
+    pairs[key].add(result, !swapped);
+  }
+  std::size_t width = 8;
+  for (const auto& [a, b] : order) width = std::max(width, a.size() + b.size() + 3);
+  std::string out = fmt::format("{:<{}}  {:>5}  {:>9}  {:>6}  {:>12}  {:>5}\n", "Pairing", width, "Games", "W-D-L",
+                                "Score", "Elo", "LOS");
+  for (const auto& key : order) {
+    const Tally& t = pairs[key];
+    const double decisive = t.wins + t.losses;
+    const double los = decisive ? 0.5 * (1 + std::erf((t.wins - t.losses) / std::sqrt(2 * decisive))) : 0.5;
+    out += fmt::format("{:<{}}  {:>5}  {:>9}  {:>5.1f}%  {:>12}  {:>4.0f}%\n", key.first + " - " + key.second, width,
+                       t.scored_games(), fmt::format("{}-{}-{}", t.wins, t.draws, t.losses), 100 * t.score(),
+                       format_elo(estimate_elo(t)), 100 * los);
+  }
+  return out;
 }
 
 std::vector<GameScore> scores_from_pgn(const std::vector<PgnGame>& records, int& unfinished) {

@@ -15,9 +15,20 @@ namespace ai_players::app {
 Anchor parse_anchor(const std::string& text);
 
 // The first HOUD20c:N among the players at N (the engine's own calibrated
-// scale); else the first player at its roster strength, or at 0 when it is
-// no persona. `why` says which.
-Anchor default_anchor(const std::vector<std::string>& players, std::string& why);
+// scale); else, at its roster strength (or 0 when it is no persona), the
+// player with the most games among those that neither won nor lost all of
+// theirs, whose rating the games fix best. `why` says which.
+Anchor default_anchor(const std::vector<std::string>& players, const std::vector<GameScore>& games,
+                      std::string& why);
+
+// The table as the file the program reads measured strengths from: a header,
+// then "name<TAB>rating<TAB>margin<TAB>games<TAB>bound", bound +1 for a
+// player that won every game, -1 for one that lost every game.
+std::string ratings_tsv(const RatingTable& table);
+
+// Every pairing: games, the first-named player's W-D-L and score, the Elo
+// difference with its 95 % interval, and the likelihood of superiority.
+std::string format_head_to_head(const std::vector<GameScore>& games);
 
 // The table, best first, then a line on the anchor.
 std::string format_rating_table(const RatingTable& table, const std::string& anchor_note);

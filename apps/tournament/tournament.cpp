@@ -75,8 +75,9 @@ std::ofstream open_output(const TournamentPlan& plan) {
   return out;
 }
 
-Anchor anchor_of(const std::optional<Anchor>& given, const std::vector<std::string>& players, std::string& why) {
-  if (!given) return default_anchor(players, why);
+Anchor anchor_of(const std::optional<Anchor>& given, const std::vector<std::string>& players,
+                 const std::vector<GameScore>& games, std::string& why) {
+  if (!given) return default_anchor(players, games, why);
   why = "given with --anchor";
   Anchor anchor = *given;
   for (const std::string& p : players)  // its name may be typed in any case
@@ -97,6 +98,8 @@ class TournamentRun {
                                     [&](const auto& n) { return lower(n) == lower(plan.anchor->name); }))
       throw UserError(fmt::format("the anchor {} plays in none of the games", plan.anchor->name));
     if (plan.resume && !plan.seed) throw UserError("--resume needs the --seed the tournament was started with");
+    if (plan.sprt && names_.size() != 2) throw UserError("--sprt tests two players, not " + std::to_string(names_.size()));
+    if (plan.sprt) sprt_.emplace(*plan.sprt);
     openings_ = read_openings_file(plan.openings_file.empty() ? default_openings_path() : plan.openings_file);
     seed_ = seed_or_random(plan.seed);
     all_ = schedule_games(names_, plan.format, plan.rounds, openings_.size(), seed_);
@@ -134,6 +137,7 @@ class TournamentRun {
       if (pgn_out_) pgn_out_ << done.pgn << std::flush;
       progress.finished(g, read.front());
       kept_[g.index] = std::move(read.front());
+      if (sprt_ && test_pair(g.index)) stop = true;
     }, stop);
   }
 
@@ -149,12 +153,30 @@ class TournamentRun {
                        unfinished ? fmt::format(", {} unfinished (not rated)", unfinished) : "",
                        failures_.empty() ? "" : fmt::format(", {} could not be played", failures_.size()));
     std::string why;
-    const Anchor anchor = anchor_of(plan_.anchor, names_, why);
-    out << format_rating_table(fit_ratings(scores, anchor), why);
+    const Anchor anchor = anchor_of(plan_.anchor, names_, scores, why);
+    out << format_rating_table(fit_ratings(scores, anchor), why) << '\n' << format_head_to_head(scores);
+    if (sprt_) out << "SPRT: " << sprt_->summary() << '\n';
     if (pgn_out_) out << fmt::format("PGN written to {}\n", plan_.pgn_file);
   }
 
  private:
+  // Feeds the test the pair a game completes (a pairing's two games on one
+  // opening, next to each other in the schedule); true once it decides.
+  bool test_pair(int index) {
+    const int first = index - index % 2;
+    const auto a = kept_.find(first), b = kept_.find(first + 1);
+    if (a == kept_.end() || b == kept_.end()) return false;
+    double points = 0;
+    for (const auto& it : {a, b}) {
+      const auto white = white_points(it->second.result);
+      if (!white) return false;  // an unfinished game leaves the pair out
+      points += it->second.tag("White") == names_[0] ? *white : 1 - *white;
+    }
+    sprt_->add_pair(points);
+    log_ << "SPRT: " << sprt_->summary() << '\n';
+    return sprt_->verdict().has_value();
+  }
+
   GameTerms terms_of(const ScheduledGame& g) const {
     GameTerms t = plan_.terms;
     t.round = round_tag(g);
@@ -174,6 +196,7 @@ class TournamentRun {
   std::map<int, PgnGame> kept_;
   std::ofstream pgn_out_;
   std::vector<std::string> failures_;
+  std::optional<Sprt> sprt_;
 };
 
 }  // namespace
@@ -185,7 +208,7 @@ void run_tournament(const TournamentPlan& plan, std::ostream& out, std::ostream&
 }
 
 void rate_files(const std::vector<std::string>& files, const std::optional<Anchor>& anchor, std::ostream& out,
-                std::ostream& log) {
+                std::ostream& log, const std::string& tsv_file) {
   std::vector<GameScore> scores;
   int unfinished = 0, total = 0;
   for (const std::string& file : files) {
@@ -196,8 +219,12 @@ void rate_files(const std::vector<std::string>& files, const std::optional<Ancho
   out << fmt::format("{} games from {} file{}{}\n", total, files.size(), files.size() == 1 ? "" : "s",
                      unfinished ? fmt::format(", {} unfinished (not rated)", unfinished) : "");
   std::string why;
-  const Anchor chosen = anchor_of(anchor, players_of(scores), why);
-  out << format_rating_table(fit_ratings(scores, chosen), why);
+  const Anchor chosen = anchor_of(anchor, players_of(scores), scores, why);
+  const RatingTable table = fit_ratings(scores, chosen);
+  out << format_rating_table(table, why) << '\n' << format_head_to_head(scores);
+  if (tsv_file.empty()) return;
+  std::ofstream tsv(tsv_file);
+  if (!(tsv << ratings_tsv(table))) throw UserError(fmt::format("cannot write {}", quoted_excerpt(tsv_file, 100)));
 }
 
 }  // namespace ai_players::app

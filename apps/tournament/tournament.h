@@ -10,6 +10,7 @@
 
 #include "tournament/rating_fit.h"
 #include "tournament/schedule.h"
+#include "tournament/sprt.h"
 #include "tournament/tournament_game.h"
 
 namespace ai_players::app {
@@ -25,6 +26,7 @@ struct TournamentPlan {
   std::string pgn_file;  // empty: none
   bool resume = false;   // keep the games already in pgn_file, play the others
   std::optional<Anchor> anchor;
+  std::optional<SprtBounds> sprt;  // two players only: stop once the test decides
   GameTerms terms;  // what every game shares: event, site, max plies, clock, adjudication, engine
 };
 
@@ -33,8 +35,10 @@ struct TournamentPlan {
 // could be played.
 void run_tournament(const TournamentPlan& plan, std::ostream& out, std::ostream& log);
 
-// The table of the games in PGN files: broken games are skipped and said on `log`.
+// The table of the games in PGN files: broken games are skipped and said on
+// `log`. With `tsv_file`, the table is also written there as the program
+// reads measured strengths.
 void rate_files(const std::vector<std::string>& files, const std::optional<Anchor>& anchor, std::ostream& out,
-                std::ostream& log);
+                std::ostream& log, const std::string& tsv_file = {});
 
 }  // namespace ai_players::app

@@ -94,7 +94,7 @@ GameTerms terms_from_json(const std::string& line) {
     t.seed = j.value("seed", std::uint64_t{0});
     t.adjudicate = j.value("adjudicate", false);
     if (const std::string engine = j.value("engine", ""); !engine.empty()) t.settings.engine = engine;
-    const long long timeout = j.value("engine_timeout_ms", t.settings.patience().count());
+    const long long timeout = j.value("engine_timeout_ms", PersonaSettings::kDefaultEngineTimeout.count());
     t.settings.engine_timeout.reset();
     if (timeout > 0) t.settings.engine_timeout = std::chrono::milliseconds(timeout);
     return t;

@@ -1,6 +1,8 @@
 #include "uci/uci_protocol.h"
 
 #include <algorithm>
+#include <cctype>
+#include <iterator>
 
 #include <fmt/format.h>
 
@@ -25,6 +27,31 @@ std::size_t index_or_end(const std::vector<std::string>& w, const char* word) {
 }
 
 }  // namespace
+
+std::string uci_safe_text(std::string_view text) {
+  static const std::pair<const char*, const char*> plain[] = {
+      {"depth", "plies"},        {"seldepth", "sel-plies"}, {"score", "eval"},        {"cp", "centipawns"},
+      {"mate", "mating"},        {"pv", "line"},            {"multipv", "lines"},     {"nodes", "positions"},
+      {"nps", "speed"},          {"time", "duration"},      {"currmove", "move-now"}, {"hashfull", "hash-use"},
+      {"bestmove", "best-move"}, {"ponder", "pondering"},   {"lowerbound", "at-least"}, {"upperbound", "at-most"},
+      {"refutation", "answer"},  {"currline", "line-now"},  {"wdl", "odds"},           {"string", "text"}};
+  std::string out;
+  std::size_t i = 0;
+  while (i < text.size()) {
+    std::size_t j = i;
+    while (j < text.size() && std::isalnum(static_cast<unsigned char>(text[j]))) ++j;
+    if (j == i) {
+      out += text[i] == '\n' || text[i] == '\r' ? ' ' : text[i];
+      ++i;
+      continue;
+    }
+    const std::string word(text.substr(i, j - i));
+    const auto* found = std::find_if(std::begin(plain), std::end(plain), [&](const auto& p) { return word == p.first; });
+    out += found == std::end(plain) ? word : found->second;
+    i = j;
+  }
+  return out;
+}
 
 UciCommand split_command(std::string_view line) {
   const auto w = split_tokens(line);

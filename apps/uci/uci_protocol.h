@@ -51,9 +51,17 @@ struct UciOption {
   std::string name;
   Kind kind = Kind::String;
   std::string value;  // the current value, declared as the default
-  long long min = 0, max = 0;      // spin
-  std::vector<std::string> vars;   // combo
-  std::string help;                // for messages: what the value must be
+  long long min = 0, max = 0;     // spin
+  std::vector<std::string> vars;  // combo
+
+  static UciOption check(std::string name, bool value) { return {std::move(name), Kind::Check, value ? "true" : "false", 0, 0, {}}; }
+  static UciOption spin(std::string name, long long value, long long min, long long max) {
+    return {std::move(name), Kind::Spin, std::to_string(value), min, max, {}};
+  }
+  static UciOption text(std::string name, std::string value) { return {std::move(name), Kind::String, std::move(value), 0, 0, {}}; }
+  static UciOption combo(std::string name, std::string value, std::vector<std::string> vars) {
+    return {std::move(name), Kind::Combo, std::move(value), 0, 0, std::move(vars)};
+  }
 };
 
 // "option name Hash type spin default 16 min 1 max 33554432".
@@ -72,6 +80,11 @@ const UciOption* find_option(const std::vector<UciOption>& options, const std::s
 // The value as the option takes it ("true"/"false", a number in range, one of
 // the combo's vars in its own spelling); UserError saying what it must be.
 std::string checked_value(const UciOption& option, const std::string& value);
+
+// Text for an "info string" line: the words a GUI reads as search fields or
+// commands ("score", "pv", "depth", "bestmove", ...) become plain ones, so
+// that no parser takes a message for a search line.
+std::string uci_safe_text(std::string_view text);
 
 // A GUI's text in a message: never more than this many characters of it.
 inline constexpr std::size_t kEchoLimit = 100;

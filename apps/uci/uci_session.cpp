@@ -14,6 +14,7 @@
 #include "ai_players/personas/safe_reply.h"
 #include "game/numbers.h"
 #include "players/library_output.h"
+#include "players/measured_ratings.h"
 
 namespace ai_players::app {
 namespace {
@@ -30,10 +31,11 @@ bool is_executable_file(const std::string& path) { return ::access(path.c_str(),
 
 std::string persona_nearest(const std::vector<PersonaEntry>& entries, int elo) {
   std::string best;
-  long long best_gap = 0;
+  double best_gap = 0;
   for (const auto& e : entries) {
     if (!e.buildable || e.gang == Gang::Engine) continue;
-    const long long gap = std::llabs(static_cast<long long>(e.strength) - elo);
+    const auto measured = measured_rating(e.name);
+    const double gap = std::abs((measured ? measured->rating : e.strength) - elo);
     if (best.empty() || gap < best_gap) {
       best = e.name;
       best_gap = gap;
@@ -63,7 +65,7 @@ void UciSession::send(const std::string& line) {
 void UciSession::info(std::string_view text) {
   std::istringstream in{std::string(text)};
   for (std::string line; std::getline(in, line);)
-    if (!line.empty()) send("info string " + line);
+    if (!strip(line).empty()) send("info string " + uci_safe_text(line));
 }
 
 std::string UciSession::current_persona() const {
@@ -79,7 +81,7 @@ bool UciSession::handle(std::string_view line) {
   if (cmd == "uci") {
     identify();
   } else if (cmd == "isready") {
-    send("readyok");
+    ready();
   } else if (cmd == "ucinewgame") {
     game_ = UciGame{};
     std::lock_guard<std::mutex> lock(mutex_);
@@ -117,30 +119,29 @@ void UciSession::identify() {
 }
 
 std::vector<UciOption> UciSession::options() const {
-  using Kind = UciOption::Kind;
   const std::string current = current_persona();
-  UciOption persona{"Persona", Kind::Combo, current};
+  std::vector<std::string> names;
   int lowest = 0, highest = 0;
   for (const auto& e : entries_) {
-    persona.vars.push_back(e.name);
+    names.push_back(e.name);
     if (e.gang == Gang::Engine) continue;
     lowest = lowest ? std::min(lowest, e.strength) : e.strength;
     highest = std::max(highest, e.strength);
   }
-  if (std::find(persona.vars.begin(), persona.vars.end(), current) == persona.vars.end()) persona.vars.push_back(current);
+  if (std::find(names.begin(), names.end(), current) == names.end()) names.push_back(current);
   const auto engine = settings_.engine ? settings_.engine : engine::find_engine(false);
   const long long timeout = settings_.engine_timeout ? settings_.engine_timeout->count() / 1000 : 0;
-  return {persona,
-          {"Engine", Kind::String, engine.value_or("")},
-          {"Engine Timeout", Kind::Spin, std::to_string(timeout), 0, 3600},
-          {"Threads", Kind::Spin, "1", 1, 1024},
-          {"Hash", Kind::Spin, "16", 1, 33554432},
-          {"Ponder", Kind::Check, "false"},
-          {"Move Overhead", Kind::Spin, std::to_string(move_overhead_.count()), 0, 5000},
-          {"MultiPV", Kind::Spin, "1", 1, 500},
-          {"UCI_LimitStrength", Kind::Check, limit_strength_ ? "true" : "false"},
-          {"UCI_Elo", Kind::Spin, std::to_string(std::clamp(uci_elo_, lowest, highest)), lowest, highest},
-          {"Seed", Kind::String, seed_ ? std::to_string(*seed_) : "random"}};
+  return {UciOption::combo("Persona", current, names),
+          UciOption::text("Engine", engine.value_or("")),
+          UciOption::spin("Engine Timeout", timeout, 0, 3600),
+          UciOption::spin("Threads", 1, 1, 1024),
+          UciOption::spin("Hash", 16, 1, 33554432),
+          UciOption::check("Ponder", false),
+          UciOption::spin("Move Overhead", move_overhead_.count(), 0, 5000),
+          UciOption::spin("MultiPV", 1, 1, 500),
+          UciOption::check("UCI_LimitStrength", limit_strength_),
+          UciOption::spin("UCI_Elo", std::clamp(uci_elo_, lowest, highest), lowest, highest),
+          UciOption::text("Seed", seed_ ? std::to_string(*seed_) : "random")};
 }
 
 void UciSession::set_option(std::string_view args) {
@@ -207,6 +208,18 @@ void UciSession::go(std::string_view args) {
   wake_worker_.notify_all();
 }
 
+void UciSession::ready() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  if (running_ || !queue_.empty() || finishing_ || ended_) return send("readyok");
+  queue_.push_back(Job{game_, {}, false, true});
+  const int ticket = ++prepares_asked_;
+  wake_worker_.notify_all();
+  // A bound, so that an engine that never starts cannot silence the session.
+  prepared_cv_.wait_for(lock, settings_.engine_timeout.value_or(PersonaSettings::kDefaultEngineTimeout),
+                        [&] { return prepares_done_ >= ticket || ended_; });
+  send("readyok");
+}
+
 void UciSession::stop() {
   std::lock_guard<std::mutex> lock(mutex_);
   for (Job& job : queue_) job.stopped = true;
@@ -244,6 +257,14 @@ void UciSession::work() {
       if (ended_ || queue_.empty()) return;
       job = std::move(queue_.front());
       queue_.pop_front();
+      if (job.prepare) {
+        lock.unlock();
+        ensure_persona();
+        lock.lock();
+        ++prepares_done_;
+        prepared_cv_.notify_all();
+        continue;
+      }
       running_ = true;
       cut_requested_ = job.stopped;
       running_go_ = job.go;
@@ -315,6 +336,7 @@ std::string UciSession::choose(const Job& job) {
   try {
     const SafeReply reply = reply_safely(*persona_, job.game.history, legal, job.game.start_fen);
     if (!reply.note.empty()) info(reply.note);
+    if (reply.cut_short && !reply.fallback) info(built_name_ + "'s reply was cut short by the clock or a stop");
     move = reply.move->to_coord();
   } catch (const std::exception& e) {
     move = any_legal(failure_text(e));
@@ -366,6 +388,7 @@ void UciSession::end() {
     }
     wake_worker_.notify_all();
     wake_timer_.notify_all();
+    prepared_cv_.notify_all();
   }
   if (worker_.joinable()) worker_.join();
   if (timer_.joinable()) timer_.join();

@@ -23,7 +23,8 @@
 
 namespace ai_players::app {
 
-// The buildable persona whose strength is nearest to elo (ties: the weaker).
+// The buildable persona whose strength is nearest to elo (ties: the weaker):
+// its measured rating where the calibration has one, else its roster strength.
 std::string persona_nearest(const std::vector<PersonaEntry>& entries, int elo);
 
 // The input loop never waits for a reply: replies are computed on a worker
@@ -49,7 +50,8 @@ class UciSession {
   void end();
   // Ends the session once the replies asked for are given (the input ended).
   void finish();
-  // An "info string" line for each line of text (the library's messages).
+  // An "info string" line for each line of text (the library's messages),
+  // with the words a GUI would read as search fields ("score", "pv", ...) replaced.
   void info(std::string_view text);
 
  private:
@@ -57,7 +59,12 @@ class UciSession {
     UciGame game;
     GoRequest go;
     bool stopped = false;  // a stop came while it waited in the queue
+    bool prepare = false;  // no search: build the persona and its engine (isready)
   };
+
+  // Answers isready once the persona and its engine are built, so that the
+  // first go has its whole budget; at once while a search runs.
+  void ready();
 
   void identify();
   // The options as they stand; the caller holds mutex_.
@@ -84,6 +91,8 @@ class UciSession {
   mutable std::mutex mutex_;  // guards everything below
   std::condition_variable wake_worker_;
   std::condition_variable wake_timer_;
+  std::condition_variable prepared_cv_;
+  int prepares_asked_ = 0, prepares_done_ = 0;
   std::deque<Job> queue_;
   bool running_ = false;        // a job is being computed
   bool hold_ = false;           // its bestmove waits for stop or ponderhit

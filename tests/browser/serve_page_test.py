@@ -2,7 +2,8 @@
 """The serve page in headless Chromium: the picker offers only personas that
 can play; a move by clicking shows its legal-move dots, the persona's reply
 and the preview; an illegal move gets a word; a bad start position leaves the
-current game playable; the arrow keys step through the moves.
+current game playable; the arrow keys step through the moves; a game from a
+set-up position where White throws the queen away is reviewed and stepped through.
 
 usage: serve_page_test.py AI_PLAYERS WEB_ROOT SCREENSHOT
 Exits 77 (skipped) when Chromium, its driver or Selenium is missing.
@@ -79,6 +80,42 @@ def play_on_the_page(driver, wait, By, Select, ActionChains, Keys):
     return preview, game()
 
 
+def review_a_blunder(driver, wait, click, By):
+    """1. Qd7+ gives the queen away: Review marks it, stepping shows it with arrows."""
+    driver.find_element(By.ID, "fen").send_keys("3qk3/8/8/8/8/8/8/3QK3 w - - 0 1")
+    driver.find_element(By.ID, "new-game").click()
+    wait.until(lambda d: d.find_element(By.ID, "status").text == "Your move.")
+    click("d1")
+    click("d7")
+    wait.until(lambda d: "Gnome played" in d.find_element(By.ID, "status").text)
+    driver.find_element(By.ID, "review").click()
+    view = wait.until(lambda d: d.find_element(By.ID, "review-view"))
+    wait.until(lambda d: view.get_attribute("data-ply") is not None)
+    moves = view.find_elements(By.CSS_SELECTOR, ".rv-moves .rv-move")
+    assert len(moves) == 2, [m.text for m in moves]
+    blunder = view.find_element(By.CSS_SELECTOR, ".rv-move.rv-blunder")
+    assert blunder.text.startswith("Qd7+") and blunder.text.endswith("??"), blunder.text
+    # Step away with the keyboard and the buttons, then back by clicking the move.
+    driver.find_element(By.TAG_NAME, "body").send_keys("\ue014")  # arrow right
+    wait.until(lambda d: view.get_attribute("data-ply") == "1")
+    view.find_element(By.CSS_SELECTOR, ".rv-first").click()
+    wait.until(lambda d: view.get_attribute("data-ply") == "0")
+    view.find_element(By.CSS_SELECTOR, ".rv-last").click()
+    wait.until(lambda d: view.get_attribute("data-ply") == "1")
+    blunder.click()
+    wait.until(lambda d: view.get_attribute("data-ply") == "0")
+    arrows = view.find_elements(By.CSS_SELECTOR, ".rv-board .arrow")
+    drawn = {a.get_attribute("data-arrow") for a in arrows}
+    assert len(drawn) == 2 and "d1d7" in drawn, drawn  # the move played and the best
+    caption = view.find_element(By.CSS_SELECTOR, ".rv-caption").text
+    assert caption.startswith("1. Qd7+ ?? blunder") and "best: Q" in caption, caption
+    assert view.find_element(By.CSS_SELECTOR, ".rv-line").text.startswith("Best line: 1. Q"), caption
+    assert view.find_elements(By.CSS_SELECTOR, ".rv-graph circle.move.blunder.rv-current")
+    driver.set_window_size(1000, 1250)
+    driver.execute_script("document.getElementById('review-view').scrollIntoView()")
+    return caption
+
+
 def main():
     program, web_root, screenshot = sys.argv[1:4]
     try:
@@ -108,9 +145,13 @@ def main():
         driver = webdriver.Chrome(service=Service(driver_path), options=options)
         driver.set_page_load_timeout(30)
         driver.get(url)
-        preview, game = play_on_the_page(driver, WebDriverWait(driver, 45), By, Select, ActionChains, Keys)
+        wait = WebDriverWait(driver, 45)
+        preview, game = play_on_the_page(driver, wait, By, Select, ActionChains, Keys)
+        square = lambda name: driver.find_element(By.CSS_SELECTOR, f'#board [data-square="{name}"]')
+        click = lambda name: ActionChains(driver).move_to_element(square(name)).click().perform()
+        review = review_a_blunder(driver, wait, click, By)
         driver.save_screenshot(screenshot)
-        print(f"ok: {preview}; moves {' '.join(game['moves'])}; screenshot {screenshot}")
+        print(f"ok: {preview}; moves {' '.join(game['moves'])}; {review}; screenshot {screenshot}")
         return 0
     finally:
         if driver:
