@@ -9,6 +9,7 @@
 #include <nlohmann/json.hpp>
 
 #include "serve/game_server.h"
+#include "support/fake_engine_session.h"
 
 namespace ai_players::app {
 namespace {
@@ -146,6 +147,8 @@ TEST(ServeApi, ErrorsAreJsonWithTheirStatusAndLeaveTheGameAloneUndoTakesBackMove
       {"POST", game + "/moves", R"({"move": "e4")", 400},
       {"POST", game + "/moves", R"(["e4"])", 400},
       {"POST", game + "/undo", "{}", 400},  // no move of yours yet
+      {"POST", game + "/draw", "", 503},     // no adviser on this server
+      {"POST", game + "/reply", "", 409},    // your turn, not the persona's
       {"GET", "/api/games/nosuchgame", "", 404},
       {"POST", "/api/games/nosuchgame/moves", R"({"move": "e4"})", 404},
       {"DELETE", "/api/games/nosuchgame", "", 404},
@@ -153,6 +156,9 @@ TEST(ServeApi, ErrorsAreJsonWithTheirStatusAndLeaveTheGameAloneUndoTakesBackMove
       {"POST", "/api/games", R"({"persona": "Nobody"})", 400},
       {"POST", "/api/games", R"({"persona": "Talvo", "color": "green"})", 400},
       {"POST", "/api/games", R"({"persona": "Talvo", "fen": "8/8/8 w - - 0 1"})", 400},
+      {"POST", "/api/positions", R"({"fen": "8/8/8 w - - 0 1"})", 400},
+      {"POST", "/api/games", R"({"persona": "Talvo", "tc": "fast"})", 400},
+      {"POST", "/api/games", R"({"persona": "Talvo", "movetime_ms": -1})", 400},
       {"POST", "/api/games", R"({"persona": "Talvo"})", 503},  // max_games is 1
   };
   for (const auto& c : cases) {
@@ -163,6 +169,12 @@ TEST(ServeApi, ErrorsAreJsonWithTheirStatusAndLeaveTheGameAloneUndoTakesBackMove
   }
   EXPECT_EQ(s.ok("GET", game)["fen"], created["fen"]);
   EXPECT_TRUE(s.ok("GET", game)["moves"].empty());
+  // A start position is checked without touching the game, and said without a flag's name.
+  EXPECT_EQ(s.call("POST", "/api/positions", R"({"fen": "8/8/8 w - - 0 1"})").second["error"].get<std::string>().find("--"),
+            std::string::npos);
+  EXPECT_EQ(s.ok("POST", "/api/positions", {{"fen", "7k/8/8/8/8/8/8/K6R b - - 0 1"}})["turn"], "black");
+  // Only personas that can play are offered.
+  for (const auto& p : s.ok("GET", "/api/personas")) EXPECT_FALSE(p["name"].get<std::string>().starts_with("disabled.")) << p;
 
   // Undo takes back your move and the reply.
   const json first = s.ok("POST", game + "/moves", {{"move", "e4"}});
@@ -178,22 +190,35 @@ TEST(ServeApi, ErrorsAreJsonWithTheirStatusAndLeaveTheGameAloneUndoTakesBackMove
   EXPECT_EQ(s.ok("GET", game)["result"]["result"], "0-1");
 }
 
-TEST(ServeApi, EightGamesAtOnce) {
-  RunningServer s(options_with(8));
-  std::vector<std::future<int>> games;
-  for (int g = 0; g < 8; ++g)
-    games.push_back(std::async(std::launch::async, [&s, g] {
-      json state = s.ok("POST", "/api/games", {{"persona", g % 2 ? "Talvo" : "Isis"}});
-      const std::string game = "/api/games/" + state["id"].get<std::string>();
-      int previews = 0;
-      for (int move = 0; move < 4 && state["result"].is_null(); ++move) {
-        state = s.ok("POST", game + "/moves", {{"move", state["legal"][(g + move) % state["legal"].size()]}});
-        previews += state["preview"].contains("best");
-      }
-      return previews;
-    }));
-  for (auto& g : games) EXPECT_EQ(g.get(), 4);
-  EXPECT_EQ(s.server().game_count(), 8u);
+TEST(ServeApi, ThinkLimitsMoveNowAndTheProgressOfAReply) {
+  // Verevovera's depth probe finds little and waits for "stop": only the clock or move-now ends it.
+  testing_support::FakeEngine fake(
+      "on go infinite\n> info depth 9 seldepth 9 multipv 1 score cp 10 nodes 500 nps 1000 pv e7e5\n"
+      "on stop\n> bestmove e7e5\n");
+  RunningServer s(options_with(1));
+  EXPECT_EQ(s.ok("GET", "/api/defaults")["think_limit_ms"], 10000);
+  const json limited = s.ok("POST", "/api/games", {{"persona", "Verevovera"}, {"movetime_ms", 300}});
+  EXPECT_EQ(limited["time"]["think_limit_ms"], 300);
+  const std::string first = "/api/games/" + limited["id"].get<std::string>();
+  const json cut = s.ok("POST", first + "/moves", {{"move", "d4"}});
+  EXPECT_EQ(std::make_pair(cut["reply"]["san"], cut["reply"]["cut_short"]), std::make_pair(json("e5"), json(true)));
+  s.ok("DELETE", first);
+
+  const json open = s.ok("POST", "/api/games", {{"persona", "Verevovera"}, {"movetime_ms", 0}});
+  EXPECT_TRUE(open["time"]["think_limit_ms"].is_null());
+  const std::string game = "/api/games/" + open["id"].get<std::string>();
+  auto answered = std::async(std::launch::async, [&] { return s.ok("POST", game + "/moves", {{"move", "d4"}}); });
+  json seen;
+  for (int i = 0; i < 200 && seen["time"]["thinking"]["depth"] != 9; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    seen = s.ok("GET", game);
+  }
+  EXPECT_EQ(seen["time"]["thinking"]["depth"], 9) << seen.dump();
+  EXPECT_TRUE(seen["legal"].empty());
+  const auto asked = std::chrono::steady_clock::now();
+  s.ok("POST", game + "/move-now");
+  EXPECT_EQ(answered.get()["reply"]["san"], "e5");
+  EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::seconds(5));  // not the 60 s watchdog
 }
 
 TEST(ServeApi, IdleGamesEnd) {

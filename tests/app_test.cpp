@@ -13,7 +13,9 @@
 #include "tournament/match_stats.h"
 #include "game/user_error.h"
 #include "pgn/game_pgn.h"
+#include "players/move_judgement.h"
 #include "support/pgn_replay.h"
+#include "terminal/board_view.h"
 
 namespace ai_players::app {
 namespace {
@@ -214,6 +216,30 @@ TEST(MatchStats, TallyEloAndItsText) {
   EXPECT_EQ(format_elo({-0.3, 12.4}), "+0 +/- 12");  // no "-0"
 }
 
+TEST(PlayText, PreviewWordsBoardMarksAndMoveRows) {
+  const auto said = [](int played, int best, bool played_best) {
+    MoveJudgement j{"b8=R#", "b8=Q#", "b8b8q", {}, Score(played), Score(best), played_best, ""};
+    return judgement_text(j);
+  };
+  const int mate1 = MATE_IN(1);
+  EXPECT_EQ(said(mate1, mate1, false), "Your move b8=R# mates");
+  EXPECT_EQ(said(30, 30, false), "Your move b8=R# is as good as the engine's best b8=Q# (+0.30)");
+  EXPECT_EQ(said(442, mate1, false), "Your move b8=R# (+4.42) misses mate in 1: b8=Q#");
+  EXPECT_EQ(said(-20, 35, false), "Your move b8=R# scored -0.20 against the engine's best b8=Q# (+0.35)");
+
+  // The last move's squares in brackets, from either side, neighbours sharing a bar.
+  const std::string fen = "4k3/8/8/8/8/8/8/4K2R w K - 0 1";
+  EXPECT_EQ(board_lines(fen, false, "h1h2")[7], "2 | . . . . . . .[.]|");
+  EXPECT_EQ(board_lines(fen, false, "e1f1")[8], "1 | . . . .[K|.]. R |");
+  EXPECT_EQ(board_lines(fen, true, "e1f1")[1], "1 | R .[.|K]. . . . |");
+  EXPECT_EQ(board_lines(fen, true)[10], "    h g f e d c b a");
+
+  PlayedGame g;
+  g.start_fen = "4k3/8/8/8/8/8/8/4K2R b K - 0 30";
+  g.san = {"Kd7", "Rh7+", "Ke6", "Rh6+", "Kf5"};
+  EXPECT_EQ(move_rows(g, 2), (V{" 31. Rh7+    Ke6", " 32. Rh6+    Kf5"}));
+  EXPECT_EQ(move_rows(g, 9).front(), " 30. ...     Kd7");
+}
 
 }  // namespace
 }  // namespace ai_players::app

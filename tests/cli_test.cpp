@@ -123,6 +123,45 @@ TEST(CliPlay, PreviewsHintsUndoAndBadInputThatLosesNothing) {
   EXPECT_EQ(std::make_tuple(saved[0].tag("Black"), saved[0].san.size(), saved[0].san.at(1)), std::make_tuple("Human", 3u, "d5"));
 }
 
+TEST(CliPlay, GameAfterGameWithCommandsAndEveryGameInThePgn) {
+  FakeEngine fake("default-score 0\n");  // every position level: a draw offer is accepted
+  testing_support::TempDir dir;
+  const auto r = run_cli({"play", "--persona", "diana", "--seed", "2", "--pgn", dir.file("g.pgn")},
+                         "d4\nflip\nresign\nundo\nnew black\nnf6\ndraw\nquit\n");
+  ASSERT_EQ(r.status, 0) << r.err;
+  for (const std::string line : {"Diana thinks at most 10 s a move", "    h g f e d c b a", "Game over: 0-1 (resignation)",
+                                 "The game is over: 'new' starts another", "Diana plays e4", "Your move Nf6 ",
+                                 "Diana accepts the draw.", "Game over: 1/2-1/2 (draw agreed)"})
+    EXPECT_TRUE(has(r.out, line)) << line << "\n" << r.out;
+  const auto games = testing_support::read_pgn(testing_support::read_file(dir.file("g.pgn")));
+  ASSERT_EQ(games.size(), 2u);
+  EXPECT_EQ((V{games[0].result, games[0].tag("White"), games[0].tag("Black"), games[0].tag("BlackElo")}),
+            (V{"0-1", "Human", "Diana", "1350"}));
+  EXPECT_EQ((V{games[1].result, games[1].tag("White"), games[1].tag("WhiteElo"), games[1].tag("Black")}),
+            (V{"1/2-1/2", "Diana", "1350", "Human"}));
+}
+
+TEST(CliPlay, TermSavesTheGameAndCaseGoesWhereItIsClear) {
+  FakeEngine fake;
+  testing_support::TempDir dir;
+  CliProcess p({"play", "--persona", "Talvo", "--tc", "300+5", "--pgn", dir.file("g.pgn"), "--fen",
+                "4k3/8/8/8/8/2n5/1P1B4/4K3 w - - 0 1"});
+  const std::string files = "    a b c d e f g h";  // the board's last line
+  p.read_until(files);
+  p.send("bxc3\nBXC3\nBxc3");  // the pawn or the bishop, then the bishop
+  const V seen = p.read_until(files);
+  for (const std::string line : {"'bxc3' could be bxc3 or Bxc3", "'BXC3' could be", "Talvo plays", "Clocks: you 5:0"})
+    EXPECT_TRUE(has(seen, line)) << line;
+  ::kill(p.pid(), SIGTERM);
+  p.read_until("Interrupted.");  // before the end of its input, which would end the game too
+  EXPECT_EQ(p.wait(), 128 + SIGTERM);
+  EXPECT_TRUE(has(p.out, "The game is saved in")) << p.out;
+  const auto games = check_pgn(dir.file("g.pgn"));
+  ASSERT_EQ(games.size(), 1u);
+  EXPECT_EQ((V{games[0].result, games[0].san.at(0), games[0].tag("TimeControl")}), (V{"*", "Bxc3", "300+5"}));
+  EXPECT_EQ(games[0].san.size(), 2u);
+}
+
 // Sends one command and reads up to the line starting with `until`; every line on the way must be UCI.
 V ask(CliProcess& p, const std::string& command, const std::string& until) {
   p.send(command);

@@ -1,89 +1,57 @@
-// The page of `ai-players serve`: a board, the persona picker and the game's
-// controls, all talking to the server's JSON API.
-import {Chessboard, COLOR, FEN, INPUT_EVENT_TYPE} from "./node_modules/cm-chessboard/src/Chessboard.js"
-import {Markers, MARKER_TYPE} from "./node_modules/cm-chessboard/src/extensions/markers/Markers.js"
-import {PromotionDialog} from "./node_modules/cm-chessboard/src/extensions/promotion-dialog/PromotionDialog.js"
+// The page of `ai-players serve`: the persona picker, the time a game is
+// played at, a new game (its start position checked before the current game
+// ends), and the game's buttons. The board and the move list are the game
+// view's; every call to the server is in api.js.
+import * as api from "./api.js"
+import {GameView} from "./game_view.js"
 import {showReview} from "./review_view.js"
 
 const $ = id => document.getElementById(id)
-const board = new Chessboard($("board"), {
-    position: FEN.start,
-    assetsUrl: "node_modules/cm-chessboard/assets/",
-    style: {pieces: {file: "pieces/standard.svg"}},
-    extensions: [{class: Markers}, {class: PromotionDialog}]
-})
-let game = null        // the server's last answer about the game
-let waiting = false    // a request is out; the board takes no moves meanwhile
+let game = null        // the server's last state of the game
+let busy = false       // a request that changes the game is out
+let thinking = false   // ... and the persona is choosing its move meanwhile
 
-async function api(method, path, body) {
-    const response = await fetch(path, {
-        method,
-        headers: body ? {"Content-Type": "application/json"} : {},
-        body: body ? JSON.stringify(body) : undefined
-    })
-    const data = await response.json()
-    if (!response.ok) throw new Error(data.error || response.statusText)
-    return data
+const view = new GameView({onMove: playMove, onSay: say})
+
+function say(text) { $("status").textContent = text }
+
+const personaToMove = state => !state.result && state.turn !== state.color
+
+// Whether the person has made a move that undo can take back.
+function hasOwnMove(state) {
+    const firstMover = state.start_fen.split(" ")[1] === "b" ? "black" : "white"
+    return state.moves_coord.some((m, i) => (i % 2 === 0) === (firstMover === state.color))
 }
 
-function movesHtml(state) {
-    const parts = state.start_fen.split(" ")
-    let number = parseInt(parts[5] || "1", 10)
-    let blackFirst = parts[1] === "b"
-    const items = []
-    let line = ""
-    state.moves.forEach((san, i) => {
-        const whiteMove = blackFirst ? i % 2 === 1 : i % 2 === 0
-        if (whiteMove) {
-            line = `${san}`
-        } else {
-            items.push(`<li value="${number}">${line || "…"} ${san}</li>`)
-            line = ""
-            number++
-        }
-    })
-    if (line) items.push(`<li value="${number}">${line}</li>`)
-    return items.join("")
+function secondsText(ms) {
+    if (ms >= 60000 && ms % 60000 === 0) return `${ms / 60000} min`
+    return ms % 1000 === 0 ? `${ms / 1000} s` : `${(ms / 1000).toFixed(1)} s`
 }
 
-function markLastMove(coord) {
-    board.removeMarkers(MARKER_TYPE.square)
-    if (!coord) return
-    board.addMarker(MARKER_TYPE.square, coord.slice(0, 2))
-    board.addMarker(MARKER_TYPE.square, coord.slice(2, 4))
-}
-
-function show(state, note) {
-    game = state
-    // The board's data-fen says when the pieces have arrived (for the test).
-    board.setPosition(state.fen, true).then(() => { $("board").dataset.fen = state.fen })
-    markLastMove(state.moves_coord[state.moves_coord.length - 1])
-    $("moves").innerHTML = movesHtml(state)
-    const over = state.result
-    if (over) {
-        let text = `Game over: ${over.result} (${over.termination})`
-        if (over.comment) text += `. ${over.comment}`
-        $("status").textContent = text
-    } else if (state.thinking) {
-        $("status").textContent = `${state.persona} is thinking…`
-    } else {
-        $("status").textContent = note ? `${note} Your move.` : "Your move."
+function termsText(state) {
+    const t = state.time
+    if (t.tc) {
+        const [base, increment] = t.tc.split("+")
+        return `Clocks: ${secondsText(base * 1000)} each${increment ? `, ${secondsText(increment * 1000)} more a move` : ""}.`
     }
-    $("hint").disabled = !!over || state.legal.length === 0
-    $("undo").disabled = !state.moves.length
-    $("resign").disabled = !!over
-    $("review").disabled = !state.moves.length
-    $("pgn").href = `/api/games/${state.id}/pgn`
-    $("pgn").classList.remove("disabled")
-    board.disableMoveInput()
-    if (!over && state.legal.length)
-        board.enableMoveInput(onInput, state.color === "white" ? COLOR.white : COLOR.black)
+    if (t.think_limit_ms) return `${state.persona} thinks at most ${secondsText(t.think_limit_ms)} a move.`
+    return `${state.persona} thinks without a time limit; Move now makes it play.`
 }
 
-function failed(error) {
-    waiting = false
-    $("status").textContent = error.message
-    if (game) board.setPosition(game.fen)
+function statusOf(state, note) {
+    const over = state.result
+    if (over) return `Game over: ${over.result} (${over.termination})${over.comment ? `. ${over.comment}` : ""}`
+    if (personaToMove(state)) return `${state.persona} is to move.`
+    return note ? `${note} Your move.` : "Your move."
+}
+
+function progressText(state) {
+    const t = state.time.thinking
+    if (!t) return `${state.persona} is thinking…`
+    let text = `${state.persona} is thinking: ${(t.ms / 1000).toFixed(1)} s`
+    if (t.search > 1) text += `, search ${t.search}`
+    if (t.depth > 0) text += `, depth ${t.depth}`
+    return text + "."
 }
 
 function replyNote(state) {
@@ -93,125 +61,254 @@ function replyNote(state) {
     return note
 }
 
-async function sendMove(coord) {
-    waiting = true
-    board.disableMoveInput()
-    $("hint-text").textContent = ""
-    $("preview").textContent = ""
-    $("status").textContent = `${game.persona} is thinking…`
+// Every button says whether it can act now.
+function refresh() {
+    const live = game && !game.result
+    const idle = game && !busy && !thinking
+    const yourTurn = live && idle && game.legal.length > 0
+    $("move-now").disabled = !thinking
+    $("hint").disabled = !yourTurn
+    $("draw").disabled = !yourTurn
+    $("undo").disabled = !yourTurn || !hasOwnMove(game)
+    $("resign").disabled = !(live && idle)
+    $("review").disabled = !(idle && game.moves.length)
+    $("pgn").classList.toggle("disabled", !game)
+    if (game) $("pgn").href = api.pgnUrl(game.id)
+    $("terms").textContent = game ? termsText(game) : ""
+}
+
+function show(state, note) {
+    game = state
+    view.show(state)
+    say(statusOf(state, note))
+    refresh()
+    view.setInput(!busy && !thinking)
+}
+
+const current = id => game && game.id === id
+
+// A request during which the persona thinks: the page says for how long and
+// how deep, and Move now can cut it short. Its answer is none when a new game
+// took this one's place meanwhile.
+async function whileThinking(request) {
+    busy = thinking = true
+    view.setInput(false)
+    refresh()
+    say(`${game.persona} is thinking…`)
+    const id = game.id
+    const poll = setInterval(async () => {
+        try {
+            const state = await api.getGame(id)
+            if (thinking && state.thinking) {
+                say(progressText(state))
+                view.setClocks(state)
+            }
+        } catch (error) { /* the request itself will say what went wrong */ }
+    }, 500)
     try {
-        const state = await api("POST", `/api/games/${game.id}/moves`, {move: coord})
-        waiting = false
-        $("preview").textContent = state.preview ? state.preview.text : ""
-        show(state, replyNote(state))
+        const state = await request()
+        return current(id) ? state : null
     } catch (error) {
-        failed(error)
+        if (current(id)) throw error
+        return null
+    } finally {
+        clearInterval(poll)
+        if (current(id)) busy = thinking = false
     }
 }
 
-function onInput(event) {
-    if (waiting || !game) return false
-    if (event.type === INPUT_EVENT_TYPE.moveInputStarted)
-        return game.legal.some(m => m.startsWith(event.squareFrom))
-    if (event.type !== INPUT_EVENT_TYPE.validateMoveInput) return
-    const base = event.squareFrom + event.squareTo
-    const matches = game.legal.filter(m => m.startsWith(base))
-    if (!matches.length) return false
-    if (matches[0].length === 5) {
-        board.showPromotionDialog(event.squareTo, game.color === "white" ? COLOR.white : COLOR.black, result => {
-            if (result && result.piece) sendMove(base + result.piece.charAt(1))
-            else board.setPosition(game.fen)
-        })
-    } else {
-        sendMove(base)
+// After a failed request: the game as the server has it, and the reason.
+async function recover(error) {
+    busy = thinking = false
+    let text = error.message
+    if (game) {
+        try {
+            show(await api.getGame(game.id))
+        } catch (again) {
+            if (again.status === 404) {
+                game = null
+                text += " This game is no longer on the server; start a new one."
+            }
+        }
     }
-    return true
+    say(text)
+    refresh()
+}
+
+async function playMove(coord) {
+    $("preview").textContent = ""
+    view.markMove(coord)
+    try {
+        const state = await whileThinking(() => api.sendMove(game.id, coord))
+        if (!state) return
+        show(state, replyNote(state))
+        $("preview").textContent = state.preview ? state.preview.text : ""
+    } catch (error) {
+        await recover(error)
+    }
+}
+
+async function personaMoves() {
+    try {
+        const state = await whileThinking(() => api.askReply(game.id))
+        if (state) show(state, replyNote(state))
+    } catch (error) {
+        await recover(error)
+    }
+}
+
+function timeChoice() {
+    const [kind, value] = $("time").value.split(":")
+    return kind === "tc" ? {tc: value} : {movetime_ms: parseInt(value, 10)}
 }
 
 async function newGame(submit) {
     submit.preventDefault()
-    if (game && !game.result) api("DELETE", `/api/games/${game.id}`).catch(() => {})
-    const color = $("color").value
+    if (busy && !thinking) return
+    const setup = {persona: $("persona").value, color: $("color").value, await_reply: false, ...timeChoice()}
     const fen = $("fen").value.trim()
-    board.disableMoveInput()
-    board.setOrientation(color === "white" ? COLOR.white : COLOR.black)
+    if (fen) {
+        try {
+            setup.fen = (await api.checkPosition(fen)).fen
+        } catch (error) {
+            say(`That start position cannot be used: ${error.message}`)
+            return
+        }
+    }
+    const old = game
+    game = null
+    busy = true
+    thinking = false
+    if (old) await api.endGame(old.id).catch(() => {})
+    view.orient(setup.color)
     $("preview").textContent = ""
-    $("hint-text").textContent = ""
     $("review-out").hidden = true
-    $("status").textContent = `Starting ${$("persona").value}…`
-    waiting = true
+    refresh()
+    say(`Starting ${setup.persona}…`)
     try {
-        const state = await api("POST", "/api/games", {persona: $("persona").value, color, fen: fen || undefined})
-        waiting = false
-        show(state, replyNote(state))
+        const state = await api.createGame(setup)
+        busy = false
+        show(state)
+        if (personaToMove(state)) await personaMoves()
     } catch (error) {
-        failed(error)
+        busy = false
+        say(`No new game: ${error.message}`)
+        refresh()
     }
 }
 
-async function simple(action) {
-    if (!game || waiting) return
-    waiting = true
+// A button that changes the game at once (undo, resign, draw).
+async function act(request, note) {
+    if (!game || busy) return
+    busy = true
+    refresh()
     try {
-        const state = await api("POST", `/api/games/${game.id}/${action}`)
-        waiting = false
+        const state = await request(game.id)
+        busy = false
         $("preview").textContent = ""
-        show(state)
+        show(state, note ? note(state) : "")
     } catch (error) {
-        failed(error)
+        await recover(error)
     }
+}
+
+function drawNote(state) {
+    return state.draw.accepted ? `${state.persona} accepts the draw.`
+        : `${state.persona} declines the draw: it thinks it is better.`
 }
 
 async function hint() {
-    if (!game || waiting) return
-    waiting = true
+    if (!game || busy) return
+    busy = true
+    refresh()
     $("hint-text").textContent = "Looking…"
     try {
-        const h = await api("GET", `/api/games/${game.id}/hint`)
+        const h = await api.hint(game.id)
+        view.showHint(h.move)
         $("hint-text").textContent = h.text
-        board.removeMarkers(MARKER_TYPE.frame)
-        board.addMarker(MARKER_TYPE.frame, h.move.slice(0, 2))
-        board.addMarker(MARKER_TYPE.frame, h.move.slice(2, 4))
     } catch (error) {
         $("hint-text").textContent = error.message
     }
-    waiting = false
+    busy = false
+    refresh()
 }
 
+// The review: the review view polls the server until every move is judged.
 async function review() {
-    if (!game || waiting) return
-    waiting = true
+    if (!game || busy) return
+    busy = true
+    refresh()
     const before = $("status").textContent
-    $("status").textContent = "Reviewing every move…"
+    say("Reviewing every move…")
     try {
         $("review-out").hidden = true
-        showReview(await api("POST", `/api/games/${game.id}/review`), game, api)
+        showReview(await api.review(game.id), game, api.call)
     } catch (error) {
         $("review-summary").textContent = error.message
         $("review-out").hidden = false
     }
-    $("status").textContent = before
-    waiting = false
+    say(before)
+    busy = false
+    refresh()
 }
 
-async function loadPersonas() {
-    const personas = await api("GET", "/api/personas")
-    const select = $("persona")
+const timeChoices = [
+    ["movetime:1000", "1 s a move"], ["movetime:3000", "3 s a move"], ["movetime:10000", "10 s a move"],
+    ["movetime:30000", "30 s a move"], ["tc:180+2", "clocks 3 min + 2 s"], ["tc:300+5", "clocks 5 min + 5 s"],
+    ["tc:900+10", "clocks 15 min + 10 s"], ["movetime:0", "no limit"]
+]
+
+async function loadChoices() {
+    const [personas, defaults] = await Promise.all([api.personas(), api.defaults()])
     for (const p of personas) {
         const option = document.createElement("option")
         option.value = p.name
-        option.textContent = p.strength ? `${p.name} (${p.strength})` : p.name
-        select.append(option)
+        option.textContent = p.measured ? `${p.name} (rated ${p.measured.text})` : `${p.name} (${p.strength})`
+        $("persona").append(option)
     }
-    select.value = "Diana"
+    $("persona").value = "Diana"
+    const byDefault = defaults.tc ? `tc:${defaults.tc}` : `movetime:${defaults.think_limit_ms || 0}`
+    if (!timeChoices.some(([value]) => value === byDefault)) timeChoices.unshift([byDefault, byDefault.replace(":", " ")])
+    for (const [value, label] of timeChoices) {
+        const option = document.createElement("option")
+        option.value = value
+        option.textContent = value === byDefault ? `${label} (default)` : label
+        $("time").append(option)
+    }
+    $("time").value = byDefault
+}
+
+function onTimeChoice() {
+    $("time-note").hidden = $("time").value !== "movetime:0"
+}
+
+function onKey(event) {
+    if (event.target.closest("input, select, textarea") || event.altKey || event.ctrlKey || event.metaKey) return
+    const reviewView = $("review-view")
+    if (reviewView && !reviewView.hidden) return  // the keys step through the review then
+    const steps = {ArrowLeft: () => view.step(-1), ArrowRight: () => view.step(1),
+                   Home: () => view.goTo(0), End: () => view.goTo(Infinity)}
+    if (!steps[event.key]) return
+    event.preventDefault()
+    steps[event.key]()
 }
 
 $("setup").addEventListener("submit", newGame)
+$("time").addEventListener("change", onTimeChoice)
+$("move-now").addEventListener("click", () => { if (game && thinking) api.moveNow(game.id).catch(() => {}) })
 $("hint").addEventListener("click", hint)
-$("undo").addEventListener("click", () => simple("undo"))
-$("resign").addEventListener("click", () => simple("resign"))
+$("undo").addEventListener("click", () => act(api.undo))
+$("draw").addEventListener("click", () => act(api.offerDraw, drawNote))
+$("resign").addEventListener("click", () => act(api.resign))
 $("review").addEventListener("click", review)
-loadPersonas().catch(error => { $("status").textContent = `No personas: ${error.message}` })
+document.addEventListener("keydown", onKey)
+// The server ends a game whose clock ran out when it is next asked.
+setInterval(() => {
+    if (game && !game.result && !busy && game.time.clock && view.timeLeft(game.turn) <= 0)
+        api.getGame(game.id).then(state => { if (!busy) show(state) }).catch(() => {})
+}, 1000)
+loadChoices().then(onTimeChoice).catch(error => say(`No personas: ${error.message}`))
+refresh()
 
 // For the browser test.
-window.aiPlayers = {board, game: () => game}
+window.aiPlayers = {board: view.board, game: () => game}

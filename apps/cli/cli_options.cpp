@@ -37,15 +37,17 @@ void add_engine_timeout_option(CLI::App* cmd, PersonaSettings& settings) {
 }
 
 void add_clock_options(CLI::App* cmd, ClockOptions& options, const std::string& tc_help,
-                       const std::string& movetime_help) {
+                       const std::string& movetime_help, bool zero_is_unlimited) {
   auto* clock = cmd->add_option_function<std::string>(
       "--tc", flag_reader("--tc", [&options](const std::string& text) { options.clock = parse_time_control(text); }),
       tc_help);
   auto* movetime = cmd->add_option_function<std::string>(
       "--movetime",
       flag_reader("--movetime",
-                  [&options](const std::string& text) {
-                    options.movetime = milliseconds(read_whole(text, "--movetime", 1, 86400000));
+                  [&options, zero_is_unlimited](const std::string& text) {
+                    const long long ms = read_whole(text, "--movetime", zero_is_unlimited ? 0 : 1, 86400000);
+                    options.unlimited = ms == 0;
+                    if (ms > 0) options.movetime = milliseconds(ms);
                   }),
       movetime_help);
   clock->excludes(movetime);

@@ -19,9 +19,15 @@ void add_engine_timeout_option(CLI::App* cmd, PersonaSettings& settings);
 struct ClockOptions {
   std::optional<TimeControl> clock;
   std::optional<milliseconds> movetime;
+  bool unlimited = false;  // --movetime 0, where it is allowed
+  // The time per move: the one given, none for --movetime 0, else `fallback`.
+  std::optional<milliseconds> think_limit(milliseconds fallback) const {
+    return unlimited ? std::nullopt : std::optional(movetime.value_or(fallback));
+  }
 };
+// With `zero_is_unlimited`, --movetime 0 asks for no limit at all.
 void add_clock_options(CLI::App* cmd, ClockOptions& options, const std::string& tc_help,
-                       const std::string& movetime_help);
+                       const std::string& movetime_help, bool zero_is_unlimited = false);
 
 // --seed: a whole number from 0 to 2^64-1, said plainly when it is not.
 CLI::Option* add_seed_option(CLI::App* cmd, std::optional<std::uint64_t>& seed, const std::string& what);

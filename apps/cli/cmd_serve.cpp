@@ -1,17 +1,15 @@
 // ai-players serve: play the personas in a web browser.
-#include <csignal>
-#include <cstring>
 #include <iostream>
 #include <memory>
-#include <thread>
+#include <mutex>
 
 #include <fmt/format.h>
-#include <pthread.h>
 
 #include "ai_players/core/analysis.h"
 #include "ai_players/host/common.h"
 #include "cli/cli_options.h"
 #include "cli/commands.h"
+#include "cli/stop_signals.h"
 #include "game/numbers.h"
 #include "serve/game_server.h"
 
@@ -22,7 +20,9 @@ bool is_loopback(const std::string& host) {
   return host == "localhost" || host == "::1" || host.rfind("127.", 0) == 0;
 }
 
-void run_serve(ServeOptions options, const std::string& idle_text) {
+void run_serve(ServeOptions options, const std::string& idle_text, const ClockOptions& clock) {
+  options.clock = clock.clock;
+  options.think_limit = clock.think_limit(kDefaultThinkLimit);
   const auto idle = read_seconds(idle_text, "--idle-timeout", 7 * 86400);
   if (!idle) throw UserError("--idle-timeout: 0 is not a time a game may stay idle");
   options.idle_timeout = *idle;
@@ -39,16 +39,14 @@ void run_serve(ServeOptions options, const std::string& idle_text) {
   const common::ScopedEchoSink echo(show);
   const ScopedBugprintSink bugprint(show);
 
-  // Ctrl-C and SIGTERM are taken by a thread of their own, so that the server
-  // ends its games (and their engines) before the program exits. Every thread
-  // started from here on inherits the blocked signals.
-  sigset_t stop_signals;
-  sigemptyset(&stop_signals);
-  sigaddset(&stop_signals, SIGINT);
-  sigaddset(&stop_signals, SIGTERM);
-  sigaddset(&stop_signals, SIGUSR1);  // our own wake-up when the server stops otherwise
-  pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
-
+  // Ctrl-C and SIGTERM end every game (and its engines) before the program exits.
+  GameServer* running = nullptr;
+  std::mutex running_mutex;
+  const StopSignals signals([&](int) {
+    std::cerr << "Stopping: ending every game.\n";
+    const std::lock_guard lock(running_mutex);
+    if (running) running->stop();
+  });
   GameServer server(options);
   const int port = server.bind();
   std::cout << fmt::format("Serving the personas on http://{}:{}/ ({}); Ctrl-C ends every game.\n",
@@ -60,15 +58,14 @@ void run_serve(ServeOptions options, const std::string& idle_text) {
     std::cout << "No page found (give --web-root); the JSON API is served.\n";
   std::cout << std::flush;
 
-  std::thread watcher([&server, stop_signals] {
-    int signal = 0;
-    sigwait(&stop_signals, &signal);
-    if (signal != SIGUSR1) std::cerr << "Stopping: ending every game.\n";
-    server.stop();
-  });
+  {
+    const std::lock_guard lock(running_mutex);
+    running = &server;
+    if (signals.received()) return;
+  }
   server.run();
-  pthread_kill(watcher.native_handle(), SIGUSR1);  // no-op wake when a signal already ended it
-  watcher.join();
+  const std::lock_guard lock(running_mutex);
+  running = nullptr;
 }
 
 }  // namespace
@@ -76,6 +73,7 @@ void run_serve(ServeOptions options, const std::string& idle_text) {
 void add_serve_command(CLI::App& app) {
   auto options = std::make_shared<ServeOptions>();
   auto idle = std::make_shared<std::string>("1800");
+  auto clock = std::make_shared<ClockOptions>();
   CLI::App* cmd = app.add_subcommand("serve", "play the personas in a web browser");
   cmd->add_option("--port", options->port, "port to listen on (0: any free one)")
       ->capture_default_str()
@@ -96,8 +94,12 @@ void add_serve_command(CLI::App& app) {
                 "no Verevovera per game: no preview, hint or review, one engine per game");
   cmd->add_option("--web-root", options->web_root, "folder of the page (default: web/ found beside the program)");
   cmd->add_flag("--verbose", options->verbose, "show the personas' own messages on standard error");
+  add_clock_options(cmd, *clock, "the games' default clock for each side, e.g. 300+5 (the page can choose another)",
+                    fmt::format("the default milliseconds a persona may think per move (default {}; 0: no limit)",
+                                kDefaultThinkLimit.count()),
+                    true);
   add_engine_timeout_option(cmd, options->persona);
-  cmd->callback([options, idle] { run_serve(*options, *idle); });
+  cmd->callback([options, idle, clock] { run_serve(*options, *idle, *clock); });
 }
 
 }  // namespace ai_players::app

@@ -10,6 +10,7 @@ std::string termination_text(Termination why) {
     case Termination::Repetition: return "threefold repetition";
     case Termination::InsufficientMaterial: return "insufficient material";
     case Termination::Resignation: return "resignation";
+    case Termination::Agreement: return "draw agreed";
     case Termination::TimeForfeit: return "time forfeit";
     case Termination::Adjudication: return "adjudication";
     case Termination::Unterminated: return "unterminated";
@@ -21,7 +22,7 @@ std::string termination_text(Termination why) {
 bool by_the_rules(Termination why) { return why <= Termination::InsufficientMaterial; }
 
 std::string pgn_termination(Termination why) {
-  return by_the_rules(why) || why == Termination::Resignation ? "normal" : termination_text(why);
+  return by_the_rules(why) || why == Termination::Resignation || why == Termination::Agreement ? "normal" : termination_text(why);
 }
 
 std::string win_for(int side) { return side == common::WHITE ? "1-0" : "0-1"; }

@@ -15,6 +15,7 @@ enum class Termination {
   Repetition,
   InsufficientMaterial,
   Resignation,
+  Agreement,  // a draw offered and accepted
   TimeForfeit,
   Adjudication,
   Unterminated,  // stopped before the rules ended it (a ply limit, the user left)
@@ -24,7 +25,7 @@ enum class Termination {
 // "checkmate", "fifty-move rule", "time forfeit", ...
 std::string termination_text(Termination why);
 // The PGN Termination tag's standard value: "normal" for the rules of the
-// game and a resignation, else "time forfeit", "adjudication", "unterminated", "abandoned".
+// game, a resignation and an agreed draw, else "time forfeit", "adjudication", "unterminated", "abandoned".
 std::string pgn_termination(Termination why);
 // Whether the rules of chess themselves ended the game.
 bool by_the_rules(Termination why);

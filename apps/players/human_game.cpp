@@ -1,5 +1,8 @@
 #include "players/human_game.h"
 
+#include <algorithm>
+#include <cctype>
+
 #include <fmt/format.h>
 
 #include "ai_players/core/text.h"
@@ -8,10 +11,41 @@ namespace ai_players::app {
 
 using SteadyClock = std::chrono::steady_clock;
 
+namespace {
+
+std::string upper_first(std::string text) {
+  if (!text.empty()) text[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(text[0])));
+  return text;
+}
+
+// The legal moves `text` names when the case of its letters is not taken at
+// its word: "NF3", "nf3", "E2E4", "o-o". A text whose case picks one move
+// ("Bxc3") is read as typed.
+board::MoveList typed_moves(const board::MoveList& legal, const std::string& text) {
+  const std::string low = lower(text);
+  for (const auto& m : legal)
+    if (m->to_coord() == low) return {m};  // coordinates, in either case
+  const auto exact = board::find_move(legal, text);
+  if (exact && text != low) return {exact};
+  std::string high = low;
+  for (char& c : high) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  board::MoveList found;
+  for (const std::string& variant : {text, low, upper_first(low), high}) {
+    const auto m = board::find_move(legal, variant);
+    const auto same = [&](const board::MovePtr& f) { return f->to_coord() == m->to_coord(); };
+    if (m && std::none_of(found.begin(), found.end(), same)) found.push_back(m);
+  }
+  return found;
+}
+
+}  // namespace
+
 HumanGame::HumanGame(HumanGameSetup setup)
     : setup_(std::move(setup)), state_(setup_.start_fen, setup_.clock), turn_started_(SteadyClock::now()) {
   player_.name = canonical_persona_name(setup_.persona);
-  player_.persona = make_persona(player_.name, setup_.settings);
+  PersonaSettings watched = setup_.settings;
+  watched.launch = EngineWatch::watched(watch_, watched.launch);
+  player_.persona = make_persona(player_.name, watched);
   if (setup_.preview) {
     adviser_ = std::make_unique<Verevovera>(engine_config(setup_.settings, false));
     adviser_->engine_timeout = setup_.settings.engine_timeout;
@@ -20,6 +54,10 @@ HumanGame::HumanGame(HumanGameSetup setup)
 
 HumanGame::~HumanGame() = default;
 
+milliseconds HumanGame::turn_time() const {
+  return std::chrono::duration_cast<milliseconds>(SteadyClock::now() - turn_started_);
+}
+
 HumanGame::View HumanGame::view() const {
   const std::lock_guard lock(mutex_);
   View v;
@@ -27,10 +65,26 @@ HumanGame::View HumanGame::view() const {
   v.fen = state_.position().export_FEN();
   v.side_to_move = state_.side_to_move();
   v.thinking = thinking_;
+  if (thinking_) {
+    v.thinking_for = turn_time();
+    v.engine = watch_->read();
+  }
   if (!state_.over() && !thinking_ && v.side_to_move == setup_.human_side) v.legal = state_.legal();
   v.white_left = state_.time_left(common::WHITE);
   v.black_left = state_.time_left(common::BLACK);
+  if (v.white_left && !state_.over()) {
+    auto& running = v.side_to_move == common::WHITE ? v.white_left : v.black_left;
+    running = std::max(milliseconds(0), *running - turn_time());
+  }
   return v;
+}
+
+bool HumanGame::flag_check() {
+  const std::lock_guard lock(mutex_);
+  if (state_.over() || thinking_ || state_.side_to_move() != setup_.human_side || !setup_.clock) return false;
+  if (turn_time() <= *state_.time_left(setup_.human_side)) return false;
+  state_.charge(turn_time());  // ends the game on time
+  return true;
 }
 
 void HumanGame::require_humans_turn() const {
@@ -42,7 +96,12 @@ void HumanGame::require_humans_turn() const {
 board::MovePtr HumanGame::read_move(const std::string& text) const {
   const std::lock_guard lock(mutex_);
   require_humans_turn();
-  if (const auto move = board::find_move(state_.legal(), text)) return move;
+  const board::MoveList found = typed_moves(state_.legal(), text);
+  if (found.size() == 1) return found.front();
+  if (found.size() > 1)
+    throw UserError(fmt::format("{} could be {} or {}: write a piece's letter in capitals (B for a bishop)",
+                                quoted_excerpt(text, 100), found[0]->to_SAN(state_.legal()),
+                                found[1]->to_SAN(state_.legal())));
   try {
     state_.position().parse_move(text);  // says why not
   } catch (const board::IllegalMoveError& e) {
@@ -78,8 +137,7 @@ MoveJudgement HumanGame::hint() {
 void HumanGame::play_human(const board::Move& move) {
   const std::lock_guard lock(mutex_);
   require_humans_turn();
-  const auto spent = std::chrono::duration_cast<milliseconds>(SteadyClock::now() - turn_started_);
-  if (!state_.charge(spent)) return;  // the flag fell before the move
+  if (!state_.charge(turn_time())) return;  // the flag fell before the move
   state_.play(move);
   turn_started_ = SteadyClock::now();
 }
@@ -106,6 +164,27 @@ void HumanGame::resign() {
              setup_.human_side == common::WHITE ? "White resigns" : "Black resigns");
 }
 
+DrawAnswer HumanGame::offer_draw() {
+  if (!adviser_) throw NotAvailableError("a draw offer needs the adviser's engine, which this game runs without");
+  std::optional<GameState> now;
+  {
+    const std::lock_guard lock(mutex_);
+    require_humans_turn();
+    now = state_;
+  }
+  MoveJudgement best;
+  {
+    const std::lock_guard engines(engines_);
+    best = best_move(*adviser_, *now, setup_.preview_depth);
+  }
+  const DrawAnswer answer{-best.best.value() < kDrawDeclineMargin, -best.best};
+  const std::lock_guard lock(mutex_);
+  if (!answer.accepted || state_.over() || state_.record().moves.size() != now->record().moves.size())
+    return DrawAnswer{false, answer.score};
+  state_.end(Outcome{"1/2-1/2", Termination::Agreement}, player_.name + " accepts your draw offer");
+  return answer;
+}
+
 bool HumanGame::personas_turn() const {
   const std::lock_guard lock(mutex_);
   return !state_.over() && !thinking_ && state_.side_to_move() != setup_.human_side;
@@ -123,6 +202,8 @@ std::optional<PersonaMove> HumanGame::reply() {
     history = state_.record().moves;
     legal = state_.legal();
     deadline = state_.move_deadline(started, setup_.think_limit);
+    turn_started_ = started;
+    watch_->reset();
   }
   std::optional<SafeReply> answer;
   std::string failure;

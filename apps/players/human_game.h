@@ -16,18 +16,29 @@
 #include "game/game_state.h"
 #include "game/user_error.h"
 #include "pgn/game_pgn.h"
+#include "players/engine_watch.h"
 #include "players/move_judgement.h"
 #include "players/persona_factory.h"
 #include "players/persona_player.h"
 
 namespace ai_players::app {
 
+// How long a persona may think about a move in a game against a person when
+// nobody says otherwise: people wait for an answer, and a search left alone
+// (HOUD20c's depth 30) can take minutes.
+inline constexpr milliseconds kDefaultThinkLimit{10000};
+
+// A persona accepts a draw unless the engine finds it at least this far
+// ahead (centipawns, from its side).
+inline constexpr int kDrawDeclineMargin = 50;
+
 struct HumanGameSetup {
   std::string persona;  // a name make_persona knows
   int human_side = common::WHITE;
   std::string start_fen{common::FEN_New_Game};
-  std::optional<TimeControl> clock;         // both sides' clocks; none: no clock
-  std::optional<milliseconds> think_limit;  // the persona's time per move when there is no clock
+  std::optional<TimeControl> clock;  // both sides' clocks; none: no clock
+  // The persona's time per move when there is no clock; none: no limit.
+  std::optional<milliseconds> think_limit = kDefaultThinkLimit;
   bool preview = true;                      // an adviser judges the human's moves and gives hints
   int preview_depth = 7;
   PersonaSettings settings;
@@ -42,6 +53,12 @@ struct PersonaMove {
   milliseconds thought{0};
 };
 
+// The persona's answer to a draw offer, and the score it went by.
+struct DrawAnswer {
+  bool accepted = false;
+  Score score;  // the position for the persona, as the adviser's engine sees it
+};
+
 class HumanGame {
  public:
   // Builds the persona (and the adviser); throws PersonaError, or EngineError
@@ -53,6 +70,10 @@ class HumanGame {
   int persona_strength() const { return player_.strength(); }
   int human_side() const { return setup_.human_side; }
   bool has_adviser() const { return adviser_ != nullptr; }
+  int preview_depth() const { return setup_.preview_depth; }
+
+  const std::optional<TimeControl>& clock() const { return setup_.clock; }
+  std::optional<milliseconds> think_limit() const { return setup_.clock ? std::nullopt : setup_.think_limit; }
 
   struct View {
     PlayedGame record;
@@ -60,9 +81,13 @@ class HumanGame {
     board::MoveList legal;  // empty unless the human is to move
     int side_to_move = common::WHITE;
     bool thinking = false;
-    std::optional<milliseconds> white_left, black_left;
+    milliseconds thinking_for{0};  // while thinking: since the reply began
+    EngineWatch::Reading engine;   // while thinking: the persona's searches so far
+    std::optional<milliseconds> white_left, black_left;  // as they stand now, the running clock included
   };
   View view() const;
+  // Ends the game when the human's flag has fallen while they think; whether it did.
+  bool flag_check();
 
   // The legal move `text` names (SAN in either case, or coordinates); throws
   // UserError saying why not, NotNowError when it is not the human's turn.
@@ -80,6 +105,10 @@ class HumanGame {
   // that is over stays over (NotNowError); UserError when the human has no move yet.
   void undo();
   void resign();
+  // The human offers a draw on their turn; the persona accepts unless the
+  // adviser's engine finds it kDrawDeclineMargin or more ahead, and an
+  // accepted draw ends the game. NotAvailableError without an adviser.
+  DrawAnswer offer_draw();
 
   // Whether the persona is to move in a game still going on.
   bool personas_turn() const;
@@ -105,9 +134,11 @@ class HumanGame {
 
  private:
   void require_humans_turn() const;
+  milliseconds turn_time() const;
 
   HumanGameSetup setup_;
   std::mutex engines_;  // one engine job at a time: a reply, a judgement, a hint
+  std::shared_ptr<EngineWatch> watch_ = std::make_shared<EngineWatch>();
   PersonaPlayer player_;
   std::unique_ptr<Verevovera> adviser_;
   mutable std::mutex mutex_;  // guards what follows

@@ -105,11 +105,13 @@ std::string gang_name(Gang gang) {
 
 std::vector<PersonaEntry> persona_entries() {
   std::vector<PersonaEntry> entries;
-  for (const auto& r : roster_rows())
+  for (const auto& r : roster_rows()) {
+    const bool buildable = can_build(r);
     entries.push_back({r.row.name, r.row.strength, to_text(r.row.rate), r.strong ? Gang::Strong : Gang::Beginner,
-                       can_build(r)});
-  entries.push_back({std::string(kPreview), kPreviewStrength, "-", Gang::Preview, true});
-  entries.push_back({std::string(kEngine), kEngineDefaultElo, "-", Gang::Engine, true});
+                       buildable, buildable && !r.row.name.starts_with("disabled.")});
+  }
+  entries.push_back({std::string(kPreview), kPreviewStrength, "-", Gang::Preview, true, true});
+  entries.push_back({std::string(kEngine), kEngineDefaultElo, "-", Gang::Engine, true, true});
   return entries;
 }
 
@@ -117,6 +119,13 @@ std::vector<PersonaEntry> playable_entries() {
   std::vector<PersonaEntry> entries;
   for (auto& e : persona_entries())
     if (e.buildable) entries.push_back(std::move(e));
+  return entries;
+}
+
+std::vector<PersonaEntry> offered_entries() {
+  std::vector<PersonaEntry> entries;
+  for (auto& e : persona_entries())
+    if (e.offered) entries.push_back(std::move(e));
   return entries;
 }
 
@@ -155,6 +164,7 @@ std::string playable_persona_name(std::string_view name) {
 engine::EngineConfig engine_config(const PersonaSettings& settings, bool elo_limited) {
   engine::EngineConfig config;
   config.path = settings.engine ? settings.engine : engine::find_engine(elo_limited);
+  config.launch = settings.launch;
   return config;
 }
 

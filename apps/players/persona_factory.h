@@ -29,6 +29,9 @@ struct PersonaEntry {
   std::string rate;   // the roster rate as text, "-" for the other personas
   Gang gang = Gang::Beginner;
   bool buildable = true;
+  // Offered to people who pick an opponent: buildable, and not a row the
+  // roster marks "disabled." (those stay reachable by name).
+  bool offered = true;
 };
 
 // The twenty roster rows, then Verevovera and HOUD20c. Whether a roster row
@@ -36,6 +39,8 @@ struct PersonaEntry {
 std::vector<PersonaEntry> persona_entries();
 // The entries a user can play against.
 std::vector<PersonaEntry> playable_entries();
+// The entries offered to a person who picks an opponent.
+std::vector<PersonaEntry> offered_entries();
 
 // How the command's personas reach their engine, settled once from the
 // command line (or the UCI options).
@@ -50,6 +55,8 @@ struct PersonaSettings {
     return std::min(engine_timeout.value_or(kHandshakeLimit), kHandshakeLimit);
   }
   static constexpr std::chrono::milliseconds kHandshakeLimit{10000};
+  // How the engine is started; none: a child process (EngineConfig::launch).
+  decltype(engine::EngineConfig::launch) launch;
 };
 
 // The engine a persona of these settings runs (the Elo-limited one may have its own).

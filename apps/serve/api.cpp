@@ -28,8 +28,31 @@ json coords_of(const board::MoveList& moves) {
   return out;
 }
 
+// The FEN before the first move and after every move, for stepping through the game.
+json positions_of(const PlayedGame& record) {
+  json out = json::array();
+  board::Board position(record.start_fen);
+  out.push_back(position.export_FEN());
+  for (const auto& m : record.moves) {
+    position.make_internal_move(*m);
+    out.push_back(position.export_FEN());
+  }
+  return out;
+}
+
+json time_of(const HumanGame& game, const HumanGame::View& v) {
+  json out{{"think_limit_ms", nullptr}, {"tc", nullptr}};
+  if (const auto limit = game.think_limit()) out["think_limit_ms"] = limit->count();
+  if (game.clock()) out["tc"] = game.clock()->pgn();
+  if (v.white_left) out["clock"] = {{"white_ms", v.white_left->count()}, {"black_ms", v.black_left->count()}};
+  if (v.thinking)
+    out["thinking"] = {{"ms", v.thinking_for.count()}, {"search", v.engine.searches}, {"depth", v.engine.depth}};
+  return out;
+}
+
 json state_of(const ServedGame& served) {
-  const HumanGame& game = *served.game;
+  HumanGame& game = *served.game;
+  game.flag_check();
   const HumanGame::View v = game.view();
   json out{{"id", served.id},
            {"persona", game.persona_name()},
@@ -40,15 +63,35 @@ json state_of(const ServedGame& served) {
            {"turn", side_name(v.side_to_move)},
            {"moves", v.record.san},
            {"moves_coord", coords_of(v.record.moves)},
+           {"positions", positions_of(v.record)},
            {"legal", coords_of(v.legal)},
            {"thinking", v.thinking},
+           {"time", time_of(game, v)},
            {"result", nullptr}};
-  if (v.white_left) out["clock"] = {{"white_ms", v.white_left->count()}, {"black_ms", v.black_left->count()}};
   if (v.record.outcome)
     out["result"] = {{"result", v.record.outcome->result},
                      {"termination", termination_text(v.record.outcome->why)},
                      {"comment", v.record.final_comment}};
   return out;
+}
+
+// The time a game is played at: "tc" (both clocks, "300+5"), or "movetime_ms"
+// (the persona's time per move; 0: no limit), or the server's default.
+void read_time(const json& body, const ServeOptions& options, HumanGameSetup& setup) {
+  const std::string tc = string_field(body, "tc");
+  const auto movetime = body.find("movetime_ms");
+  const bool has_movetime = movetime != body.end() && !movetime->is_null();
+  if (!tc.empty() && has_movetime) throw UserError("give either \"tc\" or \"movetime_ms\", not both");
+  setup.clock = options.clock;
+  setup.think_limit = options.think_limit;
+  if (!tc.empty()) {
+    setup.clock = parse_time_control(tc);
+  } else if (has_movetime) {
+    if (!movetime->is_number_integer() || *movetime < 0 || *movetime > 86400000)
+      throw UserError("\"movetime_ms\" must be a whole number of milliseconds from 0 (no limit) to 86400000");
+    setup.clock.reset();
+    setup.think_limit = *movetime == 0 ? std::nullopt : std::optional(milliseconds(movetime->get<long long>()));
+  }
 }
 
 json judgement_json(const MoveJudgement& j) {
@@ -124,13 +167,27 @@ GameApi::GameApi(const ServeOptions& options)
 
 json GameApi::personas() const {
   json out = json::array();
-  for (const auto& e : playable_entries()) {
+  for (const auto& e : offered_entries()) {
     json entry{{"name", e.name}, {"strength", e.strength}, {"gang", gang_name(e.gang)}, {"rate", e.rate}, {"measured", nullptr}};
     if (const auto m = measured_rating(e.name))
       entry["measured"] = {{"rating", std::lround(m->rating)}, {"margin", std::lround(m->margin)}, {"bound", m->bound},
                            {"text", measured_text(*m)}};
     out.push_back(entry);
   }
+  return out;
+}
+
+json GameApi::defaults() const {
+  return {{"think_limit_ms", options_.think_limit ? json(options_.think_limit->count()) : json(nullptr)},
+          {"tc", options_.clock ? json(options_.clock->pgn()) : json(nullptr)}};
+}
+
+json GameApi::position(const json& body) const {
+  const std::string fen = checked_start_fen(string_field(body, "fen"));
+  const GameState start(fen);
+  json out{{"fen", fen}, {"turn", side_name(start.side_to_move())}, {"result", nullptr}};
+  if (start.over()) out["result"] = {{"result", start.record().outcome->result},
+                                     {"termination", termination_text(start.record().outcome->why)}};
   return out;
 }
 
@@ -141,6 +198,7 @@ json GameApi::create(const json& body) {
   if (color != "white" && color != "black") throw UserError("\"color\" must be \"white\" or \"black\"");
   setup.human_side = color == "white" ? common::WHITE : common::BLACK;
   setup.start_fen = checked_start_fen(string_field(body, "fen"));
+  read_time(body, options_, setup);
   setup.preview = options_.preview;
   setup.preview_depth = options_.preview_depth;
   setup.settings = options_.persona;
@@ -153,8 +211,20 @@ json GameApi::create(const json& body) {
     throw;
   }
   const auto served = games_.find(games_.add(std::move(game)));
+  const auto await_reply = body.find("await_reply");
+  if (await_reply != body.end() && !await_reply->is_boolean()) throw UserError("\"await_reply\" must be true or false");
   json reply = nullptr;
-  if (served->game->personas_turn()) reply = reply_json(served->game->reply());
+  if (served->game->personas_turn() && (await_reply == body.end() || await_reply->get<bool>()))
+    reply = reply_json(served->game->reply());
+  json out = state_of(*served);
+  out["reply"] = reply;
+  return out;
+}
+
+json GameApi::reply(const std::string& id) {
+  const auto served = games_.find(id);
+  if (!served->game->personas_turn()) throw NotNowError("it is not " + served->game->persona_name() + "'s turn");
+  json reply = reply_json(served->game->reply());
   json out = state_of(*served);
   out["reply"] = reply;
   return out;
@@ -203,6 +273,14 @@ json GameApi::resign(const std::string& id) {
   const auto served = games_.find(id);
   served->game->resign();
   return state_of(*served);
+}
+
+json GameApi::draw(const std::string& id) {
+  const auto served = games_.find(id);
+  const DrawAnswer answer = served->game->offer_draw();
+  json out = state_of(*served);
+  out["draw"] = {{"accepted", answer.accepted}};
+  return out;
 }
 
 json GameApi::hint(const std::string& id) {

@@ -24,12 +24,19 @@ class GameApi {
   explicit GameApi(const ServeOptions& options);
 
   json personas() const;
+  // The time a game is played at when its request names none.
+  json defaults() const;
+  // Checks a start position without touching any game.
+  json position(const json& body) const;
   json create(const json& body);
   json state(const std::string& id);
   json move(const std::string& id, const json& body);
   json move_now(const std::string& id);
+  // The persona's move when it is its turn (a game created with "await_reply": false).
+  json reply(const std::string& id);
   json undo(const std::string& id);
   json resign(const std::string& id);
+  json draw(const std::string& id);
   json hint(const std::string& id);
   // Starts the review of the game as it stands, or says how the one
   // started is going; once it is done, the review itself.

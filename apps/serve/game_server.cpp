@@ -98,13 +98,17 @@ void GameServer::Impl::routes() {
   const std::string game = R"(/api/games/([0-9a-f]{1,32}))";
   const auto id = [](const httplib::Request& req) { return req.matches[1].str(); };
   route("GET", "/api/personas", [this](const auto&) { return api.personas(); });
+  route("GET", "/api/defaults", [this](const auto&) { return api.defaults(); });
+  route("POST", "/api/positions", [this](const auto& req) { return api.position(parse_body(req.body)); });
   route("POST", "/api/games", [this](const auto& req) { return api.create(parse_body(req.body)); }, 201);
   route("GET", game, [this, id](const auto& req) { return api.state(id(req)); });
   route("DELETE", game, [this, id](const auto& req) { return api.end(id(req)); });
   route("POST", game + "/moves", [this, id](const auto& req) { return api.move(id(req), parse_body(req.body)); });
   route("POST", game + "/move-now", [this, id](const auto& req) { return api.move_now(id(req)); });
+  route("POST", game + "/reply", [this, id](const auto& req) { return api.reply(id(req)); });
   route("POST", game + "/undo", [this, id](const auto& req) { return api.undo(id(req)); });
   route("POST", game + "/resign", [this, id](const auto& req) { return api.resign(id(req)); });
+  route("POST", game + "/draw", [this, id](const auto& req) { return api.draw(id(req)); });
   route("GET", game + "/hint", [this, id](const auto& req) { return api.hint(id(req)); });
   route("POST", game + "/review", [this, id](const auto& req) { return api.review(id(req)); });
   http.Get(game + "/pgn", [this, id](const httplib::Request& req, httplib::Response& res) {

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "game/time_control.h"
+#include "players/human_game.h"
 #include "players/persona_factory.h"
 
 namespace ai_players::app {
@@ -21,6 +22,10 @@ struct ServeOptions {
   std::string web_root;   // the page's files; empty: no page, the API only
   bool verbose = false;   // the personas' own messages on standard error
   PersonaSettings persona;
+  // A game's time when its request names none: both clocks, or else the
+  // persona's time per move (none: no limit).
+  std::optional<TimeControl> clock;
+  std::optional<std::chrono::milliseconds> think_limit = kDefaultThinkLimit;
 };
 
 // An API answer other than success: the HTTP status and a message for people.

@@ -1,25 +1,28 @@
-// A person playing a persona in the terminal: the board, the moves typed,
-// the persona's replies, the adviser's previews.
+// A person playing a persona in the terminal: a compact board after each
+// reply, the adviser's previews, commands, a ticker while the persona thinks
+// (Enter makes it move now), and one game after another until they leave.
 #pragma once
 
-#include <istream>
+#include <functional>
 #include <ostream>
 #include <string>
 
 #include "players/human_game.h"
+#include "terminal/line_input.h"
 
 namespace ai_players::app {
 
 struct TerminalPlay {
   HumanGameSetup game;
-  std::string pgn_file;  // where the game is saved when it ends; empty: nowhere
+  std::string pgn_file;  // every game of the session is saved here; empty: nowhere
   bool verbose = false;
+  bool live = false;  // a person at a terminal: the ticker redraws its own line
+  // The review of a game for the 'review' command, as text; none: no review.
+  std::function<std::string(HumanGame&)> review;
 };
 
-// Plays one game on `in` and `out` until it ends or the person leaves.
-void play_in_terminal(const TerminalPlay& options, std::istream& in, std::ostream& out);
-
-// The board as to_text draws it, turned around when Black sits at the bottom.
-std::string board_text(const board::Board& position, bool black_view);
+// Plays until the person leaves, the input ends or it is interrupted (by a
+// signal, say); the PGN file is written before it returns.
+void play_in_terminal(const TerminalPlay& options, LineInput& in, std::ostream& out);
 
 }  // namespace ai_players::app

@@ -1,13 +1,13 @@
 #!/usr/bin/python3
-"""The serve page in headless Chromium: start a game, move by clicking, see
-the persona's reply on the board and the preview of the move; then a second
-game from a set-up position where White throws the queen away, reviewed and
-stepped through to that blunder.
+"""The serve page in headless Chromium: the picker offers only personas that
+can play; a move by clicking shows its legal-move dots, the persona's reply
+and the preview; an illegal move gets a word; a bad start position leaves the
+current game playable; the arrow keys step through the moves; a game from a
+set-up position where White throws the queen away is reviewed and stepped through.
 
 usage: serve_page_test.py AI_PLAYERS WEB_ROOT SCREENSHOT
 Exits 77 (skipped) when Chromium, its driver or Selenium is missing.
 """
-import os
 import queue
 import shutil
 import subprocess
@@ -17,80 +17,67 @@ import threading
 SKIP = 77
 
 
-def main():
-    program, web_root, screenshot = sys.argv[1:4]
-    try:
-        from selenium import webdriver
-        from selenium.webdriver.chrome.service import Service
-        from selenium.webdriver.common.action_chains import ActionChains
-        from selenium.webdriver.common.by import By
-        from selenium.webdriver.support.ui import Select, WebDriverWait
-    except ImportError:
-        print("skipped: python3-selenium is not installed")
-        return SKIP
-    chromium = shutil.which("chromium")
-    driver_path = shutil.which("chromedriver")
-    if not chromium or not driver_path:
-        print("skipped: chromium or chromium-driver is not installed")
-        return SKIP
-
+def start_server(program, web_root):
     server = subprocess.Popen(
         [program, "serve", "--port", "0", "--max-games", "2", "--preview-depth", "5", "--web-root", web_root],
         stdout=subprocess.PIPE, text=True)
-    driver = None
-    try:
-        lines = queue.Queue()
-        threading.Thread(target=lambda: lines.put(server.stdout.readline()), daemon=True).start()
-        first = lines.get(timeout=30)
-        url = next(word for word in first.split() if word.startswith("http://"))
-        assert url.startswith("http://127.0.0.1:"), first
+    lines = queue.Queue()
+    threading.Thread(target=lambda: lines.put(server.stdout.readline()), daemon=True).start()
+    first = lines.get(timeout=30)
+    url = next(word for word in first.split() if word.startswith("http://"))
+    assert url.startswith("http://127.0.0.1:"), first
+    return server, url
 
-        options = webdriver.ChromeOptions()
-        options.binary_location = chromium
-        for arg in ("--headless=new", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage",
-                    "--window-size=1000,760"):
-            options.add_argument(arg)
-        driver = webdriver.Chrome(service=Service(driver_path), options=options)
-        driver.set_page_load_timeout(30)
-        wait = WebDriverWait(driver, 45)
-        driver.get(url)
 
-        wait.until(lambda d: len(Select(d.find_element(By.ID, "persona")).options) > 5)
-        Select(driver.find_element(By.ID, "persona")).select_by_value("Gnome")
-        driver.find_element(By.ID, "new-game").click()
-        wait.until(lambda d: d.find_element(By.ID, "status").text == "Your move.")
+def play_on_the_page(driver, wait, By, Select, ActionChains, Keys):
+    text = lambda name: driver.find_element(By.ID, name).text
+    names = lambda: [o.get_attribute("value") for o in Select(driver.find_element(By.ID, "persona")).options]
+    wait.until(lambda d: len(names()) > 5)
+    assert not [n for n in names() if n.startswith("disabled.")], names()
 
-        # Click the pawn, then its target square.
-        square = lambda name: driver.find_element(By.CSS_SELECTOR, f'#board [data-square="{name}"]')
-        ActionChains(driver).move_to_element(square("e2")).click().perform()
-        ActionChains(driver).move_to_element(square("e4")).click().perform()
+    Select(driver.find_element(By.ID, "persona")).select_by_value("Gnome")
+    driver.find_element(By.ID, "new-game").click()
+    wait.until(lambda d: text("status") == "Your move.")
+    game = lambda: driver.execute_script("return window.aiPlayers.game()")
+    first_id = game()["id"]
 
-        wait.until(lambda d: "Gnome played" in d.find_element(By.ID, "status").text)
-        preview = driver.find_element(By.ID, "preview").text
-        assert preview.startswith("Your move e4 "), preview
-        assert "engine's best" in preview, preview
-        game = driver.execute_script("return window.aiPlayers.game()")
-        assert game["moves_coord"][0] == "e2e4" and len(game["moves"]) == 2, game
-        # The board shows the position after the reply.
-        placement = game["fen"].split()[0]
-        wait.until(lambda d: d.find_element(By.ID, "board").get_attribute("data-fen") == game["fen"])
-        assert driver.execute_script("return window.aiPlayers.board.getPosition()") == placement
-        moves = driver.find_element(By.ID, "moves").text
-        assert moves.startswith("e4 " + game["moves"][1]), moves
+    square = lambda name: driver.find_element(By.CSS_SELECTOR, f'#board [data-square="{name}"]')
+    click = lambda name: ActionChains(driver).move_to_element(square(name)).click().perform()
+    click("e2")
+    wait.until(lambda d: len(d.find_elements(By.CSS_SELECTOR, "#board .marker-dot")) == 2)  # e3 and e4
+    click("e5")
+    wait.until(lambda d: "not a legal move" in text("status"))
+    click("e2")
+    click("e4")
+    wait.until(lambda d: "Gnome played" in text("status"))
+    preview = text("preview")
+    assert preview.startswith("Your move e4 ") and "engine's best" in preview, preview
+    state = game()
+    assert state["moves_coord"][0] == "e2e4" and len(state["moves"]) == 2, state
+    wait.until(lambda d: d.find_element(By.ID, "board").get_attribute("data-fen") == state["fen"])
+    assert driver.execute_script("return window.aiPlayers.board.getPosition()") == state["fen"].split()[0]
 
-        click = lambda name: ActionChains(driver).move_to_element(square(name)).click().perform()
-        review = review_a_blunder(driver, wait, click, By)
-        driver.save_screenshot(screenshot)
-        print(f"ok: {preview}; reply {game['moves'][1]}; {review}; screenshot {screenshot}")
-        return 0
-    finally:
-        if driver:
-            driver.quit()
-        server.terminate()
-        try:
-            server.wait(timeout=20)
-        except subprocess.TimeoutExpired:
-            server.kill()
+    # A start position the board does not accept: said in the page's words, and the game goes on.
+    driver.find_element(By.ID, "fen").send_keys("8/8/8 w - - 0 1")
+    driver.find_element(By.ID, "new-game").click()
+    wait.until(lambda d: text("status").startswith("That start position cannot be used"))
+    assert "--" not in text("status"), text("status")
+    assert game()["id"] == first_id
+    driver.find_element(By.ID, "fen").clear()
+    legal = game()["legal"]
+    move = next(m for m in legal if m.startswith("d2")) if any(m.startswith("d2") for m in legal) else legal[0]
+    click(move[:2])
+    click(move[2:4])
+    wait.until(lambda d: len(game()["moves"]) == 4 and "Gnome played" in text("status"))
+
+    # The arrow keys step back through the moves and forward again.
+    body = driver.find_element(By.TAG_NAME, "body")
+    body.send_keys(Keys.ARROW_LEFT)
+    wait.until(lambda d: text("step-note").startswith("Showing move 3 of 4"))
+    wait.until(lambda d: d.find_element(By.ID, "board").get_attribute("data-fen") == game()["positions"][3])
+    body.send_keys(Keys.END)
+    wait.until(lambda d: text("step-note") == "")
+    return preview, game()
 
 
 def review_a_blunder(driver, wait, click, By):
@@ -127,6 +114,53 @@ def review_a_blunder(driver, wait, click, By):
     driver.set_window_size(1000, 1250)
     driver.execute_script("document.getElementById('review-view').scrollIntoView()")
     return caption
+
+
+def main():
+    program, web_root, screenshot = sys.argv[1:4]
+    try:
+        from selenium import webdriver
+        from selenium.webdriver.chrome.service import Service
+        from selenium.webdriver.common.action_chains import ActionChains
+        from selenium.webdriver.common.by import By
+        from selenium.webdriver.common.keys import Keys
+        from selenium.webdriver.support.ui import Select, WebDriverWait
+    except ImportError:
+        print("skipped: python3-selenium is not installed")
+        return SKIP
+    chromium = shutil.which("chromium")
+    driver_path = shutil.which("chromedriver")
+    if not chromium or not driver_path:
+        print("skipped: chromium or chromium-driver is not installed")
+        return SKIP
+
+    server, url = start_server(program, web_root)
+    driver = None
+    try:
+        options = webdriver.ChromeOptions()
+        options.binary_location = chromium
+        for arg in ("--headless=new", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage",
+                    "--window-size=1000,760"):
+            options.add_argument(arg)
+        driver = webdriver.Chrome(service=Service(driver_path), options=options)
+        driver.set_page_load_timeout(30)
+        driver.get(url)
+        wait = WebDriverWait(driver, 45)
+        preview, game = play_on_the_page(driver, wait, By, Select, ActionChains, Keys)
+        square = lambda name: driver.find_element(By.CSS_SELECTOR, f'#board [data-square="{name}"]')
+        click = lambda name: ActionChains(driver).move_to_element(square(name)).click().perform()
+        review = review_a_blunder(driver, wait, click, By)
+        driver.save_screenshot(screenshot)
+        print(f"ok: {preview}; moves {' '.join(game['moves'])}; {review}; screenshot {screenshot}")
+        return 0
+    finally:
+        if driver:
+            driver.quit()
+        server.terminate()
+        try:
+            server.wait(timeout=20)
+        except subprocess.TimeoutExpired:
+            server.kill()
 
 
 if __name__ == "__main__":
