@@ -21,12 +21,16 @@ std::vector<Analysis> Analyst::analyse(const std::string& start_fen, const board
   player_->start_fen = start_fen;
   player_->game_history = moves;
   player_->legalmoves = std::move(legal);
-  return nodes ? player_->obtain_engine_thoughts(multipv, 0, nodes) : player_->obtain_engine_thoughts(multipv, depth);
+  auto lines = nodes ? player_->obtain_engine_thoughts(multipv, 0, nodes) : player_->obtain_engine_thoughts(multipv, depth);
+  // A search the watchdog had to cut before its first line found nothing to show.
+  if (lines.empty())
+    throw EngineError("The chess engine " + player_->engine_name() + " found no line" +
+                      (player_->engine_trouble.empty() ? "" : ": " + player_->engine_trouble));
+  return lines;
 }
 
 PovScore Analyst::evaluate(const std::string& start_fen, const board::MoveList& moves, int depth) {
   const auto lines = analyse(start_fen, moves, 1, depth);
-  if (lines.empty()) throw EngineError("The chess engine " + player_->engine_name() + " found no line");
   const int first = board::Board(start_fen).side_to_move;
   return PovScore{Score(lines.front().score), moves.size() % 2 == 0 ? first : -first};
 }

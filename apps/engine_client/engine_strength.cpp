@@ -27,8 +27,9 @@ std::vector<std::string> engine_option_lines(const engine::EngineConfig& config,
   std::vector<std::string> options;
   for (;;) {
     const std::optional<std::string> line = channel->read_line(until);
-    if (!line) {
-      if (engine::Clock::now() < until) continue;  // woken early
+    // The deadline holds for an engine that talks without end as well.
+    if (!line || engine::Clock::now() >= until) {
+      if (!line && engine::Clock::now() < until) continue;  // woken early
       throw EngineTimeout(fmt::format("The chess engine {} did not answer \"uci\" with \"uciok\" within {:g} s",
                                       name, patience.count() / 1000.0));
     }

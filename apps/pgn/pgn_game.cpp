@@ -92,6 +92,12 @@ std::string PgnGame::start_fen() const {
   return fen.empty() ? std::string(common::FEN_New_Game) : fen;
 }
 
+std::string PgnGame::ending_comment() const {
+  if (!final_comment.empty()) return final_comment;
+  if (!san.empty() && comments.size() == san.size()) return comments.back();
+  return {};
+}
+
 PgnGame with_roster(const std::string& event, const std::string& site, const std::string& round,
                     const std::string& white, const std::string& black, const std::string& result) {
   PgnGame game;

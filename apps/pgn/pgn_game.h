@@ -26,6 +26,10 @@ struct PgnGame {
   void set_tag(const std::string& name, const std::string& value);
   // Its FEN tag, or the standard start.
   std::string start_fen() const;
+  // What the game text says last, which is why it ended: the closing comment,
+  // else the last move's comment (a reader cannot tell the two apart when
+  // the move has none of its own); empty when there is none.
+  std::string ending_comment() const;
 };
 
 // A game with the seven tag roster in its order (Date: today) and that result.

@@ -1,12 +1,37 @@
 #include "players/persona_player.h"
 
 #include <cmath>
+#include <map>
+#include <mutex>
 
 #include <fmt/format.h>
 
 namespace ai_players::app {
 
 int PersonaPlayer::strength() const { return static_cast<int>(std::lround(persona->ELO.value())); }
+
+namespace {
+
+// Engines (by path) that failed and were replaced in this run, and why. An
+// engine that fails again, for any persona, is broken: waiting on it reply
+// after reply would only make every command slow to say so.
+std::mutex troubled_mutex;
+std::map<std::string, std::string> troubled;
+
+void note_engine_trouble(const AI_BASIC& persona, const SafeReply& reply) {
+  const std::lock_guard lock(troubled_mutex);
+  const std::string engine = persona.engine_name();
+  const auto it = troubled.find(engine);
+  if (it == troubled.end()) {
+    troubled[engine] = reply.detail;
+    return;
+  }
+  throw PersonaFailure(fmt::format("{} could not choose a move: the chess engine {} failed again ({}) after it had "
+                                   "failed before ({})",
+                                   persona.Name, engine, reply.detail, it->second));
+}
+
+}  // namespace
 
 SafeReply ask_persona(PersonaPlayer& player, const board::MoveList& history, const board::MoveList& legal,
                       const std::string& start_fen, std::optional<std::chrono::steady_clock::time_point> deadline) {
@@ -18,7 +43,10 @@ SafeReply ask_persona(PersonaPlayer& player, const board::MoveList& history, con
     SafeReply reply = reply_safely(persona, history, legal, start_fen);
     if (reply.fallback) ++player.fallbacks;
     if (reply.cut_short) ++player.cut_short;
-    if (reply.engine_restarted) ++player.engine_restarts;
+    if (reply.engine_restarted) {
+      ++player.engine_restarts;
+      note_engine_trouble(persona, reply);
+    }
     return reply;
   } catch (const PersonaFailure&) {
     ++player.failed_games;

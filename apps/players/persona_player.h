@@ -29,7 +29,8 @@ struct PersonaPlayer {
 
 // One reply of the player's persona for this position, cut short at
 // `deadline`. Counts what happened; throws PersonaFailure when the persona
-// can give no move at all.
+// can give no move at all, or when its engine had to be replaced although an
+// engine of that path was replaced before in this run (it is broken).
 SafeReply ask_persona(PersonaPlayer& player, const board::MoveList& history, const board::MoveList& legal,
                       const std::string& start_fen,
                       std::optional<std::chrono::steady_clock::time_point> deadline);

@@ -104,7 +104,13 @@ void run_match(const MatchPlan& plan, std::ostream& out, std::ostream& log) {
   };
   Tally tally;
   std::map<std::string, int> endings;
-  for (int i = 0; i < plan.games; ++i) {
+  int played = 0;
+  for (int i = 0; i < plan.games; ++i, ++played) {
+    // Two games lost to failing personas and none finished: the engine is broken.
+    if (tally.scored_games() == 0 && first.failed_games + second.failed_games >= 2) {
+      log << fmt::format("Stopping after {} games: none could be finished.\n", played);
+      break;
+    }
     const bool first_is_white = i % 2 == 0;
     PersonaPlayer& white = first_is_white ? first : second;
     PersonaPlayer& black = first_is_white ? second : first;
@@ -123,7 +129,7 @@ void run_match(const MatchPlan& plan, std::ostream& out, std::ostream& log) {
     if (pgn_out) pgn_out << to_pgn(pgn_of(game, tags)) << std::flush;
     if (!single) show_progress(log, i + 1, plan.games, first, second, tally);
   }
-  print_summary(out, first, second, plan.games, seed, tally, endings);
+  print_summary(out, first, second, played, seed, tally, endings);
   if (pgn_out) out << fmt::format("PGN written to {}\n", plan.pgn_file);
   if (tally.scored_games() == 0 && tally.unfinished == first.failed_games + second.failed_games)
     throw Error("no game could be finished: every one was abandoned");

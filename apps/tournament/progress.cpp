@@ -43,9 +43,7 @@ TournamentLog::TournamentLog(std::ostream& out, std::vector<std::string> names, 
 void TournamentLog::finished(const ScheduledGame& game, const PgnGame& pgn) {
   ++done_;
   standings_.add(game.white, game.black, pgn.result);
-  // The closing comment says why the game ended; a mate's reason sits on the last move.
-  std::string why = pgn.final_comment;
-  if (why.empty() && pgn.comments.size() == pgn.san.size() && !pgn.comments.empty()) why = pgn.comments.back();
+  std::string why = pgn.ending_comment();
   if (why.empty()) why = pgn.tag("Termination");
   out_ << fmt::format("Finished game {} ({} vs {}): {} {{{}}}\n", game.index + 1, game.white, game.black, pgn.result,
                       why)

@@ -132,18 +132,27 @@ class TournamentRun {
       auto read = done.error.empty() ? read_pgn(in) : std::vector<PgnGame>{};
       if (read.size() != 1) {
         failures_.push_back(done.error.empty() ? "its PGN could not be read back" : done.error);
-        return progress.failed(g, failures_.back());
+        progress.failed(g, failures_.back());
+      } else {
+        if (pgn_out_) pgn_out_ << done.pgn << std::flush;
+        progress.finished(g, read.front());
+        if (!white_points(read.front().result)) failures_.push_back(read.front().ending_comment());
+        kept_[g.index] = std::move(read.front());
+        if (sprt_ && test_pair(g.index)) stop = true;
       }
-      if (pgn_out_) pgn_out_ << done.pgn << std::flush;
-      progress.finished(g, read.front());
-      kept_[g.index] = std::move(read.front());
-      if (sprt_ && test_pair(g.index)) stop = true;
+      // The first game to end could not be finished: a persona or its engine is broken, and
+      // every other game would wait on it as long.
+      if (failures_.size() == progress.done() && !stop) {
+        log_ << "Stopping: the first game could not be finished.\n";
+        stop = true;
+      }
     }, stop);
   }
 
   void report(std::ostream& out) const {
-    if (kept_.empty())
-      throw Error(failures_.empty() ? "no game was played" : "no game could be played: " + failures_.front());
+    const bool any_scored = std::any_of(kept_.begin(), kept_.end(), [](const auto& k) { return white_points(k.second.result); });
+    if (!any_scored)
+      throw Error(failures_.empty() ? "no game was played" : "no game could be finished: " + failures_.front());
     std::vector<PgnGame> played;
     for (const auto& [index, pgn] : kept_) played.push_back(pgn);
     int unfinished = 0;
