@@ -45,7 +45,7 @@ void run_list() {
         problem = fmt::format("HOUD20c's strength is shown as asked: {}", error.what());
       }
     }
-    const auto measured = measured_rating(e.gang == Gang::Engine ? fmt::format("HOUD20c:{}", strength) : e.name);
+    const auto measured = measured_rating(rated_name(e, strength));
     std::cout << row(e.name, std::to_string(strength), measured ? measured_text(*measured) : "-", e.rate,
                      gang_name(e.gang), note_of(e, strength));
   }

@@ -146,6 +146,19 @@ int engine_persona_strength(int asked, const PersonaSettings& settings) {
   return playable_elo(asked, engine_elo_range(config, settings.handshake_patience()));
 }
 
+int playing_strength(const PersonaEntry& entry, const PersonaSettings& settings) {
+  if (entry.gang != Gang::Engine) return entry.strength;
+  try {
+    return engine_persona_strength(entry.strength, settings);
+  } catch (const EngineError&) {
+    return entry.strength;
+  }
+}
+
+std::string rated_name(const PersonaEntry& entry, int strength) {
+  return entry.gang == Gang::Engine ? fmt::format("{}:{}", kEngine, strength) : entry.name;
+}
+
 std::string canonical_persona_name(std::string_view name) {
   if (same_name(name, kPreview)) return std::string(kPreview);
   if (auto elo = engine_persona_elo(name))

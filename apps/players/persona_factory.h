@@ -72,6 +72,13 @@ std::optional<int> roster_strength(std::string_view name);
 // cannot be asked.
 int engine_persona_strength(int asked, const PersonaSettings& settings);
 
+// The strength an entry's persona plays at: HOUD20c's as its engine allows
+// (asked once per run; the asked strength when the engine cannot say), the
+// roster's for the others.
+int playing_strength(const PersonaEntry& entry, const PersonaSettings& settings);
+// The name the calibration rates it under: "HOUD20c:1350" for the engine persona.
+std::string rated_name(const PersonaEntry& entry, int strength);
+
 // "Gnome", "diana" (case does not matter), "Verevovera", "HOUD20c" or
 // "HOUD20c:1500". Throws PersonaError with a message meant for the user.
 std::unique_ptr<AI_BASIC> make_persona(std::string_view name, const PersonaSettings& settings = {});

@@ -168,8 +168,9 @@ GameApi::GameApi(const ServeOptions& options)
 json GameApi::personas() const {
   json out = json::array();
   for (const auto& e : offered_entries()) {
-    json entry{{"name", e.name}, {"strength", e.strength}, {"gang", gang_name(e.gang)}, {"rate", e.rate}, {"measured", nullptr}};
-    if (const auto m = measured_rating(e.name))
+    const int strength = playing_strength(e, options_.persona);
+    json entry{{"name", e.name}, {"strength", strength}, {"gang", gang_name(e.gang)}, {"rate", e.rate}, {"measured", nullptr}};
+    if (const auto m = measured_rating(rated_name(e, strength)))
       entry["measured"] = {{"rating", std::lround(m->rating)}, {"margin", std::lround(m->margin)}, {"bound", m->bound},
                            {"text", measured_text(*m)}};
     out.push_back(entry);
