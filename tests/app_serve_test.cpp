@@ -8,6 +8,7 @@
 #include <httplib.h>
 #include <nlohmann/json.hpp>
 
+#include "game/user_error.h"
 #include "serve/game_server.h"
 #include "support/fake_engine_session.h"
 
@@ -29,6 +30,7 @@ class RunningServer {
   }
 
   GameServer& server() { return server_; }
+  int port() const { return port_; }
 
   // The status and the JSON body of a call.
   std::pair<int, json> call(const std::string& method, const std::string& path, const std::string& body = "") {
@@ -219,6 +221,34 @@ TEST(ServeApi, ThinkLimitsMoveNowAndTheProgressOfAReply) {
   s.ok("POST", game + "/move-now");
   EXPECT_EQ(answered.get()["reply"]["san"], "e5");
   EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::seconds(5));  // not the 60 s watchdog
+}
+
+// What another web page, or a hostile client, sends is refused before any game starts.
+TEST(ServeApi, RefusesForeignPagesBadBytesAndHugeBodies) {
+  RunningServer s(options_with(1, false));
+  httplib::Client client("127.0.0.1", s.port());
+  const auto post = [&](const std::string& body, const httplib::Headers& headers, const char* type) {
+    const auto res = client.Post("/api/games", headers, body, type);
+    return res ? res->status : -1;
+  };
+  const std::string talvo = R"({"persona": "Talvo"})";
+  EXPECT_EQ(post(talvo, {{"Host", "evil.example.com"}}, "application/json"), 403);
+  EXPECT_EQ(post(talvo, {{"Origin", "http://evil.example.com"}}, "application/json"), 403);
+  EXPECT_EQ(post(talvo, {}, "text/plain"), 403);  // a form a page may send across sites
+  EXPECT_EQ(post("{\"persona\": \"Talvo\xff\"}", {}, "application/json"), 400);
+  EXPECT_EQ(post(std::string(20 << 20, ' '), {}, "application/json"), 413);
+  EXPECT_EQ(s.server().game_count(), 0u);
+  const auto page = client.Get("/api/personas");
+  ASSERT_TRUE(page);
+  EXPECT_EQ(page->get_header_value("X-Content-Type-Options"), "nosniff");
+  EXPECT_NE(page->get_header_value("Content-Security-Policy").find("default-src 'self'"), std::string::npos);
+  EXPECT_EQ(post(talvo, {{"Origin", "http://127.0.0.1:" + std::to_string(s.port())}}, "application/json"), 201);
+}
+
+TEST(ServeApi, NoAddressNoServer) {
+  ServeOptions nowhere;
+  nowhere.host = "";
+  EXPECT_THROW(GameServer server(nowhere), UserError);
 }
 
 TEST(ServeApi, IdleGamesEnd) {

@@ -73,18 +73,26 @@ struct GameServer::Impl {
       const std::string origin = req.get_header_value("Origin");
       if (!origin.empty() && origin != "http://" + req.get_header_value("Host"))
         return "requests from other web pages are refused";
-      if (!req.body.empty() && req.get_header_value("Content-Type").rfind("application/json", 0) != 0)
+      // The body is not read yet: judge it by its headers. A page may send
+      // text/plain or a form across sites without asking; JSON it may not.
+      const std::string type = req.get_header_value("Content-Type");
+      const bool has_body = (req.has_header("Content-Length") && req.get_header_value("Content-Length") != "0") ||
+                            req.has_header("Transfer-Encoding");
+      if (has_body && type.rfind("application/json", 0) != 0)
         return "the request body must be sent as application/json";
     }
-    if (!is_valid_utf8(req.body) || !is_valid_utf8(req.path)) return "the request is not valid UTF-8";
+    if (!is_valid_utf8(req.path)) return "the request is not valid UTF-8";
     return std::nullopt;
   }
 
   void route(const std::string& method, const std::string& pattern,
              std::function<json(const httplib::Request&)> handler, int success = 200) {
     const auto wrapped = [handler = std::move(handler), success](const httplib::Request& req, httplib::Response& res) {
-      answer(res, [&] { return handler(req); });
-      if (res.status == 200) res.status = success;
+      res.status = success;
+      answer(res, [&] {
+        if (!is_valid_utf8(req.body)) throw ApiError(400, "the request is not valid UTF-8");
+        return handler(req);
+      });
     };
     if (method == "GET") http.Get(pattern, wrapped);
     else if (method == "POST") http.Post(pattern, wrapped);
@@ -123,8 +131,7 @@ void GameServer::Impl::routes() {
   http.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
     const auto why = refusal(req);
     if (!why) return httplib::Server::HandlerResponse::Unhandled;
-    res.status = 403;
-    if (*why == "the request is not valid UTF-8") res.status = 400;
+    res.status = *why == "the request is not valid UTF-8" ? 400 : 403;
     send_json(res, json{{"error", *why}});
     return httplib::Server::HandlerResponse::Handled;
   });
@@ -145,10 +152,14 @@ void GameServer::Impl::routes() {
     throw UserError("the page's folder " + options.web_root + " does not exist");
 }
 
-GameServer::GameServer(ServeOptions options) : impl_(std::make_unique<Impl>(std::move(options))) {
-  const ServeOptions& o = impl_->options;
+ServeOptions checked(ServeOptions o) {
   if (o.host.empty() || o.host.find_first_of(" /\\") != std::string::npos)
     throw UserError(fmt::format("{} is not an address to listen on", quoted_excerpt(o.host, 100)));
+  return o;
+}
+
+GameServer::GameServer(ServeOptions options) : impl_(std::make_unique<Impl>(checked(std::move(options)))) {
+  const ServeOptions& o = impl_->options;
   // A reply keeps its request's thread waiting; every game may have one
   // waiting (and a "move now" beside it) while the page is still answered.
   const std::size_t threads = 2 * static_cast<std::size_t>(o.max_games) + 8;
