@@ -65,9 +65,16 @@ std::optional<int> roster_strength(std::string_view name);
 // cannot be asked.
 int engine_persona_strength(int asked, const PersonaSettings& settings);
 
+// The strength a persona plays at: its roster strength, or for HOUD20c the
+// one engine_persona_strength gives (so an engine persona's engine is asked).
+std::optional<int> playing_strength(std::string_view name, const PersonaSettings& settings);
+
 // "Gnome", "diana" (case does not matter), "Verevovera", "HOUD20c" or
 // "HOUD20c:1500". Throws PersonaError with a message meant for the user.
-std::unique_ptr<AI_BASIC> make_persona(std::string_view name, const PersonaSettings& settings = {});
+// `engine_strength`: what engine_persona_strength already said for an
+// engine persona, so that its engine is not asked again (ignored for others).
+std::unique_ptr<AI_BASIC> make_persona(std::string_view name, const PersonaSettings& settings = {},
+                                       std::optional<int> engine_strength = std::nullopt);
 
 // Forgets what a persona carries from one game into the next (a master sequence).
 void start_new_game(AI_BASIC& persona);

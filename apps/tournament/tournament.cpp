@@ -102,6 +102,7 @@ class TournamentRun {
     if (plan.sprt) sprt_.emplace(*plan.sprt);
     openings_ = read_openings_file(plan.openings_file.empty() ? default_openings_path() : plan.openings_file);
     seed_ = seed_or_random(plan.seed);
+    for (const std::string& n : names_) strengths_[n] = playing_strength(n, plan.terms.settings);
     all_ = schedule_games(names_, plan.format, plan.rounds, openings_.size(), seed_);
     games_ = shard_of(all_, plan.shard);
     kept_ = kept_games(plan, games_, log);
@@ -184,6 +185,8 @@ class TournamentRun {
     t.black = g.black;
     t.opening = openings_[g.opening];
     t.seed = g.seed;
+    t.white_elo = strengths_.at(g.white);
+    t.black_elo = strengths_.at(g.black);
     return t;
   }
 
@@ -192,6 +195,7 @@ class TournamentRun {
   std::vector<std::string> names_;
   std::vector<Opening> openings_;
   std::uint64_t seed_ = 0;
+  std::map<std::string, std::optional<int>> strengths_;  // asked once per run, not once per worker
   std::vector<ScheduledGame> all_, games_;
   std::map<int, PgnGame> kept_;
   std::ofstream pgn_out_;

@@ -24,7 +24,9 @@ struct GameTerms {
   std::uint64_t seed = 0;
   bool adjudicate = false;
   PersonaSettings settings;
-  std::optional<int> white_elo, black_elo;  // the players' strengths, for the PGN
+  // The players' strengths: for HOUD20c the one its engine offers, asked once
+  // per tournament (a worker need not ask again); in the PGN, what they played at.
+  std::optional<int> white_elo, black_elo;
 };
 
 // One line of JSON, and back; terms_from_json throws UserError for anything else.
