@@ -101,8 +101,10 @@ TEST(Schedule, EveryPairingPlaysEachOpeningWithBothColours) {
     std::size_t openings;
     std::size_t games;
   };
-  for (const Case c : {Case{TournamentFormat::RoundRobin, 3, 5, 3 * 6 * 2}, Case{TournamentFormat::Gauntlet, 2, 40, 2 * 3 * 2}}) {
-    const auto games = schedule_games(names, c.format, c.rounds, c.openings, 42);
+  const auto place = [&](const std::string& n) { return std::find(names.begin(), names.end(), n) - names.begin(); };
+  for (const Case c : {Case{TournamentFormat::RoundRobin, 3, 5, 3 * 6 * 2}, Case{TournamentFormat::Gauntlet, 2, 40, 2 * 3 * 2},
+                       Case{TournamentFormat::Neighbours, 2, 7, 2 * 5 * 2}}) {
+    const auto games = schedule_games(names, c.format, c.rounds, c.openings, 42, 2);
     ASSERT_EQ(games.size(), c.games);
     std::map<std::pair<std::string, std::string>, int> as_white;
     std::set<std::uint64_t> seeds;
@@ -118,6 +120,8 @@ TEST(Schedule, EveryPairingPlaysEachOpeningWithBothColours) {
       ++as_white[{b.white, b.black}];
       if (c.format == TournamentFormat::Gauntlet) {
         EXPECT_TRUE(a.white == "P" || a.black == "P");
+      } else if (c.format == TournamentFormat::Neighbours) {
+        EXPECT_LE(std::abs(place(a.white) - place(a.black)), 2);
       }
       openings.insert(a.opening);
     }
@@ -263,7 +267,7 @@ TEST(TournamentGame, ThePgnSaysHowTheGameEnded) {
   terms.white = "W";
   terms.black = "B";
   terms.white_elo = 750;
-  terms.opening = {"Fool", common::FEN_New_Game.data(), {"f2f3", "e7e5"}};
+  terms.opening = {"Fool", common::FEN_New_Game.data(), {"f3", "e7e5"}};  // SAN or coordinates
   terms.clock = parse_time_control("60+1");
 
   // Book moves first, then the players; a mate ends it normally.

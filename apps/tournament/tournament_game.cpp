@@ -23,8 +23,12 @@ PgnGame play_tournament_game(const GameTerms& terms, const Mover& white, const M
   Adjudicator adjudicator(rule);
   auto with_book = [&](const Mover& mover) {
     return Mover([&book, &verdict, &mover](const MoveRequest& request) {
-      if (request.history.size() < book.size())
-        return MoveReply{board::make_move(book[request.history.size()], request.legal), ""};
+      if (request.history.size() < book.size()) {
+        const std::string& text = book[request.history.size()];
+        board::MovePtr move = board::find_move(request.legal, text);  // coordinates or SAN
+        if (!move) throw board::IllegalMoveError(fmt::format("the book move {} is not a legal move there", text));
+        return MoveReply{move, ""};
+      }
       if (verdict) throw Adjudicated();
       return mover(request);
     });
