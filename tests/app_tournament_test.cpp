@@ -1,5 +1,5 @@
 // Tournaments: the rating fit, the schedule and its shards, openings,
-// adjudication and the PGN a tournament game leaves.
+// adjudication, the PGN a tournament game leaves, and the command's workers.
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -101,8 +101,10 @@ TEST(Schedule, EveryPairingPlaysEachOpeningWithBothColours) {
     std::size_t openings;
     std::size_t games;
   };
-  for (const Case c : {Case{TournamentFormat::RoundRobin, 3, 5, 3 * 6 * 2}, Case{TournamentFormat::Gauntlet, 2, 40, 2 * 3 * 2}}) {
-    const auto games = schedule_games(names, c.format, c.rounds, c.openings, 42);
+  const auto place = [&](const std::string& n) { return std::find(names.begin(), names.end(), n) - names.begin(); };
+  for (const Case c : {Case{TournamentFormat::RoundRobin, 3, 5, 3 * 6 * 2}, Case{TournamentFormat::Gauntlet, 2, 40, 2 * 3 * 2},
+                       Case{TournamentFormat::Neighbours, 2, 7, 2 * 5 * 2}}) {
+    const auto games = schedule_games(names, c.format, c.rounds, c.openings, 42, 2);
     ASSERT_EQ(games.size(), c.games);
     std::map<std::pair<std::string, std::string>, int> as_white;
     std::set<std::uint64_t> seeds;
@@ -118,6 +120,8 @@ TEST(Schedule, EveryPairingPlaysEachOpeningWithBothColours) {
       ++as_white[{b.white, b.black}];
       if (c.format == TournamentFormat::Gauntlet) {
         EXPECT_TRUE(a.white == "P" || a.black == "P");
+      } else if (c.format == TournamentFormat::Neighbours) {
+        EXPECT_LE(std::abs(place(a.white) - place(a.black)), 2);
       }
       openings.insert(a.opening);
     }
@@ -263,7 +267,7 @@ TEST(TournamentGame, ThePgnSaysHowTheGameEnded) {
   terms.white = "W";
   terms.black = "B";
   terms.white_elo = 750;
-  terms.opening = {"Fool", common::FEN_New_Game.data(), {"f2f3", "e7e5"}};
+  terms.opening = {"Fool", common::FEN_New_Game.data(), {"f3", "e7e5"}};  // SAN or coordinates
   terms.clock = parse_time_control("60+1");
 
   // Book moves first, then the players; a mate ends it normally.
@@ -428,6 +432,38 @@ TEST(TournamentCommand, GamesSurviveAKillAndResumePlaysTheRest) {
   ASSERT_EQ(ratings.status, 0) << ratings.err;
   EXPECT_NE(ratings.out.find("6 games from 1 file"), std::string::npos) << ratings.out;
   EXPECT_NE(ratings.out.find("Anchor: Isis fixed at 250"), std::string::npos) << ratings.out;
+}
+
+// Warm workers: each keeps its personas and the judge's engine from game to
+// game, and still the seed alone fixes every game, whichever worker plays it
+// after whichever games.
+TEST(TournamentCommand, TheSeedFixesEveryGameOnWarmEnginesAtAnyConcurrency) {
+  if (::access("/usr/games/stockfish", X_OK) != 0) GTEST_SKIP() << "no engine";
+  testing_support::TempDir dir;
+  const std::string engine = dir.file("engine.sh"), starts = dir.file("starts");
+  std::ofstream(engine) << "#!/bin/sh\necho start >>" << starts << "\nexec /usr/games/stockfish\n";
+  std::filesystem::permissions(engine, std::filesystem::perms::owner_all);
+  const testing_support::ScopedEnv env("AI_PLAYERS_ENGINE", engine);
+  std::map<std::string, std::vector<std::string>> first;
+  for (const char* concurrency : {"1", "2"}) {
+    std::filesystem::remove(starts);
+    const std::string pgn = dir.file(std::string("c") + concurrency + ".pgn");
+    const auto run = testing_support::run_cli({"tournament", "Talvo", "Isis", "Iduna", "--rounds", "2", "--max-plies",
+                                               "60", "--adjudicate", "--concurrency", concurrency, "--seed", "8",
+                                               "--pgn", pgn});
+    ASSERT_EQ(run.status, 0) << run.err;
+    // 12 games; a worker starts an engine per persona and one for the judge, not three per game.
+    const int workers = std::stoi(concurrency);
+    EXPECT_LE(testing_support::count_of(testing_support::read_file(starts), "start"), 4 * workers);
+    std::map<std::string, std::vector<std::string>> games;
+    for (const auto& g : testing_support::read_pgn(testing_support::read_file(pgn))) {
+      games[g.tag("Round")] = g.san;
+      games[g.tag("Round")].push_back(g.result);
+    }
+    EXPECT_EQ(games.size(), 12u);
+    if (first.empty()) first = games;
+    else EXPECT_EQ(games, first);
+  }
 }
 
 }  // namespace

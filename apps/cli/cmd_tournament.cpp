@@ -45,8 +45,12 @@ void add_tournament(CLI::App& app) {
   plan.terms.event = "ai-players tournament";
   CLI::App* cmd = app.add_subcommand("tournament", "play a tournament between personas and rate them all");
   cmd->add_option("names", plan.names, "the personas (HOUD20c:N for the engine at strength N)")->required()->expected(2, -1);
-  cmd->add_option("--format", o->format, "round-robin (default) or gauntlet (the first against each other)")
-      ->check(CLI::IsMember({"round-robin", "gauntlet"}));
+  cmd->add_option("--format", o->format,
+                  "round-robin (default), gauntlet (the first against each other) or neighbours (each against the "
+                  "next --span names: list them in order of strength)")
+      ->check(CLI::IsMember({"round-robin", "gauntlet", "neighbours"}));
+  cmd->add_option("--span", plan.span, "neighbours: how many of the next names each one meets (default 2)")
+      ->check(CLI::Range(1, 1000));
   cmd->add_option("--rounds", plan.rounds,
                   "rounds; in each, every pairing plays one opening with both colours (with --sprt: the most)")
       ->check(CLI::Range(1, 100000));
@@ -86,7 +90,9 @@ void add_tournament(CLI::App& app) {
       },
       "ELO0,ELO1[,ALPHA,BETA]: for two players, stop once the games accept one hypothesis (alpha, beta 0.05)");
   cmd->callback([o] {
-    o->plan.format = o->format == "gauntlet" ? TournamentFormat::Gauntlet : TournamentFormat::RoundRobin;
+    o->plan.format = o->format == "gauntlet"     ? TournamentFormat::Gauntlet
+                     : o->format == "neighbours" ? TournamentFormat::Neighbours
+                                                 : TournamentFormat::RoundRobin;
     o->plan.shard = parse_shard(o->shard);
     o->plan.terms.clock = o->clock.clock;
     if (o->clock.movetime) throw UserError("a tournament takes --tc, not --movetime");

@@ -29,6 +29,9 @@ class Analyst {
                                 std::optional<long long> nodes = std::nullopt);
   // The score of that position at `depth`, from the side to move.
   PovScore evaluate(const std::string& start_fen, const board::MoveList& moves, int depth);
+  // Forgets earlier positions (the engine's tables too), so that a search
+  // gives what a fresh analyst's would. Throws EngineError.
+  void new_game() { player_->new_game(); }
   // The depth the last search ran at (a node budget's probe chooses it).
   int last_depth() const { return player_->last_search_depth; }
 

@@ -30,9 +30,9 @@ LibraryOutput::~LibraryOutput() {
 }
 
 std::unique_ptr<AI_BASIC> start_persona(const std::string& name, const LibraryOutput& output,
-                                        const PersonaSettings& settings) {
+                                        const PersonaSettings& settings, std::optional<int> engine_strength) {
   try {
-    return make_persona(name, settings);
+    return make_persona(name, settings, engine_strength);
   } catch (const EngineError& e) {
     throw std::runtime_error(describe_failure(name + " was starting its engine", e, output.diagnostics()));
   }

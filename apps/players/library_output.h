@@ -4,6 +4,7 @@
 
 #include <exception>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -41,7 +42,8 @@ std::string describe_failure(const std::string& activity, const std::exception& 
 
 // make_persona, with an engine that fails at the start described as above.
 std::unique_ptr<AI_BASIC> start_persona(const std::string& name, const LibraryOutput& output,
-                                        const PersonaSettings& settings = {});
+                                        const PersonaSettings& settings = {},
+                                        std::optional<int> engine_strength = std::nullopt);
 
 // "<persona's name> was choosing a move".
 std::string choosing(const AI_BASIC& persona);

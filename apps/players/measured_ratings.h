@@ -22,7 +22,8 @@ std::optional<MeasuredRating> measured_rating(const std::string& name);
 // "1078 ±151", "1350 anchor", "≥1636" or "≤388" for a bound.
 std::string measured_text(const MeasuredRating& m);
 
-// Reads the file format: a header line, then "name<TAB>rating<TAB>margin<TAB>games<TAB>bound" lines.
+// Reads the file format: a header line, then "name<TAB>rating<TAB>margin<TAB>games<TAB>bound" lines
+// (columns after these, the W-D-L counts, are for people).
 std::map<std::string, MeasuredRating> read_measured_ratings(std::istream& in);
 
 // Where the file is.

@@ -81,10 +81,10 @@ std::unique_ptr<AI_BASIC> build_row(const Row& r, engine::EngineConfig config) {
                                        std::move(config));
 }
 
-std::unique_ptr<AI_BASIC> build_engine_persona(int elo, const PersonaSettings& settings) {
+std::unique_ptr<AI_BASIC> build_engine_persona(int elo, const PersonaSettings& settings, std::optional<int> known) {
   if (elo % 10 != 0)
     throw PersonaError(fmt::format("HOUD20c cannot play at {}: its strength must be a multiple of 10", elo));
-  const int played = engine_persona_strength(elo, settings);
+  const int played = known ? *known : engine_persona_strength(elo, settings);
   if (played != elo)
     common::echo(fmt::format("HOUD20c:{} plays at {}: the engine {} offers no other strength near it", elo, played,
                              engine_config(settings, true).path.value_or("?")));
@@ -140,6 +140,11 @@ std::optional<int> roster_strength(std::string_view name) {
   return std::nullopt;
 }
 
+std::optional<int> playing_strength(std::string_view name, const PersonaSettings& settings) {
+  if (auto elo = engine_persona_elo(name)) return engine_persona_strength(*elo, settings);
+  return roster_strength(name);
+}
+
 int engine_persona_strength(int asked, const PersonaSettings& settings) {
   const engine::EngineConfig config = engine_config(settings, true);
   if (!config.path) return asked;  // the library's own engine paths: nothing to ask
@@ -181,12 +186,13 @@ engine::EngineConfig engine_config(const PersonaSettings& settings, bool elo_lim
   return config;
 }
 
-std::unique_ptr<AI_BASIC> make_persona(std::string_view name, const PersonaSettings& settings) {
+std::unique_ptr<AI_BASIC> make_persona(std::string_view name, const PersonaSettings& settings,
+                                       std::optional<int> engine_strength) {
   std::unique_ptr<AI_BASIC> persona;
   if (same_name(name, kPreview)) {
     persona = std::make_unique<Verevovera>(engine_config(settings, false));
   } else if (auto elo = engine_persona_elo(name)) {
-    persona = build_engine_persona(*elo, settings);
+    persona = build_engine_persona(*elo, settings, engine_strength);
   } else if (auto r = find_row(name)) {
     persona = build_row(*r, engine_config(settings, false));
   } else {

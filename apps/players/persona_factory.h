@@ -78,10 +78,15 @@ int engine_persona_strength(int asked, const PersonaSettings& settings);
 int playing_strength(const PersonaEntry& entry, const PersonaSettings& settings);
 // The name the calibration rates it under: "HOUD20c:1350" for the engine persona.
 std::string rated_name(const PersonaEntry& entry, int strength);
+// The same by name (none when unknown); an engine persona's engine is asked.
+std::optional<int> playing_strength(std::string_view name, const PersonaSettings& settings);
 
 // "Gnome", "diana" (case does not matter), "Verevovera", "HOUD20c" or
 // "HOUD20c:1500". Throws PersonaError with a message meant for the user.
-std::unique_ptr<AI_BASIC> make_persona(std::string_view name, const PersonaSettings& settings = {});
+// `engine_strength`: what engine_persona_strength already said for an
+// engine persona, so that its engine is not asked again (ignored for others).
+std::unique_ptr<AI_BASIC> make_persona(std::string_view name, const PersonaSettings& settings = {},
+                                       std::optional<int> engine_strength = std::nullopt);
 
 // The canonical spelling of a persona name; throws PersonaError when unknown.
 std::string canonical_persona_name(std::string_view name);

@@ -1,5 +1,6 @@
 #include "tournament/game_worker.h"
 
+#include <map>
 #include <memory>
 #include <string>
 
@@ -13,22 +14,62 @@
 namespace ai_players::app {
 namespace {
 
-PgnGame play_terms(GameTerms terms, std::ostream& out) {
-  ai_players::seed(terms.seed);
-  const LibraryOutput output(false);
-  PersonaPlayer white{terms.white, start_persona(terms.white, output, terms.settings)};
-  PersonaPlayer black{terms.black, start_persona(terms.black, output, terms.settings)};
+// What a worker keeps from one game to the next: the personas it has played
+// with and the judge's engine, engines running. Each is told of every new
+// game, so that a game depends on its terms alone, not on the games before.
+class WarmPlayers {
+ public:
+  explicit WarmPlayers(const LibraryOutput& output) : output_(output) {}
+
+  // `slot` tells apart two players of one name in one game.
+  PersonaPlayer& ready(const std::string& name, std::optional<int> strength, const PersonaSettings& settings,
+                       int slot) {
+    const std::string key = key_of(name, settings, slot);
+    auto it = players_.find(key);
+    if (it == players_.end())
+      it = players_.emplace(key, PersonaPlayer{name, start_persona(name, output_, settings, strength)}).first;
+    AI_BASIC& persona = *it->second.persona;
+    persona.engine_timeout = settings.engine_timeout;
+    persona.new_game();
+    return it->second;
+  }
+
+  Analyst& analyst(const PersonaSettings& settings) {
+    if (!analyst_) analyst_ = std::make_unique<Analyst>(engine_config(settings, false), settings.engine_timeout);
+    analyst_->new_game();
+    return *analyst_;
+  }
+
+  // After a failed game none of its engines is trusted again.
+  void forget() {
+    players_.clear();
+    analyst_.reset();
+  }
+
+ private:
+  static std::string key_of(const std::string& name, const PersonaSettings& settings, int slot) {
+    return name + '\n' + settings.engine.value_or("") + '\n' + std::to_string(slot);
+  }
+
+  const LibraryOutput& output_;
+  std::map<std::string, PersonaPlayer> players_;
+  std::unique_ptr<Analyst> analyst_;
+};
+
+PgnGame play_terms(GameTerms terms, WarmPlayers& warm, std::ostream& out) {
+  PersonaPlayer& white = warm.ready(terms.white, terms.white_elo, terms.settings, 0);
+  PersonaPlayer& black = warm.ready(terms.black, terms.black_elo, terms.settings, terms.black == terms.white);
   terms.white_elo = white.strength();
   terms.black_elo = black.strength();
-  std::unique_ptr<Analyst> analyst;
   Judge judge;
   const AdjudicationRule rule;
   if (terms.adjudicate) {
-    analyst = std::make_unique<Analyst>(engine_config(terms.settings, false), terms.settings.engine_timeout);
+    Analyst& analyst = warm.analyst(terms.settings);
     judge = [&analyst, &rule](const std::string& fen, const board::MoveList& moves) {
-      return analyst->evaluate(fen, moves, rule.depth).white();
+      return analyst.evaluate(fen, moves, rule.depth).white();
     };
   }
+  ai_players::seed(terms.seed);  // after every new game: the seed alone fixes the game
   // Fallbacks and failures are in the PGN comments; a mark per move shows the game is alive.
   const auto mover = [&out](PersonaPlayer& player) {
     Mover inner = persona_mover(player, {});
@@ -44,11 +85,14 @@ PgnGame play_terms(GameTerms terms, std::ostream& out) {
 }  // namespace
 
 void run_game_worker(std::istream& in, std::ostream& out) {
+  const LibraryOutput output(false);
+  WarmPlayers warm(output);
   for (std::string line; std::getline(in, line);) {
     if (line.empty()) continue;
     try {
-      out << to_pgn(play_terms(terms_from_json(line), out));
+      out << to_pgn(play_terms(terms_from_json(line), warm, out));
     } catch (const std::exception& e) {
+      warm.forget();
       std::string message = failure_text(e);
       for (char& c : message)
         if (c == '\n' || c == '\r') c = ' ';

@@ -1,5 +1,7 @@
 // The program's own worker for tournaments: plays the games whose terms it
-// reads, one JSON line each, and writes each game's PGN as it ends.
+// reads, one JSON line each, and writes each game's PGN as it ends. Its
+// personas and their engines stay up from one game to the next (a new game
+// for each), which spares an engine start per player and game.
 #pragma once
 
 #include <istream>

@@ -58,10 +58,11 @@ Anchor default_anchor(const std::vector<std::string>& players, const std::vector
 }
 
 std::string ratings_tsv(const RatingTable& table) {
-  std::string out = "name\trating\tmargin\tgames\tbound\n";
+  std::string out = "name\trating\tmargin\tgames\tbound\twins\tdraws\tlosses\n";
   for (const PlayerRating& p : table.players) {
     const int bound = p.games && p.wins == p.games ? 1 : p.games && p.losses == p.games ? -1 : 0;
-    out += fmt::format("{}\t{:.1f}\t{:.1f}\t{}\t{}\n", p.name, p.rating, p.margin, p.games, bound);
+    out += fmt::format("{}\t{:.1f}\t{:.1f}\t{}\t{}\t{}\t{}\t{}\n", p.name, p.rating, p.margin, p.games, bound,
+                       p.wins, p.draws, p.losses);
   }
   return out;
 }

@@ -22,8 +22,8 @@ Anchor default_anchor(const std::vector<std::string>& players, const std::vector
                       std::string& why);
 
 // The table as the file the program reads measured strengths from: a header,
-// then "name<TAB>rating<TAB>margin<TAB>games<TAB>bound", bound +1 for a
-// player that won every game, -1 for one that lost every game.
+// then "name<TAB>rating<TAB>margin<TAB>games<TAB>bound<TAB>wins<TAB>draws<TAB>losses",
+// bound +1 for a player that won every game, -1 for one that lost every game.
 std::string ratings_tsv(const RatingTable& table);
 
 // Every pairing: games, the first-named player's W-D-L and score, the Elo

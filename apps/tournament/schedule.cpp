@@ -29,13 +29,16 @@ std::uint64_t game_seed(std::uint64_t tournament_seed, int index) {
 }
 
 std::vector<ScheduledGame> schedule_games(const std::vector<std::string>& names, TournamentFormat format,
-                                          int rounds, std::size_t openings, std::uint64_t seed) {
+                                          int rounds, std::size_t openings, std::uint64_t seed, int span) {
   if (names.size() < 2) throw std::invalid_argument("a tournament needs at least two players");
   if (openings == 0) throw std::invalid_argument("a tournament needs at least one opening");
+  if (span < 1) throw std::invalid_argument("a neighbour schedule needs a span of at least one");
   std::vector<std::pair<std::size_t, std::size_t>> pairings;
   for (std::size_t i = 0; i < names.size(); ++i)
     for (std::size_t j = i + 1; j < names.size(); ++j)
-      if (format == TournamentFormat::RoundRobin || i == 0) pairings.emplace_back(i, j);
+      if (format == TournamentFormat::RoundRobin || (format == TournamentFormat::Gauntlet && i == 0) ||
+          (format == TournamentFormat::Neighbours && j - i <= static_cast<std::size_t>(span)))
+        pairings.emplace_back(i, j);
 
   std::vector<std::size_t> order(openings);
   for (std::size_t i = 0; i < openings; ++i) order[i] = i;

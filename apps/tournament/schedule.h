@@ -7,7 +7,10 @@
 
 namespace ai_players::app {
 
-enum class TournamentFormat { RoundRobin, Gauntlet };
+// Neighbours: each name meets the next `span` names in the order given (the
+// order of a running fit, say), so that games go where the expected score is
+// nearest 50 % and not to sweeps.
+enum class TournamentFormat { RoundRobin, Gauntlet, Neighbours };
 
 struct ScheduledGame {
   int index = 0;        // position in the whole tournament, from 0
@@ -17,12 +20,13 @@ struct ScheduledGame {
   std::uint64_t seed = 0;   // fixes the game on its own
 };
 
-// Every game: in each round every pairing (each pair of names, or the first
-// name against each other one) plays one opening twice with colours swapped.
+// Every game: in each round every pairing (each pair of names, the first
+// name against each other one, or each name against its next `span`) plays
+// one opening twice with colours swapped.
 // Openings are taken in an order shuffled by the seed, one per pairing and
 // round, cycling when there are fewer openings than pairings.
 std::vector<ScheduledGame> schedule_games(const std::vector<std::string>& names, TournamentFormat format,
-                                          int rounds, std::size_t openings, std::uint64_t seed);
+                                          int rounds, std::size_t openings, std::uint64_t seed, int span = 1);
 
 // The seed of one game from the tournament's seed and the game's index.
 std::uint64_t game_seed(std::uint64_t tournament_seed, int index);

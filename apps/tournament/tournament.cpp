@@ -75,6 +75,15 @@ std::ofstream open_output(const TournamentPlan& plan) {
   return out;
 }
 
+std::string format_name(const TournamentPlan& plan) {
+  switch (plan.format) {
+    case TournamentFormat::Gauntlet: return "gauntlet";
+    case TournamentFormat::Neighbours: return fmt::format("neighbours (span {})", plan.span);
+    case TournamentFormat::RoundRobin: break;
+  }
+  return "round-robin";
+}
+
 Anchor anchor_of(const std::optional<Anchor>& given, const std::vector<std::string>& players,
                  const std::vector<GameScore>& games, std::string& why) {
   if (!given) return default_anchor(players, games, why);
@@ -102,7 +111,8 @@ class TournamentRun {
     if (plan.sprt) sprt_.emplace(*plan.sprt);
     openings_ = read_openings_file(plan.openings_file.empty() ? default_openings_path() : plan.openings_file);
     seed_ = seed_or_random(plan.seed);
-    all_ = schedule_games(names_, plan.format, plan.rounds, openings_.size(), seed_);
+    for (const std::string& n : names_) strengths_[n] = playing_strength(n, plan.terms.settings);
+    all_ = schedule_games(names_, plan.format, plan.rounds, openings_.size(), seed_, plan.span);
     games_ = shard_of(all_, plan.shard);
     kept_ = kept_games(plan, games_, log);
     pgn_out_ = open_output(plan);
@@ -117,7 +127,7 @@ class TournamentRun {
       todo.push_back(&g);
     }
     log_ << fmt::format("{} {}: {} players, {} openings, {} games{}{}, seed {}, {} at a time\n",
-                        plan_.format == TournamentFormat::Gauntlet ? "gauntlet" : "round-robin", fmt::join(names_, ", "),
+                        format_name(plan_), fmt::join(names_, ", "),
                         names_.size(), openings_.size(), games_.size(),
                         plan_.shard.n > 1 ? fmt::format(" (shard {}/{} of {})", plan_.shard.k, plan_.shard.n, all_.size()) : "",
                         kept_.empty() ? "" : fmt::format(", {} kept from {}", kept_.size(), plan_.pgn_file), seed_,
@@ -193,6 +203,8 @@ class TournamentRun {
     t.black = g.black;
     t.opening = openings_[g.opening];
     t.seed = g.seed;
+    t.white_elo = strengths_.at(g.white);
+    t.black_elo = strengths_.at(g.black);
     return t;
   }
 
@@ -201,6 +213,7 @@ class TournamentRun {
   std::vector<std::string> names_;
   std::vector<Opening> openings_;
   std::uint64_t seed_ = 0;
+  std::map<std::string, std::optional<int>> strengths_;  // asked once per run, not once per worker
   std::vector<ScheduledGame> all_, games_;
   std::map<int, PgnGame> kept_;
   std::ofstream pgn_out_;

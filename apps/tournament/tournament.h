@@ -18,6 +18,7 @@ namespace ai_players::app {
 struct TournamentPlan {
   std::vector<std::string> names;
   TournamentFormat format = TournamentFormat::RoundRobin;
+  int span = 2;  // neighbours: how many of the next names each one meets
   int rounds = 1;
   int concurrency = 1;
   std::string openings_file;  // empty: the shipped suite

@@ -23,8 +23,12 @@ PgnGame play_tournament_game(const GameTerms& terms, const Mover& white, const M
   Adjudicator adjudicator(rule);
   auto with_book = [&](const Mover& mover) {
     return Mover([&book, &verdict, &mover](const MoveRequest& request) {
-      if (request.history.size() < book.size())
-        return MoveReply{board::make_move(book[request.history.size()], request.legal), ""};
+      if (request.history.size() < book.size()) {
+        const std::string& text = book[request.history.size()];
+        board::MovePtr move = board::find_move(request.legal, text);  // coordinates or SAN
+        if (!move) throw board::IllegalMoveError(fmt::format("the book move {} is not a legal move there", text));
+        return MoveReply{move, ""};
+      }
       if (verdict) throw Adjudicated();
       return mover(request);
     });
@@ -74,6 +78,8 @@ std::string terms_to_json(const GameTerms& t) {
                    {"clock", clock_text(t.clock)}, {"seed", t.seed}, {"adjudicate", t.adjudicate},
                    {"engine", t.settings.engine.value_or("")},
                    {"engine_timeout_ms", t.settings.engine_timeout ? t.settings.engine_timeout->count() : 0}};
+  if (t.white_elo) j["white_elo"] = *t.white_elo;
+  if (t.black_elo) j["black_elo"] = *t.black_elo;
   return j.dump();
 }
 
@@ -97,6 +103,8 @@ GameTerms terms_from_json(const std::string& line) {
     const long long timeout = j.value("engine_timeout_ms", PersonaSettings::kDefaultEngineTimeout.count());
     t.settings.engine_timeout.reset();
     if (timeout > 0) t.settings.engine_timeout = std::chrono::milliseconds(timeout);
+    if (j.contains("white_elo")) t.white_elo = j.at("white_elo").get<int>();
+    if (j.contains("black_elo")) t.black_elo = j.at("black_elo").get<int>();
     return t;
   } catch (const nlohmann::json::exception& e) {
     throw UserError(std::string("the terms of a game cannot be read: ") + e.what());

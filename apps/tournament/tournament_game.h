@@ -24,7 +24,9 @@ struct GameTerms {
   std::uint64_t seed = 0;
   bool adjudicate = false;
   PersonaSettings settings;
-  std::optional<int> white_elo, black_elo;  // the players' strengths, for the PGN
+  // The players' strengths: for HOUD20c the one its engine offers, asked once
+  // per tournament (a worker need not ask again); in the PGN, what they played at.
+  std::optional<int> white_elo, black_elo;
 };
 
 // One line of JSON, and back; terms_from_json throws UserError for anything else.
@@ -34,7 +36,7 @@ GameTerms terms_from_json(const std::string& line);
 // Scores the position of a game (start FEN plus moves) from White's side.
 using Judge = std::function<Score(const std::string& start_fen, const board::MoveList& moves)>;
 
-// Plays the opening's moves, then the movers; a game over max_plies is a
+// Plays the opening's moves (coordinates or SAN), then the movers; a game over max_plies is a
 // draw by adjudication, and so is a judge's verdict (with a judge). The PGN
 // has the standard Termination value and the specific reason as a comment.
 PgnGame play_tournament_game(const GameTerms& terms, const Mover& white, const Mover& black, const Judge& judge = {},
