@@ -2,8 +2,8 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <pthread.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/prctl.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -48,32 +48,6 @@ int pidfd_open(pid_t pid) {
 // SIGPIPE itself is left exactly as it is: the signal stays pending as it
 // would for any write of its own. (With SIGPIPE unblocked nothing can already
 // be pending, so whatever is pending after a failed write is ours.)
-class SigpipeGuard {
- public:
-  SigpipeGuard() {
-    sigemptyset(&pipe_);
-    sigaddset(&pipe_, SIGPIPE);
-    sigset_t old;
-    pthread_sigmask(SIG_BLOCK, &pipe_, &old);
-    changed_ = sigismember(&old, SIGPIPE) == 0;
-  }
-  ~SigpipeGuard() {
-    if (!changed_) return;
-    if (broke_) {
-      const timespec zero{0, 0};
-      while (sigtimedwait(&pipe_, nullptr, &zero) == -1 && errno == EINTR) {
-      }
-    }
-    pthread_sigmask(SIG_UNBLOCK, &pipe_, nullptr);
-  }
-  void pipe_broke() { broke_ = true; }
-
- private:
-  sigset_t pipe_{};
-  bool changed_ = false;
-  bool broke_ = false;
-};
-
 // ---- The supervisor. It is a fork of a host that may have threads and it
 // never execs, so from the fork on it makes plain system calls only: no
 // allocation, no stdio, no locks.
@@ -251,7 +225,9 @@ EngineProcess::EngineProcess(const std::string& command, std::string name)
     for (int* pair : all)
       for (int k = 0; k < 2; ++k) close_fd(pair[k]);
   };
-  if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0 ||
+  // The engine's input is a socket so that a write to a dead engine can say
+  // MSG_NOSIGNAL: no SIGPIPE, and no signal mask changed around every write.
+  if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, in) != 0 || ::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0 ||
       ::pipe2(life, O_CLOEXEC) != 0 || ::pipe2(report, O_CLOEXEC) != 0) {
     const int err = errno;
     close_all();
@@ -349,10 +325,9 @@ void EngineProcess::terminate() {
 void EngineProcess::kill() { cut_lifeline_(); }
 
 void EngineProcess::write(std::string_view bytes) {
-  SigpipeGuard guard;
   const auto deadline = Clock::now() + write_timeout;
   while (!bytes.empty()) {
-    const ssize_t n = to_engine_ < 0 ? (errno = EPIPE, -1) : ::write(to_engine_, bytes.data(), bytes.size());
+    const ssize_t n = to_engine_ < 0 ? (errno = EPIPE, -1) : ::send(to_engine_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
     if (n >= 0) {
       bytes.remove_prefix(static_cast<std::size_t>(n));
       continue;
@@ -368,7 +343,6 @@ void EngineProcess::write(std::string_view bytes) {
       ::poll(&p, 1, static_cast<int>(std::min<long long>(left, 1 << 30)));
       continue;
     }
-    if (err == EPIPE && to_engine_ >= 0) guard.pipe_broke();
     throw EngineError(format_s("The chess engine %s cannot be written to: %s", name_, reason(err)));
   }
 }
