@@ -15,7 +15,7 @@
    every game it would end is among the adjudicated ones replayed here.
 
   bench/adjudication_check.py --program build/ai-players data/calibration/calibration.pgn \
-      [--replays FILE] [--jobs 2] [--sample N] [--max-plies 400]
+      --replays data/adjudication/adjudication-replays.pgn [--jobs 2] [--sample N] [--max-plies 400] [--no-play]
 
 The replays go to --replays (default adjudication-replays.pgn) as they end;
 a second run keeps those already there and plays only the others.
@@ -181,6 +181,7 @@ def main():
     ap.add_argument("--sample", type=int, default=0, help="replay this many adjudicated games at random (0: all)")
     ap.add_argument("--seed", type=int, default=1)
     ap.add_argument("--max-plies", type=int, default=400)
+    ap.add_argument("--no-play", action="store_true", help="only score the replays already in --replays")
     args = ap.parse_args()
 
     games = read_games(args.pgn)
@@ -189,7 +190,10 @@ def main():
     chosen = adjudicated
     if args.sample:
         chosen = sorted(random.Random(args.seed).sample(adjudicated, min(args.sample, len(adjudicated))))
-    replay(args.program, games, chosen, args.replays, args.jobs, args.max_plies)
+    if args.no_play:
+        chosen = sorted(int(t["Site"].split()[1]) - 1 for t, _ in read_games(args.replays))
+    else:
+        replay(args.program, games, chosen, args.replays, args.jobs, args.max_plies)
 
     replays = [(t, m) for t, m in read_games(args.replays) if int(t["Site"].split()[1]) - 1 in set(chosen)]
     scores = scores_of(replays, args.replays + ".scores.json")

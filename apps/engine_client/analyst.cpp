@@ -30,9 +30,15 @@ std::vector<Analysis> Analyst::analyse(const std::string& start_fen, const board
 }
 
 PovScore Analyst::evaluate(const std::string& start_fen, const board::MoveList& moves, int depth) {
-  const auto lines = analyse(start_fen, moves, 1, depth);
   const int first = board::Board(start_fen).side_to_move;
-  return PovScore{Score(lines.front().score), moves.size() % 2 == 0 ? first : -first};
+  const int mover = moves.size() % 2 == 0 ? first : -first;
+  // A finished game needs no engine: mated, or a stalemate's level score.
+  board::Board position(start_fen);
+  for (const auto& m : moves) position.make_internal_move(*m);
+  if (position.legal_moves().empty())
+    return PovScore{position.in_check() ? -Score::mate_in(0) : Score(0), mover};
+  const auto lines = analyse(start_fen, moves, 1, depth);
+  return PovScore{Score(lines.front().score), mover};
 }
 
 }  // namespace ai_players::app
