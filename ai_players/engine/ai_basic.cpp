@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "ai_players/core/errors.h"
+#include "ai_players/core/text.h"
 #include "ai_players/engine/engine_process.h"
 #include "ai_players/engine/platform.h"
 #include "ai_players/engine/uci_tokens.h"
@@ -131,7 +132,7 @@ std::string AI_BASIC::readFromEngine() {
   std::optional<std::string> line;
   while (!(line = engine->read_line())) {
   }
-  if (!eng::is_valid_utf8(*line))
+  if (!is_valid_utf8(*line))
     throw EngineError(format_s("The chess engine %s wrote a line that is not valid UTF-8 (garbled output): %s",
                                engine->name(), quoted_excerpt(*line)));
   return *line;

@@ -6,6 +6,7 @@
 
 #include "ai_players/core/errors.h"
 #include "ai_players/core/random.h"
+#include "ai_players/core/text.h"
 #include "ai_players/engine/ai_basic.h"
 #include "ai_players/engine/uci_tokens.h"
 
@@ -137,7 +138,7 @@ std::optional<std::string> AI_BASIC::next_search_line_() {
       throw EngineError(format_s("The chess engine %s stopped: its output ended%s", engine->name(),
                                  activity.empty() ? "" : " while " + activity));
     }
-    if (!engine::is_valid_utf8(*line)) {
+    if (!is_valid_utf8(*line)) {
       engine_broken = true;  // it may still be searching
       throw EngineError(format_s("The chess engine %s wrote a line that is not valid UTF-8 (garbled output): %s",
                                  engine->name(), quoted_excerpt(*line)));
@@ -183,7 +184,7 @@ std::string AI_BASIC::read_checked_line_(Clock::time_point deadline, std::string
       throw EngineError(format_s("The chess engine %s stopped: its output ended while it was asked \"%s\"",
                                  engine_name(), waiting_for));
     }
-    if (!engine::is_valid_utf8(*line)) {
+    if (!is_valid_utf8(*line)) {
       engine_broken = true;
       throw EngineError(format_s("The chess engine %s wrote a line that is not valid UTF-8 (garbled output): %s",
                                  engine_name(), quoted_excerpt(*line)));

@@ -20,7 +20,4 @@ std::size_t index_of(const std::vector<std::string>& tokens, std::string_view ke
 // The token after the first exact keyword; throws Error when either is absent.
 const std::string& value_after(const std::vector<std::string>& tokens, std::string_view keyword);
 
-// Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
-bool is_valid_utf8(std::string_view s);
-
 }  // namespace ai_players::engine
