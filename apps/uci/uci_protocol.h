@@ -91,5 +91,9 @@ std::string uci_safe_text(std::string_view text);
 
 // A GUI's text in a message: never more than this many characters of it.
 inline constexpr std::size_t kEchoLimit = 100;
+inline std::string gui_excerpt(std::string_view text) {
+  if (text.size() <= kEchoLimit) return std::string(text);
+  return std::string(text.substr(0, kEchoLimit)) + "...";
+}
 
 }  // namespace ai_players::app

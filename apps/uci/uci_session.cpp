@@ -1,8 +1,5 @@
 #include "uci/uci_session.h"
 
-#include <unistd.h>
-
-#include <algorithm>
 #include <sstream>
 #include <stdexcept>
 
@@ -10,27 +7,16 @@
 
 #include "ai_players/core/random.h"
 #include "ai_players/core/text.h"
-#include "ai_players/engine/engine_config.h"
 #include "ai_players/personas/houd20c.h"
 #include "ai_players/personas/safe_reply.h"
-#include "game/numbers.h"
 #include "players/library_output.h"
-#include "players/measured_ratings.h"
 
 namespace ai_players::app {
 namespace {
 
-// A GUI's text in a message: never more than kEchoLimit characters of it.
-std::string cut(std::string_view text) {
-  if (text.size() <= kEchoLimit) return std::string(text);
-  return std::string(text.substr(0, kEchoLimit)) + "...";
-}
-
 // A GUI waits for bestmove after stop: an engine that does not answer its own
 // stop within this is replaced, and the reply made from what was found.
 constexpr std::chrono::milliseconds kStopGrace{700};
-
-bool is_executable_file(const std::string& path) { return ::access(path.c_str(), X_OK) == 0; }
 
 // The reply the persona expects to its move, when it knows one (its engine's
 // line for that move), so that a GUI can ponder on it; it must be legal.
@@ -49,178 +35,12 @@ std::optional<std::string> expected_reply(const AI_BASIC& persona, const UciGame
 
 }  // namespace
 
-std::string persona_nearest(const std::vector<PersonaEntry>& entries, int elo) {
-  std::string best;
-  double best_gap = 0;
-  for (const auto& e : entries) {
-    if (!e.buildable || e.gang == Gang::Engine) continue;
-    const auto measured = measured_rating(e.name);
-    const double gap = std::abs((measured ? measured->rating : e.strength) - elo);
-    if (best.empty() || gap < best_gap) {
-      best = e.name;
-      best_gap = gap;
-    }
-  }
-  return best;
-}
-
-UciSession::UciSession(std::string persona, std::vector<PersonaEntry> entries, Output output,
-                       PersonaSettings settings)
-    : output_(std::move(output)),
-      entries_(std::move(entries)),
-      persona_name_(std::move(persona)),
-      settings_(std::move(settings)) {
-  for (const auto& e : entries_)
-    if (e.name == persona_name_ && e.gang != Gang::Engine) uci_elo_ = e.strength;
-  worker_ = std::thread([this] { work(); });
-  timer_ = std::thread([this] { timer(); });
-}
-
-UciSession::~UciSession() { end(); }
-
-void UciSession::send(const std::string& line) {
-  if (!silent_) output_(line);
-}
-
-void UciSession::chatter(std::string_view text) {
-  if (debug_) info(text);
-}
-
-void UciSession::info(std::string_view text) {
-  std::istringstream in{std::string(text)};
-  for (std::string line; std::getline(in, line);)
-    if (!strip(line).empty()) send("info string " + uci_safe_text(line));
-}
-
-std::string UciSession::current_persona() const {
-  if (limit_strength_ && limited_persona_) return *limited_persona_;
-  return wanted_persona_.value_or(persona_name_);
-}
-
-bool UciSession::handle(std::string_view line) {
-  const UciCommand command = split_command(line);
-  const std::string& cmd = command.name;
-  const std::string_view rest = command.args;
-  if (cmd.empty()) return true;
-  if (cmd == "uci") {
-    identify();
-  } else if (cmd == "isready") {
-    ready();
-  } else if (cmd == "ucinewgame") {
-    game_ = UciGame{};
-    std::lock_guard<std::mutex> lock(mutex_);
-    new_game_ = true;
-    reseed_ = seed_.has_value();
-  } else if (cmd == "setoption") {
-    set_option(rest);
-  } else if (cmd == "position") {
-    try {
-      game_ = parse_position(rest);
-    } catch (const UserError& e) {
-      info(fmt::format("{}; the position is unchanged", cut(e.what())));
-    }
-  } else if (cmd == "go") {
-    go(rest);
-  } else if (cmd == "stop") {
-    stop();
-  } else if (cmd == "ponderhit") {
-    ponderhit();
-  } else if (cmd == "quit") {
-    end();
-    return false;
-  } else if (cmd == "debug") {
-    debug_ = strip(rest) == "on";
-  } else if (cmd != "register") {
-    info("unknown command: " + cut(line));
-  }
-  return true;
-}
-
-void UciSession::identify() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  send("id name " + current_persona());
-  send("id author ai_players");
-  for (const UciOption& option : options()) send(option_line(option));
-  send("uciok");
-}
-
-std::vector<UciOption> UciSession::options() const {
-  const std::string current = current_persona();
-  std::vector<std::string> names;
-  int lowest = 0, highest = 0;
-  for (const auto& e : entries_) {
-    names.push_back(e.name);
-    if (e.gang == Gang::Engine) continue;
-    lowest = lowest ? std::min(lowest, e.strength) : e.strength;
-    highest = std::max(highest, e.strength);
-  }
-  if (std::find(names.begin(), names.end(), current) == names.end()) names.push_back(current);
-  const auto engine = settings_.engine ? settings_.engine : engine::find_engine(false);
-  const long long timeout = settings_.engine_timeout ? settings_.engine_timeout->count() / 1000 : 0;
-  return {UciOption::combo("Persona", current, names),
-          UciOption::text("Engine", engine.value_or("")),
-          UciOption::spin("Engine Timeout", timeout, 0, 3600),
-          UciOption::spin("Threads", 1, 1, 1024),
-          UciOption::spin("Hash", 16, 1, 33554432),
-          UciOption::check("Ponder", false),
-          UciOption::spin("Move Overhead", move_overhead_.count(), 0, 5000),
-          UciOption::spin("MultiPV", 1, 1, 500),
-          UciOption::check("UCI_LimitStrength", limit_strength_),
-          UciOption::spin("UCI_Elo", std::clamp(uci_elo_, lowest, highest), lowest, highest),
-          UciOption::text("Seed", seed_ ? std::to_string(*seed_) : "random")};
-}
-
-void UciSession::set_option(std::string_view args) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  try {
-    const SetOption set = parse_setoption(args);
-    const std::vector<UciOption> known = options();
-    const UciOption* option = find_option(known, set.name);
-    if (!option) return info("unknown option: " + cut(set.name));
-    // Persona also takes names the list leaves out ("HOUD20c:1500"); its own reading checks them.
-    apply_option(option->name, option->name == "Persona" ? set.value : checked_value(*option, set.value));
-  } catch (const UserError& e) {
-    info(fmt::format("{}; the option is unchanged", cut(e.what())));
-  }
-}
-
-// The value is one the option takes; the caller holds mutex_.
-void UciSession::apply_option(const std::string& name, const std::string& value) {
-  if (name == "Persona") {
-    wanted_persona_ = playable_persona_name(value);
-  } else if (name == "Engine") {
-    if (!value.empty() && !is_executable_file(value))
-      throw UserError(fmt::format("the engine {} is not an executable file", cut(value)));
-    settings_.engine = value.empty() ? std::nullopt : std::optional(value);
-    rebuild_ = true;
-  } else if (name == "Engine Timeout") {
-    settings_.engine_timeout.reset();
-    if (value != "0") settings_.engine_timeout = std::chrono::seconds(std::stoll(value));
-  } else if (name == "Move Overhead") {
-    move_overhead_ = std::chrono::milliseconds(std::stoll(value));
-  } else if (name == "UCI_LimitStrength" || name == "UCI_Elo") {
-    if (name == "UCI_LimitStrength") limit_strength_ = value == "true";
-    else uci_elo_ = std::stoi(value);
-    limited_persona_.reset();
-    if (limit_strength_) {
-      limited_persona_ = persona_nearest(entries_, uci_elo_);
-      info(fmt::format("UCI_Elo {}: playing as {}", uci_elo_, *limited_persona_));
-    }
-  } else if (name == "Seed") {
-    seed_.reset();
-    if (lower(value) != "random" && !value.empty()) seed_ = read_seed(value, "Seed");
-    reseed_ = seed_.has_value();
-  }
-  // Threads, Hash, MultiPV and Ponder are taken so that GUIs may send them; a
-  // persona keeps its own engine settings, and pondering is the GUI's business.
-}
-
 void UciSession::go(std::string_view args) {
   GoRequest request;
   try {
     request = parse_go(args, game_.position.side_to_move);
   } catch (const UserError& e) {
-    info(fmt::format("{}; searching without a time limit", cut(e.what())));
+    info(fmt::format("{}; searching without a time limit", gui_excerpt(e.what())));
   }
   std::lock_guard<std::mutex> lock(mutex_);
   request.clock.overhead = move_overhead_;
@@ -331,7 +151,7 @@ bool UciSession::ensure_persona() {
     try {
       persona_->new_game();
     } catch (const std::exception& e) {
-      info(fmt::format("{}'s engine failed at the new game ({}); starting it afresh", built_name_, cut(failure_text(e))));
+      info(fmt::format("{}'s engine failed at the new game ({}); starting it afresh", built_name_, gui_excerpt(failure_text(e))));
       rebuild = true;
     }
   }
@@ -342,7 +162,7 @@ bool UciSession::ensure_persona() {
       persona_ = std::move(fresh);
       built_name_ = wanted;
     } catch (const std::exception& e) {
-      info(fmt::format("cannot build {}: {}{}", wanted, cut(failure_text(e)),
+      info(fmt::format("cannot build {}: {}{}", wanted, gui_excerpt(failure_text(e)),
                        persona_ ? "; keeping " + built_name_ : ""));
       std::lock_guard<std::mutex> lock(mutex_);
       if (wanted_persona_ == wanted) wanted_persona_.reset();
