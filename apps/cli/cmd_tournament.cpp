@@ -33,6 +33,24 @@ void add_anchor_option(CLI::App* cmd, std::optional<Anchor>& anchor, const std::
       help);
 }
 
+// How each game is played and tagged.
+void add_game_options(CLI::App* cmd, GameTerms& terms, ClockOptions& clock) {
+  cmd->add_option("--event", terms.event, "the PGN Event tag");
+  cmd->add_option("--site", terms.site, "the PGN Site tag");
+  cmd->add_option("--max-plies", terms.max_plies,
+                  "a game still going after this many plies (the opening's included) is drawn by adjudication")
+      ->check(CLI::Range(0, 100000));
+  const AdjudicationRule rule;
+  cmd->add_flag("--adjudicate", terms.adjudicate,
+                fmt::format("let the engine at depth {} end games: a win after {} plies in a row beyond {:g} pawns, a "
+                            "draw after {} plies in a row within {:g} pawns once ply {} is reached",
+                            rule.depth, rule.win_plies, rule.win_cp / 100.0, rule.draw_plies, rule.draw_cp / 100.0,
+                            rule.draw_from_ply));
+  add_clock_options(cmd, clock, "a clock for each side: base seconds + increment, e.g. 60+1",
+                    "milliseconds for every move");
+  add_engine_timeout_option(cmd, terms.settings);
+}
+
 void add_tournament(CLI::App& app) {
   struct Options {
     TournamentPlan plan;
@@ -65,20 +83,7 @@ void add_tournament(CLI::App& app) {
   add_anchor_option(cmd, plan.anchor,
                     "NAME=ELO: the rating fixed; default: the first HOUD20c:N at N, else the first name at its "
                     "roster strength");
-  cmd->add_option("--event", plan.terms.event, "the PGN Event tag");
-  cmd->add_option("--site", plan.terms.site, "the PGN Site tag");
-  cmd->add_option("--max-plies", plan.terms.max_plies,
-                  "a game still going after this many plies (the opening's included) is drawn by adjudication")
-      ->check(CLI::Range(0, 100000));
-  const AdjudicationRule rule;
-  cmd->add_flag("--adjudicate", plan.terms.adjudicate,
-                fmt::format("let the engine at depth {} end games: a win after {} plies in a row beyond {:g} pawns, a "
-                            "draw after {} plies in a row within {:g} pawns once ply {} is reached",
-                            rule.depth, rule.win_plies, rule.win_cp / 100.0, rule.draw_plies, rule.draw_cp / 100.0,
-                            rule.draw_from_ply));
-  add_clock_options(cmd, o->clock, "a clock for each side: base seconds + increment, e.g. 60+1",
-                    "milliseconds for every move");
-  add_engine_timeout_option(cmd, plan.terms.settings);
+  add_game_options(cmd, plan.terms, o->clock);
   cmd->add_option_function<std::string>(
       "--sprt",
       [&plan](const std::string& text) {
