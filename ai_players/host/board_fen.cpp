@@ -2,7 +2,7 @@
 #include <cctype>
 #include <charconv>
 #include <cstdlib>
-#include <sstream>
+#include <algorithm>
 #include <vector>
 
 #include "ai_players/host/board.h"
@@ -46,10 +46,16 @@ char letter_of_piece(int piece) {
   return piece > 0 ? static_cast<char>(std::toupper(c)) : c;
 }
 
+// By hand rather than through a stream: a board is made from a FEN for
+// every request, and a stream's locale costs more than the rest of it.
 std::vector<std::string> split_fields(std::string_view fen) {
   std::vector<std::string> fields;
-  std::istringstream in{std::string(fen)};
-  for (std::string f; in >> f;) fields.push_back(f);
+  constexpr std::string_view blanks = " \t\n\r\v\f";
+  for (std::size_t at = fen.find_first_not_of(blanks); at != std::string_view::npos;) {
+    const std::size_t end = std::min(fen.find_first_of(blanks, at), fen.size());
+    fields.emplace_back(fen.substr(at, end - at));
+    at = fen.find_first_not_of(blanks, end);
+  }
   return fields;
 }
 
