@@ -12,23 +12,24 @@
 #include "cli/stop_signals.h"
 #include "game/numbers.h"
 #include "review/review.h"
+#include "review/review_engine.h"
+#include "review/review_run.h"
 #include "terminal/terminal_play.h"
 
 namespace ai_players::app {
 namespace {
 
-// The 'review' command: every move judged by the game's adviser, as `review` prints it.
-std::string review_text(HumanGame& game) {
+// The 'review' command: the game judged as `ai-players review` judges it
+// (its depth, an engine per core), marks and all, with progress meanwhile.
+std::string review_text(HumanGame& game, const PersonaSettings& settings) {
   const PgnGame pgn = game.pgn("ai-players play", "?");
-  const int depth = game.preview_depth();
-  const GameReview r = game.with_adviser([&](Verevovera& adviser) {
-    return review_game(
-        1, pgn,
-        [&](const board::MoveList& history, const board::Move& move, const board::MoveList& legal,
-            const std::string& fen) { return adviser.Ask_For_Preview(history, move, legal, fen, depth); },
-        depth);
-  });
-  return summary_text(r);
+  const GameReview r = review_game(
+      1, pgn, engine_judges(engine_config(settings, false), settings.engine_timeout, kReviewDepth),
+      default_review_jobs(), kReviewDepth, [](std::size_t done, std::size_t total) {
+        std::cerr << fmt::format("\rreviewing: {} of {} moves", done, total) << (done == total ? "\n" : "")
+                  << std::flush;
+      });
+  return summary_text(r) + '\n' + moves_text(r);
 }
 
 void run_play(TerminalPlay play) {
@@ -83,7 +84,7 @@ void add_play_command(CLI::App& app) {
     play.game.clock = o->clock.clock;
     play.game.think_limit = o->clock.think_limit(kDefaultThinkLimit);
     play.live = ::isatty(STDIN_FILENO) && ::isatty(STDOUT_FILENO);
-    play.review = review_text;
+    play.review = [settings = play.game.settings](HumanGame& game) { return review_text(game, settings); };
     run_play(std::move(play));
   });
 }

@@ -123,15 +123,6 @@ class HumanGame {
   // The game as PGN, players named as every command names them.
   PgnGame pgn(const std::string& event, const std::string& site) const;
 
-  // Runs f(adviser) when no other engine work of this game runs;
-  // NotAvailableError without an adviser.
-  template <class F>
-  auto with_adviser(F f) {
-    if (!adviser_) throw NotAvailableError("this game runs without the adviser's engine");
-    const std::lock_guard lock(engines_);
-    return f(*adviser_);
-  }
-
  private:
   void require_humans_turn() const;
   milliseconds turn_time() const;
