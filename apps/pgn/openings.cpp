@@ -8,11 +8,8 @@
 #include "ai_players/host/board.h"
 #include "ai_players/core/text.h"
 #include "ai_players/host/common.h"
+#include "game/data_files.h"
 #include "pgn/pgn_reader.h"
-
-#ifndef AI_PLAYERS_DATA_DIR
-#define AI_PLAYERS_DATA_DIR "data"
-#endif
 
 namespace ai_players::app {
 namespace {
@@ -117,6 +114,6 @@ std::vector<Opening> read_openings_file(const std::string& path) {
   return read_openings(in, path);
 }
 
-std::string default_openings_path() { return AI_PLAYERS_DATA_DIR "/openings.pgn"; }
+std::string default_openings_path() { return data_file("openings.pgn"); }
 
 }  // namespace ai_players::app

@@ -110,28 +110,24 @@ board::MovePtr HumanGame::read_move(const std::string& text) const {
   throw UserError(fmt::format("{} is not a legal move here", quoted_excerpt(text, 100)));
 }
 
+GameState HumanGame::state_on_humans_turn() const {
+  const std::lock_guard lock(mutex_);
+  require_humans_turn();
+  return state_;
+}
+
 std::optional<MoveJudgement> HumanGame::judge(const board::Move& move) {
   if (!adviser_) return std::nullopt;
-  std::optional<GameState> before;
-  {
-    const std::lock_guard lock(mutex_);
-    require_humans_turn();
-    before = state_;
-  }
+  const GameState before = state_on_humans_turn();
   const std::lock_guard engines(engines_);
-  return judge_move(*adviser_, *before, move, setup_.preview_depth);
+  return judge_move(*adviser_, before, move, setup_.preview_depth);
 }
 
 MoveJudgement HumanGame::hint() {
-  std::optional<GameState> now;
-  {
-    const std::lock_guard lock(mutex_);
-    require_humans_turn();
-    now = state_;
-  }
+  const GameState now = state_on_humans_turn();
   if (!adviser_) throw NotAvailableError("hints need the adviser's engine, which this game runs without");
   const std::lock_guard engines(engines_);
-  return best_move(*adviser_, *now, setup_.preview_depth);
+  return best_move(*adviser_, now, setup_.preview_depth);
 }
 
 void HumanGame::play_human(const board::Move& move) {

@@ -125,6 +125,8 @@ class HumanGame {
 
  private:
   void require_humans_turn() const;
+  // A copy of the game, taken under the lock, when it is the human's turn.
+  GameState state_on_humans_turn() const;
   milliseconds turn_time() const;
 
   HumanGameSetup setup_;

@@ -6,13 +6,11 @@
 
 #include <fmt/format.h>
 
-#ifndef AI_PLAYERS_DATA_DIR
-#define AI_PLAYERS_DATA_DIR "data"
-#endif
+#include "game/data_files.h"
 
 namespace ai_players::app {
 
-std::string measured_ratings_path() { return AI_PLAYERS_DATA_DIR "/calibration/ratings.tsv"; }
+std::string measured_ratings_path() { return data_file("calibration/ratings.tsv"); }
 
 std::map<std::string, MeasuredRating> read_measured_ratings(std::istream& in) {
   std::map<std::string, MeasuredRating> out;

@@ -52,17 +52,8 @@ PgnGame play_tournament_game(const GameTerms& terms, const Mover& white, const M
     game.outcome = Outcome{"1/2-1/2", Termination::Adjudication};
     game.final_comment = fmt::format("adjudicated: a draw at the {}-ply limit", terms.max_plies);
   }
-  GameTags tags;
-  tags.event = terms.event;
-  tags.site = terms.site;
-  tags.round = terms.round;
-  tags.white = terms.white;
-  tags.black = terms.black;
-  tags.white_elo = terms.white_elo;
-  tags.black_elo = terms.black_elo;
-  tags.clock = terms.clock;
-  tags.opening = terms.opening.name;
-  return pgn_of(game, tags);
+  return pgn_of(game, GameTags{terms.event, terms.site, terms.round, terms.white, terms.black, terms.white_elo,
+                               terms.black_elo, terms.clock, terms.opening.name});
 }
 
 namespace {

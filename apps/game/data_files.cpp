@@ -1,0 +1,11 @@
+#include "game/data_files.h"
+
+#ifndef AI_PLAYERS_DATA_DIR
+#define AI_PLAYERS_DATA_DIR "data"
+#endif
+
+namespace ai_players::app {
+
+std::string data_file(std::string_view relative) { return std::string(AI_PLAYERS_DATA_DIR "/") + std::string(relative); }
+
+}  // namespace ai_players::app
