@@ -245,6 +245,28 @@ TEST(ServeApi, RefusesForeignPagesBadBytesAndHugeBodies) {
   EXPECT_EQ(post(talvo, {{"Origin", "http://127.0.0.1:" + std::to_string(s.port())}}, "application/json"), 201);
 }
 
+// Clients that send their requests slowly do not hold every thread: the page is answered meanwhile.
+TEST(ServeApi, SlowClientsLeaveThePageAnswered) {
+  RunningServer s(options_with(1, false));
+  std::vector<int> slow;
+  for (int i = 0; i < 30; ++i) {
+    const auto fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(static_cast<std::uint16_t>(s.port()));
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to), 0);
+    const std::string part = "GET /api/personas HTTP/1.1\r\nHost: 127.0.0.1\r\n";  // and no end of headers
+    ASSERT_GT(::send(fd, part.data(), part.size(), MSG_NOSIGNAL), 0);
+    slow.push_back(fd);
+  }
+  httplib::Client client("127.0.0.1", s.port());
+  client.set_read_timeout(3, 0);  // the slow ones hold their threads for the server's 5 s read timeout
+  const auto res = client.Get("/api/personas");
+  EXPECT_TRUE(res && res->status == 200);
+  for (const auto fd : slow) ::close(fd);
+}
+
 TEST(ServeApi, NoAddressNoServer) {
   ServeOptions nowhere;
   nowhere.host = "";

@@ -10,6 +10,7 @@
 #include "ai_players/core/text.h"
 #include "ai_players/personas/safe_reply.h"
 #include "serve/api.h"
+#include "serve/connection_pool.h"
 
 namespace ai_players::app {
 namespace {
@@ -161,9 +162,10 @@ ServeOptions checked(ServeOptions o) {
 GameServer::GameServer(ServeOptions options) : impl_(std::make_unique<Impl>(checked(std::move(options)))) {
   const ServeOptions& o = impl_->options;
   // A reply keeps its request's thread waiting; every game may have one
-  // waiting (and a "move now" beside it) while the page is still answered.
-  const std::size_t threads = 2 * static_cast<std::size_t>(o.max_games) + 8;
-  impl_->http.new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
+  // waiting (and a "move now" beside it), and slow clients some more, while
+  // the page is still answered.
+  const std::size_t threads = 2 * static_cast<std::size_t>(o.max_games) + 128;
+  impl_->http.new_task_queue = [threads] { return new ConnectionPool(threads); };
   impl_->http.set_keep_alive_timeout(2);
   impl_->http.set_read_timeout(5, 0);
   impl_->http.set_write_timeout(5, 0);
