@@ -30,7 +30,7 @@ run=$out/games-$seed${SHARD:+-${SHARD%%/*}}
 if [ "${ROUNDS:-4}" -gt 0 ]; then
   if [ ! -s "$run.names" ]; then
     for n in $names; do
-      rating=$(awk -F'\t' -v n="$n" '$1 == n { print $2 }' "$out/ratings.tsv" 2>/dev/null)
+      rating=$(awk -F'\t' -v n="$n" '$1 == n { print $2 }' "$out/ratings.tsv" 2>/dev/null || true)
       case $n in HOUD20c:*) : "${rating:=${n#HOUD20c:}}" ;; esac
       echo "${rating:-99999} $n"
     done | sort -n | cut -d' ' -f2 | tr '\n' ' ' >"$run.names"
@@ -63,7 +63,7 @@ awk -v table="$out/table.txt" '
     print; print ""
     print "| Persona | Roster strength | Measured rating (95 %) | Games | W-D-L |"
     print "|---|---:|---:|---:|---:|"
-    while ((getline < table) > 0) if ($1 ~ /^[0-9]+$/) print row()
+    while ((getline < table) > 0) if ($1 ~ /^[0-9]+$/ && $3 ~ /^[0-9]+$/ && $4 ~ /^-?[0-9]+$/) print row()
     print ""; skip = 1; next
   }
   /<!-- end of calibration table -->/ { skip = 0 }
