@@ -114,7 +114,7 @@ TEST(PgnReader, BrokenGameIsNamedAndSkipped) {
   struct Case { std::string broken; int line; std::string problem; };
   const std::vector<Case> cases = {
       {"[White \"unclosed]\n[Black \"x\"]\n\n1. e4 e5 *\n", 5, "not closed"},
-      {"[White x]\n\n1. e4 *\n", 5, "not quoted"},
+      {"[White x]\n[Black \"y\"]\n\n1. e4 *\n", 5, "not quoted"},  // its other tags go with it
       {"[White \"x\"\n\n1. e4 *\n", 5, "no closing ']'"},
       {"[White \"x\"]\n\n1. e4 ) e5 *\n", 7, "')' without"},
       {"[White \"x\"]\n\n1. e4 hello *\n", 7, "'hello' is not a move"},
@@ -141,6 +141,13 @@ TEST(PgnReader, BrokenGameIsNamedAndSkipped) {
     EXPECT_EQ(third->tag("Event"), "three");
     EXPECT_EQ(third->san.size(), 2u);
     EXPECT_FALSE(reader.next());
+    // Read whole, the file gives the good games and names the broken one.
+    std::istringstream again(good1 + c.broken + good3);
+    std::vector<std::string> problems;
+    const auto games = read_pgn(again, &problems);
+    EXPECT_EQ(games.size(), 2u) << c.broken;
+    ASSERT_EQ(problems.size(), 1u) << c.broken;
+    EXPECT_TRUE(problems[0].starts_with("game 2, line " + std::to_string(c.line) + ": ")) << problems[0];
   }
 }
 

@@ -428,8 +428,12 @@ TEST(TournamentCommand, GamesSurviveAKillAndResumePlaysTheRest) {
   for (const auto& r : records) rounds.insert(r.tag("Round"));
   EXPECT_EQ(rounds.size(), 6u);  // every game once
   EXPECT_EQ(records[0].tag("Event"), "E2E");
+  // A broken game ahead of them is skipped whole and said; the others are rated.
+  testing_support::write_file(pgn, "[White Bob]\n[Black \"Al\"]\n\n1. e4 1-0\n\n" + testing_support::read_file(pgn));
   const auto ratings = testing_support::run_cli({"ratings", pgn, "--anchor", "isis=250"});
   ASSERT_EQ(ratings.status, 0) << ratings.err;
+  EXPECT_NE(ratings.err.find("game 1, line 1: the value of tag White is not quoted; game skipped"), std::string::npos)
+      << ratings.err;
   EXPECT_NE(ratings.out.find("6 games from 1 file"), std::string::npos) << ratings.out;
   EXPECT_NE(ratings.out.find("Anchor: Isis fixed at 250"), std::string::npos) << ratings.out;
 }

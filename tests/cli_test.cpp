@@ -99,7 +99,17 @@ TEST(CliMatch, RepeatableGamesWithAReadablePgn) {
   const auto again = check_pgn(dir.file("b.pgn"));
   ASSERT_EQ(again.size(), 2u);
   EXPECT_EQ(std::make_pair(again[0].san, again[1].san), std::make_pair(games[0].san, games[1].san));
-
+  // A fallback is noted on its move, in the move list and in the PGN: in a
+  // set-up position Horus has no previous move to answer.
+  const auto set_up = run_cli({"match", "--white", "Horus", "--black", "Talvo", "--seed", "1", "--max-plies", "2",
+                               "--fen", "4k3/8/8/8/8/8/4P3/4K3 w - - 0 1", "--pgn", dir.file("c.pgn")});
+  ASSERT_EQ(set_up.status, 0) << set_up.err;
+  const auto noted = check_pgn(dir.file("c.pgn"));
+  ASSERT_EQ(noted.size(), 1u);
+  ASSERT_FALSE(noted[0].comments.empty());
+  EXPECT_TRUE(noted[0].comments[0].starts_with("Horus has no previous move to answer")) << noted[0].comments[0];
+  EXPECT_TRUE(has(set_up.out, "{Horus has no previous move")) << set_up.out;
+  EXPECT_TRUE(has(set_up.out, "Horus: 1 fallback move in 1 game")) << set_up.out;
 }
 
 TEST(CliPlay, PreviewsHintsUndoAndBadInputThatLosesNothing) {
@@ -216,6 +226,16 @@ TEST(CliUci, HandshakeGamesAndBadInputThatLeavesTheGameAsItWas) {
   // Still the game after 1. d4 d5, with the same persona and engine.
   EXPECT_EQ(ask(p, "go depth 5", "bestmove").back(), "bestmove b1c3");
   EXPECT_TRUE(has(fake.received(), " moves d2d4 d7d5") && !has(fake.received(), "g1g5"));
+  // Another engine named now gives the next reply.
+  testing_support::TempDir dir;
+  testing_support::write_file(dir.file("other.txt"), "on go depth 5\n> bestmove b1a3\n");
+  testing_support::write_file(dir.file("other"), "#!/bin/sh\nFAKE_ENGINE_SCRIPT=" + dir.file("other.txt") +
+                                                     " FAKE_ENGINE_LOG=" + dir.file("other.log") + " exec " +
+                                                     testing_support::fake_engine_path() + "\n");
+  std::filesystem::permissions(dir.file("other"), std::filesystem::perms::owner_all);
+  p.send("setoption name Engine value " + dir.file("other"));
+  EXPECT_EQ(ask(p, "go depth 5", "bestmove").back(), "bestmove b1a3");
+  EXPECT_TRUE(has(testing_support::read_file(dir.file("other.log")), "go depth 5"));
   p.send("position fen 7k/5Q2/6K1/8/8/8/8/8 b - - 0 1");  // a finished game has no move to give
   EXPECT_EQ(ask(p, "go", "bestmove").back(), "bestmove 0000");
   p.send("quit");
