@@ -9,6 +9,7 @@ build is redrawn. The working tree is only read.
 
   mutants.py [N] [SEED]        a fresh sample (N=40, SEED=1 by default)
   mutants.py --rerun SEED      the survivors of that sample again, after the tests changed
+  mutants.py --equivalent SEED ID...  marks survivors that behave as the original (left out of the rates)
 
 The scratch copy, its build and the results (results-SEED.tsv) live in
 $MUTANTS_DIR (default /tmp/ai_players-mutants).
@@ -140,6 +141,18 @@ def run(cmd, timeout):
             p.wait()
 
 
+def end_leftovers():
+    """Ends what a mutant left running (a supervisor that spins, say): processes of the scratch build only."""
+    for pid in os.listdir("/proc"):
+        if not pid.isdigit() or int(pid) == os.getpid():
+            continue
+        try:
+            if os.readlink(f"/proc/{pid}/exe").startswith(BUILD + "/"):
+                os.kill(int(pid), signal.SIGKILL)
+        except OSError:
+            pass
+
+
 def build():
     return run(["cmake", "--build", BUILD, "-j2"], 1800) == 0
 
@@ -179,6 +192,7 @@ def try_mutant(path, no, col, old, new, original_line):
             return "unbuildable"
         return "killed" if suite_fails() else "survived"
     finally:
+        end_leftovers()
         with open(target, "w") as fh:
             fh.write(original)
 
@@ -202,10 +216,11 @@ def report(results):
     for key in sorted(groups, key=lambda g: (g != "all", g.split("/")[0], "/" in g, g)):
         k, n = groups[key]
         print(f"{('  ' if '/' in key else '') + key:<24} {k}/{n} ({100 * k / n:.0f} %)")
-    survivors = [r for r in results if r["status"] == "survived"]
-    print(f"\nsurvivors ({len(survivors)}):")
-    for r in survivors:
-        print(f"  {r['file']}:{r['line']}  {r['what']}    {r['text'].strip()}")
+    for kind in ("survived", "equivalent"):
+        listed = [r for r in results if r["status"] == kind]
+        print(f"\n{'survivors' if kind == 'survived' else 'equivalent, not counted'} ({len(listed)}):")
+        for r in listed:
+            print(f"  #{r['id']} {r['file']}:{r['line']}  {r['what']}    {r['text'].strip()}")
 
 
 FIELDS = ("id", "file", "line", "col", "status", "what", "old", "new", "text")
@@ -245,6 +260,14 @@ def prepare():
 
 def main(argv):
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))  # so that `finally` restores the scratch file
+    if argv[:1] == ["--equivalent"]:
+        results_file = os.path.join(WORK, f"results-{int(argv[1])}.tsv")
+        results = load(results_file)
+        for r in results:
+            if r["id"] in argv[2:] and r["status"] == "survived":
+                r["status"] = "equivalent"
+        save(results_file, results)
+        return report(results)
     rerun = argv[:1] == ["--rerun"]
     if rerun:
         seed = int(argv[1])
