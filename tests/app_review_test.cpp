@@ -323,6 +323,11 @@ TEST(ReviewGraph, EachMarkDrawnAsItsKindOnAScaleThatKeepsBigScoresApart) {
   EXPECT_LT(by_ply[4], by_ply[3]);
   EXPECT_EQ(by_ply[4], by_ply[5]);
   EXPECT_EQ(by_ply[4], by_ply[6]);
+  // Move numbers under the first ply of every second move, and under the first move.
+  const std::regex number(R"re(<text x="[\d.]+" y="[\d.]+" text-anchor="middle">(\d+)</text>)re");
+  std::vector<std::string> numbers;
+  for (std::sregex_iterator it(svg.begin(), svg.end(), number), end; it != end; ++it) numbers.push_back((*it)[1]);
+  EXPECT_EQ(numbers, (std::vector<std::string>{"1", "2", "4"}));
   // The labels of the halves sit right of the plot, past every point.
   const std::regex label(R"re(<text x="([\d.]+)" y="[\d.]+">(White|Black) better</text>)re");
   for (std::sregex_iterator it(svg.begin(), svg.end(), label), end; it != end; ++it)
