@@ -19,10 +19,12 @@
 #include "ai_players/core/analysis.h"
 #include "pgn/pgn_reader.h"
 #include "review/review.h"
+#include "review/review_engine.h"
 #include "review/review_job.h"
 #include "review/review_text.h"
 #include "support/cli_process.h"
 #include "support/pgn_replay.h"
+#include "support/scripted_channel.h"
 #include "support/test_support.h"
 
 using namespace ai_players;
@@ -265,6 +267,27 @@ TEST(Review, WorkersShareTheMovesAndAFailingEngineIsRestartedOnce) {
   always.broken = 0;
   always.always = true;
   EXPECT_THROW(review_game(1, record, always.maker({}), 2, 16), EngineError);
+}
+
+TEST(ReviewEngine, TheBestLineThenThePlayedMoveAloneAtTheSameDepthOrAClearError) {
+  testing_support::CaptureEcho quiet;
+  testing_support::ScriptedEngine fake("score e2e4 30 e7e5\nscore d2d4 10\n");
+  ReviewEngine engine(fake.config(), std::nullopt);
+  const board::MoveList legal = board::Board().legal_moves();
+  const auto judged = [&](const char* move) {
+    const Preview p = engine.judge({}, *board::make_move(move, legal), legal, std::string(common::FEN_New_Game), 12);
+    return std::make_tuple(p.best_score, p.actual_score, p.best_line);
+  };
+  EXPECT_EQ(judged("e2e4"), std::make_tuple(30, 30, std::vector<std::string>{"e2e4", "e7e5"}));
+  EXPECT_EQ(judged("d2d4"), std::make_tuple(30, 10, std::vector<std::string>{"e2e4", "e7e5"}));
+  EXPECT_EQ(fake.received("go").size(), 3u);
+  EXPECT_EQ(fake.received("go").back(), "go depth 12 searchmoves d2d4");
+  testing_support::ScriptedEngine silent("on go\nhang\n");  // cut by the watchdog before any line
+  ReviewEngine none(silent.config(), std::chrono::milliseconds(20));
+  EXPECT_NE(testing_support::error_of<EngineError>([&] {
+              none.judge({}, *legal.front(), legal, std::string(common::FEN_New_Game), 12);
+            }).find("found no move"),
+            std::string::npos);
 }
 
 TEST(Review, MovesAsAGameScoreAndColumnsThatHoldLongNames) {

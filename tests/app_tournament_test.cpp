@@ -402,7 +402,8 @@ TEST(TournamentCommand, GamesSurviveAKillAndResumePlaysTheRest) {
   testing_support::TempDir dir;
   const std::string pgn = dir.file("t.pgn");
   const std::vector<std::string> args{"tournament", "Talvo", "Isis", "Iduna", "--max-plies", "40",
-                                      "--concurrency", "2", "--seed", "5", "--pgn", pgn, "--event", "E2E"};
+                                      "--concurrency", "2", "--seed", "5", "--pgn", pgn, "--event", "E2E",
+                                      "--site", "Lab"};
   {
     testing_support::CliProcess run(args);
     for (int i = 0; i < 600 && testing_support::count_of(testing_support::read_file(pgn), "[Event ") == 0; ++i)
@@ -427,7 +428,7 @@ TEST(TournamentCommand, GamesSurviveAKillAndResumePlaysTheRest) {
   std::set<std::string> rounds;
   for (const auto& r : records) rounds.insert(r.tag("Round"));
   EXPECT_EQ(rounds.size(), 6u);  // every game once
-  EXPECT_EQ(records[0].tag("Event"), "E2E");
+  EXPECT_EQ(std::make_pair(records[0].tag("Event"), records[5].tag("Site")), std::make_pair("E2E", "Lab"));
   // A broken game ahead of them is skipped whole and said; the others are rated.
   testing_support::write_file(pgn, "[White Bob]\n[Black \"Al\"]\n\n1. e4 1-0\n\n" + testing_support::read_file(pgn));
   const auto ratings = testing_support::run_cli({"ratings", pgn, "--anchor", "isis=250"});
