@@ -22,6 +22,7 @@
 #include "tournament/rating_fit.h"
 #include "tournament/rating_report.h"
 #include "support/cli_process.h"
+#include "support/fake_engine_session.h"
 #include "support/pgn_replay.h"
 #include "tournament/adjudication.h"
 #include "tournament/schedule.h"
@@ -428,7 +429,7 @@ TEST(TournamentCommand, GamesSurviveAKillAndResumePlaysTheRest) {
   std::set<std::string> rounds;
   for (const auto& r : records) rounds.insert(r.tag("Round"));
   EXPECT_EQ(rounds.size(), 6u);  // every game once
-  EXPECT_EQ(std::make_pair(records[0].tag("Event"), records[5].tag("Site")), std::make_pair("E2E", "Lab"));
+  EXPECT_EQ(std::make_pair(records[0].tag("Event"), records[5].tag("Site")), std::make_pair(std::string("E2E"), std::string("Lab")));
   // A broken game ahead of them is skipped whole and said; the others are rated.
   testing_support::write_file(pgn, "[White Bob]\n[Black \"Al\"]\n\n1. e4 1-0\n\n" + testing_support::read_file(pgn));
   const auto ratings = testing_support::run_cli({"ratings", pgn, "--anchor", "isis=250"});
@@ -437,6 +438,18 @@ TEST(TournamentCommand, GamesSurviveAKillAndResumePlaysTheRest) {
       << ratings.err;
   EXPECT_NE(ratings.out.find("6 games from 1 file"), std::string::npos) << ratings.out;
   EXPECT_NE(ratings.out.find("Anchor: Isis fixed at 250"), std::string::npos) << ratings.out;
+}
+
+TEST(TournamentCommand, NeighboursMeetOnlyTheNextSpanNames) {
+  testing_support::FakeEngine fake;
+  testing_support::TempDir dir;
+  const auto run = testing_support::run_cli({"tournament", "Talvo", "Horus", "Isis", "--format", "neighbours", "--span",
+                                             "1", "--max-plies", "2", "--seed", "1", "--pgn", dir.file("n.pgn")});
+  ASSERT_EQ(run.status, 0) << run.err;
+  std::multiset<std::string> pairs;
+  for (const auto& g : testing_support::read_pgn(testing_support::read_file(dir.file("n.pgn"))))
+    pairs.insert(std::min(g.tag("White"), g.tag("Black")) + "-" + std::max(g.tag("White"), g.tag("Black")));
+  EXPECT_EQ(pairs, (std::multiset<std::string>{"Horus-Isis", "Horus-Isis", "Horus-Talvo", "Horus-Talvo"}));
 }
 
 // Warm workers: each keeps its personas and the judge's engine from game to
