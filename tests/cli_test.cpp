@@ -236,6 +236,13 @@ TEST(CliUci, HandshakeGamesAndBadInputThatLeavesTheGameAsItWas) {
   p.send("setoption name Engine value " + dir.file("other"));
   EXPECT_EQ(ask(p, "go depth 5", "bestmove").back(), "bestmove b1a3");
   EXPECT_TRUE(has(testing_support::read_file(dir.file("other.log")), "go depth 5"));
+  // Another persona gives the next reply: Talvo's random move, the same again under the same Seed.
+  p.send("setoption name Persona value Talvo");
+  p.send("setoption name Seed value 3");
+  const V talvo = ask(p, "go depth 5", "bestmove");
+  EXPECT_TRUE(has(talvo, "info string gang:BEGINNER; elo:100; D2_RATE:random"));
+  p.send("setoption name Seed value 3");
+  EXPECT_EQ(ask(p, "go depth 5", "bestmove").back(), talvo.back());
   p.send("position fen 7k/5Q2/6K1/8/8/8/8/8 b - - 0 1");  // a finished game has no move to give
   EXPECT_EQ(ask(p, "go", "bestmove").back(), "bestmove 0000");
   p.send("quit");
