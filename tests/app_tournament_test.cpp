@@ -253,10 +253,10 @@ TEST(Openings, EpdAndPgnBecomeStartPositionsAndBookMoves) {
 }
 
 // A mover that plays the given coordinate moves in turn, then the first legal move.
-Mover scripted(std::vector<std::string> moves) {
-  return [moves, next = std::make_shared<std::size_t>(0)](const MoveRequest& request) {
+Mover scripted(std::vector<std::string> moves, std::string note = "") {
+  return [moves, note, next = std::make_shared<std::size_t>(0)](const MoveRequest& request) {
     const std::string coord = *next < moves.size() ? moves[(*next)++] : request.legal.front()->to_coord();
-    return MoveReply{board::make_move(coord, request.legal), ""};
+    return MoveReply{board::make_move(coord, request.legal), note};
   };
 }
 
@@ -272,11 +272,12 @@ TEST(TournamentGame, ThePgnSaysHowTheGameEnded) {
   terms.clock = parse_time_control("60+1");
 
   // Book moves first, then the players; a mate ends it normally.
-  PgnGame mate = play_tournament_game(terms, scripted({"g2g4"}), scripted({"d8h4"}));
+  PgnGame mate = play_tournament_game(terms, scripted({"g2g4"}, "a fallback"), scripted({"d8h4"}));
   EXPECT_EQ(mate.san, (std::vector<std::string>{"f3", "e5", "g4", "Qh4#"}));
   EXPECT_EQ(std::make_tuple(mate.result, mate.tag("Termination"), mate.final_comment),
             std::make_tuple("0-1", "normal", "checkmate"));
   auto record = testing_support::read_pgn(to_pgn(mate)).at(0);
+  EXPECT_EQ(record.comments, (std::vector<std::string>{"", "", "a fallback", "checkmate"}));  // a mover's note on its move
   for (const auto& [tag, value] : std::map<std::string, std::string>{{"Event", "Test Cup"}, {"Site", "Here"}, {"Round", "3"},
        {"TimeControl", "60+1"}, {"Opening", "Fool"}, {"WhiteElo", "750"}, {"FEN", ""}})
     EXPECT_EQ(record.tag(tag), value) << tag;
