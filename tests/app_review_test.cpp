@@ -282,7 +282,7 @@ TEST(ReviewEngine, TheBestLineThenThePlayedMoveAloneAtTheSameDepthOrAClearError)
   EXPECT_EQ(judged("d2d4"), std::make_tuple(30, 10, std::vector<std::string>{"e2e4", "e7e5"}));
   EXPECT_EQ(fake.received("go").size(), 3u);
   EXPECT_EQ(fake.received("go").back(), "go depth 12 searchmoves d2d4");
-  testing_support::ScriptedEngine silent("on go\nhang\n");  // cut by the watchdog before any line
+  testing_support::ScriptedEngine silent("on go\non stop\n> bestmove a2a3\n");  // cut by the watchdog before any line
   ReviewEngine none(silent.config(), std::chrono::milliseconds(20));
   EXPECT_NE(testing_support::error_of<EngineError>([&] {
               none.judge({}, *legal.front(), legal, std::string(common::FEN_New_Game), 12);
