@@ -165,7 +165,7 @@ TEST(CliPlay, TermSavesTheGameAndCaseGoesWhereItIsClear) {
   p.read_until(files);
   p.send("bxc3\nBXC3\nBxc3");  // the pawn or the bishop, then the bishop
   const V seen = p.read_until(files);
-  for (const std::string line : {"'bxc3' could be bxc3 or Bxc3", "'BXC3' could be", "Talvo plays", "Clocks: you 5:0"})
+  for (const std::string line : {"'bxc3' could be bxc3 or Bxc3", "'BXC3' could be", "Talvo plays", "Clocks: you 5:0", ", Talvo 5:0"})
     EXPECT_TRUE(has(seen, line)) << line;
   ::kill(p.pid(), SIGTERM);
   p.read_until("Interrupted.");  // before the end of its input, which would end the game too
