@@ -288,6 +288,11 @@ TEST(ReviewEngine, TheBestLineThenThePlayedMoveAloneAtTheSameDepthOrAClearError)
               none.judge({}, *legal.front(), legal, std::string(common::FEN_New_Game), 12);
             }).find("found no move"),
             std::string::npos);
+  // An engine that died on one move is replaced for the next.
+  testing_support::ScriptedEngine dying(std::vector<std::string>{"on go\ndie\n", "score e2e4 5\n"});
+  ReviewEngine again(dying.config(), std::nullopt);
+  EXPECT_THROW(again.judge({}, *legal.front(), legal, std::string(common::FEN_New_Game), 12), EngineError);
+  EXPECT_EQ(again.judge({}, *legal.front(), legal, std::string(common::FEN_New_Game), 12).best_score, 5);
 }
 
 TEST(Review, MovesAsAGameScoreAndColumnsThatHoldLongNames) {
