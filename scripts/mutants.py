@@ -8,7 +8,7 @@ there. A mutant is caught when it builds and a test fails; one that does not
 build is redrawn. The working tree is only read.
 
   mutants.py [N] [SEED]        a fresh sample (N=40, SEED=1 by default)
-  mutants.py --rerun SEED      the survivors of that sample again, after the tests changed
+  mutants.py --rerun SEED [ID...]  the survivors of that sample (or those named) again, after the tests changed
   mutants.py --equivalent SEED ID...  marks survivors that behave as the original (left out of the rates)
 
 The scratch copy, its build and the results (results-SEED.tsv) live in
@@ -280,7 +280,7 @@ def main(argv):
     if rerun:
         results = load(results_file)
         for r in results:
-            if r["status"] != "survived":
+            if r["status"] != "survived" or (argv[2:] and r["id"] not in argv[2:]):
                 continue
             text = r["text"]
             r["status"] = try_mutant(r["file"], r["line"], r["col"], r["old"], r["new"], text)

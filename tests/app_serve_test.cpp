@@ -156,7 +156,7 @@ TEST(ServeApi, ErrorsAreJsonWithTheirStatusAndLeaveTheGameAloneUndoTakesBackMove
       {"POST", game + "/draw", "", 503},     // no adviser on this server
       {"POST", game + "/reply", "", 409},    // your turn, not the persona's
       {"GET", "/api/games/nosuchgame", "", 404},
-      {"GET", "/api/games/nosuchgame/pgn", "", 404},
+      {"GET", "/api/games/feed/pgn", "", 404},  // an id of the right form, and no such game
       {"POST", "/api/games/nosuchgame/moves", R"({"move": "e4"})", 404},
       {"DELETE", "/api/games/nosuchgame", "", 404},
       {"GET", "/api/nothing", "", 404},
