@@ -19,10 +19,12 @@
 #include "ai_players/core/analysis.h"
 #include "pgn/pgn_reader.h"
 #include "review/review.h"
+#include "review/review_engine.h"
 #include "review/review_job.h"
 #include "review/review_text.h"
 #include "support/cli_process.h"
 #include "support/pgn_replay.h"
+#include "support/scripted_channel.h"
 #include "support/test_support.h"
 
 using namespace ai_players;
@@ -114,7 +116,7 @@ TEST(PgnReader, BrokenGameIsNamedAndSkipped) {
   struct Case { std::string broken; int line; std::string problem; };
   const std::vector<Case> cases = {
       {"[White \"unclosed]\n[Black \"x\"]\n\n1. e4 e5 *\n", 5, "not closed"},
-      {"[White x]\n\n1. e4 *\n", 5, "not quoted"},
+      {"[White x]\n[Black \"y\"]\n\n1. e4 *\n", 5, "not quoted"},  // its other tags go with it
       {"[White \"x\"\n\n1. e4 *\n", 5, "no closing ']'"},
       {"[White \"x\"]\n\n1. e4 ) e5 *\n", 7, "')' without"},
       {"[White \"x\"]\n\n1. e4 hello *\n", 7, "'hello' is not a move"},
@@ -141,6 +143,13 @@ TEST(PgnReader, BrokenGameIsNamedAndSkipped) {
     EXPECT_EQ(third->tag("Event"), "three");
     EXPECT_EQ(third->san.size(), 2u);
     EXPECT_FALSE(reader.next());
+    // Read whole, the file gives the good games and names the broken one.
+    std::istringstream again(good1 + c.broken + good3);
+    std::vector<std::string> problems;
+    const auto games = read_pgn(again, &problems);
+    EXPECT_EQ(games.size(), 2u) << c.broken;
+    ASSERT_EQ(problems.size(), 1u) << c.broken;
+    EXPECT_TRUE(problems[0].starts_with("game 2, line " + std::to_string(c.line) + ": ")) << problems[0];
   }
 }
 
@@ -260,6 +269,32 @@ TEST(Review, WorkersShareTheMovesAndAFailingEngineIsRestartedOnce) {
   EXPECT_THROW(review_game(1, record, always.maker({}), 2, 16), EngineError);
 }
 
+TEST(ReviewEngine, TheBestLineThenThePlayedMoveAloneAtTheSameDepthOrAClearError) {
+  testing_support::CaptureEcho quiet;
+  testing_support::ScriptedEngine fake("score e2e4 30 e7e5\nscore d2d4 10\n");
+  ReviewEngine engine(fake.config(), std::nullopt);
+  const board::MoveList legal = board::Board().legal_moves();
+  const auto judged = [&](const char* move) {
+    const Preview p = engine.judge({}, *board::make_move(move, legal), legal, std::string(common::FEN_New_Game), 12);
+    return std::make_tuple(p.best_score, p.actual_score, p.best_line);
+  };
+  EXPECT_EQ(judged("e2e4"), std::make_tuple(30, 30, std::vector<std::string>{"e2e4", "e7e5"}));
+  EXPECT_EQ(judged("d2d4"), std::make_tuple(30, 10, std::vector<std::string>{"e2e4", "e7e5"}));
+  EXPECT_EQ(fake.received("go").size(), 3u);
+  EXPECT_EQ(fake.received("go").back(), "go depth 12 searchmoves d2d4");
+  testing_support::ScriptedEngine silent("on go\non stop\n> bestmove a2a3\n");  // cut by the watchdog before any line
+  ReviewEngine none(silent.config(), std::chrono::milliseconds(20));
+  EXPECT_NE(testing_support::error_of<EngineError>([&] {
+              none.judge({}, *legal.front(), legal, std::string(common::FEN_New_Game), 12);
+            }).find("found no move"),
+            std::string::npos);
+  // An engine that died on one move is replaced for the next.
+  testing_support::ScriptedEngine dying(std::vector<std::string>{"on go\ndie\n", "score e2e4 5\n"});
+  ReviewEngine again(dying.config(), std::nullopt);
+  EXPECT_THROW(again.judge({}, *legal.front(), legal, std::string(common::FEN_New_Game), 12), EngineError);
+  EXPECT_EQ(again.judge({}, *legal.front(), legal, std::string(common::FEN_New_Game), 12).best_score, 5);
+}
+
 TEST(Review, MovesAsAGameScoreAndColumnsThatHoldLongNames) {
   auto record = testing_support::read_pgn(kQueenBlunder).at(0);
   const GameReview r = review_game(1, record, scripted(kQueenBlunderJudged));
@@ -316,6 +351,11 @@ TEST(ReviewGraph, EachMarkDrawnAsItsKindOnAScaleThatKeepsBigScoresApart) {
   EXPECT_LT(by_ply[4], by_ply[3]);
   EXPECT_EQ(by_ply[4], by_ply[5]);
   EXPECT_EQ(by_ply[4], by_ply[6]);
+  // Move numbers under the first ply of every second move, and under the first move.
+  const std::regex number(R"re(<text x="[\d.]+" y="[\d.]+" text-anchor="middle">(\d+)</text>)re");
+  std::vector<std::string> numbers;
+  for (std::sregex_iterator it(svg.begin(), svg.end(), number), end; it != end; ++it) numbers.push_back((*it)[1]);
+  EXPECT_EQ(numbers, (std::vector<std::string>{"1", "2", "4"}));
   // The labels of the halves sit right of the plot, past every point.
   const std::regex label(R"re(<text x="([\d.]+)" y="[\d.]+">(White|Black) better</text>)re");
   for (std::sregex_iterator it(svg.begin(), svg.end(), label), end; it != end; ++it)
@@ -391,7 +431,9 @@ TEST(Review, EndToEndWithStockfish) {
   const auto res = testing_support::run_cli({"review", dir.file("games.pgn"), "--depth", "5", "--jobs", "2", "--moves",
                                              "--out", dir.file("annotated.pgn"), "--svg", dir.file("graph.svg")});
   ASSERT_EQ(res.status, 0) << res.err;
-  EXPECT_NE(res.err.find("game 1: move 2. Ke3 is not legal"), std::string::npos) << res.err;
+  for (const char* said : {"game 1: move 2. Ke3 is not legal", "Reviewing game 2 (Careless - Alert): 6 moves\n",
+                           "Reviewed 6 moves in 1 game in ", "; 1 game skipped\n"})
+    EXPECT_NE(res.err.find(said), std::string::npos) << said << "\n" << res.err;
   for (const char* line : {"Game 2: Careless - Alert", "worst: 3. Bc4??", "\n3. Bc4 ?? ("})
     EXPECT_NE(res.out.find(line), std::string::npos) << line << "\n" << res.out;
   const std::string pgn = testing_support::read_file(dir.file("annotated.pgn"));

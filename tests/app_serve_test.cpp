@@ -89,6 +89,10 @@ TEST(ServeApi, ShortGameFromAFenEndsByMateWithPgnAndReview) {
   EXPECT_NE(pgn.find("1. Rd8# {checkmate} 1-0"), std::string::npos) << pgn;
   for (const char* tag : {"[White \"Human\"]", "[Black \"Talvo\"]", "[BlackElo \"100\"]"})
     EXPECT_NE(pgn.find(tag), std::string::npos) << tag;
+  const auto download = httplib::Client("127.0.0.1", s.port()).Get(game + "/pgn");  // saved under the game's name
+  ASSERT_TRUE(download);
+  EXPECT_EQ(download->get_header_value("Content-Disposition"),
+            "attachment; filename=\"game-" + created["id"].get<std::string>() + ".pgn\"");
 
   // The review runs on its own: asking again says how far it got, then gives it.
   json review = s.ok("POST", game + "/review");
@@ -152,6 +156,7 @@ TEST(ServeApi, ErrorsAreJsonWithTheirStatusAndLeaveTheGameAloneUndoTakesBackMove
       {"POST", game + "/draw", "", 503},     // no adviser on this server
       {"POST", game + "/reply", "", 409},    // your turn, not the persona's
       {"GET", "/api/games/nosuchgame", "", 404},
+      {"GET", "/api/games/feed/pgn", "", 404},  // an id of the right form, and no such game
       {"POST", "/api/games/nosuchgame/moves", R"({"move": "e4"})", 404},
       {"DELETE", "/api/games/nosuchgame", "", 404},
       {"GET", "/api/nothing", "", 404},

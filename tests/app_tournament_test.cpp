@@ -22,6 +22,7 @@
 #include "tournament/rating_fit.h"
 #include "tournament/rating_report.h"
 #include "support/cli_process.h"
+#include "support/fake_engine_session.h"
 #include "support/pgn_replay.h"
 #include "tournament/adjudication.h"
 #include "tournament/schedule.h"
@@ -252,10 +253,10 @@ TEST(Openings, EpdAndPgnBecomeStartPositionsAndBookMoves) {
 }
 
 // A mover that plays the given coordinate moves in turn, then the first legal move.
-Mover scripted(std::vector<std::string> moves) {
-  return [moves, next = std::make_shared<std::size_t>(0)](const MoveRequest& request) {
+Mover scripted(std::vector<std::string> moves, std::string note = "") {
+  return [moves, note, next = std::make_shared<std::size_t>(0)](const MoveRequest& request) {
     const std::string coord = *next < moves.size() ? moves[(*next)++] : request.legal.front()->to_coord();
-    return MoveReply{board::make_move(coord, request.legal), ""};
+    return MoveReply{board::make_move(coord, request.legal), note};
   };
 }
 
@@ -271,11 +272,12 @@ TEST(TournamentGame, ThePgnSaysHowTheGameEnded) {
   terms.clock = parse_time_control("60+1");
 
   // Book moves first, then the players; a mate ends it normally.
-  PgnGame mate = play_tournament_game(terms, scripted({"g2g4"}), scripted({"d8h4"}));
+  PgnGame mate = play_tournament_game(terms, scripted({"g2g4"}, "a fallback"), scripted({"d8h4"}));
   EXPECT_EQ(mate.san, (std::vector<std::string>{"f3", "e5", "g4", "Qh4#"}));
   EXPECT_EQ(std::make_tuple(mate.result, mate.tag("Termination"), mate.final_comment),
             std::make_tuple("0-1", "normal", "checkmate"));
   auto record = testing_support::read_pgn(to_pgn(mate)).at(0);
+  EXPECT_EQ(record.comments, (std::vector<std::string>{"", "", "a fallback", "checkmate"}));  // a mover's note on its move
   for (const auto& [tag, value] : std::map<std::string, std::string>{{"Event", "Test Cup"}, {"Site", "Here"}, {"Round", "3"},
        {"TimeControl", "60+1"}, {"Opening", "Fool"}, {"WhiteElo", "750"}, {"FEN", ""}})
     EXPECT_EQ(record.tag(tag), value) << tag;
@@ -402,7 +404,8 @@ TEST(TournamentCommand, GamesSurviveAKillAndResumePlaysTheRest) {
   testing_support::TempDir dir;
   const std::string pgn = dir.file("t.pgn");
   const std::vector<std::string> args{"tournament", "Talvo", "Isis", "Iduna", "--max-plies", "40",
-                                      "--concurrency", "2", "--seed", "5", "--pgn", pgn, "--event", "E2E"};
+                                      "--concurrency", "2", "--seed", "5", "--pgn", pgn, "--event", "E2E",
+                                      "--site", "Lab"};
   {
     testing_support::CliProcess run(args);
     for (int i = 0; i < 600 && testing_support::count_of(testing_support::read_file(pgn), "[Event ") == 0; ++i)
@@ -427,11 +430,27 @@ TEST(TournamentCommand, GamesSurviveAKillAndResumePlaysTheRest) {
   std::set<std::string> rounds;
   for (const auto& r : records) rounds.insert(r.tag("Round"));
   EXPECT_EQ(rounds.size(), 6u);  // every game once
-  EXPECT_EQ(records[0].tag("Event"), "E2E");
+  EXPECT_EQ(std::make_pair(records[0].tag("Event"), records[5].tag("Site")), std::make_pair(std::string("E2E"), std::string("Lab")));
+  // A broken game ahead of them is skipped whole and said; the others are rated.
+  testing_support::write_file(pgn, "[White Bob]\n[Black \"Al\"]\n\n1. e4 1-0\n\n" + testing_support::read_file(pgn));
   const auto ratings = testing_support::run_cli({"ratings", pgn, "--anchor", "isis=250"});
   ASSERT_EQ(ratings.status, 0) << ratings.err;
+  EXPECT_NE(ratings.err.find("game 1, line 1: the value of tag White is not quoted; game skipped"), std::string::npos)
+      << ratings.err;
   EXPECT_NE(ratings.out.find("6 games from 1 file"), std::string::npos) << ratings.out;
   EXPECT_NE(ratings.out.find("Anchor: Isis fixed at 250"), std::string::npos) << ratings.out;
+}
+
+TEST(TournamentCommand, NeighboursMeetOnlyTheNextSpanNames) {
+  testing_support::FakeEngine fake;
+  testing_support::TempDir dir;
+  const auto run = testing_support::run_cli({"tournament", "Talvo", "Horus", "Isis", "--format", "neighbours", "--span",
+                                             "1", "--max-plies", "2", "--seed", "1", "--pgn", dir.file("n.pgn")});
+  ASSERT_EQ(run.status, 0) << run.err;
+  std::multiset<std::string> pairs;
+  for (const auto& g : testing_support::read_pgn(testing_support::read_file(dir.file("n.pgn"))))
+    pairs.insert(std::min(g.tag("White"), g.tag("Black")) + "-" + std::max(g.tag("White"), g.tag("Black")));
+  EXPECT_EQ(pairs, (std::multiset<std::string>{"Horus-Isis", "Horus-Isis", "Horus-Talvo", "Horus-Talvo"}));
 }
 
 // Warm workers: each keeps its personas and the judge's engine from game to

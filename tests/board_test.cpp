@@ -122,6 +122,7 @@ TEST(San, ReadsSanAndCoordinateTextsOrExplainsTheRefusal) {
       {kTwins, "Nd2", "ambiguous move \"Nd2\": could be Nbd2, Nfd2"},
       {kQueens, "Qhe1", "ambiguous move \"Qhe1\": could be Q1e1, Qh4e1"},
       {kPromo, "a8", "move \"a8\" does not name the promotion piece"},
+      {kPromo, "a7a8k", "unreadable move \"a7a8k\""},  // coordinates promote to Q, R, B or N only
   };
   for (const auto& [fen, text, reason] : bad)
     EXPECT_EQ(error_of<IllegalMoveError>([&] { Board(fen).parse_move(text); }), reason);

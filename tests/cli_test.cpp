@@ -99,7 +99,17 @@ TEST(CliMatch, RepeatableGamesWithAReadablePgn) {
   const auto again = check_pgn(dir.file("b.pgn"));
   ASSERT_EQ(again.size(), 2u);
   EXPECT_EQ(std::make_pair(again[0].san, again[1].san), std::make_pair(games[0].san, games[1].san));
-
+  // A fallback is noted on its move, in the move list and in the PGN: in a
+  // set-up position Horus has no previous move to answer.
+  const auto set_up = run_cli({"match", "--white", "Horus", "--black", "Talvo", "--seed", "1", "--max-plies", "2",
+                               "--fen", "4k3/8/8/8/8/8/4P3/4K3 w - - 0 1", "--pgn", dir.file("c.pgn")});
+  ASSERT_EQ(set_up.status, 0) << set_up.err;
+  const auto noted = check_pgn(dir.file("c.pgn"));
+  ASSERT_EQ(noted.size(), 1u);
+  ASSERT_FALSE(noted[0].comments.empty());
+  EXPECT_TRUE(noted[0].comments[0].starts_with("Horus has no previous move to answer")) << noted[0].comments[0];
+  EXPECT_TRUE(has(set_up.out, "{Horus has no previous move")) << set_up.out;
+  EXPECT_TRUE(has(set_up.out, "Horus: 1 fallback move in 1 game")) << set_up.out;
 }
 
 TEST(CliPlay, PreviewsHintsUndoAndBadInputThatLosesNothing) {
@@ -109,7 +119,7 @@ TEST(CliPlay, PreviewsHintsUndoAndBadInputThatLosesNothing) {
   const auto r = run_cli({"play", "--persona", "Talvo", "--color", "black", "--seed", "1", "--pgn", dir.file("g.pgn")},
                          "hint\nundo\nNf6\nundo\nzz\ne7e4\n\nd7d5\nquit\n");
   ASSERT_EQ(r.status, 0) << r.err;
-  for (const std::string line : {"    h g f e d c b a", "Hint: e5 (+0.25)", "There is no move of yours to take back.",
+  for (const std::string line : {"    h g f e d c b a", "You (black) vs Talvo (100)", "'help' lists the commands", "Hint: e5 (+0.25)", "There is no move of yours to take back.",
                                  "Your move Nf6 scored -0.12 against the engine's best e5 (+0.25)",
                                  "Took back your last move and Talvo's reply.", "'zz' is not a legal move here",
                                  "'e7e4' is not a legal move here",
@@ -121,6 +131,11 @@ TEST(CliPlay, PreviewsHintsUndoAndBadInputThatLosesNothing) {
   const auto saved = check_pgn(dir.file("g.pgn"));
   ASSERT_EQ(saved.size(), 1u);
   EXPECT_EQ(std::make_tuple(saved[0].tag("Black"), saved[0].san.size(), saved[0].san.at(1)), std::make_tuple("Human", 3u, "d5"));
+  // Without the adviser, what needs it says so and the game goes on.
+  const auto plain = run_cli({"play", "--persona", "Talvo", "--no-preview", "--seed", "1"}, "e4\nreview\nhint\nquit\n");
+  EXPECT_EQ(plain.status, 0) << plain.err;
+  EXPECT_TRUE(has(plain.out, "This game runs without the adviser's engine.\n")) << plain.out;
+  EXPECT_TRUE(has(plain.out, "Hints need the adviser's engine")) << plain.out;
 }
 
 TEST(CliPlay, GameAfterGameWithCommandsAndEveryGameInThePgn) {
@@ -150,7 +165,7 @@ TEST(CliPlay, TermSavesTheGameAndCaseGoesWhereItIsClear) {
   p.read_until(files);
   p.send("bxc3\nBXC3\nBxc3");  // the pawn or the bishop, then the bishop
   const V seen = p.read_until(files);
-  for (const std::string line : {"'bxc3' could be bxc3 or Bxc3", "'BXC3' could be", "Talvo plays", "Clocks: you 5:0"})
+  for (const std::string line : {"'bxc3' could be bxc3 or Bxc3", "'BXC3' could be", "Talvo plays", "Clocks: you 5:0", ", Talvo 5:0"})
     EXPECT_TRUE(has(seen, line)) << line;
   ::kill(p.pid(), SIGTERM);
   p.read_until("Interrupted.");  // before the end of its input, which would end the game too
@@ -216,6 +231,23 @@ TEST(CliUci, HandshakeGamesAndBadInputThatLeavesTheGameAsItWas) {
   // Still the game after 1. d4 d5, with the same persona and engine.
   EXPECT_EQ(ask(p, "go depth 5", "bestmove").back(), "bestmove b1c3");
   EXPECT_TRUE(has(fake.received(), " moves d2d4 d7d5") && !has(fake.received(), "g1g5"));
+  // Another engine named now gives the next reply.
+  testing_support::TempDir dir;
+  testing_support::write_file(dir.file("other.txt"), "on go depth 5\n> bestmove b1a3\n");
+  testing_support::write_file(dir.file("other"), "#!/bin/sh\nFAKE_ENGINE_SCRIPT=" + dir.file("other.txt") +
+                                                     " FAKE_ENGINE_LOG=" + dir.file("other.log") + " exec " +
+                                                     testing_support::fake_engine_path() + "\n");
+  std::filesystem::permissions(dir.file("other"), std::filesystem::perms::owner_all);
+  p.send("setoption name Engine value " + dir.file("other"));
+  EXPECT_EQ(ask(p, "go depth 5", "bestmove").back(), "bestmove b1a3");
+  EXPECT_TRUE(has(testing_support::read_file(dir.file("other.log")), "go depth 5"));
+  // Another persona gives the next reply: Talvo's random move, the same again under the same Seed.
+  p.send("setoption name Persona value Talvo");
+  p.send("setoption name Seed value 3");
+  const V talvo = ask(p, "go depth 5", "bestmove");
+  EXPECT_TRUE(has(talvo, "info string gang:BEGINNER; elo:100; D2_RATE:random"));
+  p.send("setoption name Seed value 3");
+  EXPECT_EQ(ask(p, "go depth 5", "bestmove").back(), talvo.back());
   p.send("position fen 7k/5Q2/6K1/8/8/8/8/8 b - - 0 1");  // a finished game has no move to give
   EXPECT_EQ(ask(p, "go", "bestmove").back(), "bestmove 0000");
   p.send("quit");

@@ -68,6 +68,23 @@ TEST(Core, PrintMeBugprintAndPlainTexts) {
 
   EXPECT_EQ(to_text(Number(0.27 * 1000)), "270.0");
   EXPECT_EQ(format_s("gang:%s; rate:%s; n:%s", std::string("X"), -0.94, Number(100)), "gang:X; rate:-0.94; n:100");
+  EXPECT_EQ(format_s("%s-%s", 1), "1-%s");  // more holes than values: the rest stay
+  // An excerpt is cut only past its limit, counted after stripping.
+  EXPECT_EQ(quoted_excerpt(" abc \n", 3), "'abc'");
+  EXPECT_EQ(quoted_excerpt("abcd", 3), "'abc...'");
+  EXPECT_EQ(quoted_excerpt(std::string(200, 'x')), "'" + std::string(200, 'x') + "'");
+  EXPECT_EQ(strip(" \t\r\n"), "");
+  EXPECT_EQ(lower("AZaz@[`{\xC3\x89"), "azaz@[`{\xC3\x89");
+}
+
+TEST(Core, Utf8IsStrictFromTheFirstByteToTheLast) {
+  for (const char* good : {"", "plain", "\xC2\x80", "\xDF\xBF", "\xE0\xA0\x80", "\xED\x9F\xBF", "\xEF\xBF\xBF",
+                           "\xF0\x90\x80\x80", "\xF4\x8F\xBF\xBF", "a\xC3\xA9" "b"})
+    EXPECT_TRUE(is_valid_utf8(good)) << good;
+  for (const char* bad : {"\x80", "\xBF", "\xC0\x80", "\xC1\xBF", "\xF5\x80\x80\x80", "\xFF", "\xE0\x9F\xBF",
+                          "\xED\xA0\x80", "\xF0\x8F\xBF\xBF", "\xF4\x90\x80\x80", "\xC2", "\xE2\x82", "\xC2\x7F",
+                          "\xC2\xC0", "\xE2\x82\x7F", "\xF0\x90\x80\xC0", "ok\xFF"})
+    EXPECT_FALSE(is_valid_utf8(bad)) << bad;
 }
 
 TEST(Core, OneErrorHierarchyAndChecksThatKnowWhereTheyFailed) {
@@ -106,5 +123,5 @@ TEST(Core, ScopedSinksRestoreThePreviousSinkAlsoOnAnException) {
   common::echo("to outer");
   bugprint("x");
   EXPECT_EQ(outer.lines, Lines{"to outer"});
-  EXPECT_EQ(bugs.lines.size(), 7u);
+  EXPECT_EQ(bugs.lines, (Lines{"x", "", "", "", "", "", ""}));  // to the outer sink, in its seven lines
 }

@@ -287,6 +287,8 @@ TEST(SearchControl, AProbeCutShortGivesTheCandidatesOfItsOwnLastLinesAndOnlyToIt
                                         "budget of 100000 nodes; it was killed and replaced");
   EXPECT_TRUE(stuck.p.engine_replaced() && stuck.p.cut_short() && !stuck.p.engine_broken);
   EXPECT_EQ(deaf.launches(), 2);  // at once, not at the next request
+  stuck.p.begin_request();  // the next request starts with no trouble of its own
+  EXPECT_TRUE(stuck.p.engine_trouble.empty() && !stuck.p.engine_replaced() && !stuck.p.cut_short());
 }
 
 TEST(EngineDialogue, OnlyInDebugModeASlowBudgetSearchIsRecorded) {

@@ -125,8 +125,16 @@ TEST(EngineLaunch, AGivenPathIsRunLiterallyALookedUpNameTooAndTheHostFindsItsEng
   {  // a bare name is looked up in PATH
     ScopedEnv path("PATH", "/nonexistent:" + dir.path());
     EXPECT_EQ(AI_BASIC("T", 100, std::nullopt, {"plain", {}}).enginepath, dir.file("plain"));
+    // An empty element, inside or at the end, is the current directory.
+    const auto cwd = fs::current_path();
+    fs::current_path(dir.path());
+    for (const char* list : {"/nonexistent::/x", "/nonexistent:"}) {
+      ScopedEnv with_empty("PATH", list);
+      EXPECT_EQ(AI_BASIC("T", 100, std::nullopt, {"plain", {}}).enginepath, "./plain") << list;
+    }
+    fs::current_path(cwd);
   }
-  EXPECT_EQ(read_file(dir.file("started.log")), "odd\nplain\n");  // both gone, both started
+  EXPECT_EQ(read_file(dir.file("started.log")), "odd\nplain\nplain\nplain\n");  // all gone, all started
   write_file(dir.file("not-executable"), "");
   EXPECT_EQ(error_of<Error>([&] { AI_BASIC("T", 100, std::nullopt, {dir.file("not-executable"), {}}); }),
             "The chess engine " + dir.file("not-executable") + " is not executable");
@@ -172,6 +180,10 @@ TEST(EngineProcess, ReadsWholeLinesAndWritesMoreThanAPipeHolds) {
   EXPECT_EQ(p.read_line(), "three");  // the unterminated tail, then the end
   EXPECT_EQ(p.read_line(engine::Clock::now() + 1ms), "");  // the end of stream never waits
   EngineProcess cat("cat");
+  // The supervisor is a copy of the host, so a signal meant for the host by
+  // name reaches it too; it ignores that and follows the host's lifeline only.
+  for (int sig : {SIGTERM, SIGINT, SIGHUP}) ::kill(cat.supervisor_pid(), sig);
+  std::this_thread::sleep_for(50ms);
   cat.write(std::string(100000, 'x') + "\n");
   EXPECT_EQ(cat.read_line()->size(), 100001u);
 }

@@ -2,6 +2,7 @@
 
 #include <set>
 
+#include "ai_players/core/errors.h"
 #include "ai_players/host/board.h"
 #include "support/cli_process.h"
 
@@ -21,6 +22,10 @@ TEST(Perft, MatchesPublishedCounts) {
   for (const auto& [fen, counts] : cases)
     for (std::size_t depth = 1; depth <= counts.size(); ++depth)
       EXPECT_EQ(Board(fen).perft(static_cast<int>(depth)), counts[depth - 1]) << fen << " depth " << depth;
+  // Depth 0 is the position itself; a negative depth, or a divide with no move to split, is refused.
+  EXPECT_EQ(Board().perft(0), 1u);
+  EXPECT_THROW(Board().perft(-1), ai_players::AssertionError);
+  EXPECT_THROW(Board().perft_divide(0), ai_players::AssertionError);
 }
 
 TEST(Perft, CountsPositionsWithMoreMovesThanAnyGame) {

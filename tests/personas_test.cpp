@@ -52,6 +52,12 @@ TEST(Gangs, ConstructorChecksRatesAndTheRandomRate) {
   EXPECT_THROW(BEGINNER_GANG("Isis", Number(-0.94), -1, c), AssertionError);  // no elo given
   for (double bad : {0.51, -0.01}) EXPECT_THROW(STRONG_GANG("x", Number(bad), 1500, c), AssertionError);
   EXPECT_THROW(STRONG_GANG("Diana", Number(0.06), -1, c), AssertionError);  // no elo given
+  // What the constructors refuse, accepts() says beforehand (an elo left out is none).
+  EXPECT_EQ((std::vector<bool>{BEGINNER_GANG::accepts("Isis", Number(-0.94)), BEGINNER_GANG::accepts("Isis", Number(1.01), 250),
+                               BEGINNER_GANG::accepts("Isis", Number(-0.94), 250), BEGINNER_GANG::accepts("NOVICE", Number(0.27)),
+                               STRONG_GANG::accepts("Diana", Number(0.06)), STRONG_GANG::accepts("x", Number(0.51), 1500),
+                               STRONG_GANG::accepts("Diana", Number(0.06), 1350), STRONG_GANG::accepts("strong", Number(0.25))}),
+            (std::vector<bool>{false, false, true, true, false, false, true, true}));
   BEGINNER_GANG novice("NOVICE", Number(0.27), -1, c), talvo("Talvo", RandomRate{}, 100, c);
   STRONG_GANG diana("Diana", Number(0.06), 1350, c), keen("keen", Number(0.5), 2000, c), strong("strong", Number(0.25), -1, c);
   for (const char* line : {"gang:BEGINNER; elo:270.0; D2_RATE:0.27", "gang:BEGINNER; elo:100; D2_RATE:random",
