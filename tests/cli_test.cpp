@@ -131,10 +131,11 @@ TEST(CliPlay, PreviewsHintsUndoAndBadInputThatLosesNothing) {
   const auto saved = check_pgn(dir.file("g.pgn"));
   ASSERT_EQ(saved.size(), 1u);
   EXPECT_EQ(std::make_tuple(saved[0].tag("Black"), saved[0].san.size(), saved[0].san.at(1)), std::make_tuple("Human", 3u, "d5"));
-  // Without the adviser, what needs it says so and the game goes on.
+  // Without the adviser a hint says what it needs and the game goes on; a
+  // review runs on engines of its own, as the review command does.
   const auto plain = run_cli({"play", "--persona", "Talvo", "--no-preview", "--seed", "1"}, "e4\nreview\nhint\nquit\n");
   EXPECT_EQ(plain.status, 0) << plain.err;
-  EXPECT_TRUE(has(plain.out, "This game runs without the adviser's engine.\n")) << plain.out;
+  EXPECT_TRUE(has(plain.out, "2 moves reviewed at depth 16")) << plain.out;
   EXPECT_TRUE(has(plain.out, "Hints need the adviser's engine")) << plain.out;
 }
 
