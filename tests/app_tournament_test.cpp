@@ -453,6 +453,17 @@ TEST(TournamentCommand, NeighboursMeetOnlyTheNextSpanNames) {
   EXPECT_EQ(pairs, (std::multiset<std::string>{"Horus-Isis", "Horus-Isis", "Horus-Talvo", "Horus-Talvo"}));
 }
 
+// A lopsided pair under --sprt: the test accepts H1 and the tournament stops
+// there, long before its planned games are played.
+TEST(TournamentCommand, SprtStopsALopsidedPairEarly) {
+  if (::access("/usr/games/stockfish", X_OK) != 0) GTEST_SKIP() << "no engine";
+  const auto run = testing_support::run_cli({"tournament", "Gnome", "Talvo", "--rounds", "40", "--sprt", "0,100",
+                                             "--adjudicate", "--max-plies", "200", "--seed", "5"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.err.find("H1 accepted after 6 pairs"), std::string::npos) << run.err;
+  EXPECT_NE(run.out.find("12 games, seed 5"), std::string::npos) << run.out;  // of 80 planned
+}
+
 // Warm workers: each keeps its personas and the judge's engine from game to
 // game, and still the seed alone fixes every game, whichever worker plays it
 // after whichever games.
