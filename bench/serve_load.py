@@ -9,11 +9,12 @@ usage: serve_load.py [--program build/ai-players] [--games 16] [--moves 20]
 """
 import argparse
 import http.client
-import json
 import queue
 import subprocess
 import threading
 import time
+
+from serve_api import caller
 
 
 def percentile(values, p):
@@ -22,16 +23,7 @@ def percentile(values, p):
 
 
 def play(port, persona, moves, deadline, samples, errors):
-    conn = http.client.HTTPConnection("127.0.0.1", port, timeout=120)
-
-    def call(method, path, body=None):
-        conn.request(method, path, body=json.dumps(body) if body is not None else None,
-                     headers={"Content-Type": "application/json"})
-        response = conn.getresponse()
-        data = json.loads(response.read())
-        if response.status // 100 != 2:
-            raise RuntimeError(f"{method} {path}: {response.status} {data}")
-        return data
+    call = caller(port, conn=http.client.HTTPConnection("127.0.0.1", port, timeout=120))
 
     try:
         state = call("POST", "/api/games", {"persona": persona})

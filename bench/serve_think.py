@@ -8,27 +8,14 @@ usage: serve_think.py [--program build/ai-players] [--personas HOUD20c Verevover
                       [--moves 6] [--move-now-after 2]
 """
 import argparse
-import http.client
-import json
 import queue
 import subprocess
 import threading
 import time
 
+from serve_api import caller
+
 OPENING = ["d2d4", "c2c4", "b1c3", "g1f3", "e2e3", "f1d3", "e1g1", "a2a3"]
-
-
-def caller(port):
-    def call(method, path, body=None):
-        conn = http.client.HTTPConnection("127.0.0.1", port, timeout=600)
-        conn.request(method, path, body=json.dumps(body) if body is not None else "",
-                     headers={"Content-Type": "application/json"})
-        response = conn.getresponse()
-        data = json.loads(response.read())
-        if response.status // 100 != 2:
-            raise RuntimeError(f"{method} {path}: {response.status} {data}")
-        return data
-    return call
 
 
 def own_move(state, i):
