@@ -5,14 +5,17 @@
 #include <thread>
 
 #include <cmath>
+#include <sstream>
 #include <stdexcept>
 
 #include "ai_players/core/analysis.h"
+#include "engine_client/engine_strength.h"
 #include "game/game.h"
 #include "game/time_control.h"
 #include "tournament/match_stats.h"
 #include "game/user_error.h"
 #include "pgn/game_pgn.h"
+#include "players/measured_ratings.h"
 #include "players/move_judgement.h"
 #include "support/pgn_replay.h"
 #include "terminal/board_view.h"
@@ -239,6 +242,43 @@ TEST(PlayText, PreviewWordsBoardMarksAndMoveRows) {
   g.san = {"Kd7", "Rh7+", "Ke6", "Rh6+", "Kf5"};
   EXPECT_EQ(move_rows(g, 2), (V{" 31. Rh7+    Ke6", " 32. Rh6+    Kf5"}));
   EXPECT_EQ(move_rows(g, 9).front(), " 30. ...     Kd7");
+}
+
+TEST(Strengths, MeasuredRatingsReadTheirFileAndTheEngineRangeRoundsInward) {
+  std::istringstream tsv(
+      "name\trating\tmargin\tgames\tbound\n"
+      "Talvo\t388.2\t219.4\t80\t-1\t0-0-80\n"
+      "Gnome\t1078.4\t151.2\t80\t0\n"
+      "HOUD20c:1350\t1350\t0\t80\t0\n"
+      "Verevovera\t1635.5\t185.4\t80\t1\n"
+      "Broken\tnan\t1\t2\t0\n"
+      "Short\t12\n");
+  const auto m = read_measured_ratings(tsv);
+  ASSERT_EQ(m.size(), 4u);
+  EXPECT_EQ(m.at("Gnome").games, 80);
+  EXPECT_EQ(measured_text(m.at("Gnome")), "1078 \u00b1151");
+  EXPECT_EQ(measured_text(m.at("HOUD20c:1350")), "1350 anchor");
+  EXPECT_EQ(measured_text(m.at("Verevovera")), "\u22651636");
+  EXPECT_EQ(measured_text(m.at("Talvo")), "\u2264388");
+
+  const auto range = [](const std::string& line) { return elo_range_of({"option name Hash type spin", line}); };
+  const auto r = range("option name UCI_Elo type spin default 1320 min 1320 max 3190");
+  ASSERT_TRUE(r);
+  EXPECT_EQ(std::make_pair(r->min, r->max), std::make_pair(1320, 3190));
+  for (const char* bad : {"option name UCI_Elo type spin min 0 max 3190", "option name UCI_Elo type spin min 2000 max 1999",
+                          "option name UCI_Elo type spin min x max 3190", "option name UCI_Elo type spin min 1320",
+                          "option name UCI_Elo type spin min 1320 max"})
+    EXPECT_FALSE(range(bad)) << bad;
+  // Multiples of 10 inside the range; a range with none leaves the asked strength alone.
+  const auto at = [](int asked, int min, int max) { return playable_elo(asked, EloRange{min, max}); };
+  EXPECT_EQ(at(1200, 1320, 3190), 1320);
+  EXPECT_EQ(at(1200, 1321, 3190), 1330);
+  EXPECT_EQ(at(1330, 1321, 3190), 1330);
+  EXPECT_EQ(at(3200, 1320, 3199), 3190);
+  EXPECT_EQ(at(3200, 1320, 3200), 3200);
+  EXPECT_EQ(at(1500, 1321, 1329), 1500);
+  EXPECT_EQ(at(1320, 1320, 1320), 1320);
+  EXPECT_EQ(playable_elo(1200, std::nullopt), 1200);
 }
 
 }  // namespace

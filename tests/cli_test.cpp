@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "game/game.h"
+#include "players/measured_ratings.h"
 #include "support/cli_process.h"
 #include "support/fake_engine_session.h"
 #include "support/pgn_replay.h"
@@ -45,6 +46,47 @@ TEST(Cli, BadRequestsFailWithAClearMessageAndWithoutACrash) {
     for (const char* crash : {"terminate called", "what():", "Aborted", "Segmentation"})
       EXPECT_FALSE(has(r.err, crash));
   }
+}
+
+// The row of `name` in list's output.
+std::string row_of(const std::string& out, const std::string& name) {
+  const std::size_t at = out.find("\n" + name + " ");
+  return at == std::string::npos ? "" : out.substr(at + 1, out.find('\n', at + 1) - at - 1);
+}
+// Where `part` starts in `line`, counted in characters.
+std::size_t column_of(const std::string& line, const std::string& part) {
+  const std::string before = line.substr(0, line.find(part));
+  return static_cast<std::size_t>(std::count_if(before.begin(), before.end(), [](char c) { return (c & 0xC0) != 0x80; }));
+}
+
+TEST(CliList, RosterStrengthMeasuredRatingAndTheEngineAtTheLimitItAllows) {
+  {
+    // UCI_Elo from 1321: the engine plays at 1330, the lowest multiple of 10 it takes.
+    FakeEngine fake("on uci\n> option name UCI_Elo type spin default 1320 min 1321 max 3190\n> uciok\n");
+    const auto r = run_cli({"list"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    for (const char* name : {"Talvo", "Gnome", "Diana", "Verevovera"}) {
+      const auto measured = ai_players::app::measured_rating(name);
+      ASSERT_TRUE(measured) << name;
+      EXPECT_TRUE(has(row_of(r.out, name), " " + ai_players::app::measured_text(*measured) + "  ")) << row_of(r.out, name);
+    }
+    EXPECT_TRUE(has(row_of(r.out, "Gnome"), "Gnome                       750 ")) << row_of(r.out, "Gnome");
+    EXPECT_TRUE(has(row_of(r.out, "disabled.Donar"), " -  1        strong    cannot be built"));
+    EXPECT_TRUE(has(row_of(r.out, "HOUD20c"), "HOUD20c                    1330           -  -        engine    the engine at its "
+                                               "lowest UCI-limited strength (1200 asked)"));
+    // The measured column's "±", "≥" and "≤" take one place each, so the rates line up.
+    const std::string head = row_of("\n" + r.out, "Name");
+    for (const auto& [name, rate] : std::vector<std::pair<std::string, std::string>>{
+             {"Talvo", " random "}, {"Gnome", " 0.27 "}, {"Verevovera", " - "}})
+      EXPECT_EQ(column_of(row_of(r.out, name), rate), column_of(head, " Rate ")) << row_of(r.out, name);
+  }
+  // An engine that cannot say its range: HOUD20c is shown at the strength it asks for, and why.
+  FakeEngine dead("on uci\ndie\n");
+  const auto r = run_cli({"list"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(has(row_of(r.out, "HOUD20c"), " 1200 ")) << r.out;
+  EXPECT_TRUE(has(r.err, "ai-players: HOUD20c's strength is shown as asked: ")) << r.err;
 }
 
 // Every game of a PGN file replays with our own SAN parser and ends as its tags say.
