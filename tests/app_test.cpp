@@ -15,7 +15,9 @@
 #include "tournament/match_stats.h"
 #include "game/user_error.h"
 #include "pgn/game_pgn.h"
+#include "players/library_output.h"
 #include "players/measured_ratings.h"
+#include "support/test_support.h"
 #include "players/move_judgement.h"
 #include "support/pgn_replay.h"
 #include "terminal/board_view.h"
@@ -279,6 +281,31 @@ TEST(Strengths, MeasuredRatingsReadTheirFileAndTheEngineRangeRoundsInward) {
   EXPECT_EQ(at(1500, 1321, 1329), 1500);
   EXPECT_EQ(at(1320, 1320, 1320), 1320);
   EXPECT_EQ(playable_elo(1200, std::nullopt), 1200);
+}
+
+TEST(LibraryOutput, KeepsTheLatestDiagnosticsAndNamesTheCommandThatFailed) {
+  testing_support::CaptureBugprint outside;
+  {
+    LibraryOutput output(false);
+    bugprint("setoption name Hash value 16");
+    bugprint("position startpos\r\n");
+    bugprint("position startpos ^^^^^ Gnome");
+    bugprint("\n");
+    EXPECT_EQ(output.diagnostics(), (V{"setoption name Hash value 16", "position startpos", "position startpos ^^^^^ Gnome"}));
+    EXPECT_EQ(describe_failure("Gnome was choosing a move", EngineError("The chess engine x stopped"), output.diagnostics()),
+              "engine failure while Gnome was choosing a move: The chess engine x stopped\n"
+              "  the command that failed: position startpos");
+    EXPECT_EQ(describe_failure("the review was judging", std::runtime_error("no"), {"^^^^^ only"}),
+              "failure while the review was judging: no");
+    for (int i = 0; i < 500; ++i) bugprint("line " + std::to_string(i));
+    EXPECT_LE(output.diagnostics().size(), 200u);
+    EXPECT_GE(output.diagnostics().size(), 100u);
+    EXPECT_EQ(output.diagnostics().back(), "line 499");
+  }
+  EXPECT_TRUE(outside.lines.empty());
+  bugprint("after");
+  ASSERT_FALSE(outside.lines.empty());
+  EXPECT_EQ(outside.lines.front(), "after");
 }
 
 }  // namespace

@@ -89,6 +89,32 @@ TEST(CliList, RosterStrengthMeasuredRatingAndTheEngineAtTheLimitItAllows) {
   EXPECT_TRUE(has(r.err, "ai-players: HOUD20c's strength is shown as asked: ")) << r.err;
 }
 
+TEST(CliAnalyse, CandidatesBestFirstAfterTheMovesGivenAndANodeBudgetProbedIntoADepth) {
+  FakeEngine fake("score g1f3 35 d7d5\nscore b1c3 -20\ndefault-score -50\n");
+  auto r = run_cli({"analyse", "--moves", "e4 e7e5", "--depth", "3", "--multipv", "2"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "depth:3, score:35, pv_list=['g1f3', 'd7d5']\ndepth:3, score:-20, pv_list=['b1c3']\n");
+  const V got = fake.received();
+  EXPECT_TRUE(has(got, "position fen " + std::string(ai_players::common::FEN_New_Game) + " moves e2e4 e7e5"));
+  V searches;
+  std::copy_if(got.begin(), got.end(), std::back_inserter(searches), [](auto& l) { return has(l, "go depth 3 "); });
+  ASSERT_EQ(searches.size(), 2u);  // the second without the first's best move
+  EXPECT_TRUE(has(searches[0], " g1f3"));
+  EXPECT_FALSE(has(searches[1], " g1f3"));
+
+  r = run_cli({"analyse", "--fen", "4k3/8/8/8/8/8/8/4K2R w K - 0 1", "--nodes", "50000"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::string depth = r.out.substr(13, r.out.find('\n') - 13);
+  EXPECT_EQ(r.out.substr(0, 13), "probe depth: ");
+  EXPECT_TRUE(has(r.out, "\ndepth:" + depth + ", score:")) << r.out;
+
+  r = run_cli({"analyse", "--moves", "e4 e9", "--depth", "2"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_TRUE(has(r.err, "move 2 of --moves, 'e9', is not legal in rnbqkbnr/pppppppp/8/8/4P3/8/PPPP1PPP/RNBQKBNR b KQkq e3 0 1"))
+      << r.err;
+  EXPECT_TRUE(has(run_cli({"analyse"}).err, "give --depth or --nodes"));
+}
+
 // Every game of a PGN file replays with our own SAN parser and ends as its tags say.
 std::vector<testing_support::ReadGame> check_pgn(const std::string& path) {
   const auto games = testing_support::read_pgn(testing_support::read_file(path));
