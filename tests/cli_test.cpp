@@ -211,9 +211,11 @@ TEST(CliPlay, GameAfterGameWithCommandsAndEveryGameInThePgn) {
   FakeEngine fake("default-score 0\n");  // every position level: a draw offer is accepted
   testing_support::TempDir dir;
   const auto r = run_cli({"play", "--persona", "diana", "--seed", "2", "--pgn", dir.file("g.pgn")},
-                         "d4\nflip\nresign\nundo\nnew black\nnf6\ndraw\nquit\n");
+                         "moves\nnew green\nd4\nflip\nresign\nundo\nnew black\nnf6\ndraw\nquit\n");
   ASSERT_EQ(r.status, 0) << r.err;
   for (const std::string line : {"Diana thinks at most 10 s a move", "    h g f e d c b a", "Game over: 0-1 (resignation)",
+                                 "Legal moves: Na3 Nc3 Nf3 Nh3 a3 a4 b3 b4 c3 c4 d3 d4 e3 e4 f3 f4 g3 g4 h3 h4",
+                                 "'new' takes the colour you play: 'new white' or 'new black'",
                                  "The game is over: 'new' starts another", "Diana plays e4", "Your move Nf6 ",
                                  "Diana accepts the draw.", "Game over: 1/2-1/2 (draw agreed)"})
     EXPECT_TRUE(has(r.out, line)) << line << "\n" << r.out;
@@ -244,6 +246,23 @@ TEST(CliPlay, TermSavesTheGameAndCaseGoesWhereItIsClear) {
   ASSERT_EQ(games.size(), 1u);
   EXPECT_EQ((V{games[0].result, games[0].san.at(0), games[0].tag("TimeControl")}), (V{"*", "Bxc3", "300+5"}));
   EXPECT_EQ(games[0].san.size(), 2u);
+}
+
+TEST(CliPlay, EnterWhileThePersonaThinksMakesItMoveNow) {
+  FakeEngine fake("on go\nsleep 1000\n> bestmove e8d8\n");
+  CliProcess p({"play", "--persona", "HOUD20c", "--no-preview", "--fen", "4k3/8/8/8/8/8/8/4K2R w K - 0 1"});
+  const std::string files = "    a b c d e f g h";
+  p.read_until(files);
+  p.send("Rh7");
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  p.send("");
+  const V seen = p.read_until(files);
+  EXPECT_TRUE(has(seen, "HOUD20c plays Kd8 (") && has(seen, " s, cut short)")) << p.out;
+  EXPECT_FALSE(has(seen, "not a legal move"));  // the empty line was taken as "move now", not as a move
+  p.send("quit");
+  EXPECT_EQ(p.wait(), 0);
+  const V got = fake.received();
+  EXPECT_TRUE(std::find(got.begin(), got.end(), "stop") != got.end());
 }
 
 // Sends one command and reads up to the line starting with `until`; every line on the way must be UCI.
