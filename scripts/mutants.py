@@ -12,7 +12,9 @@ build is redrawn. The working tree is only read.
   mutants.py --equivalent SEED ID...  marks survivors that behave as the original (left out of the rates)
 
 The scratch copy, its build and the results (results-SEED.tsv) live in
-$MUTANTS_DIR (default /tmp/ai_players-mutants).
+$MUTANTS_DIR (default /tmp/ai_players-mutants). While working on one area,
+MUTANTS_ONLY=<path prefix> draws there only and MUTANTS_TESTS=<ctest regex>
+runs only those tests: quick, but not a figure to report.
 """
 import os
 import random
@@ -102,7 +104,7 @@ def candidates():
                         if not text.strip() or SKIP.match(text):
                             continue
                         code = blank_strings(text)
-                        if mutations(code):
+                        if mutations(code) and path.startswith(os.environ.get("MUTANTS_ONLY", "")):
                             lines.append((path, no))
     return sorted(lines)
 
@@ -159,7 +161,8 @@ def build():
 
 def suite_fails():
     # Each test already has a 60 s limit; the first failure is enough.
-    return run(["ctest", "--test-dir", BUILD, "-j2", "--timeout", "60", "--stop-on-failure"], 1800) != 0
+    only = ["-R", os.environ["MUTANTS_TESTS"]] if os.environ.get("MUTANTS_TESTS") else []
+    return run(["ctest", "--test-dir", BUILD, "-j2", "--timeout", "60", "--stop-on-failure"] + only, 1800) != 0
 
 
 def find_line(lines, no, text):

@@ -372,6 +372,25 @@ TEST(CliUci, PonderOptionsAndStrengthLimitFollowTheProtocol) {
   EXPECT_EQ(p.wait(), 0);
 }
 
+TEST(CliUci, AFailedReplyStillMovesAndTheEndOfInputGivesAPonderedMove) {
+  FakeEngine fake("on go depth 7\ndie\non go wtime\n> bestmove d2d3\n");
+  CliProcess p(kUciHoudini);
+  const std::string fen = "position fen 4k3/8/8/8/8/8/4P3/4K3 w - - 0 1 moves e2e3 e8d7";
+  p.send(fen);
+  const V failed = ask(p, "go depth 7", "bestmove");
+  ASSERT_GE(failed.size(), 2u);
+  EXPECT_TRUE(has(failed[failed.size() - 2], "its output ended") &&
+              has(failed[failed.size() - 2], "; playing a random legal move")) << failed[failed.size() - 2];
+  const V king = {"bestmove e1d1", "bestmove e1d2", "bestmove e1e2", "bestmove e1f1", "bestmove e1f2", "bestmove e3e4"};
+  EXPECT_NE(std::find(king.begin(), king.end(), failed.back()), king.end()) << failed.back();
+  // A new engine for the next reply; a pondered move is held, and given when the input ends.
+  p.send(fen + " e1d2 d7e6");
+  p.send("go ponder wtime 100000 btime 100000");
+  EXPECT_FALSE(has(ask(p, "isready", "readyok"), "bestmove"));
+  EXPECT_EQ(p.wait(), 0);
+  EXPECT_EQ(p.out, "bestmove d2d3\n");
+}
+
 // The processes below `root`, found through /proc.
 std::vector<pid_t> descendants(pid_t root) {
   std::vector<pid_t> found{root};
