@@ -27,6 +27,7 @@
 #include "tournament/adjudication.h"
 #include "tournament/schedule.h"
 #include "tournament/sprt.h"
+#include "players/measured_ratings.h"
 #include "tournament/tournament_game.h"
 
 namespace ai_players::app {
@@ -364,6 +365,32 @@ TEST(RatingReport, AnchorsAndTheirDefaults) {
   EXPECT_EQ(std::tie(best.name, best.elo), std::make_tuple("Gnome", 750.0));
   const Anchor other = default_anchor({"Talvo", "Fritz", "Horus"}, {{"Fritz", "Horus", 0.5}, {"Talvo", "Fritz", 0}}, why);
   EXPECT_EQ(std::tie(other.name, other.elo), std::make_tuple("Fritz", 0.0));
+}
+
+// The file that list, the page and UCI_Elo read: a bound where a player won or lost every game.
+TEST(RatingReport, TheTsvFileReadsBackAsTheTableSaysWithItsBounds) {
+  const std::vector<GameScore> games{{"Gnome", "Talvo", 1},   {"Talvo", "Gnome", 0},      {"Horus", "Gnome", 0.5},
+                                     {"Horus", "Talvo", 1},   {"Verevovera", "Horus", 1}, {"Gnome", "Verevovera", 0},
+                                     {"Gnome", "Horus", 0}};
+  const RatingTable table = fit_ratings(games, Anchor{"Gnome", 750});
+  std::istringstream tsv(ratings_tsv(table));
+  std::string header;
+  std::getline(tsv, header);
+  EXPECT_EQ(header, "name\trating\tmargin\tgames\tbound\twins\tdraws\tlosses");
+  tsv.seekg(0);
+  const auto read = read_measured_ratings(tsv);
+  ASSERT_EQ(read.size(), table.players.size());
+  for (const PlayerRating& p : table.players) {
+    SCOPED_TRACE(p.name);
+    const MeasuredRating& m = read.at(p.name);
+    EXPECT_NEAR(m.rating, p.rating, 0.05);
+    EXPECT_NEAR(m.margin, p.margin, 0.05);
+    EXPECT_EQ(m.games, p.games);
+  }
+  EXPECT_EQ(std::make_tuple(read.at("Talvo").bound, read.at("Horus").bound, read.at("Verevovera").bound),
+            std::make_tuple(-1, 0, 1));
+  EXPECT_EQ(measured_text(read.at("Gnome")), "750 anchor");
+  EXPECT_EQ(std::make_tuple(read.at("Horus").games, read.at("Gnome").games), std::make_tuple(4, 5));
 }
 
 // The processes below `root`: its children, theirs, and so on.
