@@ -16,6 +16,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "ai_players/core/analysis.h"
 #include "pgn/pgn_reader.h"
 #include "review/review.h"
@@ -427,22 +429,25 @@ TEST(Review, EndToEndWithStockfish) {
   if (::access(testing_support::stockfish_path(), X_OK) != 0) GTEST_SKIP() << "stockfish is not installed";
   testing_support::TempDir dir;
   const std::string broken = "[Event \"broken\"]\n\n1. e4 e5 2. Ke3 *\n\n";
-  testing_support::write_file(dir.file("games.pgn"), broken + kQueenBlunder);
+  testing_support::write_file(dir.file("games.pgn"), broken + kQueenBlunder + "\n" + kQueenBlunder);
   const auto res = testing_support::run_cli({"review", dir.file("games.pgn"), "--depth", "5", "--jobs", "2", "--moves",
                                              "--out", dir.file("annotated.pgn"), "--svg", dir.file("graph.svg")});
   ASSERT_EQ(res.status, 0) << res.err;
   for (const char* said : {"game 1: move 2. Ke3 is not legal", "Reviewing game 2 (Careless - Alert): 6 moves\n",
-                           "Reviewed 6 moves in 1 game in ", "; 1 game skipped\n"})
+                           "Reviewed 12 moves in 2 games in ", "; 1 game skipped\n"})
     EXPECT_NE(res.err.find(said), std::string::npos) << said << "\n" << res.err;
   for (const char* line : {"Game 2: Careless - Alert", "worst: 3. Bc4??", "\n3. Bc4 ?? ("})
     EXPECT_NE(res.out.find(line), std::string::npos) << line << "\n" << res.out;
   const std::string pgn = testing_support::read_file(dir.file("annotated.pgn"));
   EXPECT_NE(pgn.find("3. Bc4 $4"), std::string::npos) << pgn;
   EXPECT_EQ(testing_support::read_pgn(pgn).at(0).san, testing_support::read_pgn(kQueenBlunder).at(0).san);
-  // One game reviewed: the graph keeps the name it was given.
-  const std::string svg = testing_support::read_file(dir.file("graph.svg"));
+  // A graph a game, numbered as the games of the file.
+  EXPECT_FALSE(std::filesystem::exists(dir.file("graph.svg")));
+  const std::string svg = testing_support::read_file(dir.file("graph-3.svg"));
   EXPECT_TRUE(well_formed(svg)) << svg;
   EXPECT_EQ(testing_support::count_of(svg, "<circle class=\"move"), 6);
+  EXPECT_NE(svg.find(">Game 3: Careless - Alert, 0-1 (depth 5)</text>"), std::string::npos);
+  EXPECT_NE(testing_support::read_file(dir.file("graph-2.svg")).find(">Game 2: Careless"), std::string::npos);
   // pgn-extract replays the game, variations included, or drops it.
   if (::access("/usr/games/pgn-extract", X_OK) != 0) return;
   const std::string command = "/usr/games/pgn-extract -s -o " + dir.file("out.pgn") + " " + dir.file("annotated.pgn") +
@@ -450,6 +455,6 @@ TEST(Review, EndToEndWithStockfish) {
   ASSERT_EQ(std::system(command.c_str()), 0);
   EXPECT_EQ(testing_support::read_file(dir.file("err")), "");
   const std::string extracted = testing_support::read_file(dir.file("out.pgn"));
-  EXPECT_EQ(testing_support::read_pgn(extracted).size(), 1u);
+  EXPECT_EQ(testing_support::read_pgn(extracted).size(), 2u);
   EXPECT_NE(extracted.find("$4"), std::string::npos);
 }
