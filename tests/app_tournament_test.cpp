@@ -470,15 +470,22 @@ TEST(TournamentCommand, GamesSurviveAKillAndResumePlaysTheRest) {
   EXPECT_NE(ratings.out.find("Anchor: Isis fixed at 250"), std::string::npos) << ratings.out;
 }
 
+// Also: --resume on a file not there yet plays every game (calibrate.sh always
+// passes it), and each game carries its players' strengths.
 TEST(TournamentCommand, NeighboursMeetOnlyTheNextSpanNames) {
   testing_support::FakeEngine fake;
   testing_support::TempDir dir;
   const auto run = testing_support::run_cli({"tournament", "Talvo", "Horus", "Isis", "--format", "neighbours", "--span",
-                                             "1", "--max-plies", "2", "--seed", "1", "--pgn", dir.file("n.pgn")});
+                                             "1", "--max-plies", "2", "--seed", "1", "--resume", "--pgn", dir.file("n.pgn")});
   ASSERT_EQ(run.status, 0) << run.err;
   std::multiset<std::string> pairs;
-  for (const auto& g : testing_support::read_pgn(testing_support::read_file(dir.file("n.pgn"))))
+  const std::map<std::string, std::string> roster{{"Talvo", "100"}, {"Horus", "450"}, {"Isis", "250"}};
+  for (const auto& g : testing_support::read_pgn(testing_support::read_file(dir.file("n.pgn")))) {
     pairs.insert(std::min(g.tag("White"), g.tag("Black")) + "-" + std::max(g.tag("White"), g.tag("Black")));
+    EXPECT_EQ(std::make_pair(g.tag("WhiteElo"), g.tag("BlackElo")),
+              std::make_pair(roster.at(g.tag("White")), roster.at(g.tag("Black"))));
+    EXPECT_EQ(std::make_pair(g.tag("Termination"), g.result), std::make_pair(std::string("adjudication"), std::string("1/2-1/2")));
+  }
   EXPECT_EQ(pairs, (std::multiset<std::string>{"Horus-Isis", "Horus-Isis", "Horus-Talvo", "Horus-Talvo"}));
 }
 
