@@ -193,6 +193,14 @@ TEST(Adjudicator, CountsPliesInARowBeyondTheMargins) {
   EXPECT_FALSE(mates.add(1, Score::mate_in(-4)));
   EXPECT_FALSE(mates.add(2, Score::mate_in(-3)));
   EXPECT_EQ(mates.add(3, Score::mate_in(-3))->result, "0-1");
+  // The rule the README states as measured: 6 pawns for 12 plies.
+  const auto plies_to_win = [](int cp) {
+    Adjudicator standard;
+    for (int ply = 1; ply <= 40; ++ply)
+      if (standard.add(ply, Score(cp))) return ply;
+    return 0;
+  };
+  EXPECT_EQ(std::make_tuple(plies_to_win(600), plies_to_win(-600), plies_to_win(599)), std::make_tuple(12, 12, 0));
 }
 
 TEST(Sprt, DecidesAtItsBoundsAndReadsItsText) {
