@@ -176,7 +176,7 @@ TEST(CliMatch, RepeatableGamesWithAReadablePgn) {
   ASSERT_EQ(noted.size(), 1u);
   ASSERT_FALSE(noted[0].comments.empty());
   EXPECT_TRUE(noted[0].comments[0].starts_with("Horus has no previous move to answer")) << noted[0].comments[0];
-  EXPECT_TRUE(has(set_up.out, "{Horus has no previous move")) << set_up.out;
+  EXPECT_TRUE(has(set_up.out, "\n1. Kd1\n{Horus has no previous move")) << set_up.out;
   EXPECT_TRUE(has(set_up.out, "Horus: 1 fallback move in 1 game")) << set_up.out;
 }
 
