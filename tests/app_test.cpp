@@ -15,7 +15,9 @@
 #include "tournament/match_stats.h"
 #include "game/user_error.h"
 #include "pgn/game_pgn.h"
+#include "players/human_game.h"
 #include "players/library_output.h"
+#include "support/fake_engine_session.h"
 #include "players/measured_ratings.h"
 #include "support/test_support.h"
 #include "players/move_judgement.h"
@@ -306,6 +308,45 @@ TEST(LibraryOutput, KeepsTheLatestDiagnosticsAndNamesTheCommandThatFailed) {
   bugprint("after");
   ASSERT_FALSE(outside.lines.empty());
   EXPECT_EQ(outside.lines.front(), "after");
+}
+
+// The two ways a game against a person ends without a move of the rules: the
+// person's flag falls, or the persona can give no move at all.
+TEST(HumanGameEnds, OnTheHumansFlagAndWhenThePersonaCannotMove) {
+  testing_support::FakeEngine fake("on go\ndie\non go\ndie\non go\ndie\non go\ndie\n");
+  common::ScopedEchoSink quiet([](std::string_view) {});
+  ScopedBugprintSink quiet_diagnostics([](std::string_view) {});
+  HumanGameSetup setup;
+  setup.persona = "HOUD20c";
+  setup.preview = false;
+  setup.start_fen = "4k3/8/8/8/8/8/8/4K2R w K - 0 1";  // no e2e4 to open with: the engine must answer
+  setup.clock = TimeControl{milliseconds(150), milliseconds(0)};
+  {
+    // The flag falls; a lone king cannot win on time.
+    HumanGame bare(setup);
+    HumanGameSetup armed = setup;
+    armed.start_fen = "4k3/7r/8/8/8/8/8/4K2R w K - 0 1";
+    HumanGame rook(armed);
+    EXPECT_FALSE(rook.flag_check());
+    std::this_thread::sleep_for(milliseconds(200));
+    for (auto [game, result] : {std::pair<HumanGame*, const char*>{&rook, "0-1"}, {&bare, "1/2-1/2"}}) {
+      EXPECT_TRUE(game->flag_check());
+      const auto end = game->view().record.outcome;
+      ASSERT_TRUE(end);
+      EXPECT_EQ(std::make_pair(end->result, end->why), std::make_pair(std::string(result), Termination::TimeForfeit));
+    }
+  }
+  setup.clock.reset();
+  HumanGame game(setup);
+  game.play_human(*game.read_move("Rh7"));
+  ASSERT_TRUE(game.personas_turn());
+  EXPECT_FALSE(game.reply());
+  const auto view = game.view();
+  ASSERT_TRUE(view.record.outcome);
+  EXPECT_EQ(std::make_pair(view.record.outcome->result, view.record.outcome->why),
+            std::make_pair(std::string("*"), Termination::Abandoned));
+  EXPECT_TRUE(view.record.final_comment.starts_with("HOUD20c could not move: ")) << view.record.final_comment;
+  EXPECT_EQ(game.pgn("E", "S").tag("Termination"), "abandoned");
 }
 
 }  // namespace
