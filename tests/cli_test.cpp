@@ -388,7 +388,7 @@ TEST(CliUci, AFailedReplyStillMovesAndTheEndOfInputGivesAPonderedMove) {
   p.send("go ponder wtime 100000 btime 100000");
   EXPECT_FALSE(has(ask(p, "isready", "readyok"), "bestmove"));
   EXPECT_EQ(p.wait(), 0);
-  EXPECT_EQ(p.out, "bestmove d2d3\n");
+  EXPECT_TRUE(p.out.ends_with("\nbestmove d2d3\n") || p.out == "bestmove d2d3\n") << p.out;  // cut short or not
 }
 
 // The processes below `root`, found through /proc.
