@@ -76,6 +76,11 @@ TEST(ServeApi, ShortGameFromAFenEndsByMateWithPgnAndReview) {
   EXPECT_EQ(created["turn"], "white");
   const std::string game = "/api/games/" + created["id"].get<std::string>();
 
+  const json hint = s.ok("GET", game + "/hint");
+  EXPECT_EQ(std::make_tuple(hint["move"], hint["san"], hint["line"][0]), std::make_tuple(json("d1d8"), json("Rd8#"), json("Rd8#")));
+  EXPECT_NE(hint["text"].get<std::string>().find("Rd8#"), std::string::npos) << hint.dump();
+  EXPECT_EQ(s.call("POST", game + "/reply").first, 409);  // the human's turn
+
   const json mated = s.ok("POST", game + "/moves", {{"move", "Rd8"}});
   EXPECT_EQ(std::make_pair(mated["result"]["result"], mated["result"]["termination"]), std::make_pair(json("1-0"), json("checkmate")));
   EXPECT_TRUE(mated["reply"].is_null());
