@@ -186,6 +186,9 @@ TEST(TimeControl, BudgetsKeepAReserveAndReadTheirText) {
   EXPECT_EQ(parse_time_control("0.5+0.1").pgn(), "0.5+0.1");
   EXPECT_EQ(parse_time_control("300").increment, ms(0));
   for (const char* bad : {"", "+1", "60+", "0", "a+b", "-5"}) EXPECT_THROW(parse_time_control(bad), UserError) << bad;
+  // Bad input is quoted in the message, cut after 100 characters.
+  EXPECT_EQ(echoed(std::string(100, 'a')), "'" + std::string(100, 'a') + "'");
+  EXPECT_EQ(echoed(std::string(101, 'a')), "'" + std::string(100, 'a') + "...'");
 }
 
 TEST(MatchStats, TallyEloAndItsText) {

@@ -30,6 +30,7 @@ TEST(Cli, BadRequestsFailWithAClearMessageAndWithoutACrash) {
   FakeEngine fake("on go\ndie\n");
   const std::vector<std::pair<V, V>> cases = {
       {{"match", "--white", "Nobody", "--black", "Talvo"}, {"unknown persona 'Nobody'"}},
+      {{"match", "--white", std::string(150, 'x'), "--black", "Talvo"}, {"unknown persona '" + std::string(100, 'x') + "...'"}},
       {{"match", "--white", "Talvo", "--black", "disabled.Donar"}, {"cannot be built"}},
       {{"match", "--white", "HOUD20c:1505", "--black", "Talvo"}, {"multiple of 10"}},
       {{"match", "--white", "Talvo", "--black", "Talvo", "--fen", "8/8/8 w - - 0 1"}, {"is not a FEN our board accepts"}},

@@ -16,7 +16,7 @@ long long read_whole(const std::string& text, const std::string& what, long long
   const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
   if (text.empty() || ec != std::errc() || end != text.data() + text.size() || value < lo || value > hi)
     throw UserError(fmt::format("{} must be a whole number between {} and {}, not {}", what, lo, hi,
-                                quoted_excerpt(text, 100)));
+                                echoed(text)));
   return value;
 }
 
@@ -28,7 +28,7 @@ std::optional<std::chrono::milliseconds> read_seconds(const std::string& text, c
   if (!number || seconds < 0 || seconds > max_seconds || (seconds > 0 && seconds < 0.001))
     throw UserError(fmt::format("{} must be between 0 and {:g} seconds (0: no limit; the smallest other time is "
                                 "0.001), not {}",
-                                what, max_seconds, quoted_excerpt(text, 100)));
+                                what, max_seconds, echoed(text)));
   if (seconds == 0) return std::nullopt;
   return std::chrono::milliseconds(static_cast<long long>(std::llround(seconds * 1000)));
 }
@@ -38,7 +38,7 @@ std::uint64_t read_seed(const std::string& text, const std::string& what) {
   const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
   if (text.empty() || ec != std::errc() || end != text.data() + text.size())
     throw UserError(fmt::format("{} must be a whole number between 0 and 18446744073709551615, not {}", what,
-                                quoted_excerpt(text, 100)));
+                                echoed(text)));
   return value;
 }
 

@@ -11,7 +11,7 @@ std::string checked_start_fen(const std::string& fen) {
   try {
     board::Board check(fen);
   } catch (const board::FenError& e) {
-    throw UserError("the start position " + quoted_excerpt(fen, 100) + " is not a FEN our board accepts: " + e.what());
+    throw UserError("the start position " + echoed(fen) + " is not a FEN our board accepts: " + e.what());
   }
   return fen;
 }

@@ -20,7 +20,7 @@ milliseconds seconds_part(std::string_view text, const std::string& whole) {
   if (text.empty() || ec != std::errc() || end != text.data() + text.size() || !std::isfinite(seconds) ||
       seconds < 0 || seconds > 1e7)
     throw UserError(fmt::format("{} is not a time control; write base seconds and increment, e.g. 60+1 or 300",
-                                quoted_excerpt(whole, 100)));
+                                echoed(whole)));
   return milliseconds(static_cast<long long>(std::llround(seconds * 1000)));
 }
 
@@ -41,7 +41,7 @@ TimeControl parse_time_control(const std::string& text) {
   tc.base = seconds_part(std::string_view(text).substr(0, plus), text);
   if (plus != std::string::npos) tc.increment = seconds_part(std::string_view(text).substr(plus + 1), text);
   if (tc.base.count() <= 0)
-    throw UserError(fmt::format("{}: the base time must be more than 0 seconds", quoted_excerpt(text, 100)));
+    throw UserError(fmt::format("{}: the base time must be more than 0 seconds", echoed(text)));
   return tc;
 }
 

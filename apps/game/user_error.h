@@ -3,7 +3,12 @@
 // exit code 2 on the command line, an "info string" in uci, HTTP 400 in serve.
 #pragma once
 
+#include <cstddef>
 #include <stdexcept>
+#include <string>
+#include <string_view>
+
+#include "ai_players/core/text.h"
 
 namespace ai_players::app {
 
@@ -22,5 +27,10 @@ struct NotNowError : UserError {
 struct NotAvailableError : UserError {
   using UserError::UserError;
 };
+
+// A user's input as an error message quotes it: cut, so that a pasted
+// document does not fill the screen or the GUI's log.
+inline constexpr std::size_t kEchoLimit = 100;
+inline std::string echoed(std::string_view input) { return quoted_excerpt(input, kEchoLimit); }
 
 }  // namespace ai_players::app

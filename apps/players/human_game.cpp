@@ -6,6 +6,7 @@
 #include <fmt/format.h>
 
 #include "ai_players/core/text.h"
+#include "game/user_error.h"
 
 namespace ai_players::app {
 
@@ -100,14 +101,14 @@ board::MovePtr HumanGame::read_move(const std::string& text) const {
   if (found.size() == 1) return found.front();
   if (found.size() > 1)
     throw UserError(fmt::format("{} could be {} or {}: write a piece's letter in capitals (B for a bishop)",
-                                quoted_excerpt(text, 100), found[0]->to_SAN(state_.legal()),
+                                echoed(text), found[0]->to_SAN(state_.legal()),
                                 found[1]->to_SAN(state_.legal())));
   try {
     state_.position().parse_move(text);  // says why not
   } catch (const board::IllegalMoveError& e) {
-    throw UserError(fmt::format("{} is not a legal move here: {}", quoted_excerpt(text, 100), e.what()));
+    throw UserError(fmt::format("{} is not a legal move here: {}", echoed(text), e.what()));
   }
-  throw UserError(fmt::format("{} is not a legal move here", quoted_excerpt(text, 100)));
+  throw UserError(fmt::format("{} is not a legal move here", echoed(text)));
 }
 
 GameState HumanGame::state_on_humans_turn() const {

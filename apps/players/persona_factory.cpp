@@ -14,6 +14,7 @@
 #include "ai_players/personas/strong_gang.h"
 #include "ai_players/personas/verevovera.h"
 #include "engine_client/engine_strength.h"
+#include "game/user_error.h"
 
 namespace ai_players::app {
 namespace {
@@ -55,13 +56,13 @@ std::optional<int> engine_persona_elo(std::string_view name) {
   auto [end, ec] = std::from_chars(rest.data(), rest.data() + rest.size(), elo);
   if (ec != std::errc() || end != rest.data() + rest.size() || elo <= 0)
     throw PersonaError(fmt::format("{}: the strength after HOUD20c: must be a positive whole number, e.g. HOUD20c:1500",
-                                   quoted_excerpt(name, 100)));
+                                   echoed(name)));
   return elo;
 }
 
 [[noreturn]] void unknown(std::string_view name) {
   throw PersonaError(fmt::format("unknown persona {}; 'ai-players list' shows the names you can use",
-                                 quoted_excerpt(name, 100)));
+                                 echoed(name)));
 }
 
 bool can_build(const Row& r) {

@@ -11,6 +11,7 @@
 #include "ai_players/personas/safe_reply.h"
 #include "serve/api.h"
 #include "serve/connection_pool.h"
+#include "game/user_error.h"
 
 namespace ai_players::app {
 namespace {
@@ -155,7 +156,7 @@ void GameServer::Impl::routes() {
 
 ServeOptions checked(ServeOptions o) {
   if (o.host.empty() || o.host.find_first_of(" /\\") != std::string::npos)
-    throw UserError(fmt::format("{} is not an address to listen on", quoted_excerpt(o.host, 100)));
+    throw UserError(fmt::format("{} is not an address to listen on", echoed(o.host)));
   return o;
 }
 

@@ -26,7 +26,7 @@ Anchor parse_anchor(const std::string& text) {
     const auto [end, ec] = std::from_chars(first, last, anchor.elo);
     if (ec == std::errc() && end == last && first != last && std::isfinite(anchor.elo)) return anchor;
   }
-  throw UserError(fmt::format("{} is not NAME=ELO (for example HOUD20c:1350=1350)", quoted_excerpt(text, 100)));
+  throw UserError(fmt::format("{} is not NAME=ELO (for example HOUD20c:1350=1350)", echoed(text)));
 }
 
 Anchor default_anchor(const std::vector<std::string>& players, const std::vector<GameScore>& games,

@@ -75,7 +75,7 @@ Shard parse_shard(const std::string& text) {
   if (slash == std::string::npos || !number(std::string_view(text).substr(0, slash), shard.k) ||
       !number(std::string_view(text).substr(slash + 1), shard.n) || shard.n < 1 || shard.k < 1 ||
       shard.k > shard.n)
-    throw UserError(fmt::format("{} is not a shard K/N with 1 <= K <= N", quoted_excerpt(text, 100)));
+    throw UserError(fmt::format("{} is not a shard K/N with 1 <= K <= N", echoed(text)));
   return shard;
 }
 

@@ -37,7 +37,7 @@ SprtBounds parse_sprt(const std::string& text) {
     if (b.elo0 < b.elo1 && b.alpha > 0 && b.alpha < 0.5 && b.beta > 0 && b.beta < 0.5) return b;
   }
   throw UserError(fmt::format("{} is not ELO0,ELO1[,ALPHA,BETA] with ELO0 < ELO1 and ALPHA, BETA between 0 and 0.5",
-                              quoted_excerpt(text, 100)));
+                              echoed(text)));
 }
 
 void Sprt::add_pair(double points) {

@@ -16,6 +16,7 @@
 #include "tournament/progress.h"
 #include "tournament/rating_report.h"
 #include "tournament/worker_pool.h"
+#include "game/user_error.h"
 
 namespace ai_players::app {
 namespace {
@@ -37,7 +38,7 @@ std::string round_tag(const ScheduledGame& g) { return fmt::format("{}.{}", g.ro
 
 std::vector<PgnGame> read_games(const std::string& file, std::ostream& log) {
   std::ifstream in(file);
-  if (!in) throw UserError(fmt::format("cannot read {}", quoted_excerpt(file, 100)));
+  if (!in) throw UserError(fmt::format("cannot read {}", echoed(file)));
   std::vector<std::string> problems;
   auto games = read_pgn(in, &problems);
   for (const auto& p : problems) log << fmt::format("{}: {}; game skipped\n", file, p);
@@ -71,7 +72,7 @@ std::ofstream open_output(const TournamentPlan& plan) {
                                 "another file",
                                 plan.pgn_file));
   out.open(plan.pgn_file, std::ios::app);
-  if (!out) throw UserError(fmt::format("cannot write the PGN file {}", quoted_excerpt(plan.pgn_file, 100)));
+  if (!out) throw UserError(fmt::format("cannot write the PGN file {}", echoed(plan.pgn_file)));
   return out;
 }
 
@@ -246,7 +247,7 @@ void rate_files(const std::vector<std::string>& files, const std::optional<Ancho
   out << format_rating_table(table, why) << '\n' << format_head_to_head(scores);
   if (tsv_file.empty()) return;
   std::ofstream tsv(tsv_file);
-  if (!(tsv << ratings_tsv(table))) throw UserError(fmt::format("cannot write {}", quoted_excerpt(tsv_file, 100)));
+  if (!(tsv << ratings_tsv(table))) throw UserError(fmt::format("cannot write {}", echoed(tsv_file)));
 }
 
 }  // namespace ai_players::app

@@ -72,7 +72,7 @@ UciGame parse_position(std::string_view args) {
     try {
       game.position = board::Board(game.start_fen);
     } catch (const board::FenError& e) {
-      throw UserError(fmt::format("bad FEN {}: {}", quoted_excerpt(game.start_fen, kEchoLimit), e.what()));
+      throw UserError(fmt::format("bad FEN {}: {}", echoed(game.start_fen), e.what()));
     }
   } else if (w[0] != "startpos" || moves_at != 1) {
     throw UserError("position needs startpos or fen <FEN>, then optionally moves");
@@ -151,12 +151,12 @@ std::string checked_value(const UciOption& o, const std::string& value) {
   switch (o.kind) {
     case UciOption::Kind::Check:
       if (lower(value) == "true" || lower(value) == "false") return lower(value);
-      throw UserError(fmt::format("{} must be true or false, not {}", o.name, quoted_excerpt(value, kEchoLimit)));
+      throw UserError(fmt::format("{} must be true or false, not {}", o.name, echoed(value)));
     case UciOption::Kind::Spin: return std::to_string(read_whole(value, o.name, o.min, o.max));
     case UciOption::Kind::Combo:
       for (const auto& v : o.vars)
         if (lower(v) == lower(value)) return v;
-      throw UserError(fmt::format("{} cannot be {}", o.name, quoted_excerpt(value, kEchoLimit)));
+      throw UserError(fmt::format("{} cannot be {}", o.name, echoed(value)));
     case UciOption::Kind::String: break;
   }
   return value == "<empty>" ? std::string() : value;

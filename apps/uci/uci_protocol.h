@@ -10,6 +10,7 @@
 
 #include "ai_players/host/board.h"
 #include "game/time_control.h"
+#include "game/user_error.h"
 
 namespace ai_players::app {
 
@@ -89,8 +90,7 @@ std::string checked_value(const UciOption& option, const std::string& value);
 // that no parser takes a message for a search line.
 std::string uci_safe_text(std::string_view text);
 
-// A GUI's text in a message: never more than this many characters of it.
-inline constexpr std::size_t kEchoLimit = 100;
+// A GUI's text in a message, cut as every echo of input is.
 inline std::string gui_excerpt(std::string_view text) {
   if (text.size() <= kEchoLimit) return std::string(text);
   return std::string(text.substr(0, kEchoLimit)) + "...";
