@@ -84,15 +84,16 @@ def mutations(code):
 
 
 def candidates():
+    """From the scratch copy, so that editing the working tree meanwhile changes nothing."""
     lines = []
     for folder in FOLDERS:
-        for d, _, files in os.walk(os.path.join(ROOT, folder)):
+        for d, _, files in os.walk(os.path.join(SRC, folder)):
             for f in sorted(files):
                 if not f.endswith((".cpp", ".h")):
                     continue
-                path = os.path.relpath(os.path.join(d, f), ROOT)
+                path = os.path.relpath(os.path.join(d, f), SRC)
                 in_block = False
-                with open(os.path.join(ROOT, path)) as fh:
+                with open(os.path.join(SRC, path)) as fh:
                     for no, text in enumerate(fh, 1):
                         text = text.rstrip("\n")
                         if in_block:
@@ -296,7 +297,7 @@ def main(argv):
         print(f"{len(pool)} mutable lines; drawing {n} mutants with seed {seed}", flush=True)
         while sum(r["status"] != "unbuildable" for r in results) < n and len(tried) < len(pool) * 4:
             path, no = rng.choice(pool)
-            with open(os.path.join(ROOT, path)) as fh:
+            with open(os.path.join(SRC, path)) as fh:
                 text = fh.read().splitlines()[no - 1]
             col, old, new, what = rng.choice(mutations(blank_strings(text)))
             if (path, no, col, new) in tried:
