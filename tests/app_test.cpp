@@ -15,6 +15,7 @@
 #include "tournament/match_stats.h"
 #include "game/user_error.h"
 #include "pgn/game_pgn.h"
+#include "players/engine_watch.h"
 #include "players/human_game.h"
 #include "players/library_output.h"
 #include "support/fake_engine_session.h"
@@ -350,6 +351,25 @@ TEST(HumanGameEnds, OnTheHumansFlagAndWhenThePersonaCannotMove) {
             std::make_pair(std::string("*"), Termination::Abandoned));
   EXPECT_TRUE(view.record.final_comment.starts_with("HOUD20c could not move: ")) << view.record.final_comment;
   EXPECT_EQ(game.pgn("E", "S").tag("Termination"), "abandoned");
+}
+
+// The signs of life a thinking persona shows: searches started in this reply
+// and the deepest depth of the running one.
+TEST(EngineWatch, CountsSearchesAndTheRunningSearchsDepth) {
+  EngineWatch watch;
+  const auto reading = [&] { return std::make_pair(watch.read().searches, watch.read().depth); };
+  watch.sent("position startpos\n");
+  watch.sent("go depth 9\n");
+  watch.received("info depth 7 seldepth 9 score cp 20 pv e2e4");
+  watch.received("info depth 5 currmove e2e4");  // not deeper: kept at 7
+  watch.received("info string depth 30");
+  watch.received("info depth x");
+  EXPECT_EQ(reading(), std::make_pair(1, 7));
+  watch.sent("go depth 3 searchmoves e2e4\n");
+  EXPECT_EQ(reading(), std::make_pair(2, 0));
+  watch.received("info depth 12");
+  watch.reset();
+  EXPECT_EQ(reading(), std::make_pair(0, 0));
 }
 
 }  // namespace
