@@ -227,6 +227,8 @@ TEST(ServeApi, ThinkLimitsMoveNowAndTheProgressOfAReply) {
   }
   EXPECT_EQ(seen["time"]["thinking"]["depth"], 9) << seen.dump();
   EXPECT_TRUE(seen["legal"].empty());
+  for (const char* busy : {"/undo", "/moves", "/resign"})  // nothing changes the game while it thinks
+    EXPECT_EQ(s.call("POST", game + busy, json{{"move", "e4"}}.dump()).first, 409) << busy;
   const auto asked = std::chrono::steady_clock::now();
   s.ok("POST", game + "/move-now");
   EXPECT_EQ(answered.get()["reply"]["san"], "e5");
