@@ -22,7 +22,7 @@ program=${1:-build/ai-players}
 out=${OUT:-data/calibration}
 readme=${README:-README.md}
 seed=${SEED:-1}
-names=${NAMES:-"Isis Iduna Horus Hera Gremlin Gnome Diana Verevovera HOUD20c:1350 HOUD20c:1500 HOUD20c:2000 HOUD20c:2400"}
+names=${NAMES:-"Isis Iduna Horus Hera Gremlin Gnome Diana Verevovera HOUD20c:1350 HOUD20c:1500 HOUD20c:2000 HOUD20c:2400 HOUD20c:2800"}
 anchor=HOUD20c:1350=1350
 mkdir -p "$out"
 run=$out/games-$seed${SHARD:+-${SHARD%%/*}}

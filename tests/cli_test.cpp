@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <thread>
@@ -62,8 +63,8 @@ std::size_t column_of(const std::string& line, const std::string& part) {
 
 TEST(CliList, RosterStrengthMeasuredRatingAndTheEngineAtTheLimitItAllows) {
   {
-    // UCI_Elo from 1321: the engine plays at 1330, the lowest multiple of 10 it takes.
-    FakeEngine fake("on uci\n> option name UCI_Elo type spin default 1320 min 1321 max 3190\n> uciok\n");
+    // UCI_Elo from 1341: the engine plays at 1350, the lowest multiple of 10 it takes (and the anchor).
+    FakeEngine fake("on uci\n> option name UCI_Elo type spin default 1341 min 1341 max 3190\n> uciok\n");
     const auto r = run_cli({"list"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.err, "");
@@ -74,13 +75,14 @@ TEST(CliList, RosterStrengthMeasuredRatingAndTheEngineAtTheLimitItAllows) {
     }
     EXPECT_TRUE(has(row_of(r.out, "Gnome"), "Gnome                       750 ")) << row_of(r.out, "Gnome");
     EXPECT_TRUE(has(row_of(r.out, "disabled.Donar"), " -  1        strong    cannot be built"));
-    EXPECT_TRUE(has(row_of(r.out, "HOUD20c"), "HOUD20c                    1330           -  -        engine    the engine at its "
-                                               "lowest UCI-limited strength (1200 asked)"));
-    // The measured column's "±", "≥" and "≤" take one place each, so the rates line up.
+    EXPECT_TRUE(has(row_of(r.out, "HOUD20c"), "HOUD20c                    1350  1350 anchor  -        engine    the "
+                                              "engine at its lowest UCI-limited strength (1200 asked)"))
+        << row_of(r.out, "HOUD20c");
+    // The measured column's "±", "≥" and "≤" take one place each, and its widest text sets its width.
     const std::string head = row_of("\n" + r.out, "Name");
-    for (const auto& [name, rate] : std::vector<std::pair<std::string, std::string>>{
-             {"Talvo", " random "}, {"Gnome", " 0.27 "}, {"Verevovera", " - "}})
-      EXPECT_EQ(column_of(row_of(r.out, name), rate), column_of(head, " Rate ")) << row_of(r.out, name);
+    for (const auto& [name, gang] : std::vector<std::pair<std::string, std::string>>{
+             {"Talvo", " beginner"}, {"Gnome", " beginner"}, {"Verevovera", " preview "}, {"HOUD20c", " engine "}})
+      EXPECT_EQ(column_of(row_of(r.out, name), gang), column_of(head, " Gang")) << row_of(r.out, name);
   }
   // An engine that cannot say its range: HOUD20c is shown at the strength it asks for, and why.
   FakeEngine dead("on uci\ndie\n");
@@ -365,10 +367,15 @@ TEST(CliUci, PonderOptionsAndStrengthLimitFollowTheProtocol) {
   EXPECT_FALSE(has(ask(p, "isready", "readyok"), "bestmove"));
   EXPECT_EQ(ask(p, "ponderhit", "bestmove").back(), "bestmove g1f3");
   // The strength limit picks the buildable persona whose measured rating is
-  // nearest to UCI_Elo (Gremlin measures 1008 against a roster 650).
-  p.send("setoption name UCI_Elo value 1400");  // not limited yet: nothing to say
+  // nearest to UCI_Elo: at Gremlin's measured rating, Gremlin, though its
+  // roster strength (650) is further from it than Gnome's (750).
+  const auto measured = [](const char* name) {
+    return std::to_string(static_cast<int>(std::lround(ai_players::app::measured_rating(name).value().rating)));
+  };
+  ASSERT_GT(ai_players::app::measured_rating("Gremlin").value().rating, 700);
+  p.send("setoption name UCI_Elo value " + measured("Diana"));  // not limited yet: nothing to say
   EXPECT_TRUE(has(ask(p, "setoption name UCI_LimitStrength value true", "info string").back(), "playing as Diana"));
-  EXPECT_TRUE(has(ask(p, "setoption name UCI_Elo value 1000", "info string").back(), "playing as Gremlin"));
+  EXPECT_TRUE(has(ask(p, "setoption name UCI_Elo value " + measured("Gremlin"), "info string").back(), "playing as Gremlin"));
   p.send("quit");
   EXPECT_EQ(p.wait(), 0);
 }

@@ -1,5 +1,7 @@
 // ai-players list: every persona a user can pick.
+#include <algorithm>
 #include <iostream>
+#include <vector>
 
 #include <fmt/format.h>
 
@@ -20,23 +22,18 @@ std::string note_of(const PersonaEntry& e, int played) {
                      e.strength);
 }
 
+// Characters, not bytes: the measured column holds "±", "≥" and "≤".
+std::size_t shown_width(const std::string& text) {
+  return static_cast<std::size_t>(std::count_if(text.begin(), text.end(), [](char c) { return (c & 0xC0) != 0x80; }));
+}
+
 void run_list() {
-  const auto entries = persona_entries();
-  std::size_t width = 4;
-  for (const auto& e : entries) width = std::max(width, e.name.size());
-  const auto row = [width](const std::string& name, const std::string& strength, const std::string& measured,
-                           const std::string& rate, const std::string& gang, const std::string& note) {
-    // The measured column holds "±": pad by characters, not bytes.
-    const std::size_t shown = measured.size() - (measured.find("\u00b1") != std::string::npos ? 1 : 0) -
-                              (measured.find("\u2265") != std::string::npos || measured.find("\u2264") != std::string::npos ? 2 : 0);
-    std::string line = fmt::format("{:<{}}  {:>8}  {}{}  {:<7}  {:<8}  {}", name, width, strength,
-                                   std::string(shown < 10 ? 10 - shown : 0, ' '), measured, rate, gang, note);
-    line.erase(line.find_last_not_of(' ') + 1);
-    return line + '\n';
+  struct Row {
+    std::string name, strength, measured, rate, gang, note;
   };
-  std::cout << row("Name", "Strength", "Measured", "Rate", "Gang", "");
+  std::vector<Row> rows{{"Name", "Strength", "Measured", "Rate", "Gang", ""}};
   std::string problem;
-  for (const auto& e : entries) {
+  for (const auto& e : persona_entries()) {
     int strength = e.strength;
     if (e.gang == Gang::Engine) {
       try {
@@ -46,8 +43,20 @@ void run_list() {
       }
     }
     const auto measured = measured_rating(rated_name(e, strength));
-    std::cout << row(e.name, std::to_string(strength), measured ? measured_text(*measured) : "-", e.rate,
-                     gang_name(e.gang), note_of(e, strength));
+    rows.push_back({e.name, std::to_string(strength), measured ? measured_text(*measured) : "-", e.rate,
+                    gang_name(e.gang), note_of(e, strength)});
+  }
+  std::size_t name_width = 0, measured_width = 0;
+  for (const Row& r : rows) {
+    name_width = std::max(name_width, r.name.size());
+    measured_width = std::max(measured_width, shown_width(r.measured));
+  }
+  for (const Row& r : rows) {
+    std::string line = fmt::format("{:<{}}  {:>8}  {}{}  {:<7}  {:<8}  {}", r.name, name_width, r.strength,
+                                   std::string(measured_width - shown_width(r.measured), ' '), r.measured, r.rate,
+                                   r.gang, r.note);
+    line.erase(line.find_last_not_of(' ') + 1);
+    std::cout << line << '\n';
   }
   std::cout << fmt::format("Measured: the calibration's ratings with their 95 % intervals ({}); see the README.\n",
                            measured_ratings_path().substr(measured_ratings_path().rfind("data/")))
