@@ -250,6 +250,15 @@ TEST(PlayText, PreviewWordsBoardMarksAndMoveRows) {
   g.san = {"Kd7", "Rh7+", "Ke6", "Rh6+", "Kf5"};
   EXPECT_EQ(move_rows(g, 2), (V{" 31. Rh7+    Ke6", " 32. Rh6+    Kf5"}));
   EXPECT_EQ(move_rows(g, 9).front(), " 30. ...     Kd7");
+
+  // An engine line in SAN: twelve moves at most, and only as far as it is legal.
+  const std::vector<std::string> shuffle{"g1f3", "g8f6", "f3g1", "f6g8"};
+  std::vector<std::string> line;
+  for (int i = 0; i < 4; ++i) line.insert(line.end(), shuffle.begin(), shuffle.end());
+  const auto san = san_line(std::string(common::FEN_New_Game), line);
+  EXPECT_EQ(san.size(), 12u);
+  EXPECT_EQ(std::make_pair(san.front(), san.back()), std::make_pair(std::string("Nf3"), std::string("Ng8")));
+  EXPECT_EQ(san_line(std::string(common::FEN_New_Game), {"e2e4", "e7e5", "e4e5", "g8f6"}), (V{"e4", "e5"}));
 }
 
 TEST(Strengths, MeasuredRatingsReadTheirFileAndTheEngineRangeRoundsInward) {
