@@ -444,7 +444,7 @@ TEST(TournamentCommand, GamesSurviveAKillAndResumePlaysTheRest) {
   if (::access("/usr/games/stockfish", X_OK) != 0 && !std::getenv("AI_PLAYERS_ENGINE")) GTEST_SKIP() << "no engine";
   testing_support::TempDir dir;
   const std::string pgn = dir.file("t.pgn");
-  const std::vector<std::string> args{"tournament", "Talvo", "Isis", "Iduna", "--max-plies", "40",
+  const std::vector<std::string> args{"tournament", "Talvo", "Isis", "Iduna", "--max-plies", "16",
                                       "--concurrency", "2", "--seed", "5", "--pgn", pgn, "--event", "E2E",
                                       "--site", "Lab"};
   {

@@ -153,10 +153,7 @@ std::string checked_value(const UciOption& o, const std::string& value) {
       if (lower(value) == "true" || lower(value) == "false") return lower(value);
       throw UserError(fmt::format("{} must be true or false, not {}", o.name, echoed(value)));
     case UciOption::Kind::Spin: return std::to_string(read_whole(value, o.name, o.min, o.max));
-    case UciOption::Kind::Combo:
-      for (const auto& v : o.vars)
-        if (lower(v) == lower(value)) return v;
-      throw UserError(fmt::format("{} cannot be {}", o.name, echoed(value)));
+    case UciOption::Kind::Combo:  // Persona, the one combo, is checked where the persona is built
     case UciOption::Kind::String: break;
   }
   return value == "<empty>" ? std::string() : value;
