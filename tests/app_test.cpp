@@ -24,6 +24,7 @@
 #include "players/move_judgement.h"
 #include "support/pgn_replay.h"
 #include "terminal/board_view.h"
+#include "terminal/line_input.h"
 
 namespace ai_players::app {
 namespace {
@@ -379,6 +380,29 @@ TEST(EngineWatch, CountsSearchesAndTheRunningSearchsDepth) {
   watch.received("info depth 12");
   watch.reset();
   EXPECT_EQ(reading(), std::make_pair(0, 0));
+}
+
+// Typed lines: a line typed before a reply began is kept for later; once the
+// input has ended, next() returns at once, while next_since() keeps to its
+// timeout (the reply loop polls with it: returning at once would spin).
+TEST(LineInput, EarlierLinesWaitTheirTurnAndTheEndOfInputStopsOnlyNext) {
+  std::istringstream typed("e4\nhint\n");
+  LineInput input(typed);
+  const auto first = input.next(milliseconds(5000));
+  ASSERT_TRUE(first);
+  EXPECT_EQ(first->text, "e4");
+  EXPECT_FALSE(input.next_since(first->at + std::chrono::hours(1), milliseconds(1)));  // "hint" came before
+  const auto second = input.next(milliseconds(5000));
+  ASSERT_TRUE(second);
+  EXPECT_EQ(second->text, "hint");
+  for (int i = 0; i < 500 && !input.ended(); ++i) std::this_thread::sleep_for(milliseconds(10));
+  EXPECT_TRUE(input.ended());
+  auto started = std::chrono::steady_clock::now();
+  EXPECT_FALSE(input.next_since(started, milliseconds(100)));
+  EXPECT_GE(std::chrono::steady_clock::now() - started, milliseconds(100));
+  started = std::chrono::steady_clock::now();
+  EXPECT_FALSE(input.next(milliseconds(60000)));
+  EXPECT_LT(std::chrono::steady_clock::now() - started, milliseconds(30000));
 }
 
 }  // namespace
