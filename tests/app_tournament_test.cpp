@@ -407,36 +407,6 @@ TEST(RatingReport, TheTsvFileReadsBackAsTheTableSaysWithItsBounds) {
   EXPECT_GT(table.virtual_draws, 1);
 }
 
-// The processes below `root`: its children, theirs, and so on.
-std::vector<pid_t> descendants(pid_t root) {
-  std::map<pid_t, std::vector<pid_t>> children;
-  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
-    const std::string name = entry.path().filename();
-    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
-    std::ifstream stat(entry.path() / "stat");
-    std::string line;
-    if (!std::getline(stat, line) || line.rfind(')') == std::string::npos) continue;
-    std::istringstream rest(line.substr(line.rfind(')') + 2));
-    char state;
-    pid_t parent;
-    rest >> state >> parent;
-    if (state != 'Z') children[parent].push_back(std::stoi(name));
-  }
-  std::vector<pid_t> out, todo{root};
-  while (!todo.empty()) {
-    const pid_t p = todo.back();
-    todo.pop_back();
-    for (pid_t c : children[p]) out.push_back(c), todo.push_back(c);
-  }
-  return out;
-}
-
-bool alive(pid_t pid) {
-  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-  std::string line;
-  return std::getline(stat, line) && line.substr(line.rfind(')') + 2, 1) != "Z";
-}
-
 // A real tournament: two workers at once, each game on disk as it ends; a
 // kill leaves no process behind and --resume plays only what is missing;
 // ratings reads the file back.
@@ -451,13 +421,10 @@ TEST(TournamentCommand, GamesSurviveAKillAndResumePlaysTheRest) {
     testing_support::CliProcess run(args);
     for (int i = 0; i < 600 && testing_support::count_of(testing_support::read_file(pgn), "[Event ") == 0; ++i)
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    const auto below = descendants(run.pid());
+    const auto below = testing_support::descendants(run.pid());
     ::kill(run.pid(), SIGKILL);
     run.wait();
-    for (pid_t p : below) {
-      for (int i = 0; i < 100 && alive(p); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-      EXPECT_FALSE(alive(p)) << "left running: " << p;
-    }
+    for (pid_t p : below) EXPECT_TRUE(testing_support::ends_within(p, std::chrono::seconds(5))) << "left running: " << p;
   }
   const std::size_t kept = testing_support::read_pgn(testing_support::read_file(pgn)).size();
   EXPECT_GE(kept, 1u);

@@ -400,26 +400,6 @@ TEST(CliUci, AFailedReplyStillMovesAndTheEndOfInputGivesAPonderedMove) {
   EXPECT_TRUE(p.out.ends_with("\nbestmove d2d3\n") || p.out == "bestmove d2d3\n") << p.out;  // cut short or not
 }
 
-// The processes below `root`, found through /proc.
-std::vector<pid_t> descendants(pid_t root) {
-  std::vector<pid_t> found{root};
-  for (std::size_t i = 0; i < found.size(); ++i) {
-    // Children belong to the thread that started them, so every thread is asked.
-    std::error_code ec;
-    for (const auto& task : std::filesystem::directory_iterator("/proc/" + std::to_string(found[i]) + "/task", ec)) {
-      std::ifstream children(task.path() / "children");
-      for (pid_t child; children >> child;) found.push_back(child);
-    }
-  }
-  return {found.begin() + 1, found.end()};
-}
-// Running or sleeping; a zombie has ended.
-bool alive(pid_t pid) {
-  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-  const std::string text((std::istreambuf_iterator<char>(stat)), {});
-  return text.rfind(')') != std::string::npos && text.at(text.rfind(')') + 2) != 'Z';
-}
-
 TEST(CliUci, StopAndReadyDuringAReplyAndQuitLeavesNoEngineBehind) {
   FakeEngine fake("on go depth 30\nsleep 200\n> bestmove g1f3\non go depth 30\nhang\nlinger\n");
   CliProcess p(kUciHoudini);
@@ -433,15 +413,13 @@ TEST(CliUci, StopAndReadyDuringAReplyAndQuitLeavesNoEngineBehind) {
   for (int i = 0; i < 1000 && searches() < 2; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
   ASSERT_EQ(searches(), 2) << "the reply never reached the engine";
   EXPECT_FALSE(has(ask(p, "isready", "readyok"), "bestmove"));
-  const std::vector<pid_t> engines = descendants(p.pid());
+  const std::vector<pid_t> engines = testing_support::descendants(p.pid());
   ASSERT_FALSE(engines.empty());
   p.send("quit");
   EXPECT_EQ(p.wait(), 0);
   EXPECT_FALSE(has(p.out, "bestmove"));  // nothing after quit
   // Reparented zombies may wait a moment for their reaper; a live engine never goes away.
-  for (int i = 0; i < 500 && std::any_of(engines.begin(), engines.end(), alive); ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  for (pid_t pid : engines) EXPECT_FALSE(alive(pid)) << "engine process " << pid << " left behind";
+  for (pid_t pid : engines) EXPECT_TRUE(testing_support::ends_within(pid, std::chrono::seconds(10))) << "engine process " << pid << " left behind";
 }
 
 }  // namespace

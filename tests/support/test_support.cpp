@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
 #include <stdexcept>
 
 namespace testing_support {
@@ -65,6 +66,32 @@ std::string read_file(const std::string& path) {
 void write_file(const std::string& path, const std::string& text) {
   std::ofstream out(path);
   out << text;
+}
+
+std::vector<pid_t> descendants(pid_t root) {
+  std::vector<pid_t> found{root};
+  for (std::size_t i = 0; i < found.size(); ++i) {
+    // Children belong to the thread that started them, so every thread is asked.
+    std::error_code ec;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/" + std::to_string(found[i]) + "/task", ec)) {
+      std::ifstream children(task.path() / "children");
+      for (pid_t child; children >> child;) found.push_back(child);
+    }
+  }
+  return {found.begin() + 1, found.end()};
+}
+
+bool ends_within(pid_t pid, std::chrono::milliseconds limit) {
+  const auto alive = [pid] {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    const std::string text((std::istreambuf_iterator<char>(stat)), {});
+    return text.rfind(')') != std::string::npos && text.at(text.rfind(')') + 2) != 'Z';
+  };
+  for (auto until = std::chrono::steady_clock::now() + limit; alive();) {
+    if (std::chrono::steady_clock::now() > until) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return true;
 }
 
 }  // namespace testing_support

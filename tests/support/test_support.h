@@ -1,6 +1,9 @@
 // Shared helpers for the tests.
 #pragma once
 
+#include <sys/types.h>
+
+#include <chrono>
 #include <optional>
 #include <string>
 #include <vector>
@@ -80,6 +83,11 @@ int count_of(const std::string& text, const std::string& part);
 
 std::string read_file(const std::string& path);
 void write_file(const std::string& path, const std::string& text);
+
+// The processes below `root` (children, theirs, ...), found through /proc.
+std::vector<pid_t> descendants(pid_t root);
+// Whether `pid` is gone (or a zombie) by `limit`, looking every 20 ms.
+bool ends_within(pid_t pid, std::chrono::milliseconds limit);
 
 inline const char* fake_engine_path() { return FAKE_ENGINE_PATH; }
 inline const char* cli_path() { return AI_PLAYERS_CLI_PATH; }
