@@ -334,7 +334,7 @@ TEST(HumanGameEnds, OnTheHumansFlagAndWhenThePersonaCannotMove) {
   setup.persona = "HOUD20c";
   setup.preview = false;
   setup.start_fen = "4k3/8/8/8/8/8/8/4K2R w K - 0 1";  // no e2e4 to open with: the engine must answer
-  setup.clock = TimeControl{milliseconds(150), milliseconds(0)};
+  setup.clock = TimeControl{milliseconds(400), milliseconds(0)};
   {
     // The flag falls; a lone king cannot win on time.
     HumanGame bare(setup);
@@ -342,7 +342,7 @@ TEST(HumanGameEnds, OnTheHumansFlagAndWhenThePersonaCannotMove) {
     armed.start_fen = "4k3/7r/8/8/8/8/8/4K2R w K - 0 1";
     HumanGame rook(armed);
     EXPECT_FALSE(rook.flag_check());
-    std::this_thread::sleep_for(milliseconds(200));
+    std::this_thread::sleep_for(milliseconds(450));
     for (auto [game, result] : {std::pair<HumanGame*, const char*>{&rook, "0-1"}, {&bare, "1/2-1/2"}}) {
       EXPECT_TRUE(game->flag_check());
       const auto end = game->view().record.outcome;

@@ -258,8 +258,11 @@ TEST(CliPlay, EnterWhileThePersonaThinksMakesItMoveNow) {
   const std::string files = "    a b c d e f g h";
   p.read_until(files);
   p.send("Rh7");
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
-  p.send("");
+  // Enter twice: a line typed before the reply began waits for the next prompt.
+  for (int i = 0; i < 2; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    p.send("");
+  }
   const V seen = p.read_until(files);
   EXPECT_TRUE(has(seen, "HOUD20c plays Kd8 (") && has(seen, " s, cut short)")) << p.out;
   EXPECT_FALSE(has(seen, "not a legal move"));  // the empty line was taken as "move now", not as a move
