@@ -207,6 +207,7 @@ TEST(CliPlay, PreviewsHintsUndoAndBadInputThatLosesNothing) {
   const auto plain = run_cli({"play", "--persona", "Talvo", "--no-preview", "--seed", "1"}, "e4\nreview\nhint\nquit\n");
   EXPECT_EQ(plain.status, 0) << plain.err;
   EXPECT_TRUE(has(plain.out, "2 moves reviewed at depth 16")) << plain.out;
+  EXPECT_TRUE(has(plain.err, "\rreviewing: 2 of 2 moves\n")) << plain.err;
   EXPECT_TRUE(has(plain.out, "Hints need the adviser's engine")) << plain.out;
 }
 
@@ -352,9 +353,11 @@ TEST(CliUci, HandshakeGamesAndBadInputThatLeavesTheGameAsItWas) {
 
 TEST(CliUci, PonderOptionsAndStrengthLimitFollowTheProtocol) {
   FakeEngine fake("on go wtime\n> bestmove g1f3\n");
-  CliProcess p(kUciHoudini);
+  V args = kUciHoudini;
+  args.insert(args.end(), {"--engine-timeout", "3600"});  // the most it takes, shown in seconds
+  CliProcess p(args);
   const V out = ask(p, "uci", "uciok");
-  for (const char* option : {"Engine Timeout type spin", "Threads type spin", "Hash type spin", "Ponder type check",
+  for (const char* option : {"Engine Timeout type spin default 3600 min 0 max 3600", "Threads type spin", "Hash type spin", "Ponder type check",
                              "Move Overhead type spin", "MultiPV type spin", "UCI_LimitStrength type check",
                              "UCI_Elo type spin default 1350 min 100 max 2500", "Seed type string"})
     EXPECT_TRUE(std::any_of(out.begin(), out.end(), [&](auto& l) { return has(l, option); })) << option;

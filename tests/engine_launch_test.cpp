@@ -144,6 +144,7 @@ TEST(EngineLaunch, AGivenPathIsRunLiterallyALookedUpNameTooAndTheHostFindsItsEng
   ScopedEnv elo_set("AI_PLAYERS_ELO_ENGINE", "elo");
   EXPECT_EQ(std::make_pair(engine::find_engine(false), engine::find_engine(true)),
             std::make_pair(std::optional(odd), std::optional<std::string>("elo")));
+  EXPECT_EQ(engine::find_engine(), std::optional(odd));  // a host that does not say is not the Elo-limited persona
 }
 
 TEST(EngineLaunch, DeadEngineFailsWritesWithADiagnosticAndReadsEmpty) {

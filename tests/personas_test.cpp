@@ -59,6 +59,7 @@ TEST(Gangs, ConstructorChecksRatesAndTheRandomRate) {
                                STRONG_GANG::accepts("Diana", Number(0.06), 1350), STRONG_GANG::accepts("strong", Number(0.25))}),
             (std::vector<bool>{false, false, true, true, false, false, true, true}));
   BEGINNER_GANG novice("NOVICE", Number(0.27), -1, c), talvo("Talvo", RandomRate{}, 100, c);
+  EXPECT_EQ(to_text(BEGINNER_GANG("NOVICE", RandomRate{}, 40, c).ELO), "40");  // no rate to scale: the elo stays
   STRONG_GANG diana("Diana", Number(0.06), 1350, c), keen("keen", Number(0.5), 2000, c), strong("strong", Number(0.25), -1, c);
   for (const char* line : {"gang:BEGINNER; elo:270.0; D2_RATE:0.27", "gang:BEGINNER; elo:100; D2_RATE:random",
                            "gang:STRONG; elo:1350; D2_RATE:0.59; M_RATE:0.06"})
