@@ -1,5 +1,7 @@
 #include "ai_players/core/text.h"
 
+#include <algorithm>
+
 #include <charconv>
 #include <cmath>
 
@@ -108,6 +110,10 @@ std::string quoted_excerpt(std::string_view s, std::size_t limit) {
   std::string text = strip(s);
   if (text.size() > limit) text = text.substr(0, limit) + "...";
   return "'" + text + "'";
+}
+
+std::size_t display_width(std::string_view text) {
+  return static_cast<std::size_t>(std::count_if(text.begin(), text.end(), [](char c) { return (c & 0xC0) != 0x80; }));
 }
 
 }  // namespace ai_players

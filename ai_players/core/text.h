@@ -37,6 +37,8 @@ std::string lower(std::string_view s);
 // A line of outside text fit for a message: stripped, cut to `limit`
 // characters (with "...") and quoted: 'bestmove'.
 std::string quoted_excerpt(std::string_view s, std::size_t limit = 200);
+// Characters as a terminal shows them: a UTF-8 character counts once.
+std::size_t display_width(std::string_view text);
 
 // Replaces each "%s" in order with the text form of the next argument.
 std::string percent_s(std::string_view pattern, const std::vector<std::string>& values);

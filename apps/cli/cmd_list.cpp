@@ -6,6 +6,7 @@
 #include <fmt/format.h>
 
 #include "ai_players/core/errors.h"
+#include "ai_players/core/text.h"
 #include "cli/commands.h"
 #include "players/measured_ratings.h"
 #include "players/persona_factory.h"
@@ -20,11 +21,6 @@ std::string note_of(const PersonaEntry& e, int played) {
   if (e.strength == played) return "the engine at a UCI-limited strength; HOUD20c:1500 picks another";
   return fmt::format("the engine at its lowest UCI-limited strength ({} asked); HOUD20c:1500 picks another",
                      e.strength);
-}
-
-// Characters, not bytes: the measured column holds "±", "≥" and "≤".
-std::size_t shown_width(const std::string& text) {
-  return static_cast<std::size_t>(std::count_if(text.begin(), text.end(), [](char c) { return (c & 0xC0) != 0x80; }));
 }
 
 void run_list() {
@@ -46,14 +42,15 @@ void run_list() {
     rows.push_back({e.name, std::to_string(strength), measured ? measured_text(*measured) : "-", e.rate,
                     gang_name(e.gang), note_of(e, strength)});
   }
+  // Characters, not bytes: the measured column holds "±", "≥" and "≤".
   std::size_t name_width = 0, measured_width = 0;
   for (const Row& r : rows) {
     name_width = std::max(name_width, r.name.size());
-    measured_width = std::max(measured_width, shown_width(r.measured));
+    measured_width = std::max(measured_width, display_width(r.measured));
   }
   for (const Row& r : rows) {
     std::string line = fmt::format("{:<{}}  {:>8}  {}{}  {:<7}  {:<8}  {}", r.name, name_width, r.strength,
-                                   std::string(measured_width - shown_width(r.measured), ' '), r.measured, r.rate,
+                                   std::string(measured_width - display_width(r.measured), ' '), r.measured, r.rate,
                                    r.gang, r.note);
     line.erase(line.find_last_not_of(' ') + 1);
     std::cout << line << '\n';

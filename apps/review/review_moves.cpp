@@ -22,11 +22,6 @@ struct Line {
 
 }  // namespace
 
-std::size_t display_width(const std::string& text) {
-  // Every UTF-8 character counts once: its continuation bytes do not.
-  return static_cast<std::size_t>(std::count_if(text.begin(), text.end(), [](char c) { return (c & 0xC0) != 0x80; }));
-}
-
 std::string padded(const std::string& text, std::size_t width) {
   const std::size_t shown = display_width(text);
   return shown >= width ? text : text + std::string(width - shown, ' ');

@@ -2,6 +2,8 @@
 // after it.
 #pragma once
 
+#include "ai_players/core/text.h"
+
 #include <string>
 
 #include "ai_players/core/score.h"
@@ -17,9 +19,7 @@ std::string nag_mark(Judgement j);
 Score white_eval(const MoveReview& m);
 // "White - Black" from the game's tags.
 std::string players_of(const GameReview& r);
-// Characters as a terminal shows them (UTF-8 counted per character), and
-// the text padded with spaces to `width` of them.
-std::size_t display_width(const std::string& text);
+// The text padded with spaces to `width` characters (display_width).
 std::string padded(const std::string& text, std::size_t width);
 
 }  // namespace ai_players::app
