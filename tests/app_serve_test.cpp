@@ -261,7 +261,7 @@ TEST(ServeApi, RefusesForeignPagesBadBytesAndHugeBodies) {
 TEST(ServeApi, SlowClientsLeaveThePageAnswered) {
   RunningServer s(options_with(1, false));
   std::vector<int> slow;
-  for (int i = 0; i < 30; ++i) {
+  for (int i = 0; i < 10; ++i) {
     const auto fd = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in to{};
     to.sin_family = AF_INET;

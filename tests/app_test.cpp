@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
 #include <thread>
 
 #include <cmath>
@@ -22,9 +23,12 @@
 #include "players/measured_ratings.h"
 #include "support/test_support.h"
 #include "players/move_judgement.h"
+#include "players/persona_factory.h"
+#include "players/persona_player.h"
 #include "support/pgn_replay.h"
 #include "terminal/board_view.h"
 #include "terminal/line_input.h"
+#include "terminal/terminal_play.h"
 
 namespace ai_players::app {
 namespace {
@@ -361,6 +365,60 @@ TEST(HumanGameEnds, OnTheHumansFlagAndWhenThePersonaCannotMove) {
             std::make_pair(std::string("*"), Termination::Abandoned));
   EXPECT_TRUE(view.record.final_comment.starts_with("HOUD20c could not move: ")) << view.record.final_comment;
   EXPECT_EQ(game.pgn("E", "S").tag("Termination"), "abandoned");
+}
+
+// An engine that had to be replaced once is given another chance; the same
+// engine failing again is broken, and the persona gives up instead of waiting
+// on it reply after reply. The summary counts the restart.
+TEST(PersonaPlayer, AnEngineReplacedTwiceIsBroken) {
+  // The first engine dies at once; the second in the second position; the third is well.
+  testing_support::TempDir dir;
+  const std::string engine = dir.file("engine.sh"), count = dir.file("count");
+  testing_support::write_file(dir.file("0"), "on go\ndie\n");
+  testing_support::write_file(dir.file("1"), "on position fen 4k3/8/8/8/8/8/8/4K2R\ndie\n");
+  testing_support::write_file(dir.file("2"), "");
+  testing_support::write_file(engine, "#!/bin/sh\nn=$(cat " + count + " 2>/dev/null || echo 0)\necho $((n + 1)) >" +
+                                          count + "\n[ $n -gt 2 ] && n=2\nFAKE_ENGINE_SCRIPT=" + dir.path() +
+                                          "/$n exec " + testing_support::fake_engine_path() + "\n");
+  std::filesystem::permissions(engine, std::filesystem::perms::owner_all);
+  common::ScopedEchoSink quiet([](std::string_view) {});
+  ScopedBugprintSink quiet_diagnostics([](std::string_view) {});
+  PersonaSettings settings;
+  settings.engine = engine;
+  PersonaPlayer player{"Hera", make_persona("Hera", settings)};
+  const board::Board middle("r1bq1rk1/pp3ppp/2nbpn2/2pp4/3P4/2PBPN2/PP1N1PPP/R1BQ1RK1 w - - 0 8");
+  const board::Board ending("4k3/8/8/8/8/8/8/4K2R w K - 0 1");
+  const SafeReply first = ask_persona(player, {}, middle.legal_moves(), middle.export_FEN(), std::nullopt);
+  EXPECT_TRUE(first.engine_restarted) << first.note;
+  try {
+    ask_persona(player, {}, ending.legal_moves(), ending.export_FEN(), std::nullopt);
+    ADD_FAILURE() << "a broken engine was waited on again";
+  } catch (const PersonaFailure& e) {
+    EXPECT_NE(std::string(e.what()).find("Hera (550) could not choose a move: the chess engine " + engine + " failed again ("),
+              std::string::npos) << e.what();
+  }
+  EXPECT_EQ(player_report(player, 1),
+            "Hera: 2 fallback moves in 1 game\nHera: its engine was restarted 2 times\n"
+            "Hera: could not finish 1 game (abandoned, not scored)\n");
+}
+
+// At a terminal the persona's thinking redraws one line that says how to hurry it.
+TEST(TerminalPlay, ATickerShowsTheSearchAndHowToMoveNow) {
+  testing_support::FakeEngine fake("on go\n> info depth 3 score cp 10 pv e8d8\nsleep 400\n> bestmove e8d8\n");
+  common::ScopedEchoSink quiet([](std::string_view) {});
+  TerminalPlay options;
+  options.game.persona = "HOUD20c";
+  options.game.preview = false;
+  options.game.start_fen = "4k3/8/8/8/8/8/8/4K2R w K - 0 1";
+  options.live = true;
+  std::istringstream typed("Rh7\nquit\n");
+  LineInput in(typed);
+  std::ostringstream out;
+  play_in_terminal(options, in, out);
+  const std::string text = out.str();
+  EXPECT_NE(text.find("\rHOUD20c is thinking: "), std::string::npos) << text;
+  EXPECT_NE(text.find(", depth 3 (Enter: move now)"), std::string::npos) << text;
+  EXPECT_NE(text.find("HOUD20c plays Kd8"), std::string::npos) << text;
 }
 
 // The signs of life a thinking persona shows: searches started in this reply

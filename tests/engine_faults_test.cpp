@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <future>
+#include <thread>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -106,4 +107,40 @@ TEST(EngineFaults, EachFaultEndsTheReplyInTimeWithAMoveOrAClearMessageAndLeavesN
     EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1) << "a child was left behind";
     EXPECT_EQ(errno, ECHILD);
   }
+}
+
+// A host shutting down abandons a persona mid-reply: the reply ends at once,
+// and neither it nor a later reply starts another engine.
+TEST(EngineFaults, AnAbandonedPersonaEndsItsReplyAndStartsNoEngine) {
+  TempDir dir;
+  const std::string script = dir.file("script"), log = dir.file("log");
+  testing_support::write_file(script, "on go\nsleep 10000\n");
+  ScopedEnv script_env("FAKE_ENGINE_SCRIPT", script);
+  ScopedEnv log_env("FAKE_ENGINE_LOG", log);
+  common::ScopedEchoSink quiet([](std::string_view) {});
+  ScopedBugprintSink quiet_diagnostics([](std::string_view) {});
+  const board::Board position("r1bq1rk1/pp3ppp/2nbpn2/2pp4/3P4/2PBPN2/PP1N1PPP/R1BQ1RK1 w - - 0 8");
+  const board::MoveList legal = position.legal_moves();
+  engine::EngineConfig config;
+  config.path = testing_support::fake_engine_path();
+  BEGINNER_GANG hera("Hera", Number(0.05), 550, config);
+  within(10s, "the abandoned reply", [&] {
+    auto reply = std::async(std::launch::async, [&] { return reply_safely(hera, {}, legal, position.export_FEN()); });
+    for (int i = 0; i < 500 && testing_support::count_of(testing_support::read_file(log), "go ") == 0; ++i)
+      std::this_thread::sleep_for(10ms);
+    const auto start = engine::Clock::now();
+    hera.abandon();
+    const SafeReply got = reply.get();  // the safe fallback, at once
+    EXPECT_EQ(got.note, "Hera lost its engine, so it plays a random legal move");
+    EXPECT_NE(std::find(legal.begin(), legal.end(), got.move), legal.end());
+    EXPECT_LT(engine::Clock::now() - start, 1s);
+    try {
+      reply_safely(hera, {}, legal, position.export_FEN());
+      ADD_FAILURE() << "an abandoned persona replied";
+    } catch (const PersonaFailure& e) {
+      EXPECT_NE(std::string(e.what()).find("was shut down; its engine is not restarted"), std::string::npos) << e.what();
+    }
+  });
+  EXPECT_EQ(testing_support::count_of(testing_support::read_file(log), "\nuci\n"), 0);  // the first line is the only uci
+  EXPECT_TRUE(testing_support::read_file(log).starts_with("uci\n"));
 }

@@ -145,7 +145,7 @@ def main():
         driver = webdriver.Chrome(service=Service(driver_path), options=options)
         driver.set_page_load_timeout(30)
         driver.get(url)
-        wait = WebDriverWait(driver, 45)
+        wait = WebDriverWait(driver, 45, poll_frequency=0.05)
         preview, game = play_on_the_page(driver, wait, By, Select, ActionChains, Keys)
         square = lambda name: driver.find_element(By.CSS_SELECTOR, f'#board [data-square="{name}"]')
         click = lambda name: ActionChains(driver).move_to_element(square(name)).click().perform()
