@@ -419,6 +419,10 @@ TEST(TerminalPlay, ATickerShowsTheSearchAndHowToMoveNow) {
   EXPECT_NE(text.find("\rHOUD20c is thinking: "), std::string::npos) << text;
   EXPECT_NE(text.find(", depth 3 (Enter: move now)"), std::string::npos) << text;
   EXPECT_NE(text.find("HOUD20c plays Kd8"), std::string::npos) << text;
+  // The ticker's line is wiped before the reply is written.
+  const auto wiped = text.find("\r" + std::string(79, ' ') + "\r");
+  EXPECT_TRUE(wiped != std::string::npos && wiped > text.rfind("(Enter: move now)") &&
+              wiped < text.find("HOUD20c plays")) << text;
 }
 
 // The signs of life a thinking persona shows: searches started in this reply
