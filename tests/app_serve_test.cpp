@@ -8,6 +8,7 @@
 #include <httplib.h>
 #include <nlohmann/json.hpp>
 
+#include "game/time_control.h"
 #include "game/user_error.h"
 #include "serve/game_server.h"
 #include "support/fake_engine_session.h"
@@ -207,6 +208,12 @@ TEST(ServeApi, ThinkLimitsMoveNowAndTheProgressOfAReply) {
   testing_support::FakeEngine fake(
       "on go infinite\n> info depth 9 seldepth 9 multipv 1 score cp 10 nodes 500 nps 1000 pv e7e5\n"
       "on stop\n> bestmove e7e5\n");
+  {
+    ServeOptions timed = options_with(1, false);  // serve --tc 300+5: a game that names no time gets it
+    timed.clock = parse_time_control("300+5");
+    RunningServer t(timed);
+    EXPECT_EQ(t.ok("POST", "/api/games", {{"persona", "Talvo"}})["time"]["tc"], "300+5");
+  }
   RunningServer s(options_with(1));
   EXPECT_EQ(s.ok("GET", "/api/defaults")["think_limit_ms"], 10000);
   const json limited = s.ok("POST", "/api/games", {{"persona", "Verevovera"}, {"movetime_ms", 300}});
