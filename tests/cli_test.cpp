@@ -13,6 +13,7 @@
 #include "support/cli_process.h"
 #include "support/fake_engine_session.h"
 #include "support/pgn_replay.h"
+#include "uci/uci_protocol.h"
 
 namespace {
 
@@ -284,6 +285,12 @@ V ask(CliProcess& p, const std::string& command, const std::string& until) {
   }
   return seen;
 }
+// A persona's messages reach the GUI as "info string": none of the protocol's words, no line break.
+TEST(CliUci, InfoStringTextAvoidsTheProtocolsWords) {
+  EXPECT_EQ(ai_players::app::uci_safe_text("depth 7 score cp 30\nbestmove e2e4 (ponder)"),
+            "plies 7 eval centipawns 30 best-move e2e4 (pondering)");
+}
+
 // The persona that hands the move choice to its engine: its replies are the script's bestmoves.
 const V kUciHoudini = {"uci", "--persona", "HOUD20c"};
 
