@@ -123,7 +123,9 @@ TEST(MasterMove, NodeSearchSetsTheSequenceDepthCappedAt30) {
     place(p, "kr6/8/8/8/8/8/8/7K b - - 0 1");  // Black a rook up
     EXPECT_THROW(p.GetMasterMove(1e9), AssertionError);
     ScriptedDraws draws({0.99});
+    testing_support::CaptureEcho echo;
     EXPECT_EQ(p.GetMasterMove(262144.7)->to_coord(), "a8a7");  // b8b1 is 8 below: out
+    EXPECT_EQ(echo.lines.at(0), "GetMasterMove");
     EXPECT_EQ(depths(fake), std::vector<int>(5, 11));          // the fake's probe settles on 11
     EXPECT_EQ(p.MasterMove_Depth, 14);
     EXPECT_EQ(p.MasterMove_M_Balance, common::Rook);

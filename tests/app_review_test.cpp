@@ -121,6 +121,7 @@ TEST(PgnReader, BrokenGameIsNamedAndSkipped) {
       {"[White x]\n[Black \"y\"]\n\n1. e4 *\n", 5, "not quoted"},  // its other tags go with it
       {"[White \"x\"\n\n1. e4 *\n", 5, "no closing ']'"},
       {"[White \"x\"]\n\n1. e4 ) e5 *\n", 7, "')' without"},
+      {"[White \"x\"]\n\n1. e4 ] e5 *\n", 7, "a ']' outside a tag"},
       {"[White \"x\"]\n\n1. e4 hello *\n", 7, "'hello' is not a move"},
       {"[White \"x\"]\n\n1. e4 -- *\n", 7, "null move"},
       {"[White \"x\"]\n\n1. e4 {never closed\n", 7, "never closed"},
@@ -385,7 +386,11 @@ TEST(ReviewJob, ReportsProgressThenTheReviewAndStopsWhenDropped) {
   };
   const auto long_game = testing_support::read_pgn("[Event \"long\"]\n\n1. Nf3 Nf6 2. Ng1 Ng8 3. Nf3 Nf6 4. Ng1 Ng8 5. Nf3 Nf6 6. Ng1 Ng8 "
                                                    "7. Nf3 Nf6 8. Ng1 Ng8 9. Nf3 Nf6 10. Ng1 Ng8 *").at(0);
-  { ReviewJob dropped(long_game, slow, 1, 16); }
+  {
+    ReviewJob dropped(long_game, slow, 1, 16);
+    const ReviewJob::Status first = dropped.status();  // nothing judged yet: no estimate
+    EXPECT_EQ(std::make_tuple(first.done, first.total, first.seconds_left.has_value()), std::make_tuple(0u, 20u, false));
+  }
   EXPECT_LT(judged.load(), 20);  // stopped, not finished
 }
 

@@ -207,6 +207,8 @@ TEST(Adjudicator, CountsPliesInARowBeyondTheMargins) {
 TEST(Sprt, DecidesAtItsBoundsAndReadsItsText) {
   const SprtBounds b = parse_sprt("0,100");
   EXPECT_EQ(std::make_tuple(b.elo0, b.elo1, b.alpha, b.beta), std::make_tuple(0.0, 100.0, 0.05, 0.05));
+  const SprtBounds given = parse_sprt("-5,5,0.01,0.1");
+  EXPECT_EQ(std::make_tuple(given.elo0, given.elo1, given.alpha, given.beta), std::make_tuple(-5.0, 5.0, 0.01, 0.1));
   for (const char* bad : {"100,0", "0", "0,100,0.6,0.05", "a,b", "0,nan", "0,100,0.05"})
     EXPECT_THROW(parse_sprt(bad), UserError) << bad;
   // A clean sweep accepts H1 after a handful of pairs, not after the first.

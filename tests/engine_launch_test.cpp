@@ -259,6 +259,18 @@ TEST(EngineProcess, A1MiBLineIsTheLongestTakenAndAnEngineWaitedForEndsAtItsDeadl
   EngineProcess deaf("exec sleep 300");  // never reads: a write that cannot finish ends in time
   deaf.write_timeout = 100ms;
   EXPECT_THROW(for (;;) deaf.write(std::string(65536, 'x')), EngineTimeout);
+  // A signal caught during the wait (a terminal's Ctrl-C, say) does not make it forget its deadline.
+  struct sigaction caught {}, before {};
+  caught.sa_handler = [](int) {};
+  ::sigaction(SIGUSR1, &caught, &before);
+  const pthread_t waiting = ::pthread_self();
+  std::thread poke([waiting] {
+    std::this_thread::sleep_for(50ms);
+    ::pthread_kill(waiting, SIGUSR1);
+  });
+  EXPECT_FALSE(deaf.read_line(engine::Clock::now() + 200ms));
+  poke.join();
+  ::sigaction(SIGUSR1, &before, nullptr);
 }
 
 TEST(EngineProcess, AnEngineBelongsToItsOwnerNotToTheThreadThatStartedIt) {
