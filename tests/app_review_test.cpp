@@ -390,6 +390,9 @@ TEST(ReviewJob, ReportsProgressThenTheReviewAndStopsWhenDropped) {
     ReviewJob dropped(long_game, slow, 1, 16);
     const ReviewJob::Status first = dropped.status();  // nothing judged yet: no estimate
     EXPECT_EQ(std::make_tuple(first.done, first.total, first.seconds_left.has_value()), std::make_tuple(0u, 20u, false));
+    ReviewJob::Status later = dropped.status();
+    while (later.done == 0) later = dropped.status();
+    EXPECT_TRUE(later.review || later.seconds_left) << later.done;  // an estimate once a move is judged
   }
   EXPECT_LT(judged.load(), 20);  // stopped, not finished
 }
@@ -441,7 +444,7 @@ TEST(Review, EndToEndWithStockfish) {
   for (const char* said : {"game 1: move 2. Ke3 is not legal", "Reviewing game 2 (Careless - Alert): 6 moves\n",
                            "Reviewed 12 moves in 2 games in ", "; 1 game skipped\n"})
     EXPECT_NE(res.err.find(said), std::string::npos) << said << "\n" << res.err;
-  for (const char* line : {"Game 2: Careless - Alert", "worst: 3. Bc4??", "\n3. Bc4 ?? ("})
+  for (const char* line : {"Game 2: Careless - Alert", "worst: 3. Bc4??", "\n3. Bc4 ?? (", "\nAll 2 games\n"})
     EXPECT_NE(res.out.find(line), std::string::npos) << line << "\n" << res.out;
   const std::string pgn = testing_support::read_file(dir.file("annotated.pgn"));
   EXPECT_NE(pgn.find("3. Bc4 $4"), std::string::npos) << pgn;

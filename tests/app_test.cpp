@@ -388,7 +388,9 @@ TEST(PersonaPlayer, AnEngineReplacedTwiceIsBroken) {
   PersonaPlayer player{"Hera", make_persona("Hera", settings)};
   const board::Board middle("r1bq1rk1/pp3ppp/2nbpn2/2pp4/3P4/2PBPN2/PP1N1PPP/R1BQ1RK1 w - - 0 8");
   const board::Board ending("4k3/8/8/8/8/8/8/4K2R w K - 0 1");
+  player.persona->interrupt();  // "move now" that came after the last reply: not for the next one
   const SafeReply first = ask_persona(player, {}, middle.legal_moves(), middle.export_FEN(), std::nullopt);
+  EXPECT_FALSE(first.cut_short) << first.note;
   EXPECT_TRUE(first.engine_restarted) << first.note;
   try {
     ask_persona(player, {}, ending.legal_moves(), ending.export_FEN(), std::nullopt);
@@ -419,6 +421,8 @@ TEST(TerminalPlay, ATickerShowsTheSearchAndHowToMoveNow) {
   EXPECT_NE(text.find("\rHOUD20c is thinking: "), std::string::npos) << text;
   EXPECT_NE(text.find(", depth 3 (Enter: move now)"), std::string::npos) << text;
   EXPECT_NE(text.find("HOUD20c plays Kd8"), std::string::npos) << text;
+  EXPECT_GE(testing_support::count_of(text, "HOUD20c thinks at most 10 s a move"), 2) << text;  // welcome and panel
+  EXPECT_EQ(text.find("write"), std::string::npos) << text;  // no PGN file asked for, none written
   // The ticker's line is wiped before the reply is written.
   const auto wiped = text.find("\r" + std::string(79, ' ') + "\r");
   EXPECT_TRUE(wiped != std::string::npos && wiped > text.rfind("(Enter: move now)") &&

@@ -91,7 +91,12 @@ TEST(RatingFit, SweepsGetVirtualDrawsAndUnlinkedPlayersAreRefused) {
   EXPECT_NEAR(row_of(kept, "B").rating, -elo_from_score(0.75), 1e-6);
 
   games.push_back({"D", "E", 1});
-  EXPECT_THROW(fit_ratings(games, {"A", 0}), RatingError);
+  try {
+    fit_ratings(games, {"A", 0});
+    ADD_FAILURE() << "D and E were rated without a chain to A";
+  } catch (const RatingError& e) {
+    EXPECT_STREQ(e.what(), "no chain of games links D, E to the anchor A");
+  }
   EXPECT_THROW(fit_ratings({{"A", "B", 1}}, {"Z", 0}), RatingError);
   EXPECT_THROW(fit_ratings({}, {"A", 0}), RatingError);
 }
@@ -471,6 +476,10 @@ TEST(TournamentCommand, NeighboursMeetOnlyTheNextSpanNames) {
     EXPECT_EQ(std::make_pair(g.tag("Termination"), g.result), std::make_pair(std::string("adjudication"), std::string("1/2-1/2")));
   }
   EXPECT_EQ(pairs, (std::multiset<std::string>{"Horus-Isis", "Horus-Isis", "Horus-Talvo", "Horus-Talvo"}));
+  // Without --span each meets the next two: five pairings of four names, with both colours.
+  const auto two = testing_support::run_cli(
+      {"tournament", "Talvo", "Horus", "Isis", "Iduna", "--format", "neighbours", "--max-plies", "2"});
+  EXPECT_EQ(testing_support::count_of(two.err, "Finished game "), 10) << two.err;
 }
 
 // A lopsided pair under --sprt: the test accepts H1 and the tournament stops

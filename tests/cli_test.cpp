@@ -38,6 +38,7 @@ TEST(Cli, BadRequestsFailWithAClearMessageAndWithoutACrash) {
       {{"match", "--white", "Talvo", "--black", "Talvo", "--fen", "8/8/8 w - - 0 1"}, {"is not a FEN our board accepts"}},
       {{"match", "--white", "Talvo", "--black", "Talvo", "--pgn", "/nonexistent/x.pgn"}, {"cannot write"}},
       {{"match", "--white", "Talvo", "--black", "Talvo", "--max-plies", "100001"}, {"--max-plies", "100000"}},
+      {{"match", "--white", "Talvo", "--black", "Talvo", "--movetime", "0"}, {"between 1 and 86400000"}},  // play's 0: no limit
       {{"play", "--persona", "disabled.Athena"}, {"cannot be built"}},
       {{"play", "--persona", "Talvo", "--color", "green"}, {"green"}},
       {{"uci", "--persona", "Nobody"}, {"unknown persona 'Nobody'"}},

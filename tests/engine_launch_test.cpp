@@ -257,6 +257,9 @@ TEST(EngineProcess, A1MiBLineIsTheLongestTakenAndAnEngineWaitedForEndsAtItsDeadl
   EngineProcess quiet("true");
   EXPECT_THROW(quiet.read_line_within(3s), EngineError);
   EngineProcess deaf("exec sleep 300");  // never reads: a write that cannot finish ends in time
+  const auto comm = [&] { return testing_support::read_file("/proc/" + std::to_string(deaf.pid()) + "/comm"); };
+  for (int i = 0; i < 300 && comm() != "sleep\n"; ++i) std::this_thread::sleep_for(10ms);  // until it has exec'd
+  EXPECT_EQ(comm(), "sleep\n");  // pid() is the engine's own
   deaf.write_timeout = 100ms;
   EXPECT_THROW(for (;;) deaf.write(std::string(65536, 'x')), EngineTimeout);
   // A signal caught during the wait (a terminal's Ctrl-C, say) does not make it forget its deadline.
