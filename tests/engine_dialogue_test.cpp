@@ -232,8 +232,9 @@ TEST(SearchControl, TheWatchdogCutsASearchThatMakesNoProgressNotOneThatDoes) {
       {lines("info depth 9 score cp 5 nodes 1000 pv e2e4 #", 12), true},          // the same again and again
       {lines("info string thinking #", 12), true},                                // babble
   };
-  // Side by side, as each case takes its 300 ms; one sink for all (sinks are the process's).
-  CaptureEcho quiet;
+  // Side by side, as each case takes its 300 ms; one sink for all (sinks are the process's),
+  // and one that keeps nothing, as the threads echo at once.
+  common::ScopedEchoSink quiet([](std::string_view) {});
   std::vector<std::future<void>> running;
   for (const auto& [info, cut] : cases)
     running.push_back(std::async(std::launch::async, [&info = info, cut = cut] {
