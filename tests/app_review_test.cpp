@@ -23,8 +23,10 @@
 #include "review/review.h"
 #include "review/review_engine.h"
 #include "review/review_job.h"
+#include "review/review_run.h"
 #include "review/review_text.h"
 #include "support/cli_process.h"
+#include "support/fake_engine_session.h"
 #include "support/pgn_replay.h"
 #include "support/scripted_channel.h"
 #include "support/test_support.h"
@@ -431,6 +433,24 @@ TEST(Review, SetUpPositionAndIllegalMoves) {
     EXPECT_NE(error.find(message), std::string::npos) << error;
   }
   EXPECT_THROW(review_game(1, testing_support::read_pgn("[FEN \"8/8/8 w - - 0 1\"]\n\n*").at(0), scripted({})), board::FenError);
+}
+
+// On a terminal the progress is one line, redrawn in place and wiped when the game is done.
+TEST(ReviewRun, OnATerminalTheProgressIsOneLineRedrawnInPlace) {
+  testing_support::FakeEngine fake("default-score 0\n");
+  testing_support::TempDir dir;
+  testing_support::write_file(dir.file("game.pgn"), kQueenBlunder);
+  ReviewPlan plan;
+  plan.file = dir.file("game.pgn");
+  plan.depth = 2;
+  plan.jobs = 1;
+  plan.live = true;
+  std::ostringstream out, log;
+  run_review(plan, out, log);
+  const std::string text = log.str();
+  EXPECT_NE(text.find("\r\033[KReviewing game 1 (Careless - Alert): 1/6 moves, about "), std::string::npos) << text;
+  EXPECT_EQ(text.find("\n"), text.rfind("\n")) << text;  // the lines for a file are not written
+  EXPECT_NE(text.find("\r\033[KReviewed 6 moves in 1 game in "), std::string::npos) << text;
 }
 
 TEST(Review, EndToEndWithStockfish) {

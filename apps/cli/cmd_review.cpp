@@ -1,5 +1,7 @@
 // ai-players review: every move of the games in a PGN file judged against the
 // engine's best, as annotated PGN, a summary per player and evaluation graphs.
+#include <unistd.h>
+
 #include <iostream>
 #include <memory>
 
@@ -30,6 +32,7 @@ void add_review_command(CLI::App& app) {
   cmd->add_flag("--verbose", plan->verbose, "show the persona's own messages on standard error");
   cmd->callback([plan, settings] {
     plan->engine_timeout = settings->engine_timeout;
+    plan->live = ::isatty(STDERR_FILENO) == 1;
     run_review(*plan, std::cout, std::cerr);
   });
 }

@@ -1,7 +1,5 @@
 #include "review/review_run.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
 #include <fstream>
@@ -29,11 +27,11 @@ std::string svg_path(const std::string& base, int game, bool several) {
                  : fmt::format("{}-{}", base, game);
 }
 
-// Reports on standard error: a terminal gets one line rewritten in place,
-// anything else a line every ten seconds; both say the time left.
+// Reports progress: a terminal gets one line rewritten in place, anything
+// else a line every ten seconds; both say the time left.
 class Progress {
  public:
-  explicit Progress(std::ostream& log) : log_(log), tty_(::isatty(STDERR_FILENO) == 1) {}
+  Progress(std::ostream& log, bool live) : log_(log), tty_(live) {}
 
   void game_started(int game, const PgnGame& record) {
     label_ = fmt::format("game {} ({} - {})", game, record.tag("White"), record.tag("Black"));
@@ -106,7 +104,7 @@ void run_review(const ReviewPlan& options, std::ostream& stdout_, std::ostream& 
 
   LibraryOutput output(options.verbose);
   PgnReader reader(in);
-  Progress progress(log);
+  Progress progress(log, options.live);
   std::vector<GameReview> reviews;
   int problems = 0;
   std::size_t moves = 0;

@@ -18,6 +18,7 @@ struct ReviewPlan {
   bool moves = false;  // print each game's moves with their marks
   std::optional<std::chrono::milliseconds> engine_timeout = std::chrono::seconds(60);
   bool verbose = false;
+  bool live = false;  // progress on a terminal: one line redrawn in place
 };
 
 // The engines a review runs at once when not told: one per core.
