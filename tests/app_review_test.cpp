@@ -204,6 +204,11 @@ TEST(Review, QueenBlunderIsMarkedAnnotatedAndSummarised) {
   EXPECT_EQ(testing_support::count_of(svg, "<circle class=\"move"), 6);
   EXPECT_EQ(testing_support::count_of(svg, "<circle class=\"move blunder\""), 1);
 
+  // A side that made no move has no worst moves to name.
+  const GameReview one = review_game(1, testing_support::read_pgn("[White \"W\"]\n\n1. e4 *\n").at(0),
+                                     scripted({{"e2e4", Preview{20, 20, {"e2e4"}}}}), 7);
+  EXPECT_EQ(testing_support::count_of(summary_text(one), "worst:"), 1) << summary_text(one);
+
   EXPECT_EQ(totals_text({r}), "");
   const std::string totals = totals_text({r, r});
   EXPECT_TRUE(std::regex_search(totals, std::regex(R"(Careless\s+6\s+297\s+0\s+0\s+2)"))) << totals;

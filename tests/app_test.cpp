@@ -413,7 +413,7 @@ TEST(TerminalPlay, ATickerShowsTheSearchAndHowToMoveNow) {
   options.game.preview = false;
   options.game.start_fen = "4k3/8/8/8/8/8/8/4K2R w K - 0 1";
   options.live = true;
-  std::istringstream typed("Rh7\nquit\n");
+  std::istringstream typed("Rh7\n");  // and then the input ends
   LineInput in(typed);
   std::ostringstream out;
   play_in_terminal(options, in, out);
@@ -423,6 +423,7 @@ TEST(TerminalPlay, ATickerShowsTheSearchAndHowToMoveNow) {
   EXPECT_NE(text.find("HOUD20c plays Kd8"), std::string::npos) << text;
   EXPECT_GE(testing_support::count_of(text, "HOUD20c thinks at most 10 s a move"), 2) << text;  // welcome and panel
   EXPECT_EQ(text.find("write"), std::string::npos) << text;  // no PGN file asked for, none written
+  EXPECT_TRUE(text.ends_with("End of input.\nThe game is left unfinished.\n")) << text;
   // The ticker's line is wiped before the reply is written.
   const auto wiped = text.find("\r" + std::string(79, ' ') + "\r");
   EXPECT_TRUE(wiped != std::string::npos && wiped > text.rfind("(Enter: move now)") &&
