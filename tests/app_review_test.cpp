@@ -362,10 +362,22 @@ TEST(ReviewGraph, EachMarkDrawnAsItsKindOnAScaleThatKeepsBigScoresApart) {
   EXPECT_EQ(by_ply[4], by_ply[5]);
   EXPECT_EQ(by_ply[4], by_ply[6]);
   // Move numbers under the first ply of every second move, and under the first move.
-  const std::regex number(R"re(<text x="[\d.]+" y="[\d.]+" text-anchor="middle">(\d+)</text>)re");
-  std::vector<std::string> numbers;
-  for (std::sregex_iterator it(svg.begin(), svg.end(), number), end; it != end; ++it) numbers.push_back((*it)[1]);
-  EXPECT_EQ(numbers, (std::vector<std::string>{"1", "2", "4"}));
+  const auto numbers = [](const std::string& graph) {
+    const std::regex number(R"re(<text x="[\d.]+" y="[\d.]+" text-anchor="middle">(\d+)</text>)re");
+    std::vector<std::string> out;
+    for (std::sregex_iterator it(graph.begin(), graph.end(), number), end; it != end; ++it) out.push_back((*it)[1]);
+    return out;
+  };
+  EXPECT_EQ(numbers(svg), (std::vector<std::string>{"1", "2", "4"}));
+  // Every fifth move up to 50 moves, every tenth up to 100.
+  for (const auto& [count, step] : {std::pair{50, 5}, std::pair{51, 10}}) {
+    GameReview longer = r;
+    longer.moves.resize(static_cast<std::size_t>(count));
+    for (int i = 0; i < count; ++i) longer.moves[static_cast<std::size_t>(i)].number = i + 1;
+    std::vector<std::string> wanted{"1"};
+    for (int n = step; n <= count; n += step) wanted.push_back(std::to_string(n));
+    EXPECT_EQ(numbers(evaluation_svg(longer)), wanted) << count;
+  }
   // The labels of the halves sit right of the plot, past every point.
   const std::regex label(R"re(<text x="([\d.]+)" y="[\d.]+">(White|Black) better</text>)re");
   for (std::sregex_iterator it(svg.begin(), svg.end(), label), end; it != end; ++it)
