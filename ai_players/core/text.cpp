@@ -1,7 +1,6 @@
 #include "ai_players/core/text.h"
 
 #include <algorithm>
-
 #include <charconv>
 #include <cmath>
 

@@ -31,36 +31,36 @@ std::string svg_path(const std::string& base, int game, bool several) {
 // else a line every ten seconds; both say the time left.
 class Progress {
  public:
-  Progress(std::ostream& log, bool live) : log_(log), tty_(live) {}
+  Progress(std::ostream& log, bool live) : log_(log), live_(live) {}
 
   void game_started(int game, const PgnGame& record) {
     label_ = fmt::format("game {} ({} - {})", game, record.tag("White"), record.tag("Black"));
     started_ = last_said_ = Clock::now();
-    if (!tty_) log_ << fmt::format("Reviewing {}: {} moves\n", label_, record.san.size());
+    if (!live_) log_ << fmt::format("Reviewing {}: {} moves\n", label_, record.san.size());
   }
   void move(std::size_t done, std::size_t total) {
     const auto now = Clock::now();
-    if (done == 0 || done == total || (!tty_ && now - last_said_ < std::chrono::seconds(10))) return;
+    if (done == 0 || done == total || (!live_ && now - last_said_ < std::chrono::seconds(10))) return;
     last_said_ = now;
     const double elapsed = std::chrono::duration<double>(now - started_).count();
     const std::string text = fmt::format("{}/{} moves, about {:.0f} s left", done, total,
                                          elapsed / static_cast<double>(done) * static_cast<double>(total - done));
-    if (tty_) log_ << fmt::format("\r\033[KReviewing {}: {}", label_, text) << std::flush;
+    if (live_) log_ << fmt::format("\r\033[KReviewing {}: {}", label_, text) << std::flush;
     else log_ << "  " << text << '\n';
   }
   double game_done() {
-    if (tty_) log_ << "\r\033[K";
+    if (live_) log_ << "\r\033[K";
     return std::chrono::duration<double>(Clock::now() - started_).count();
   }
   void problem(const std::string& text) {
-    if (tty_) log_ << "\r\033[K";
+    if (live_) log_ << "\r\033[K";
     log_ << "ai-players review: " << text << '\n';
   }
 
  private:
   using Clock = std::chrono::steady_clock;
   std::ostream& log_;
-  bool tty_;
+  bool live_;
   std::string label_;
   Clock::time_point started_, last_said_;
 };

@@ -2,11 +2,10 @@
 // after it.
 #pragma once
 
-#include "ai_players/core/text.h"
-
 #include <string>
 
 #include "ai_players/core/score.h"
+#include "ai_players/core/text.h"
 #include "review/review.h"
 
 namespace ai_players::app {
