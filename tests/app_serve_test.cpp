@@ -294,7 +294,7 @@ TEST(ServeApi, NoAddressNoServer) {
 
 TEST(ServeApi, IdleGamesEnd) {
   ServeOptions options = options_with(2, false);
-  options.idle_timeout = std::chrono::seconds(1);  // counted from the game's creation, not its start
+  options.idle_timeout = std::chrono::milliseconds(300);  // counted from the game's creation, not its start
   RunningServer s(options);
   s.ok("POST", "/api/games", {{"persona", "Talvo"}});
   EXPECT_EQ(s.server().game_count(), 1u);

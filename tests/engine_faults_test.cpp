@@ -5,9 +5,11 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <future>
 #include <thread>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -69,19 +71,26 @@ TEST(EngineFaults, EachFaultEndsTheReplyInTimeWithAMoveOrAClearMessageAndLeavesN
       {"garbled output", "on go\n> info depth 1 score cp 3 pv h2h3 \xe9\n", false, "not valid UTF-8"},
   };
   TempDir dir;
-  const std::string script = dir.file("script");
-  ScopedEnv script_env("FAKE_ENGINE_SCRIPT", script);
+  // Side by side, as each fault takes its watchdog and grace; each engine reads
+  // its own script, and one sink that keeps nothing serves all (sinks are the process's).
   common::ScopedEchoSink quiet([](std::string_view) {});
   ScopedBugprintSink quiet_diagnostics([](std::string_view) {});
   const board::Board position("r1bq1rk1/pp3ppp/2nbpn2/2pp4/3P4/2PBPN2/PP1N1PPP/R1BQ1RK1 w - - 0 8");
   const board::MoveList legal = position.legal_moves();
+  std::vector<std::future<void>> running;
   for (const Fault& fault : faults) {
-    SCOPED_TRACE(fault.name);
     const bool exec = fault.script.starts_with("exec:");
-    testing_support::write_file(script, exec ? "" : fault.script);
-    within(20s, fault.name, [&] {
+    const std::string path = exec ? fault.script.substr(5) : dir.file(fault.name);
+    if (!exec) {
+      testing_support::write_file(path + ".script", fault.script);
+      testing_support::write_file(path, "#!/bin/sh\nFAKE_ENGINE_SCRIPT='" + path + ".script' exec '" +
+                                            testing_support::fake_engine_path() + "'\n");
+      std::filesystem::permissions(path, std::filesystem::perms::owner_all);
+    }
+    running.push_back(std::async(std::launch::async, [&fault, &legal, &position, path] {
+      SCOPED_TRACE(fault.name);
       engine::EngineConfig config;
-      config.path = exec ? fault.script.substr(5) : testing_support::fake_engine_path();
+      config.path = path;
       BEGINNER_GANG hera("Hera", Number(0.05), 550, config);
       hera.engine_timeout = 300ms;
       hera.stop_grace = 200ms;
@@ -103,10 +112,18 @@ TEST(EngineFaults, EachFaultEndsTheReplyInTimeWithAMoveOrAClearMessageAndLeavesN
         EXPECT_EQ(text.find("exec '"), std::string::npos) << text;  // the path, not the shell command
         EXPECT_LT(text.size(), 2000u) << "an engine's line is quoted, not copied whole";
       }
-    });
-    EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1) << "a child was left behind";
-    EXPECT_EQ(errno, ECHILD);
+    }));
   }
+  const auto deadline = std::chrono::steady_clock::now() + 20s;
+  for (auto& r : running) {
+    if (r.wait_until(deadline) == std::future_status::timeout) {
+      ADD_FAILURE() << "a fault did not end within 20 s";
+      std::_Exit(1);  // the stuck thread cannot be joined
+    }
+    r.get();
+  }
+  EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1) << "a child was left behind";
+  EXPECT_EQ(errno, ECHILD);
 }
 
 // A host shutting down abandons a persona mid-reply: the reply ends at once,

@@ -8,6 +8,9 @@ import {PromotionDialog} from "./node_modules/cm-chessboard/src/extensions/promo
 
 const $ = id => document.getElementById(id)
 
+// Pieces slide unless the person asked their system for less motion.
+export const ANIMATION_MS = matchMedia("(prefers-reduced-motion: reduce)").matches ? 0 : 300
+
 function clockText(ms) {
     const s = Math.max(0, Math.ceil(ms / 1000))
     if (ms < 10000) return `0:${String(Math.floor(Math.max(0, ms) / 1000)).padStart(2, "0")}.${Math.floor(Math.max(0, ms) / 100) % 10}`
@@ -26,7 +29,7 @@ export class GameView {
         this.board = new Chessboard($("board"), {
             position: FEN.start,
             assetsUrl: "node_modules/cm-chessboard/assets/",
-            style: {pieces: {file: "pieces/standard.svg"}},
+            style: {pieces: {file: "pieces/standard.svg"}, animationDuration: ANIMATION_MS},
             extensions: [{class: Markers, props: {autoMarkers: null}}, {class: PromotionDialog}]
         })
         $("moves").addEventListener("click", event => {

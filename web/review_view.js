@@ -5,6 +5,7 @@
 import {Chessboard, COLOR} from "./node_modules/cm-chessboard/src/Chessboard.js"
 import {Arrows, ARROW_TYPE} from "./node_modules/cm-chessboard/src/extensions/arrows/Arrows.js"
 import {Markers, MARKER_TYPE} from "./node_modules/cm-chessboard/src/extensions/markers/Markers.js"
+import {ANIMATION_MS} from "./game_view.js"
 
 const MARKS = {inaccuracy: "?!", mistake: "?", blunder: "??"}
 const PLAYED_ARROW = {
@@ -58,7 +59,7 @@ function buildView() {
     document.querySelector("main").after(section)
     const board = new Chessboard(boardDiv, {
         assetsUrl: "node_modules/cm-chessboard/assets/",
-        style: {pieces: {file: "pieces/standard.svg"}},
+        style: {pieces: {file: "pieces/standard.svg"}, animationDuration: ANIMATION_MS},
         extensions: [{class: Arrows}, {class: Markers}]
     })
     buttons.first.addEventListener("click", () => go(0))

@@ -42,7 +42,7 @@ def play_on_the_page(driver, wait, By, Select, ActionChains, Keys):
     first_id = game()["id"]
 
     square = lambda name: driver.find_element(By.CSS_SELECTOR, f'#board [data-square="{name}"]')
-    click = lambda name: ActionChains(driver).move_to_element(square(name)).click().perform()
+    click = lambda name: ActionChains(driver, duration=0).move_to_element(square(name)).click().perform()
     click("e2")
     wait.until(lambda d: len(d.find_elements(By.CSS_SELECTOR, "#board .marker-dot")) == 2)  # e3 and e4
     click("e5")
@@ -140,7 +140,9 @@ def main():
         options = webdriver.ChromeOptions()
         options.binary_location = chromium
         for arg in ("--headless=new", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage",
-                    "--window-size=1000,760"):
+                    "--window-size=1000,760", "--no-first-run", "--disable-background-networking",
+                    "--disable-component-update", "--disable-sync", "--disable-extensions",
+                    "--force-prefers-reduced-motion"):
             options.add_argument(arg)
         driver = webdriver.Chrome(service=Service(driver_path), options=options)
         driver.set_page_load_timeout(30)
@@ -148,7 +150,7 @@ def main():
         wait = WebDriverWait(driver, 45, poll_frequency=0.05)
         preview, game = play_on_the_page(driver, wait, By, Select, ActionChains, Keys)
         square = lambda name: driver.find_element(By.CSS_SELECTOR, f'#board [data-square="{name}"]')
-        click = lambda name: ActionChains(driver).move_to_element(square(name)).click().perform()
+        click = lambda name: ActionChains(driver, duration=0).move_to_element(square(name)).click().perform()
         review = review_a_blunder(driver, wait, click, By)
         driver.save_screenshot(screenshot)
         print(f"ok: {preview}; moves {' '.join(game['moves'])}; {review}; screenshot {screenshot}")
