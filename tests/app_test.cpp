@@ -467,6 +467,17 @@ TEST(LineInput, EarlierLinesWaitTheirTurnAndTheEndOfInputStopsOnlyNext) {
   auto started = std::chrono::steady_clock::now();
   EXPECT_FALSE(input.next_since(started, milliseconds(100)));
   EXPECT_GE(std::chrono::steady_clock::now() - started, milliseconds(100));
+  // A wake ends the wait under way, or the next one if it came first; once each.
+  std::thread waker([&] { std::this_thread::sleep_for(milliseconds(50)), input.wake(); });
+  for (int i = 0; i < 2; ++i) {
+    started = std::chrono::steady_clock::now();
+    EXPECT_FALSE(input.next_since(started, milliseconds(60000)));
+    EXPECT_LT(std::chrono::steady_clock::now() - started, milliseconds(30000));
+    if (i == 0) waker.join(), input.wake();
+  }
+  started = std::chrono::steady_clock::now();
+  EXPECT_FALSE(input.next_since(started, milliseconds(100)));
+  EXPECT_GE(std::chrono::steady_clock::now() - started, milliseconds(100));
   started = std::chrono::steady_clock::now();
   EXPECT_FALSE(input.next(milliseconds(60000)));
   EXPECT_LT(std::chrono::steady_clock::now() - started, milliseconds(30000));

@@ -257,7 +257,7 @@ TEST(CliPlay, TermSavesTheGameAndCaseGoesWhereItIsClear) {
 }
 
 TEST(CliPlay, EnterWhileThePersonaThinksMakesItMoveNow) {
-  FakeEngine fake("on go\nsleep 1000\n> bestmove e8d8\n");
+  FakeEngine fake("on go\non stop\n> bestmove e8d8\n");  // thinks until told to stop
   CliProcess p({"play", "--persona", "HOUD20c", "--no-preview", "--fen", "4k3/8/8/8/8/8/8/4K2R w K - 0 1"});
   const std::string files = "    a b c d e f g h";
   p.read_until(files);

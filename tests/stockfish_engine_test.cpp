@@ -22,7 +22,7 @@ TEST(RealEngine, DepthAndNodeSearchesGiveDistinctLegalCandidatesBestFirst) {
     std::set<std::string> legal;
     for (const auto& m : p.legalmoves) legal.insert(m->to_coord());
     for (const bool budget : {false, true}) {
-      const auto got = budget ? p.obtain_engine_thoughts(3, 0, 100000) : p.obtain_engine_thoughts(4, 6);
+      const auto got = budget ? p.obtain_engine_thoughts(3, 0, 50000) : p.obtain_engine_thoughts(4, 6);
       ASSERT_EQ(got.size(), std::min<std::size_t>(budget ? 3 : 4, legal.size())) << fen;
       std::set<std::string> seen;
       for (std::size_t i = 0; i < got.size(); ++i) {

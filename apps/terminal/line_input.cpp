@@ -13,6 +13,7 @@ struct LineInput::Shared {
   std::deque<Line> lines;
   bool eof = false;
   bool interrupted = false;
+  bool woken = false;
 };
 
 LineInput::LineInput(std::istream& in) : shared_(std::make_shared<Shared>()) {
@@ -47,8 +48,9 @@ std::optional<LineInput::Line> LineInput::next_since(TimePoint since, std::chron
   // Once the input has ended no new line comes: only next() returns at once.
   const bool any = since == TimePoint::min();
   shared_->arrived.wait_for(lock, timeout, [&] {
-    return shared_->interrupted || (any && shared_->eof) || found() != shared_->lines.end();
+    return shared_->interrupted || shared_->woken || (any && shared_->eof) || found() != shared_->lines.end();
   });
+  shared_->woken = false;
   if (shared_->interrupted) return std::nullopt;
   const auto it = found();
   if (it == shared_->lines.end()) return std::nullopt;
@@ -65,6 +67,12 @@ void LineInput::put_back(Line line) {
 bool LineInput::ended() const {
   const std::lock_guard lock(shared_->mutex);
   return shared_->eof && shared_->lines.empty();
+}
+
+void LineInput::wake() {
+  const std::lock_guard lock(shared_->mutex);
+  shared_->woken = true;
+  shared_->arrived.notify_all();
 }
 
 void LineInput::interrupt() {

@@ -33,6 +33,9 @@ class LineInput {
   // Puts a line back in front of the others.
   void put_back(Line line);
   bool ended() const;  // the input ended and every line was taken
+  // Makes the waiting call return now, or the next one at once if none
+  // waits (a reply that ended, say). Any thread.
+  void wake();
   // Makes waiting calls return at once, now and later. Any thread.
   void interrupt();
   bool interrupted() const;

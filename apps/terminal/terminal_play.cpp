@@ -274,7 +274,13 @@ class Session {
 
 void Session::persona_turn() {
   const auto started = std::chrono::steady_clock::now();
-  auto reply = std::async(std::launch::async, [this] { return game_->reply(); });
+  auto reply = std::async(std::launch::async, [this] {
+    struct Wake {  // the loop below waits on the input: the reply's end, however it ends, wakes it
+      LineInput& input;
+      ~Wake() { input.wake(); }
+    } wake{input_};
+    return game_->reply();
+  });
   bool hurried = false;
   while (reply.wait_for(0ms) != std::future_status::ready) {
     if (options_.live) ticker(game_->view());
