@@ -214,7 +214,8 @@ TEST(Sprt, DecidesAtItsBoundsAndReadsItsText) {
   EXPECT_EQ(std::make_tuple(b.elo0, b.elo1, b.alpha, b.beta), std::make_tuple(0.0, 100.0, 0.05, 0.05));
   const SprtBounds given = parse_sprt("-5,5,0.01,0.1");
   EXPECT_EQ(std::make_tuple(given.elo0, given.elo1, given.alpha, given.beta), std::make_tuple(-5.0, 5.0, 0.01, 0.1));
-  for (const char* bad : {"100,0", "0", "0,100,0.6,0.05", "a,b", "0,nan", "0,100,0.05"})
+  for (const char* bad : {"100,0", "0,0", "0", "0,100,0.5,0.05", "0,100,0,0.05", "0,100,0.05,0", "0,100,0.05,0.5",
+                          "a,b", "0,nan", "0,100,0.05"})
     EXPECT_THROW(parse_sprt(bad), UserError) << bad;
   // A clean sweep accepts H1 after a handful of pairs, not after the first.
   Sprt sweep(b);
@@ -381,6 +382,21 @@ TEST(RatingReport, AnchorsAndTheirDefaults) {
   EXPECT_EQ(std::tie(best.name, best.elo), std::make_tuple("Gnome", 750.0));
   const Anchor other = default_anchor({"Talvo", "Fritz", "Horus"}, {{"Fritz", "Horus", 0.5}, {"Talvo", "Fritz", 0}}, why);
   EXPECT_EQ(std::tie(other.name, other.elo), std::make_tuple("Fritz", 0.0));
+}
+
+// Each pairing once, in the order it first played, counted from its first
+// player's side whatever the colours; LOS from the decisive games only.
+TEST(RatingReport, HeadToHeadCountsEachPairingFromItsFirstPlayersSide) {
+  const std::vector<GameScore> games{{"Gnome", "Talvo", 1}, {"Talvo", "Gnome", 0}, {"Horus", "Gnome", 0.5},
+                                     {"Gnome", "Verevovera", 0}, {"Gnome", "Talvo", 0.5}};
+  std::istringstream table(format_head_to_head(games));
+  std::vector<std::string> rows;
+  for (std::string row; std::getline(table, row);) rows.push_back(row);
+  EXPECT_EQ(rows, (std::vector<std::string>{
+                      "Pairing             Games      W-D-L   Score           Elo    LOS",
+                      "Gnome - Talvo           3      2-1-0   83.3%  +280 +/- inf    92%",
+                      "Horus - Gnome           1      0-1-0   50.0%      +0 +/- 0    50%",
+                      "Gnome - Verevovera      1      0-0-1    0.0%          -inf    16%"}));
 }
 
 // The file that list, the page and UCI_Elo read: a bound where a player won or lost every game.
