@@ -12,6 +12,7 @@
 #include "ai_players/core/analysis.h"
 #include "engine_client/engine_strength.h"
 #include "game/game.h"
+#include "game/numbers.h"
 #include "game/time_control.h"
 #include "tournament/match_stats.h"
 #include "game/user_error.h"
@@ -171,6 +172,22 @@ TEST(Game, EndsByEachRuleWithTheRightResultAndReadsBackFromPgn) {
               std::make_pair(c.result, c.termination));
     EXPECT_FALSE(game.final_comment.empty());
   }
+}
+
+// The numbers of flags, at their bounds: 0 s is "no limit", a millisecond the least other time.
+TEST(Numbers, ReadWithinTheirBounds) {
+  using std::chrono::milliseconds;
+  EXPECT_EQ(read_whole("-3", "n", -3, 3), -3);
+  EXPECT_EQ(read_whole("3", "n", -3, 3), 3);
+  for (const char* bad : {"4", "-4", "", "1x", "+1"}) EXPECT_THROW(read_whole(bad, "n", -3, 3), UserError) << bad;
+  EXPECT_EQ(read_seconds("0", "t", 10), std::nullopt);
+  EXPECT_EQ(read_seconds("0.001", "t", 10), milliseconds(1));
+  EXPECT_EQ(read_seconds("10", "t", 10), milliseconds(10000));
+  EXPECT_EQ(read_seconds("2.5", "t", 10), milliseconds(2500));
+  for (const char* bad : {"0.0009", "10.001", "-1", "inf", "nan", "", "2s"})
+    EXPECT_THROW(read_seconds(bad, "t", 10), UserError) << bad;
+  EXPECT_EQ(read_seed("18446744073709551615", "s"), 18446744073709551615u);
+  for (const char* bad : {"18446744073709551616", "-1", ""}) EXPECT_THROW(read_seed(bad, "s"), UserError) << bad;
 }
 
 TEST(TimeControl, BudgetsKeepAReserveAndReadTheirText) {
