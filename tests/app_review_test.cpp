@@ -456,12 +456,13 @@ TEST(Review, SetUpPositionAndIllegalMoves) {
 TEST(ReviewRun, OnATerminalTheProgressIsOneLineRedrawnInPlace) {
   testing_support::FakeEngine fake("default-score 0\n");
   testing_support::TempDir dir;
-  testing_support::write_file(dir.file("game.pgn"), kQueenBlunder);
+  testing_support::write_file(dir.file("game.pgn"), std::string(kQueenBlunder) + "\n" + kQueenBlunder);
   ReviewPlan plan;
   plan.file = dir.file("game.pgn");
   plan.depth = 2;
   plan.jobs = 1;
   plan.live = true;
+  plan.games = 1;  // the first of the two
   std::ostringstream out, log;
   run_review(plan, out, log);
   const std::string text = log.str();

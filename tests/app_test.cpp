@@ -369,6 +369,7 @@ TEST(HumanGameEnds, OnTheHumansFlagAndWhenThePersonaCannotMove) {
       const auto end = game->view().record.outcome;
       ASSERT_TRUE(end);
       EXPECT_EQ(std::make_pair(end->result, end->why), std::make_pair(std::string(result), Termination::TimeForfeit));
+      EXPECT_EQ(game->view().record.final_comment, "White ran out of time");
     }
   }
   setup.clock.reset();

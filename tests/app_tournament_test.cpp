@@ -307,7 +307,7 @@ TEST(TournamentGame, ThePgnSaysHowTheGameEnded) {
   PgnGame capped = play_tournament_game(terms, scripted({}), scripted({}));
   EXPECT_EQ(capped.san.size(), 6u);
   EXPECT_EQ(std::make_tuple(capped.result, capped.tag("Termination")), std::make_tuple("1/2-1/2", "adjudication"));
-  EXPECT_NE(capped.final_comment.find("6-ply limit"), std::string::npos);
+  EXPECT_EQ(capped.final_comment, "adjudicated: a draw at the 6-ply limit");
   record = testing_support::read_pgn(to_pgn(capped)).at(0);
   EXPECT_EQ(record.tag("FEN"), terms.opening.fen);
   EXPECT_EQ(record.tag("Termination"), "adjudication");
@@ -521,8 +521,13 @@ TEST(TournamentCommand, TheSeedFixesEveryGameOnWarmEnginesAtAnyConcurrency) {
   std::filesystem::permissions(engine, std::filesystem::perms::owner_all);
   const testing_support::ScopedEnv env("AI_PLAYERS_ENGINE", engine);
   std::map<std::string, std::vector<std::string>> first;
+  const auto new_games = [&] {
+    const auto told = fake.received();
+    return std::count(told.begin(), told.end(), std::string("ucinewgame"));
+  };
   for (const char* concurrency : {"1", "2"}) {
     std::filesystem::remove(starts);
+    const auto told_before = new_games();
     const std::string pgn = dir.file(std::string("c") + concurrency + ".pgn");
     const auto run = testing_support::run_cli({"tournament", "Talvo", "Isis", "Iduna", "--rounds", "2", "--max-plies",
                                                "40", "--adjudicate", "--concurrency", concurrency, "--seed", "8",
@@ -531,6 +536,7 @@ TEST(TournamentCommand, TheSeedFixesEveryGameOnWarmEnginesAtAnyConcurrency) {
     // 12 games; a worker starts an engine per persona and one for the judge, not three per game.
     const int workers = std::stoi(concurrency);
     EXPECT_LE(testing_support::count_of(testing_support::read_file(starts), "start"), 4 * workers);
+    EXPECT_GE(new_games() - told_before, 3 * 12) << "each game is a new game for both personas and the judge";
     std::map<std::string, std::vector<std::string>> games;
     for (const auto& g : testing_support::read_pgn(testing_support::read_file(pgn))) {
       games[g.tag("Round")] = g.san;

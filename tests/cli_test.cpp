@@ -43,6 +43,8 @@ TEST(Cli, BadRequestsFailWithAClearMessageAndWithoutACrash) {
       {{"play", "--persona", "Talvo", "--color", "green"}, {"green"}},
       {{"uci", "--persona", "Nobody"}, {"unknown persona 'Nobody'"}},
   };
+  const auto help = run_cli({"--help"});
+  EXPECT_TRUE(has(help.out, "tournament") && !has(help.out, "game-worker")) << help.out;  // the tournament's own
   for (const auto& [args, messages] : cases) {
     const auto r = run_cli(args, "e4\nuci\n");
     SCOPED_TRACE(args[0] + " " + args[2] + "\n" + r.err);
@@ -209,7 +211,7 @@ TEST(CliPlay, PreviewsHintsUndoAndBadInputThatLosesNothing) {
   // review runs on engines of its own, as the review command does.
   const auto plain = run_cli({"play", "--persona", "Talvo", "--no-preview", "--seed", "1"}, "e4\nreview\nhint\nquit\n");
   EXPECT_EQ(plain.status, 0) << plain.err;
-  EXPECT_TRUE(has(plain.out, "2 moves reviewed at depth 16")) << plain.out;
+  EXPECT_TRUE(has(plain.out, "Reviewing every move...\n") && has(plain.out, "2 moves reviewed at depth 16")) << plain.out;
   EXPECT_TRUE(has(plain.err, "\rreviewing: 2 of 2 moves\n")) << plain.err;
   EXPECT_TRUE(has(plain.out, "Hints need the adviser's engine")) << plain.out;
 }
@@ -316,6 +318,8 @@ TEST(CliUci, HandshakeGamesAndBadInputThatLeavesTheGameAsItWas) {
   p.send("ucinewgame");
   p.send("position startpos moves e2e4 e7e5");
   EXPECT_EQ(ask(p, "go wtime 60000 btime 60000 winc 0 binc 0", "bestmove").back(), "bestmove g1f3 ponder b8c6");
+  const V told = fake.received();
+  EXPECT_EQ(std::count(told.begin(), told.end(), "ucinewgame"), 3) << "the GUI's new game reaches the engine";
   p.send("position fen 4k3/8/8/8/8/8/4P3/4K3 w - - 0 1 moves e2e4 e8d7");
   p.send("go infinite");  // the move waits for stop
   EXPECT_EQ(ask(p, "isready", "readyok"), V{"readyok"});
@@ -361,7 +365,7 @@ TEST(CliUci, HandshakeGamesAndBadInputThatLeavesTheGameAsItWas) {
 }
 
 TEST(CliUci, PonderOptionsAndStrengthLimitFollowTheProtocol) {
-  FakeEngine fake("on go wtime\n> bestmove g1f3\n");
+  FakeEngine fake("on go wtime\n> bestmove g1f3\non go wtime\nsleep 300\n> bestmove b1c3\n");
   V args = kUciHoudini;
   args.insert(args.end(), {"--engine-timeout", "3600"});  // the most it takes, shown in seconds
   CliProcess p(args);
@@ -382,6 +386,10 @@ TEST(CliUci, PonderOptionsAndStrengthLimitFollowTheProtocol) {
   p.send("go ponder wtime 60000 btime 60000");
   EXPECT_FALSE(has(ask(p, "isready", "readyok"), "bestmove"));
   EXPECT_EQ(ask(p, "ponderhit", "bestmove").back(), "bestmove g1f3");
+  // A ponderhit during the search: the move goes out when the search ends.
+  p.send("go ponder wtime 60000 btime 60000");
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_EQ(ask(p, "ponderhit", "bestmove").back(), "bestmove b1c3");
   // The strength limit picks the buildable persona whose measured rating is
   // nearest to UCI_Elo: at Gremlin's measured rating, Gremlin, though its
   // roster strength (650) is further from it than Gnome's (750).
