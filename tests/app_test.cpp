@@ -431,7 +431,7 @@ TEST(TerminalPlay, ATickerShowsTheSearchAndHowToMoveNow) {
   options.game.preview = false;
   options.game.start_fen = "4k3/8/8/8/8/8/8/4K2R w K - 0 1";
   options.live = true;
-  std::istringstream typed("Rh7\n");  // and then the input ends
+  std::istringstream typed("Rh7\nreview\n");  // and then the input ends
   LineInput in(typed);
   std::ostringstream out;
   play_in_terminal(options, in, out);
@@ -439,6 +439,7 @@ TEST(TerminalPlay, ATickerShowsTheSearchAndHowToMoveNow) {
   EXPECT_NE(text.find("\rHOUD20c is thinking: "), std::string::npos) << text;
   EXPECT_NE(text.find(", depth 3 (Enter: move now)"), std::string::npos) << text;
   EXPECT_NE(text.find("HOUD20c plays Kd8"), std::string::npos) << text;
+  EXPECT_NE(text.find("Reviews are not available here"), std::string::npos) << text;  // none was given
   EXPECT_GE(testing_support::count_of(text, "HOUD20c thinks at most 10 s a move"), 2) << text;  // welcome and panel
   EXPECT_EQ(text.find("write"), std::string::npos) << text;  // no PGN file asked for, none written
   EXPECT_TRUE(text.ends_with("End of input.\nThe game is left unfinished.\n")) << text;
