@@ -155,6 +155,8 @@ TEST(PgnReader, BrokenGameIsNamedAndSkipped) {
     EXPECT_EQ(games.size(), 2u) << c.broken;
     ASSERT_EQ(problems.size(), 1u) << c.broken;
     EXPECT_TRUE(problems[0].starts_with("game 2, line " + std::to_string(c.line) + ": ")) << problems[0];
+    std::istringstream strict(good1 + c.broken + good3);  // with nowhere to list it, a broken game is an error
+    EXPECT_THROW(read_pgn(strict, nullptr), PgnError) << c.broken;
   }
 }
 

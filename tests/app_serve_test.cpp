@@ -180,6 +180,8 @@ TEST(ServeApi, ErrorsAreJsonWithTheirStatusAndLeaveTheGameAloneUndoTakesBackMove
     EXPECT_TRUE(body.contains("error") && !body["error"].get<std::string>().empty())
         << c.method << " " << c.path << " -> " << body.dump();
   }
+  // The PGN of no game is refused in the words of the game's own call, not with a bare status.
+  EXPECT_EQ(s.call("GET", "/api/games/feed/pgn").second, s.call("GET", "/api/games/feed").second);
   EXPECT_EQ(s.ok("GET", game)["fen"], created["fen"]);
   EXPECT_TRUE(s.ok("GET", game)["moves"].empty());
   // A start position is checked without touching the game, and said without a flag's name.
@@ -209,10 +211,14 @@ TEST(ServeApi, ThinkLimitsMoveNowAndTheProgressOfAReply) {
       "on go infinite\n> info depth 9 seldepth 9 multipv 1 score cp 10 nodes 500 nps 1000 pv e7e5\n"
       "on stop\n> bestmove e7e5\n");
   {
-    ServeOptions timed = options_with(1, false);  // serve --tc 300+5: a game that names no time gets it
+    ServeOptions timed = options_with(2, false);  // serve --tc 300+5: a game that names no time gets it
     timed.clock = parse_time_control("300+5");
     RunningServer t(timed);
     EXPECT_EQ(t.ok("POST", "/api/games", {{"persona", "Talvo"}})["time"]["tc"], "300+5");
+    // A reply's note comes with it: in a set-up position Horus has no previous move to answer.
+    const json noted = t.ok("POST", "/api/games", {{"persona", "Horus"}, {"color", "black"},
+                                                   {"fen", "4k3/8/8/8/8/8/4P3/4K3 w - - 0 1"}});
+    EXPECT_TRUE(noted["reply"].value("note", "").starts_with("Horus has no previous move to answer")) << noted.dump();
   }
   RunningServer s(options_with(1));
   EXPECT_EQ(s.ok("GET", "/api/defaults")["think_limit_ms"], 10000);

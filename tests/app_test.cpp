@@ -6,6 +6,7 @@
 #include <thread>
 
 #include <cmath>
+#include <set>
 #include <sstream>
 #include <stdexcept>
 
@@ -423,6 +424,22 @@ TEST(PersonaPlayer, AnEngineReplacedTwiceIsBroken) {
 }
 
 // At a terminal the persona's thinking redraws one line that says how to hurry it.
+// The preview persona and the engine persona are offered beside the roster's
+// buildable rows; a "disabled." row is reachable by name but not offered.
+TEST(PersonaEntries, OfferedAndPlayableLists) {
+  const auto names = [](const std::vector<PersonaEntry>& entries) {
+    std::set<std::string> out;
+    for (const auto& e : entries) out.insert(e.name);
+    return out;
+  };
+  const auto offered = names(offered_entries()), playable = names(playable_entries());
+  for (const char* name : {"Talvo", "Diana", "Verevovera", "HOUD20c"})
+    EXPECT_TRUE(offered.count(name) && playable.count(name)) << name;
+  EXPECT_FALSE(offered.count("disabled.Freya"));
+  EXPECT_TRUE(playable.count("disabled.Freya"));
+  EXPECT_FALSE(playable.count("disabled.Donar"));  // the strong gang cannot build it
+}
+
 TEST(TerminalPlay, ATickerShowsTheSearchAndHowToMoveNow) {
   testing_support::FakeEngine fake("on go\n> info depth 3 score cp 10 pv e8d8\nsleep 400\n> bestmove e8d8\n");
   common::ScopedEchoSink quiet([](std::string_view) {});

@@ -26,6 +26,7 @@
 #include "support/fake_engine_session.h"
 #include "support/pgn_replay.h"
 #include "tournament/adjudication.h"
+#include "tournament/progress.h"
 #include "tournament/schedule.h"
 #include "tournament/sprt.h"
 #include "players/measured_ratings.h"
@@ -397,6 +398,33 @@ TEST(RatingReport, HeadToHeadCountsEachPairingFromItsFirstPlayersSide) {
                       "Gnome - Talvo           3      2-1-0   83.3%  +280 +/- inf    92%",
                       "Horus - Gnome           1      0-1-0   50.0%      +0 +/- 0    50%",
                       "Gnome - Verevovera      1      0-0-1    0.0%          -inf    16%"}));
+}
+
+// A line per finished game as match runners print it, then the standings best
+// first (ties in the order given), cut to the width asked for.
+TEST(TournamentLog, EachGameThenTheStandingsSoFar) {
+  std::ostringstream out;
+  TournamentLog log(out, {"Talvo", "Gnome", "Horus"}, 3);
+  PgnGame mate;
+  mate.result = "1-0";
+  mate.final_comment = "White mates";
+  log.finished({0, 1, "Gnome", "Talvo"}, mate);
+  PgnGame capped;
+  capped.result = "1/2-1/2";
+  capped.set_tag("Termination", "adjudication");
+  log.finished({1, 1, "Horus", "Talvo"}, capped);
+  log.failed({2, 1, "Gnome", "Horus"}, "its engine died");
+  EXPECT_EQ(out.str(), "Finished game 1 (Gnome vs Talvo): 1-0 {White mates}\n"
+                       "[1/3] Gnome 1/1  Talvo 0/1  Horus 0/0\n"
+                       "Finished game 2 (Horus vs Talvo): 1/2-1/2 {adjudication}\n"
+                       "[2/3] Gnome 1/1  Horus 0.5/1  Talvo 0.5/2\n"
+                       "Game 3 (Gnome vs Horus) could not be played: its engine died\n");
+  EXPECT_EQ(log.done(), 3u);
+  Standings s({"Gnome", "Horus"});
+  s.add("Gnome", "Horus", "1-0");
+  s.add("Gnome", "Horus", "*");  // unfinished: not counted
+  EXPECT_EQ(s.line(19), "Gnome 1/1 ...");
+  EXPECT_EQ(s.line(20), "Gnome 1/1  Horus 0/1");
 }
 
 // The file that list, the page and UCI_Elo read: a bound where a player won or lost every game.

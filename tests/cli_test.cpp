@@ -39,6 +39,7 @@ TEST(Cli, BadRequestsFailWithAClearMessageAndWithoutACrash) {
       {{"match", "--white", "Talvo", "--black", "Talvo", "--pgn", "/nonexistent/x.pgn"}, {"cannot write"}},
       {{"match", "--white", "Talvo", "--black", "Talvo", "--max-plies", "100001"}, {"--max-plies", "100000"}},
       {{"match", "--white", "Talvo", "--black", "Talvo", "--movetime", "0"}, {"between 1 and 86400000"}},  // play's 0: no limit
+      {{"tournament", "Talvo", "Isis", "--movetime", "100"}, {"a tournament takes --tc, not --movetime"}},
       {{"play", "--persona", "disabled.Athena"}, {"cannot be built"}},
       {{"play", "--persona", "Talvo", "--color", "green"}, {"green"}},
       {{"uci", "--persona", "Nobody"}, {"unknown persona 'Nobody'"}},
