@@ -11,7 +11,7 @@ const MARKS = {inaccuracy: "?!", mistake: "?", blunder: "??"}
 const PLAYED_ARROW = {
     good: ARROW_TYPE.secondary, inaccuracy: ARROW_TYPE.info, mistake: ARROW_TYPE.warning, blunder: ARROW_TYPE.danger
 }
-const POLL_MS = 600
+const POLL_MS = 300
 
 let view = null       // the panel, built once
 let review = null     // the server's finished review

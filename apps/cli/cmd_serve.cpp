@@ -87,9 +87,12 @@ void add_serve_command(CLI::App& app) {
   cmd->add_option("--idle-timeout", *idle, "seconds a game may go without a request before it is ended")
       ->capture_default_str();
   cmd->add_option("--preview-depth", options->preview_depth,
-                  "search depth of the preview and hint (the review searches as `review` does)")
+                  "search depth of the preview and hint")
       ->capture_default_str()
       ->check(CLI::Range(1, 30));
+  cmd->add_option("--review-depth", options->review_depth, "search depth of each judgement in a review")
+      ->capture_default_str()
+      ->check(CLI::Range(1, 40));
   cmd->add_flag("!--no-preview", options->preview,
                 "no Verevovera per game: no preview, hint or review, one engine per game");
   cmd->add_option("--web-root", options->web_root, "folder of the page (default: web/ found beside the program)");

@@ -313,8 +313,8 @@ json GameApi::review(const std::string& id) {
       dropped.push_back(std::move(r.job));
       r = {served, pgn.san, nullptr};
       r.job = std::make_shared<ReviewJob>(std::move(pgn), engine_judges(engine_config(options_.persona, false),
-                                                                        options_.persona.engine_timeout, kReviewDepth),
-                                          default_review_jobs(), kReviewDepth);
+                                                                        options_.persona.engine_timeout, options_.review_depth),
+                                          default_review_jobs(), options_.review_depth);
     }
     job = r.job;
   }

@@ -9,6 +9,7 @@
 #include "game/time_control.h"
 #include "players/human_game.h"
 #include "players/persona_factory.h"
+#include "review/review.h"
 
 namespace ai_players::app {
 
@@ -18,7 +19,8 @@ struct ServeOptions {
   int max_games = 8;
   std::chrono::milliseconds idle_timeout{std::chrono::minutes(30)};
   bool preview = true;    // judge the player's moves with Verevovera (a second engine per game)
-  int preview_depth = 7;  // of the preview and the hint; the review has its own
+  int preview_depth = 7;  // of the preview and the hint
+  int review_depth = kReviewDepth;
   std::string web_root;   // the page's files; empty: no page, the API only
   bool verbose = false;   // the personas' own messages on standard error
   PersonaSettings persona;

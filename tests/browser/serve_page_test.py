@@ -19,7 +19,7 @@ SKIP = 77
 
 def start_server(program, web_root):
     server = subprocess.Popen(
-        [program, "serve", "--port", "0", "--max-games", "2", "--preview-depth", "5", "--web-root", web_root],
+        [program, "serve", "--port", "0", "--max-games", "2", "--preview-depth", "5", "--review-depth", "8", "--web-root", web_root],
         stdout=subprocess.PIPE, text=True)
     lines = queue.Queue()
     threading.Thread(target=lambda: lines.put(server.stdout.readline()), daemon=True).start()
@@ -31,7 +31,7 @@ def start_server(program, web_root):
 
 def play_on_the_page(driver, wait, By, Select, ActionChains, Keys):
     text = lambda name: driver.find_element(By.ID, name).text
-    names = lambda: [o.get_attribute("value") for o in Select(driver.find_element(By.ID, "persona")).options]
+    names = lambda: driver.execute_script("return [...document.querySelectorAll('#persona option')].map(o => o.value)")
     wait.until(lambda d: len(names()) > 5)
     assert not [n for n in names() if n.startswith("disabled.")], names()
 
