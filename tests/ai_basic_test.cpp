@@ -1,7 +1,6 @@
 // AI_BASIC's shared choice operations, against the scripted engine and scripted draws.
 #include <gtest/gtest.h>
 
-#include <functional>
 
 #include "ai_players/core/errors.h"
 #include "ai_players/core/random.h"

@@ -5,7 +5,6 @@
 #include <chrono>
 #include <cmath>
 #include <filesystem>
-#include <fstream>
 #include <thread>
 
 #include "game/game.h"
@@ -43,6 +42,8 @@ TEST(Cli, BadRequestsFailWithAClearMessageAndWithoutACrash) {
       {{"play", "--persona", "disabled.Athena"}, {"cannot be built"}},
       {{"play", "--persona", "Talvo", "--color", "green"}, {"green"}},
       {{"uci", "--persona", "Nobody"}, {"unknown persona 'Nobody'"}},
+      {{"review", "/dev/null", "--out", "/nonexistent/x.pgn"}, {"cannot write /nonexistent/x.pgn"}},
+      {{"serve", "--movetime", "0", "--host", "256.1.1.1"}, {"cannot listen on 256.1.1.1"}},  // serve's 0: no limit
   };
   const auto help = run_cli({"--help"});
   EXPECT_TRUE(has(help.out, "tournament") && !has(help.out, "game-worker")) << help.out;  // the tournament's own
@@ -215,6 +216,9 @@ TEST(CliPlay, PreviewsHintsUndoAndBadInputThatLosesNothing) {
   EXPECT_TRUE(has(plain.out, "Reviewing every move...\n") && has(plain.out, "2 moves reviewed at depth 16")) << plain.out;
   EXPECT_TRUE(has(plain.err, "\rreviewing: 2 of 2 moves\n")) << plain.err;
   EXPECT_TRUE(has(plain.out, "Hints need the adviser's engine")) << plain.out;
+  FakeEngine dying("on go\ndie\n");
+  const auto failed = run_cli({"play", "--persona", "Talvo"}, "hint\nquit\n");
+  EXPECT_TRUE(has(failed.out, "engine failure while the adviser was looking at your game: ")) << failed.out;
 }
 
 TEST(CliPlay, GameAfterGameWithCommandsAndEveryGameInThePgn) {
@@ -371,10 +375,12 @@ TEST(CliUci, PonderOptionsAndStrengthLimitFollowTheProtocol) {
   args.insert(args.end(), {"--engine-timeout", "3600"});  // the most it takes, shown in seconds
   CliProcess p(args);
   const V out = ask(p, "uci", "uciok");
-  for (const char* option : {"Engine Timeout type spin default 3600 min 0 max 3600", "Threads type spin", "Hash type spin", "Ponder type check",
-                             "Move Overhead type spin", "MultiPV type spin", "UCI_LimitStrength type check",
-                             "UCI_Elo type spin default 1350 min 100 max 2500", "Seed type string"})
-    EXPECT_TRUE(std::any_of(out.begin(), out.end(), [&](auto& l) { return has(l, option); })) << option;
+  for (const char* option : {"Engine Timeout type spin default 3600 min 0 max 3600", "Threads type spin default 1 min 1 max 1024",
+                             "Hash type spin default 16 min 1 max 33554432", "Ponder type check default false",
+                             "Move Overhead type spin default 50 min 0 max 5000", "MultiPV type spin default 1 min 1 max 500",
+                             "UCI_LimitStrength type check default false", "UCI_Elo type spin default 1350 min 100 max 2500",
+                             "Seed type string default random"})
+    EXPECT_TRUE(std::any_of(out.begin(), out.end(), [&](auto& l) { return l == "option name " + std::string(option); })) << option;
   // What GUIs and bots send is taken without a word; a malformed value is said.
   for (const char* set : {"Threads value 2", "Hash value 64", "Ponder value true", "Move Overhead value 100",
                           "MultiPV value 1", "Engine Timeout value 30", "Seed value 42"})
@@ -386,6 +392,8 @@ TEST(CliUci, PonderOptionsAndStrengthLimitFollowTheProtocol) {
   p.send("position startpos moves e2e4 e7e5");
   p.send("go ponder wtime 60000 btime 60000");
   EXPECT_FALSE(has(ask(p, "isready", "readyok"), "bestmove"));
+  for (int i = 0; i < 500 && !has(fake.received(), "go wtime"); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));  // the search is over and its move held
   EXPECT_EQ(ask(p, "ponderhit", "bestmove").back(), "bestmove g1f3");
   // A ponderhit during the search: the move goes out when the search ends.
   p.send("go ponder wtime 60000 btime 60000");
