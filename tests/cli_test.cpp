@@ -47,6 +47,9 @@ TEST(Cli, BadRequestsFailWithAClearMessageAndWithoutACrash) {
   };
   const auto help = run_cli({"--help"});
   EXPECT_TRUE(has(help.out, "tournament") && !has(help.out, "game-worker")) << help.out;  // the tournament's own
+  const auto serve = run_cli({"serve", "--help"});  // the defaults a user is told
+  for (const char* given : {"--max-games INT:INT in [1 - 256]=8", "--idle-timeout TEXT=1800", "[1 - 30]=7", "[1 - 40]=16"})
+    EXPECT_TRUE(has(serve.out, given)) << given << "\n" << serve.out;
   for (const auto& [args, messages] : cases) {
     const auto r = run_cli(args, "e4\nuci\n");
     SCOPED_TRACE(args[0] + " " + args[2] + "\n" + r.err);
@@ -430,6 +433,23 @@ TEST(CliUci, AFailedReplyStillMovesAndTheEndOfInputGivesAPonderedMove) {
   EXPECT_FALSE(has(ask(p, "isready", "readyok"), "bestmove"));
   EXPECT_EQ(p.wait(), 0);
   EXPECT_TRUE(p.out.ends_with("\nbestmove d2d3\n") || p.out == "bestmove d2d3\n") << p.out;  // cut short or not
+}
+
+TEST(CliUci, TheClockCutsASearchANewGoEndsAnInfiniteOneAndAnEngineThatFailsKeepsThePersona) {
+  FakeEngine fake("score e7e5 10\n");  // Verevovera's depth probe waits for "stop"
+  CliProcess p({"uci", "--persona", "Verevovera"});
+  p.send("position startpos moves d2d4");
+  EXPECT_EQ(ask(p, "go wtime 3000 btime 3000", "bestmove").back(), "bestmove e7e5");
+  EXPECT_TRUE(has(ask(p, "go btime soon", "info string").back(), "; searching without a duration limit"));  // "time" is a UCI word
+  EXPECT_EQ(ask(p, "stop", "bestmove").back(), "bestmove e7e5");
+  p.send("go infinite");
+  EXPECT_EQ(ask(p, "go movetime 100", "bestmove").back(), "bestmove e7e5");  // the infinite search ends
+  EXPECT_EQ(ask(p, "isready", "bestmove").back(), "bestmove e7e5");          // then the one with a limit
+  p.send("setoption name Engine value /bin/false");
+  const V kept = ask(p, "go movetime 100", "bestmove");
+  EXPECT_TRUE(has(kept, "info string cannot build Verevovera: ") && has(kept, "; keeping Verevovera")) << p.out;
+  p.send("quit");
+  EXPECT_EQ(p.wait(), 0);
 }
 
 TEST(CliUci, StopAndReadyDuringAReplyAndQuitLeavesNoEngineBehind) {

@@ -46,10 +46,12 @@ void UciSession::go(std::string_view args) {
   request.clock.overhead = move_overhead_;
   if (held_bestmove_) send("bestmove " + *std::exchange(held_bestmove_, std::nullopt));
   if (running_ && hold_) {
-    // A new search ends the one waiting for stop.
+    // A new search ends the one waiting for stop, also one that has not begun.
     hold_ = false;
     if (live_persona_) live_persona_->interrupt();
   }
+  for (Job& waiting : queue_)
+    if (waiting.go.infinite || waiting.go.ponder) waiting.stopped = true;
   queue_.push_back(Job{game_, request});
   wake_worker_.notify_all();
 }
