@@ -39,6 +39,13 @@ TEST(Cli, BadRequestsFailWithAClearMessageAndWithoutACrash) {
       {{"match", "--white", "Talvo", "--black", "Talvo", "--max-plies", "100001"}, {"--max-plies", "100000"}},
       {{"match", "--white", "Talvo", "--black", "Talvo", "--movetime", "0"}, {"between 1 and 86400000"}},  // play's 0: no limit
       {{"tournament", "Talvo", "Isis", "--movetime", "100"}, {"a tournament takes --tc, not --movetime"}},
+      {{"tournament", "Talvo", "talvo"}, {"Talvo is named twice"}},
+      {{"tournament", "Talvo", "Isis", "--anchor", "Talvo", "--sprt", "5"}, {"--anchor: 'Talvo' is not NAME=ELO (for"}},
+      {{"tournament", "Talvo", "Isis", "--sprt", "5"}, {"--sprt: '5' is not ELO0,ELO1[,ALPHA,BETA] with"}},
+      {{"match", "--white", "HOUD20c:abc", "--black", "Talvo"}, {"'HOUD20c:abc': the strength after HOUD20c: must be a"}},
+      {{"uci", "--persona", "Talvo", "--log", "/nonexistent/x.log"}, {"cannot write the log file /nonexistent/x.log"}},
+      {{"tournament", "Talvo", "Isis", "--anchor", "Gnome=700"}, {"the anchor Gnome plays in none of the games"}},
+      {{"tournament", "Horus", "Iduna", "--rounds", "1"}, {"Stopping: the first game could not be finished.\n", "no game could be finished: "}},
       {{"play", "--persona", "disabled.Athena"}, {"cannot be built"}},
       {{"play", "--persona", "Talvo", "--color", "green"}, {"green"}},
       {{"uci", "--persona", "Nobody"}, {"unknown persona 'Nobody'"}},
@@ -58,6 +65,14 @@ TEST(Cli, BadRequestsFailWithAClearMessageAndWithoutACrash) {
     for (const char* crash : {"terminate called", "what():", "Aborted", "Segmentation"})
       EXPECT_FALSE(has(r.err, crash));
   }
+  // A review goes past a broken game and one its engine cannot judge, and says so.
+  testing_support::TempDir dir;
+  testing_support::write_file(dir.file("g.pgn"), "[White x]\n\n1. e4 *\n\n[White \"y\"]\n\n1. d4 *\n");
+  const auto review = run_cli({"review", dir.file("g.pgn")});
+  for (const char* said : {"game 1, line 1: the value of tag White is not quoted; game skipped\n",
+                           "Reviewing game 2 (y - ?): 1 move\n", "game 2: engine failure while the review's engine was judging a move: ",
+                           "no game could be reviewed"})
+    EXPECT_TRUE(has(review.err, said)) << said << "\n" << review.err;
 }
 
 // The row of `name` in list's output.
@@ -214,11 +229,18 @@ TEST(CliPlay, PreviewsHintsUndoAndBadInputThatLosesNothing) {
   EXPECT_EQ(std::make_tuple(saved[0].tag("Black"), saved[0].san.size(), saved[0].san.at(1)), std::make_tuple("Human", 3u, "d5"));
   // Without the adviser a hint says what it needs and the game goes on; a
   // review runs on engines of its own, as the review command does.
-  const auto plain = run_cli({"play", "--persona", "Talvo", "--no-preview", "--seed", "1"}, "e4\nreview\nhint\nquit\n");
+  const auto plain = run_cli({"play", "--persona", "Talvo", "--no-preview", "--seed", "1", "--movetime", "0", "--pgn",
+                              "/nonexistent/g.pgn"}, "e4\nreview\nhint\nquit\n");
   EXPECT_EQ(plain.status, 0) << plain.err;
+  EXPECT_TRUE(has(plain.out, "Talvo thinks without a time limit") && has(plain.out, "Could not write /nonexistent/g.pgn.\n"));
   EXPECT_TRUE(has(plain.out, "Reviewing every move...\n") && has(plain.out, "2 moves reviewed at depth 16")) << plain.out;
   EXPECT_TRUE(has(plain.err, "\rreviewing: 2 of 2 moves\n")) << plain.err;
   EXPECT_TRUE(has(plain.out, "Hints need the adviser's engine")) << plain.out;
+  for (const auto& [score, said] : std::vector<std::pair<std::string, std::string>>{
+           {"-49", "Talvo accepts the draw."}, {"-50", "Talvo declines the draw: it thinks it is better."}}) {
+    FakeEngine level("default-score " + score + "\n");  // the human's score: Talvo is that much better
+    EXPECT_TRUE(has(run_cli({"play", "--persona", "Talvo"}, "draw\nquit\n").out, said)) << said;
+  }
   FakeEngine dying("on go\ndie\n");
   const auto failed = run_cli({"play", "--persona", "Talvo"}, "hint\nquit\n");
   EXPECT_TRUE(has(failed.out, "engine failure while the adviser was looking at your game: ")) << failed.out;
@@ -437,7 +459,8 @@ TEST(CliUci, AFailedReplyStillMovesAndTheEndOfInputGivesAPonderedMove) {
 
 TEST(CliUci, TheClockCutsASearchANewGoEndsAnInfiniteOneAndAnEngineThatFailsKeepsThePersona) {
   FakeEngine fake("score e7e5 10\n");  // Verevovera's depth probe waits for "stop"
-  CliProcess p({"uci", "--persona", "Verevovera"});
+  testing_support::TempDir dir;
+  CliProcess p({"uci", "--persona", "Verevovera", "--log", dir.file("uci.log")});
   p.send("position startpos moves d2d4");
   EXPECT_EQ(ask(p, "go wtime 3000 btime 3000", "bestmove").back(), "bestmove e7e5");
   EXPECT_TRUE(has(ask(p, "go btime soon", "info string").back(), "; searching without a duration limit"));  // "time" is a UCI word
@@ -450,6 +473,7 @@ TEST(CliUci, TheClockCutsASearchANewGoEndsAnInfiniteOneAndAnEngineThatFailsKeeps
   EXPECT_TRUE(has(kept, "info string cannot build Verevovera: ") && has(kept, "; keeping Verevovera")) << p.out;
   p.send("quit");
   EXPECT_EQ(p.wait(), 0);
+  EXPECT_TRUE(testing_support::read_file(dir.file("uci.log")).starts_with("Verevovera 2500\n"));  // what it said to itself
 }
 
 TEST(CliUci, StopAndReadyDuringAReplyAndQuitLeavesNoEngineBehind) {

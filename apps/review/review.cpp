@@ -37,10 +37,12 @@ std::string nag_mark(Judgement j) {
   return "";
 }
 
-std::string players_of(const GameReview& r) {
-  const std::string white = r.record.tag("White"), black = r.record.tag("Black");
+std::string players_of(const PgnGame& record) {
+  const std::string white = record.tag("White"), black = record.tag("Black");
   return fmt::format("{} - {}", white.empty() ? "?" : white, black.empty() ? "?" : black);
 }
+
+std::string moves_text(std::size_t n) { return fmt::format("{} move{}", n, n == 1 ? "" : "s"); }
 
 Judgement judge(int loss) {
   if (loss >= kBlunderLoss) return Judgement::Blunder;

@@ -77,8 +77,8 @@ std::string annotated_pgn(const GameReview& review) {
 }
 
 std::string summary_text(const GameReview& review) {
-  std::string out = fmt::format("Game {}: {}, {}, {} moves reviewed at depth {}\n", review.game, players_of(review),
-                                review.record.result, review.moves.size(), review.depth);
+  std::string out = fmt::format("Game {}: {}, {}, {} reviewed at depth {}\n", review.game, players_of(review),
+                                review.record.result, moves_text(review.moves.size()), review.depth);
   std::vector<std::string> labels;
   for (const char* tag : {"White", "Black"}) {
     const std::string name = review.record.tag(tag);

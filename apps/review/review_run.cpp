@@ -13,6 +13,7 @@
 #include "players/persona_factory.h"
 #include "review/review.h"
 #include "review/review_engine.h"
+#include "review/review_text.h"
 
 namespace ai_players::app {
 namespace {
@@ -34,9 +35,9 @@ class Progress {
   Progress(std::ostream& log, bool live) : log_(log), live_(live) {}
 
   void game_started(int game, const PgnGame& record) {
-    label_ = fmt::format("game {} ({} - {})", game, record.tag("White"), record.tag("Black"));
+    label_ = fmt::format("game {} ({})", game, players_of(record));
     started_ = last_said_ = Clock::now();
-    if (!live_) log_ << fmt::format("Reviewing {}: {} moves\n", label_, record.san.size());
+    if (!live_) log_ << fmt::format("Reviewing {}: {}\n", label_, moves_text(record.san.size()));
   }
   void move(std::size_t done, std::size_t total) {
     const auto now = Clock::now();
@@ -134,7 +135,7 @@ void run_review(const ReviewPlan& options, std::ostream& stdout_, std::ostream& 
 
   if (const std::string totals = totals_text(reviews); !totals.empty()) stdout_ << '\n' << totals;
   if (!options.svg.empty()) write_graphs(reviews, options.svg);
-  log << fmt::format("Reviewed {} moves in {} game{} in {:.1f} s ({:.2f} s per move){}\n", moves,
+  log << fmt::format("Reviewed {} in {} game{} in {:.1f} s ({:.2f} s per move){}\n", moves_text(moves),
                      reviews.size(), reviews.size() == 1 ? "" : "s", seconds, moves ? seconds / moves : 0.0,
                      problems ? fmt::format("; {} game{} skipped", problems, problems == 1 ? "" : "s") : "");
 }

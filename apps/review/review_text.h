@@ -16,8 +16,11 @@ std::string move_label(const MoveReview& m);
 std::string nag_mark(Judgement j);
 // White's view of the position after the move, for [%eval] and the graph.
 Score white_eval(const MoveReview& m);
-// "White - Black" from the game's tags.
-std::string players_of(const GameReview& r);
+// "White - Black" from the game's tags, "?" for a name not given.
+std::string players_of(const PgnGame& record);
+inline std::string players_of(const GameReview& r) { return players_of(r.record); }
+// "1 move", "12 moves".
+std::string moves_text(std::size_t n);
 // The text padded with spaces to `width` characters (display_width).
 std::string padded(const std::string& text, std::size_t width);
 
