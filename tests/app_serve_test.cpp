@@ -117,11 +117,14 @@ TEST(ServeApi, ShortGameFromAFenEndsByMateWithPgnAndReview) {
 
 TEST(ServeApi, PersonaMovesFirstThenAWholeGameUntilTheEnd) {
   RunningServer s(options_with(2, false));
-  const json created = s.ok("POST", "/api/games", {{"persona", "Talvo"}, {"color", "black"}});
+  // As the page asks: the game first, then the persona's move.
+  const json waiting = s.ok("POST", "/api/games", {{"persona", "Talvo"}, {"color", "black"}, {"await_reply", false}});
+  EXPECT_TRUE(waiting["reply"].is_null() && waiting["moves"].empty()) << waiting.dump();
+  const std::string game = "/api/games/" + waiting["id"].get<std::string>();
+  const json created = s.ok("POST", game + "/reply");
   ASSERT_FALSE(created["reply"].is_null());
   EXPECT_EQ(created["moves"].size(), 1u);
   EXPECT_EQ(created["turn"], "black");
-  const std::string game = "/api/games/" + created["id"].get<std::string>();
 
   // Both sides play random moves until the rules end the game (or long enough).
   json state = created;
@@ -172,6 +175,7 @@ TEST(ServeApi, ErrorsAreJsonWithTheirStatusAndLeaveTheGameAloneUndoTakesBackMove
       {"POST", "/api/positions", R"({"fen": "8/8/8 w - - 0 1"})", 400},
       {"POST", "/api/games", R"({"persona": "Talvo", "tc": "fast"})", 400},
       {"POST", "/api/games", R"({"persona": "Talvo", "movetime_ms": -1})", 400},
+      {"POST", "/api/games", R"({"persona": "Talvo", "await_reply": 1})", 400},
       {"POST", "/api/games", R"({"persona": "Talvo"})", 503},  // max_games is 1
   };
   for (const auto& c : cases) {

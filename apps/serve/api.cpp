@@ -200,6 +200,8 @@ json GameApi::create(const json& body) {
   setup.human_side = color == "white" ? common::WHITE : common::BLACK;
   setup.start_fen = checked_start_fen(string_field(body, "fen"));
   read_time(body, options_, setup);
+  const auto await_reply = body.find("await_reply");
+  if (await_reply != body.end() && !await_reply->is_boolean()) throw UserError("\"await_reply\" must be true or false");
   setup.preview = options_.preview;
   setup.preview_depth = options_.preview_depth;
   setup.settings = options_.persona;
@@ -212,8 +214,6 @@ json GameApi::create(const json& body) {
     throw;
   }
   const auto served = games_.find(games_.add(std::move(game)));
-  const auto await_reply = body.find("await_reply");
-  if (await_reply != body.end() && !await_reply->is_boolean()) throw UserError("\"await_reply\" must be true or false");
   json reply = nullptr;
   if (served->game->personas_turn() && (await_reply == body.end() || await_reply->get<bool>()))
     reply = reply_json(served->game->reply());
