@@ -305,9 +305,10 @@ TEST(Strengths, MeasuredRatingsReadTheirFileAndTheEngineRangeRoundsInward) {
   const auto r = range("option name UCI_Elo type spin default 1320 min 1320 max 3190");
   ASSERT_TRUE(r);
   EXPECT_EQ(std::make_pair(r->min, r->max), std::make_pair(1320, 3190));
+  EXPECT_EQ(range("option name UCI_Elo type spin min 1 max 1").value_or(EloRange{0, 0}).max, 1);  // the least range taken
   for (const char* bad : {"option name UCI_Elo type spin min 0 max 3190", "option name UCI_Elo type spin min 2000 max 1999",
                           "option name UCI_Elo type spin min x max 3190", "option name UCI_Elo type spin min 1320",
-                          "option name UCI_Elo type spin min 1320 max"})
+                          "option name UCI_Elo type spin min 1320 max", "option name UCI_Elo type spin max 3190"})
     EXPECT_FALSE(range(bad)) << bad;
   // Multiples of 10 inside the range; a range with none leaves the asked strength alone.
   const auto at = [](int asked, int min, int max) { return playable_elo(asked, EloRange{min, max}); };
@@ -441,7 +442,7 @@ TEST(PersonaEntries, OfferedAndPlayableLists) {
 }
 
 TEST(TerminalPlay, ATickerShowsTheSearchAndHowToMoveNow) {
-  testing_support::FakeEngine fake("on go\n> info depth 3 score cp 10 pv e8d8\nsleep 400\n> bestmove e8d8\n");
+  testing_support::FakeEngine fake("on go\n> info depth 1 score cp 10 pv e8d8\nsleep 400\n> bestmove e8d8\n");
   common::ScopedEchoSink quiet([](std::string_view) {});
   TerminalPlay options;
   options.game.persona = "HOUD20c";
@@ -454,7 +455,7 @@ TEST(TerminalPlay, ATickerShowsTheSearchAndHowToMoveNow) {
   play_in_terminal(options, in, out);
   const std::string text = out.str();
   EXPECT_NE(text.find("\rHOUD20c is thinking: "), std::string::npos) << text;
-  EXPECT_NE(text.find(", depth 3 (Enter: move now)"), std::string::npos) << text;
+  EXPECT_NE(text.find(", depth 1 (Enter: move now)"), std::string::npos) << text;  // from the first depth on
   EXPECT_NE(text.find("HOUD20c plays Kd8"), std::string::npos) << text;
   EXPECT_NE(text.find("Reviews are not available here"), std::string::npos) << text;  // none was given
   EXPECT_GE(testing_support::count_of(text, "HOUD20c thinks at most 10 s a move"), 2) << text;  // welcome and panel
