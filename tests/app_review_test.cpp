@@ -380,6 +380,11 @@ TEST(ReviewGraph, EachMarkDrawnAsItsKindOnAScaleThatKeepsBigScoresApart) {
     for (int n = step; n <= count; n += step) wanted.push_back(std::to_string(n));
     EXPECT_EQ(numbers(evaluation_svg(longer)), wanted) << count;
   }
+  // The scale in pawns for White, one grid line each.
+  const std::regex scale(R"re(text-anchor="end">([-+]?\d)</text>)re");
+  std::vector<std::string> pawns;
+  for (std::sregex_iterator it(svg.begin(), svg.end(), scale), end; it != end; ++it) pawns.push_back((*it)[1]);
+  EXPECT_EQ(pawns, (std::vector<std::string>{"-5", "-3", "-2", "-1", "0", "+1", "+2", "+3", "+5"}));
   // The labels of the halves sit right of the plot, past every point.
   const std::regex label(R"re(<text x="([\d.]+)" y="[\d.]+">(White|Black) better</text>)re");
   for (std::sregex_iterator it(svg.begin(), svg.end(), label), end; it != end; ++it)

@@ -422,6 +422,8 @@ TEST(PersonaPlayer, AnEngineReplacedTwiceIsBroken) {
   EXPECT_TRUE(player_report(player, 1)
                   .ends_with("Hera: its engine was restarted 2 times\nHera: could not finish 1 game (abandoned, not scored)\n"))
       << player_report(player, 1);
+  const PersonaPlayer counted{"Gnome", nullptr, 1, 1, 1};
+  EXPECT_EQ(player_report(counted, 2), "Gnome: 1 of 1 reply cut short by the clock\nGnome: 1 fallback move in 2 games\n");
 }
 
 // At a terminal the persona's thinking redraws one line that says how to hurry it.
