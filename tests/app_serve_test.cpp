@@ -55,6 +55,7 @@ class RunningServer {
     options.host = "127.0.0.1";
     options.port = 0;
     options.preview_depth = 5;
+    options.review_depth = 8;
     return options;
   }
   GameServer server_;

@@ -178,7 +178,8 @@ TEST(CliMatch, AFailingPersonaCostsItsGameNotTheMatch) {
 TEST(CliMatch, RepeatableGamesWithAReadablePgn) {
   FakeEngine fake;
   testing_support::TempDir dir;
-  V args = {"match", "--white", "Horus", "--black", "talvo", "--games", "2", "--seed", "5", "--pgn", dir.file("a.pgn")};
+  V args = {"match", "--white",     "Horus", "--black", "talvo",          "--games", "2",
+            "--seed", "31", "--max-plies", "140",   "--pgn",   dir.file("a.pgn")};  // a mate, then a game cut
   const auto r = run_cli(args);
   ASSERT_EQ(r.status, 0) << r.err;
   const auto games = check_pgn(dir.file("a.pgn"));
