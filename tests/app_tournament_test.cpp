@@ -528,6 +528,16 @@ TEST(TournamentCommand, NeighboursMeetOnlyTheNextSpanNames) {
 
 // A lopsided pair under --sprt: the test accepts H1 and the tournament stops
 // there, long before its planned games are played.
+TEST(TournamentCommand, TheEngineTimeoutReachesThePersonasInTheWorkers) {
+  // Each engine's first search says nothing until told to stop: without the flag the watchdog waits 60 s.
+  testing_support::FakeEngine fake("on go depth\non stop\n> bestmove e2e4\n");
+  testing_support::TempDir dir;
+  const auto run = testing_support::run_cli({"tournament", "Horus", "Talvo", "--rounds", "1", "--max-plies", "12", "--seed",
+                                             "3", "--engine-timeout", "0.05", "--pgn", dir.file("t.pgn")});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(testing_support::read_file(dir.file("t.pgn")).find("{Horus was cut short"), std::string::npos);
+}
+
 TEST(TournamentCommand, SprtStopsALopsidedPairEarly) {
   if (::access("/usr/games/stockfish", X_OK) != 0) GTEST_SKIP() << "no engine";
   const auto run = testing_support::run_cli({"tournament", "Gnome", "Talvo", "--rounds", "40", "--sprt", "0,450,0.1,0.1",

@@ -68,10 +68,10 @@ TEST(Cli, BadRequestsFailWithAClearMessageAndWithoutACrash) {
   // A review goes past a broken game and one its engine cannot judge, and says so.
   testing_support::TempDir dir;
   testing_support::write_file(dir.file("g.pgn"), "[White x]\n\n1. e4 *\n\n[White \"y\"]\n\n1. d4 *\n");
-  const auto review = run_cli({"review", dir.file("g.pgn")});
+  const auto review = run_cli({"review", dir.file("g.pgn"), "--depth", "1"});
   for (const char* said : {"game 1, line 1: the value of tag White is not quoted; game skipped\n",
                            "Reviewing game 2 (y - ?): 1 move\n", "game 2: engine failure while the review's engine was judging a move: ",
-                           "no game could be reviewed"})
+                           "at depth 1; game skipped\n", "no game could be reviewed"})
     EXPECT_TRUE(has(review.err, said)) << said << "\n" << review.err;
 }
 
