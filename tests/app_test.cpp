@@ -267,6 +267,7 @@ TEST(PlayText, PreviewWordsBoardMarksAndMoveRows) {
   EXPECT_EQ(board_lines(fen, false, "e1f1")[8], "1 | . . . .[K|.]. R |");
   EXPECT_EQ(board_lines(fen, true, "e1f1")[1], "1 | R .[.|K]. . . . |");
   EXPECT_EQ(board_lines(fen, true)[10], "    h g f e d c b a");
+  EXPECT_EQ(wrapped("one two three four", 9), "one two\nthree\nfour");
 
   PlayedGame g;
   g.start_fen = "4k3/8/8/8/8/8/8/4K2R b K - 0 30";

@@ -47,6 +47,8 @@ TEST(BoardFen, RoundTripsAndRejectsMalformedPositions) {
       {"4k3/8/8/8/8/8/8/4K3 w K - 0 1", "castling right K without king on e1 and rook on h1"},
       {"4k3/8/8/3pP3/8/8/8/4K3 w - c6 0 1", "bad en-passant square 'c6'"},
       {"4k3/8/8/8/8/8/4q3/4K3 b - - 0 1", "the side not to move is in check"},
+      {"4k3/8/8/8/8/8/8/4K3 w - - x 1", "halfmove clock 'x' is not a number"},
+      {"4k3/8/8/8/8/8/8/4K3 w - - 0 y", "full-move number 'y' is not a number"},
   };
   for (const auto& [fen, reason] : bad)
     EXPECT_EQ(error_of<FenError>([&] { Board b(fen); }), "invalid FEN (" + std::string(reason) + "): " + fen);

@@ -50,6 +50,7 @@ TEST(Cli, BadRequestsFailWithAClearMessageAndWithoutACrash) {
       {{"play", "--persona", "Talvo", "--color", "green"}, {"green"}},
       {{"uci", "--persona", "Nobody"}, {"unknown persona 'Nobody'"}},
       {{"review", "/dev/null", "--out", "/nonexistent/x.pgn"}, {"cannot write /nonexistent/x.pgn"}},
+      {{"review", "/dev/null", "--games", "1000000"}, {"no games in /dev/null"}},  // the most games it takes
       {{"serve", "--movetime", "0", "--host", "256.1.1.1"}, {"cannot listen on 256.1.1.1"}},  // serve's 0: no limit
   };
   const auto help = run_cli({"--help"});
@@ -119,6 +120,7 @@ TEST(CliList, RosterStrengthMeasuredRatingAndTheEngineAtTheLimitItAllows) {
 
 TEST(CliAnalyse, CandidatesBestFirstAfterTheMovesGivenAndANodeBudgetProbedIntoADepth) {
   FakeEngine fake("score g1f3 35 d7d5\nscore b1c3 -20\ndefault-score -50\n");
+  const testing_support::ScopedEnv limited("AI_PLAYERS_ELO_ENGINE", "/nonexistent/limited");  // analyse wants full strength
   auto r = run_cli({"analyse", "--moves", "e4 e7e5", "--depth", "3", "--multipv", "2"});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, "depth:3, score:35, pv_list=['g1f3', 'd7d5']\ndepth:3, score:-20, pv_list=['b1c3']\n");
@@ -245,6 +247,8 @@ TEST(CliPlay, PreviewsHintsUndoAndBadInputThatLosesNothing) {
   FakeEngine dying("on go\ndie\n");
   const auto failed = run_cli({"play", "--persona", "Talvo"}, "hint\nquit\n");
   EXPECT_TRUE(has(failed.out, "engine failure while the adviser was looking at your game: ")) << failed.out;
+  const auto stuck = run_cli({"play", "--persona", "Horus", "--color", "black", "--no-preview"}, "e5\nquit\n");
+  EXPECT_TRUE(has(stuck.out, "Game over: * (abandoned). Horus could not move: ")) << stuck.out;
 }
 
 TEST(CliPlay, GameAfterGameWithCommandsAndEveryGameInThePgn) {
@@ -390,6 +394,8 @@ TEST(CliUci, HandshakeGamesAndBadInputThatLeavesTheGameAsItWas) {
   EXPECT_EQ(ask(p, "go depth 5", "bestmove").back(), talvo.back());
   p.send("position fen 7k/5Q2/6K1/8/8/8/8/8 b - - 0 1");  // a finished game has no move to give
   EXPECT_EQ(ask(p, "go", "bestmove").back(), "bestmove 0000");
+  p.send("ucinewgame");  // and a new game starts from the start, until a position says otherwise
+  EXPECT_NE(ask(p, "go depth 5", "bestmove").back(), "bestmove 0000");
   p.send("quit");
   EXPECT_EQ(p.wait(), 0);
   EXPECT_EQ(p.out, "");
