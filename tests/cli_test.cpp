@@ -249,6 +249,7 @@ TEST(CliPlay, PreviewsHintsUndoAndBadInputThatLosesNothing) {
   EXPECT_TRUE(has(failed.out, "engine failure while the adviser was looking at your game: ")) << failed.out;
   const auto stuck = run_cli({"play", "--persona", "Horus", "--color", "black", "--no-preview"}, "e5\nquit\n");
   EXPECT_TRUE(has(stuck.out, "Game over: * (abandoned). Horus could not move: ")) << stuck.out;
+  EXPECT_EQ(testing_support::count_of(stuck.out, "Horus plays"), 1) << stuck.out;  // e4, and no move after
 }
 
 TEST(CliPlay, GameAfterGameWithCommandsAndEveryGameInThePgn) {
