@@ -185,6 +185,8 @@ TEST(ServeApi, ErrorsAreJsonWithTheirStatusAndLeaveTheGameAloneUndoTakesBackMove
     EXPECT_TRUE(body.contains("error") && !body["error"].get<std::string>().empty())
         << c.method << " " << c.path << " -> " << body.dump();
   }
+  EXPECT_EQ(s.call("POST", "/api/games", R"({"persona": "Talvo"})").second["error"],
+            "1 game is running, the most this server allows; end one first");
   // The PGN of no game is refused in the words of the game's own call, not with a bare status.
   EXPECT_EQ(s.call("GET", "/api/games/feed/pgn").second, s.call("GET", "/api/games/feed").second);
   EXPECT_EQ(s.ok("GET", game)["fen"], created["fen"]);

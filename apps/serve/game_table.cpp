@@ -33,7 +33,8 @@ void GameTable::reserve() {
   const std::lock_guard lock(mutex_);
   if (closing_) throw ApiError(503, "the server is shutting down");
   if (static_cast<int>(games_.size()) + reserved_ >= max_games_)
-    throw ApiError(503, fmt::format("{} games are running, the most this server allows; end one first", max_games_));
+    throw ApiError(503, fmt::format("{} {} running, the most this server allows; end one first", max_games_,
+                                    max_games_ == 1 ? "game is" : "games are"));
   ++reserved_;
 }
 
