@@ -40,7 +40,7 @@ TEST(Cli, BadRequestsFailWithAClearMessageAndWithoutACrash) {
       {{"match", "--white", "Talvo", "--black", "Talvo", "--movetime", "0"}, {"between 1 and 86400000"}},  // play's 0: no limit
       {{"tournament", "Talvo", "Isis", "--movetime", "100"}, {"a tournament takes --tc, not --movetime"}},
       {{"tournament", "Talvo", "talvo"}, {"Talvo is named twice"}},
-      {{"tournament", "Talvo", "Isis", "--anchor", "Talvo", "--sprt", "5"}, {"--anchor: 'Talvo' is not NAME=ELO (for"}},
+      {{"tournament", "Talvo", "Isis", "--anchor", "Talvo"}, {"--anchor: 'Talvo' is not NAME=ELO (for"}},
       {{"tournament", "Talvo", "Isis", "--sprt", "5"}, {"--sprt: '5' is not ELO0,ELO1[,ALPHA,BETA] with"}},
       {{"match", "--white", "HOUD20c:abc", "--black", "Talvo"}, {"'HOUD20c:abc': the strength after HOUD20c: must be a"}},
       {{"uci", "--persona", "Talvo", "--log", "/nonexistent/x.log"}, {"cannot write the log file /nonexistent/x.log"}},
