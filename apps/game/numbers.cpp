@@ -48,4 +48,8 @@ std::uint64_t seed_or_random(const std::optional<std::uint64_t>& seed) {
   return (static_cast<std::uint64_t>(device()) << 32) | device();
 }
 
+std::string counted(long long n, const std::string& one, const std::string& many) {
+  return std::to_string(n) + " " + (n == 1 ? one : many.empty() ? one + "s" : many);
+}
+
 }  // namespace ai_players::app

@@ -21,6 +21,9 @@ std::optional<std::chrono::milliseconds> read_seconds(const std::string& text, c
 // A seed: a whole number from 0 to 2^64-1.
 std::uint64_t read_seed(const std::string& text, const std::string& what);
 
+// "1 move", "3 moves"; `many` when the plural is not the word and an "s".
+std::string counted(long long n, const std::string& one, const std::string& many = "");
+
 // The seed given, or one drawn from the system.
 std::uint64_t seed_or_random(const std::optional<std::uint64_t>& seed);
 

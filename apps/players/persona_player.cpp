@@ -6,6 +6,8 @@
 
 #include <fmt/format.h>
 
+#include "game/numbers.h"
+
 namespace ai_players::app {
 
 int PersonaPlayer::strength() const { return static_cast<int>(std::lround(persona->ELO.value())); }
@@ -68,18 +70,17 @@ Mover persona_mover(PersonaPlayer& player, Announce announce) {
 }
 
 std::string player_report(const PersonaPlayer& p, int games) {
-  const auto plural = [](int n, const char* one, const char* many) { return fmt::format("{} {}", n, n == 1 ? one : many); };
   std::string out;
   if (p.cut_short)
-    out += fmt::format("{}: {} of {} cut short by the clock\n", p.name, p.cut_short, plural(p.replies, "reply", "replies"));
+    out += fmt::format("{}: {} of {} cut short by the clock\n", p.name, p.cut_short, counted(p.replies, "reply", "replies"));
   if (p.fallbacks)
-    out += fmt::format("{}: {} in {}\n", p.name, plural(p.fallbacks, "fallback move", "fallback moves"),
-                       plural(games, "game", "games"));
+    out += fmt::format("{}: {} in {}\n", p.name, counted(p.fallbacks, "fallback move"),
+                       counted(games, "game"));
   if (p.engine_restarts)
-    out += fmt::format("{}: its engine was restarted {}\n", p.name, plural(p.engine_restarts, "time", "times"));
+    out += fmt::format("{}: its engine was restarted {}\n", p.name, counted(p.engine_restarts, "time"));
   if (p.failed_games)
     out += fmt::format("{}: could not finish {} (abandoned, not scored)\n", p.name,
-                       plural(p.failed_games, "game", "games"));
+                       counted(p.failed_games, "game"));
   return out;
 }
 

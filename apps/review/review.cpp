@@ -42,8 +42,6 @@ std::string players_of(const PgnGame& record) {
   return fmt::format("{} - {}", white.empty() ? "?" : white, black.empty() ? "?" : black);
 }
 
-std::string moves_text(std::size_t n) { return fmt::format("{} move{}", n, n == 1 ? "" : "s"); }
-
 Judgement judge(int loss) {
   if (loss >= kBlunderLoss) return Judgement::Blunder;
   if (loss >= kMistakeLoss) return Judgement::Mistake;

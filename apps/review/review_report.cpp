@@ -5,6 +5,7 @@
 #include <fmt/format.h>
 
 #include "pgn/pgn_game.h"
+#include "game/numbers.h"
 #include "review/review.h"
 #include "review/review_text.h"
 
@@ -78,7 +79,7 @@ std::string annotated_pgn(const GameReview& review) {
 
 std::string summary_text(const GameReview& review) {
   std::string out = fmt::format("Game {}: {}, {}, {} reviewed at depth {}\n", review.game, players_of(review),
-                                review.record.result, moves_text(review.moves.size()), review.depth);
+                                review.record.result, counted(static_cast<long long>(review.moves.size()), "move"), review.depth);
   std::vector<std::string> labels;
   for (const char* tag : {"White", "Black"}) {
     const std::string name = review.record.tag(tag);

@@ -7,6 +7,7 @@
 
 #include <fmt/format.h>
 
+#include "game/numbers.h"
 #include "ai_players/core/errors.h"
 #include "pgn/pgn_reader.h"
 #include "players/library_output.h"
@@ -37,7 +38,7 @@ class Progress {
   void game_started(int game, const PgnGame& record) {
     label_ = fmt::format("game {} ({})", game, players_of(record));
     started_ = last_said_ = Clock::now();
-    if (!live_) log_ << fmt::format("Reviewing {}: {}\n", label_, moves_text(record.san.size()));
+    if (!live_) log_ << fmt::format("Reviewing {}: {}\n", label_, counted(static_cast<long long>(record.san.size()), "move"));
   }
   void move(std::size_t done, std::size_t total) {
     const auto now = Clock::now();
@@ -135,9 +136,9 @@ void run_review(const ReviewPlan& options, std::ostream& stdout_, std::ostream& 
 
   if (const std::string totals = totals_text(reviews); !totals.empty()) stdout_ << '\n' << totals;
   if (!options.svg.empty()) write_graphs(reviews, options.svg);
-  log << fmt::format("Reviewed {} in {} game{} in {:.1f} s ({:.2f} s per move){}\n", moves_text(moves),
-                     reviews.size(), reviews.size() == 1 ? "" : "s", seconds, moves ? seconds / moves : 0.0,
-                     problems ? fmt::format("; {} game{} skipped", problems, problems == 1 ? "" : "s") : "");
+  log << fmt::format("Reviewed {} in {} in {:.1f} s ({:.2f} s per move){}\n", counted(static_cast<long long>(moves), "move"),
+                     counted(static_cast<long long>(reviews.size()), "game"), seconds, moves ? seconds / moves : 0.0,
+                     problems ? "; " + counted(problems, "game") + " skipped" : "");
 }
 
 }  // namespace ai_players::app

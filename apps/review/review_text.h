@@ -19,8 +19,6 @@ Score white_eval(const MoveReview& m);
 // "White - Black" from the game's tags, "?" for a name not given.
 std::string players_of(const PgnGame& record);
 inline std::string players_of(const GameReview& r) { return players_of(r.record); }
-// "1 move", "12 moves".
-std::string moves_text(std::size_t n);
 // The text padded with spaces to `width` characters (display_width).
 std::string padded(const std::string& text, std::size_t width);
 

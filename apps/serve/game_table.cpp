@@ -6,6 +6,7 @@
 
 #include <fmt/format.h>
 
+#include "game/numbers.h"
 #include "ai_players/core/text.h"
 #include "serve/serve_options.h"
 
@@ -33,8 +34,8 @@ void GameTable::reserve() {
   const std::lock_guard lock(mutex_);
   if (closing_) throw ApiError(503, "the server is shutting down");
   if (static_cast<int>(games_.size()) + reserved_ >= max_games_)
-    throw ApiError(503, fmt::format("{} {} running, the most this server allows; end one first", max_games_,
-                                    max_games_ == 1 ? "game is" : "games are"));
+    throw ApiError(503, fmt::format("{} running, the most this server allows; end one first",
+                                    counted(max_games_, "game is", "games are")));
   ++reserved_;
 }
 
