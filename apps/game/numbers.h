@@ -1,5 +1,6 @@
-// Numbers as users type them, in flags, UCI options and the page: one
-// reading for each kind, with the limits said as people write them.
+// Numbers as users type them, in flags, UCI options and the page (one
+// reading for each kind, with the limits said as people write them), and
+// counts as the texts say them.
 #pragma once
 
 #include <chrono>
