@@ -28,6 +28,23 @@ TEST(Perft, MatchesPublishedCounts) {
   EXPECT_THROW(Board().perft_divide(0), ai_players::AssertionError);
 }
 
+TEST(Perft, PlayingEachMoveOnTheBoardLeadsWhereGenerationDoes) {
+  // The board checks a move it is given on its own square only: every legal
+  // move (promotions, castling, en passant) must be taken and land right.
+  for (const char* fen : {"r3k2r/p1ppqpb1/bn2pnp1/3PN3/1p2P3/2N2Q1p/PPPBBPPP/R3K2R w KQkq - 0 1",
+                          "r3k2r/Pppp1ppp/1b3nbN/nP6/BBP1P3/q4N2/Pp1P2PP/R2Q1RK1 w kq - 0 1",
+                          "8/2p5/3p4/KP5r/1R3p1k/8/4P1P1/8 w - - 0 1"}) {
+    const Board root(fen);
+    std::uint64_t nodes = 0;
+    for (const auto& move : root.legal_moves()) {
+      Board next = root;
+      next.make_internal_move(*move);
+      nodes += next.perft(2);
+    }
+    EXPECT_EQ(nodes, root.perft(3)) << fen;
+  }
+}
+
 TEST(Perft, CountsPositionsWithMoreMovesThanAnyGame) {
   // 263 legal moves: more than any game position has (218) and more than the
   // move buffer holds inline (256).

@@ -90,16 +90,15 @@ void AI_BASIC::stop_search_(bool cut) {
 }
 
 void AI_BASIC::note_progress_(std::string_view line) {
-  if (line.find("info") == std::string_view::npos) return;
-  const auto tokens = engine::split_tokens(line);
+  const auto tokens = engine::token_views(line);
   if (tokens.empty() || tokens[0] != "info") return;
   bool progress = false;
   for (std::size_t i = 1; i + 1 < tokens.size(); ++i) {
-    const std::string& key = tokens[i];
+    const std::string_view key = tokens[i];
     long long* best = key == "depth" ? &best_depth_ : key == "nodes" ? &best_nodes_ : key == "currmovenumber" ? &last_currmove_ : nullptr;
     if (!best) continue;
     long long value = 0;
-    const std::string& text = tokens[i + 1];
+    const std::string_view text = tokens[i + 1];
     if (std::from_chars(text.data(), text.data() + text.size(), value).ec != std::errc()) continue;
     // Deeper, more nodes, or on to another move: the engine is getting somewhere.
     if (best == &last_currmove_ ? value != *best : value > *best) {

@@ -9,16 +9,28 @@
 
 namespace ai_players::engine {
 
-std::vector<std::string> split_tokens(std::string_view line) {
-  std::vector<std::string> tokens;
-  constexpr std::string_view blanks = " \t\n\r\v\f";
-  std::size_t i = line.find_first_not_of(blanks);
-  while (i != std::string_view::npos) {
-    const std::size_t end = line.find_first_of(blanks, i);
-    tokens.emplace_back(line.substr(i, end == std::string_view::npos ? std::string_view::npos : end - i));
-    i = line.find_first_not_of(blanks, end);
+namespace {
+
+constexpr bool blank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+}  // namespace
+
+std::vector<std::string_view> token_views(std::string_view line) {
+  std::vector<std::string_view> tokens;
+  std::size_t i = 0;
+  const std::size_t n = line.size();
+  for (;;) {
+    while (i < n && blank(line[i])) ++i;
+    if (i == n) return tokens;
+    const std::size_t start = i;
+    while (i < n && !blank(line[i])) ++i;
+    tokens.push_back(line.substr(start, i - start));
   }
-  return tokens;
+}
+
+std::vector<std::string> split_tokens(std::string_view line) {
+  const auto views = token_views(line);
+  return {views.begin(), views.end()};
 }
 
 long long to_int64_strict(std::string_view text, std::string_view what) {

@@ -9,6 +9,8 @@ namespace ai_players::engine {
 
 // The line split at runs of white space.
 std::vector<std::string> split_tokens(std::string_view line);
+// The same as views into the line, for reading a line without copying it.
+std::vector<std::string_view> token_views(std::string_view line);
 
 // Decimal text with an optional sign and nothing else ("12x" fails), as an
 // int; throws Error naming `what` otherwise.

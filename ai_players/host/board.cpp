@@ -82,7 +82,7 @@ MoveList Board::legal_moves() const {
 void Board::make_internal_move(const Move& move) {
   detail::Position p = detail::position_of(*this);
   detail::MoveBuf buf;
-  detail::generate_legal(p, buf);
+  detail::generate_legal_from(p, move.FromSQ, buf);
   const auto same = [&](const detail::IMove& m) {
     return m.from == move.FromSQ && m.to == move.ToSQ &&
            std::abs(m.promo) == (move.IsPromotion ? std::abs(move.ExtraAddedPiece) : 0);

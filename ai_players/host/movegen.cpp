@@ -193,28 +193,34 @@ void castling_moves(const Gen& g, int from) {
     add_if_legal(g, {from, common::square(3, rank), King * s, 0, 0, FLAG_CASTLE});
 }
 
+void piece_moves(const Gen& g, int from) {
+  switch (std::abs(g.p.b[from])) {
+    case Pawn: pawn_moves(g, from); break;
+    case Knight: step_moves(g, from, KNIGHT_STEPS); break;
+    case Bishop: slide_moves(g, from, BISHOP_STEPS); break;
+    case Rook: slide_moves(g, from, ROOK_STEPS); break;
+    case Queen: slide_moves(g, from, KING_STEPS); break;
+    case King:
+      step_moves(g, from, KING_STEPS);
+      castling_moves(g, from);
+      break;
+    default: break;
+  }
+}
+
 }  // namespace
 
 void generate_legal(const Position& p, MoveBuf& out) {
   out.clear();
   const Gen g = make_gen(p, out);
-  const int s = p.side;
-  for (int from : SQUARES) {
-    const int piece = p.b[from];
-    if (piece * s <= 0) continue;
-    switch (std::abs(piece)) {
-      case Pawn: pawn_moves(g, from); break;
-      case Knight: step_moves(g, from, KNIGHT_STEPS); break;
-      case Bishop: slide_moves(g, from, BISHOP_STEPS); break;
-      case Rook: slide_moves(g, from, ROOK_STEPS); break;
-      case Queen: slide_moves(g, from, KING_STEPS); break;
-      case King:
-        step_moves(g, from, KING_STEPS);
-        castling_moves(g, from);
-        break;
-      default: break;
-    }
-  }
+  for (int from : SQUARES)
+    if (p.b[from] * p.side > 0) piece_moves(g, from);
+}
+
+void generate_legal_from(const Position& p, int from, MoveBuf& out) {
+  out.clear();
+  if (!valid(from) || p.b[from] * p.side <= 0) return;
+  piece_moves(make_gen(p, out), from);
 }
 
 bool ep_capture_possible(const Position& p) {

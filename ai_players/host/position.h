@@ -114,6 +114,8 @@ void make(Position& p, const IMove& m);
 
 // All legal moves of the side to move.
 void generate_legal(const Position& p, MoveBuf& out);
+// The legal moves of the piece on `from` alone: what checking one move needs.
+void generate_legal_from(const Position& p, int from, MoveBuf& out);
 
 // True when the side to move has a legal en-passant capture.
 bool ep_capture_possible(const Position& p);
