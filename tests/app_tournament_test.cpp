@@ -526,8 +526,6 @@ TEST(TournamentCommand, NeighboursMeetOnlyTheNextSpanNames) {
   EXPECT_EQ(testing_support::count_of(two.err, "Finished game "), 10) << two.err;
 }
 
-// A lopsided pair under --sprt: the test accepts H1 and the tournament stops
-// there, long before its planned games are played.
 TEST(TournamentCommand, TheEngineTimeoutReachesThePersonasInTheWorkers) {
   // Each engine's first search says nothing until told to stop: without the flag the watchdog waits 60 s.
   testing_support::FakeEngine fake("on go depth\non stop\n> bestmove e2e4\n");
@@ -538,6 +536,8 @@ TEST(TournamentCommand, TheEngineTimeoutReachesThePersonasInTheWorkers) {
   EXPECT_NE(testing_support::read_file(dir.file("t.pgn")).find("{Horus was cut short"), std::string::npos);
 }
 
+// A lopsided pair under --sprt: the test accepts H1 and the tournament stops
+// there, long before its planned games are played.
 TEST(TournamentCommand, SprtStopsALopsidedPairEarly) {
   if (::access("/usr/games/stockfish", X_OK) != 0) GTEST_SKIP() << "no engine";
   const auto run = testing_support::run_cli({"tournament", "Gnome", "Talvo", "--rounds", "40", "--sprt", "0,450,0.1,0.1",
