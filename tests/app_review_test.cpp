@@ -484,9 +484,10 @@ TEST(Review, EndToEndWithStockfish) {
   const std::string broken = "[Event \"broken\"]\n\n1. e4 e5 2. Ke3 *\n\n";
   testing_support::write_file(dir.file("games.pgn"), broken + kQueenBlunder + "\n" + kQueenBlunder);
   const auto res = testing_support::run_cli({"review", dir.file("games.pgn"), "--depth", "5", "--jobs", "2", "--moves",
-                                             "--out", dir.file("annotated.pgn"), "--svg", dir.file("graph.svg")});
+                                             "--out", dir.file("annotated.pgn"), "--svg", dir.file("graph.svg"), "--verbose"});
   ASSERT_EQ(res.status, 0) << res.err;
-  for (const char* said : {"game 1: move 2. Ke3 is not legal", "Reviewing game 2 (Careless - Alert): 6 moves\n",
+  // --verbose: the analysts' own lines too (each says its name as it starts).
+  for (const char* said : {"\nreview 0\n", "game 1: move 2. Ke3 is not legal", "Reviewing game 2 (Careless - Alert): 6 moves\n",
                            "Reviewed 12 moves in 2 games in ", "; 1 game skipped\n"})
     EXPECT_NE(res.err.find(said), std::string::npos) << said << "\n" << res.err;
   for (const char* line : {"Game 2: Careless - Alert", "worst: 3. Bc4??", "\n3. Bc4 ?? (", "\nAll 2 games\n"})

@@ -489,7 +489,7 @@ TEST(EngineWatch, CountsSearchesAndTheRunningSearchsDepth) {
   EXPECT_EQ(reading(), std::make_pair(0, 0));
 }
 
-// Typed lines: a line typed before a reply began is kept for later; once the
+// Typed lines: a line typed before a reply began, or put back, is kept for later; once the
 // input has ended, next() returns at once, while next_since() keeps to its
 // timeout (the reply loop polls with it: returning at once would spin).
 TEST(LineInput, EarlierLinesWaitTheirTurnAndTheEndOfInputStopsOnlyNext) {
@@ -499,6 +499,8 @@ TEST(LineInput, EarlierLinesWaitTheirTurnAndTheEndOfInputStopsOnlyNext) {
   ASSERT_TRUE(first);
   EXPECT_EQ(first->text, "e4");
   EXPECT_FALSE(input.next_since(first->at + std::chrono::hours(1), milliseconds(1)));  // "hint" came before
+  input.put_back(*first);  // a line that hurried a reply is read again after it
+  EXPECT_EQ(input.next(milliseconds(5000))->text, "e4");
   const auto second = input.next(milliseconds(5000));
   ASSERT_TRUE(second);
   EXPECT_EQ(second->text, "hint");

@@ -279,7 +279,7 @@ TEST(CliPlay, TermSavesTheGameAndCaseGoesWhereItIsClear) {
   CliProcess p({"play", "--persona", "Talvo", "--tc", "300+5", "--pgn", dir.file("g.pgn"), "--fen",
                 "4k3/8/8/8/8/2n5/1P1B4/4K3 w - - 0 1"});
   const std::string files = "    a b c d e f g h";  // the board's last line
-  p.read_until(files);
+  EXPECT_TRUE(has(p.read_until(files), "Talvo (100); each side has a clock of 300+5."));
   p.send("bxc3\nBXC3\nBxc3");  // the pawn or the bishop, then the bishop
   const V seen = p.read_until(files);
   for (const std::string line : {"'bxc3' could be bxc3 or Bxc3", "'BXC3' could be", "Talvo plays", "Clocks: you 5:0", ", Talvo 5:0"})
@@ -312,6 +312,18 @@ TEST(CliPlay, EnterWhileThePersonaThinksMakesItMoveNow) {
   EXPECT_EQ(p.wait(), 0);
   const V got = fake.received();
   EXPECT_TRUE(std::find(got.begin(), got.end(), "stop") != got.end());
+}
+
+// The page shipped beside the program is found without --web-root, and
+// SIGTERM ends the server cleanly.
+TEST(CliServe, FindsItsPageAndStopsOnSigterm) {
+  FakeEngine fake;
+  CliProcess p({"serve", "--port", "0"});
+  EXPECT_TRUE(has(p.read_until("Serving the personas on http://127.0.0.1:"), "(this machine only)"));
+  ::kill(p.pid(), SIGTERM);
+  EXPECT_EQ(p.wait(), 0);
+  EXPECT_FALSE(has(p.out, "No page found")) << p.out;
+  EXPECT_TRUE(has(p.err, "Stopping: ending every game.")) << p.err;
 }
 
 // Sends one command and reads up to the line starting with `until`; every line on the way must be UCI.
