@@ -206,6 +206,11 @@ TEST(TimeControl, BudgetsKeepAReserveAndReadTheirText) {
       {{ms(40), ms(0), std::nullopt, std::nullopt, ms(50)}, ms(5)},              // a floor, even when late
   };
   for (const auto& c : cases) EXPECT_EQ(move_budget(c.clock), c.budget);
+  // A game's clock gives its increment to the budget; with no clock the fixed time counts.
+  const auto now = std::chrono::steady_clock::now();
+  const std::string start(common::FEN_New_Game);
+  EXPECT_EQ(GameState(start, parse_time_control("60+1")).move_deadline(now, std::nullopt, ms(50)), now + ms(1998 + 750));
+  EXPECT_EQ(GameState(start).move_deadline(now, ms(1000), ms(50)), now + ms(950));
   EXPECT_EQ(parse_time_control("60+1").pgn(), "60+1");
   EXPECT_EQ(parse_time_control("0.5+0.1").pgn(), "0.5+0.1");
   EXPECT_EQ(parse_time_control("300").increment, ms(0));

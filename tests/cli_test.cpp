@@ -218,7 +218,7 @@ TEST(CliPlay, PreviewsHintsUndoAndBadInputThatLosesNothing) {
   const auto r = run_cli({"play", "--persona", "Talvo", "--color", "black", "--seed", "1", "--pgn", dir.file("g.pgn")},
                          "hint\nundo\nNf6\nundo\nzz\ne7e4\n\nd7d5\nquit\n");
   ASSERT_EQ(r.status, 0) << r.err;
-  for (const std::string line : {"    h g f e d c b a", "You (black) vs Talvo (100)", "'help' lists the commands", "Hint: e5 (+0.25)", "There is no move of yours to take back.",
+  for (const std::string line : {"You (black) vs Talvo (100)", "    h g f e d c b a     'help' lists the commands", "Hint: e5 (+0.25)", "There is no move of yours to take back.",
                                  "Your move Nf6 scored -0.12 against the engine's best e5 (+0.25)",
                                  "Took back your last move and Talvo's reply.", "'zz' is not a legal move here",
                                  "'e7e4' is not a legal move here",
