@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <vector>
 
 #include <fmt/format.h>
 #include <httplib.h>
@@ -11,6 +12,7 @@
 #include "ai_players/personas/safe_reply.h"
 #include "serve/api.h"
 #include "serve/connection_pool.h"
+#include "game/data_files.h"
 #include "game/user_error.h"
 
 namespace ai_players::app {
@@ -202,9 +204,11 @@ std::size_t GameServer::game_count() const { return impl_->api.games().size(); }
 std::string default_web_root() {
   std::error_code ec;
   const auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-  if (!ec)
-    for (const auto& candidate : {exe.parent_path() / "web", exe.parent_path().parent_path() / "web"})
-      if (std::filesystem::is_regular_file(candidate / "index.html")) return candidate.string();
+  std::vector<std::filesystem::path> candidates;
+  if (!ec) candidates = {exe.parent_path() / "web", exe.parent_path().parent_path() / "web"};
+  candidates.emplace_back(source_web_root());  // a build kept apart from its sources
+  for (const auto& candidate : candidates)
+    if (std::filesystem::is_regular_file(candidate / "index.html", ec)) return candidate.string();
   return {};
 }
 

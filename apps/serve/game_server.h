@@ -33,8 +33,8 @@ class GameServer {
 };
 
 // Where the page's files are when --web-root is not given: a web/ folder
-// beside the program or one level up (the source tree of a build directory);
-// empty when there is none.
+// beside the program or one level up (the source tree of a build directory),
+// else the source tree it was built from; empty when there is none.
 std::string default_web_root();
 
 }  // namespace ai_players::app
