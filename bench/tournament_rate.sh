@@ -5,7 +5,9 @@
 # much processor time they spent searching (their processor time less what
 # starting an engine costs, measured here too), and what share of the wall
 # time that is. The engine-bound rate is the rate if the engines searched
-# all the time on every core a game can use (min(concurrency, cores)).
+# all the time on every core a game can use (min(concurrency, cores)); the
+# ceiling is the share left when the engines' own starts are all that is not
+# search.
 #
 #   bench/tournament_rate.sh [PROGRAM] [CONCURRENCY...]     (default: 1 2)
 set -eu
@@ -44,5 +46,7 @@ for c in $levels; do
       printf "  engines searched %.1f s: %.2f of the wall time of %d core%s; engine-bound rate %.0f games per hour\n",
              search, search / (wall * lanes), lanes, (lanes > 1 ? "s" : ""), 42 * 3600 * lanes / search
       printf "  processor time of the whole tournament %.1f s, %.2f of it searching\n", cpu, search / cpu
+      printf "  the engines starting took %.1f s: with the cores full, at most %.2f of the time could be searching\n",
+             starts * start_cpu, search / (search + starts * start_cpu)
     }' "$tmp/time" "$tmp/log"
 done
