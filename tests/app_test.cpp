@@ -31,6 +31,7 @@
 #include "terminal/board_view.h"
 #include "terminal/line_input.h"
 #include "terminal/terminal_play.h"
+#include "uci/uci_protocol.h"
 
 namespace ai_players::app {
 namespace {
@@ -211,6 +212,13 @@ TEST(TimeControl, BudgetsKeepAReserveAndReadTheirText) {
   const std::string start(common::FEN_New_Game);
   EXPECT_EQ(GameState(start, parse_time_control("60+1")).move_deadline(now, std::nullopt, ms(50)), now + ms(1998 + 750));
   EXPECT_EQ(GameState(start).move_deadline(now, ms(1000), ms(50)), now + ms(950));
+  // A GUI's go: the mover's own clock; movestogo 0 and a negative time mean none and nothing left.
+  const GoRequest go = parse_go("wtime 1000 btime 2000 winc 10 binc 20 movestogo 5 depth 7", common::BLACK);
+  EXPECT_EQ(std::make_tuple(go.clock.remaining, go.clock.increment, go.clock.moves_to_go, go.depth),
+            std::make_tuple(std::optional(ms(2000)), ms(20), std::optional(5), std::optional(7)));
+  EXPECT_EQ(std::make_pair(parse_go("movestogo 0 wtime -5", common::WHITE).clock.moves_to_go,
+                           parse_go("movestogo 0 wtime -5", common::WHITE).clock.remaining),
+            std::make_pair(std::optional<int>(), std::optional(ms(0))));
   EXPECT_EQ(parse_time_control("60+1").pgn(), "60+1");
   EXPECT_EQ(parse_time_control("0.5+0.1").pgn(), "0.5+0.1");
   EXPECT_EQ(parse_time_control("300").increment, ms(0));
