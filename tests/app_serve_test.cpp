@@ -246,6 +246,7 @@ TEST(ServeApi, ThinkLimitsMoveNowAndTheProgressOfAReply) {
     seen = s.ok("GET", game);
   }
   EXPECT_EQ(seen["time"]["thinking"]["depth"], 9) << seen.dump();
+  EXPECT_EQ(seen["time"]["thinking"]["search"], 1) << seen.dump();  // the probe is the reply's first search
   EXPECT_TRUE(seen["legal"].empty());
   for (const char* busy : {"/undo", "/moves", "/resign"})  // nothing changes the game while it thinks
     EXPECT_EQ(s.call("POST", game + busy, json{{"move", "e4"}}.dump()).first, 409) << busy;
@@ -306,10 +307,11 @@ TEST(ServeApi, SlowClientsLeaveThePageAnswered) {
   for (const auto fd : slow) ::close(fd);
 }
 
-TEST(ServeApi, NoAddressNoServer) {
+TEST(ServeApi, NoAddressNoServerAndAServerNeverRunEnds) {
   ServeOptions nowhere;
   nowhere.host = "";
   EXPECT_THROW(GameServer server(nowhere), UserError);
+  const GameServer never_run(options_with(1));  // and a server never run ends without being stopped
 }
 
 TEST(ServeApi, IdleGamesEnd) {

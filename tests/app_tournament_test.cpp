@@ -26,6 +26,7 @@
 #include "support/fake_engine_session.h"
 #include "support/pgn_replay.h"
 #include "tournament/adjudication.h"
+#include "tournament/game_worker.h"
 #include "tournament/progress.h"
 #include "tournament/schedule.h"
 #include "tournament/sprt.h"
@@ -457,6 +458,21 @@ TEST(RatingReport, TheTsvFileReadsBackAsTheTableSaysWithItsBounds) {
   EXPECT_NE(format_rating_table(table, "given").find(std::to_string(table.virtual_draws) + " pairings won in every game"),
             std::string::npos);
   EXPECT_GT(table.virtual_draws, 1);
+}
+
+// A game process answers a game it cannot play with one error line, whatever
+// the error says, then the end mark: the tournament reads line by line.
+TEST(GameWorker, AGameThatCannotBePlayedIsOneErrorLineThenTheEndMark) {
+  testing_support::FakeEngine fake;
+  std::istringstream in("{\"white\": \"Nobody\\r\\nat all\", \"black\": \"Talvo\"}\n");
+  std::ostringstream out;
+  run_game_worker(in, out);
+  std::istringstream said(out.str());
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(said, line);) lines.push_back(line);
+  ASSERT_EQ(lines.size(), 2u) << out.str();
+  EXPECT_TRUE(lines[0].starts_with(kErrorMark) && lines[0].find("Nobody  at all") != std::string::npos) << lines[0];
+  EXPECT_EQ(lines[1], kEndOfGame);
 }
 
 // A real tournament: two workers at once, each game on disk as it ends; a
