@@ -162,14 +162,15 @@ std::vector<testing_support::ReadGame> check_pgn(const std::string& path) {
 }
 
 TEST(CliMatch, AFailingPersonaCostsItsGameNotTheMatch) {
-  // Whatever a case gets to start, its engine dies at once.every time.
+  // Whatever a case gets to start, its engine dies at once, every time; after
+  // two such games the match stops short of the third.
   FakeEngine fake("on go\ndie\non go\ndie\non go\ndie\non go\ndie\n");
   testing_support::TempDir dir;
-  const auto r = run_cli({"match", "--white", "Horus", "--black", "Talvo", "--games", "2", "--seed", "1", "--pgn",
+  const auto r = run_cli({"match", "--white", "Horus", "--black", "Talvo", "--games", "3", "--seed", "1", "--pgn",
                           dir.file("a.pgn")});
   EXPECT_EQ(r.status, 1) << r.err;  // every game abandoned: the match failed
   for (const std::string m : {"Horus (450) could not choose a move", testing_support::fake_engine_path(), "output ended",
-                              "no game could be finished"})
+                              "Stopping after 2 games: none could be finished.", "no game could be finished"})
     EXPECT_TRUE(has(r.err, m)) << m << "\n" << r.err;
   EXPECT_TRUE(has(r.out, "Horus: could not finish 2 games (abandoned, not scored)")) << r.out;
   const auto games = check_pgn(dir.file("a.pgn"));
