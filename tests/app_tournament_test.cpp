@@ -544,7 +544,8 @@ TEST(TournamentCommand, NeighboursMeetOnlyTheNextSpanNames) {
 
 TEST(TournamentCommand, TheEngineTimeoutReachesThePersonasInTheWorkers) {
   // Each engine's first search says nothing until told to stop: without the flag the watchdog waits 60 s.
-  testing_support::FakeEngine fake("on go depth\non stop\n> bestmove e2e4\n");
+  // Getting ready takes each engine longer than that leash, as a starting Stockfish may: no search, no cut.
+  testing_support::FakeEngine fake("on isready\nsleep 300\n> readyok\non go depth\non stop\n> bestmove e2e4\n");
   testing_support::TempDir dir;
   const auto run = testing_support::run_cli({"tournament", "Horus", "Talvo", "--rounds", "1", "--max-plies", "12", "--seed",
                                              "3", "--engine-timeout", "0.05", "--pgn", dir.file("t.pgn")});

@@ -336,7 +336,7 @@ TEST(NewGame, AGameAfterANewGameIsTheGameAFreshPersonaPlays) {
   ScriptedEngine deaf(std::vector<std::string>{"on isready\n", ""});
   CaptureEcho quiet;
   Verevovera v(deaf.config());
-  v.engine_timeout = 50ms;
+  v.engine_timeout = v.ready_timeout = 50ms;
   EXPECT_THROW(v.new_game(), EngineTimeout);
   v.new_game();
   EXPECT_EQ(deaf.launches(), 2);

@@ -80,6 +80,9 @@ class AI_BASIC {
   // reply is cut short after kReplyTimeoutFactor times this. None: no limit.
   std::optional<std::chrono::milliseconds> engine_timeout;
   static constexpr int kReplyTimeoutFactor = 10;
+  // The least time an engine has to answer "isready" at a new game: one just
+  // started, or clearing a big hash, may need seconds, whatever its watchdog.
+  std::chrono::milliseconds ready_timeout = std::chrono::seconds(10);
   // The host's clock: searches running at this moment are told "stop", later
   // ones are skipped, and the persona chooses among the candidates found.
   std::optional<engine::Clock::time_point> stop_at;
@@ -140,7 +143,8 @@ class AI_BASIC {
   void begin_request();
 
   // Starts a new game: the engine is told "ucinewgame" and must answer
-  // "isready" within engine_timeout (60 s without one), and every per-game
+  // "isready" within engine_timeout (60 s without one) but never less than
+  // ready_timeout; every per-game
   // field goes back to its value in a freshly built persona, so that a seeded
   // game played after it is the game a fresh persona plays. Throws EngineError.
   void new_game();

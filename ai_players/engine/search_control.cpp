@@ -216,7 +216,8 @@ void AI_BASIC::new_game() {
   if (engine_broken) restart_engine();
   writeIntoEngine("ucinewgame");
   writeIntoEngine("isready");
-  const auto deadline = Clock::now() + engine_timeout.value_or(std::chrono::seconds(60));
+  const auto deadline =
+      Clock::now() + std::max<std::chrono::milliseconds>(engine_timeout.value_or(std::chrono::seconds(60)), ready_timeout);
   while (engine::split_tokens(read_checked_line_(deadline, "isready")) != std::vector<std::string>{"readyok"}) {
   }
 }
