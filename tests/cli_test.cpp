@@ -53,11 +53,6 @@ TEST(Cli, BadRequestsFailWithAClearMessageAndWithoutACrash) {
       {{"review", "/dev/null", "--games", "1000000"}, {"no games in /dev/null"}},  // the most games it takes
       {{"serve", "--movetime", "0", "--host", "256.1.1.1"}, {"cannot listen on 256.1.1.1"}},  // serve's 0: no limit
   };
-  const auto help = run_cli({"--help"});
-  EXPECT_TRUE(has(help.out, "tournament") && !has(help.out, "game-worker")) << help.out;  // the tournament's own
-  const auto serve = run_cli({"serve", "--help"});  // the defaults a user is told
-  for (const char* given : {"--max-games INT:INT in [1 - 256]=8", "--idle-timeout TEXT=1800", "[1 - 30]=7", "[1 - 40]=16"})
-    EXPECT_TRUE(has(serve.out, given)) << given << "\n" << serve.out;
   for (const auto& [args, messages] : cases) {
     const auto r = run_cli(args, "e4\nuci\n");
     SCOPED_TRACE(args[0] + " " + args[2] + "\n" + r.err);
@@ -74,6 +69,19 @@ TEST(Cli, BadRequestsFailWithAClearMessageAndWithoutACrash) {
                            "Reviewing game 2 (y - ?): 1 move\n", "game 2: engine failure while the review's engine was judging a move: ",
                            "at depth 1; game skipped\n", "no game could be reviewed"})
     EXPECT_TRUE(has(review.err, said)) << said << "\n" << review.err;
+}
+
+// Every option, its range and its default as a user is told them (the
+// tournament's own game-worker command is not listed).
+TEST(Cli, HelpOfEveryCommand) {
+  std::string all;
+  for (const std::string command :
+       {"", "perft", "analyse", "list", "match", "play", "uci", "review", "serve", "tournament", "ratings"}) {
+    const auto r = command.empty() ? run_cli({"--help"}) : run_cli({command, "--help"});
+    EXPECT_EQ(r.status, 0) << command;
+    all += "$ ai-players " + command + " --help\n" + r.out;
+  }
+  testing_support::expect_as_in_file("help.txt", testing_support::replace_all(all, testing_support::cli_path(), "ai-players"));
 }
 
 // The row of `name` in list's output.
@@ -192,8 +200,7 @@ TEST(CliMatch, RepeatableGamesWithAReadablePgn) {
   // The summary counts the results from Horus's side, whichever colour it had.
   int wins = 0;
   for (const auto& g : games) wins += g.result == (g.tag("White") == "Horus" ? "1-0" : "0-1");
-  EXPECT_TRUE(has(r.out, "Horus: " + std::to_string(wins) + " win") && has(r.out, "Elo difference")) << r.out;
-  EXPECT_FALSE(has(r.out, "gang:BEGINNER")) << "library chatter on standard output";
+  EXPECT_TRUE(has(r.out, "Horus: " + std::to_string(wins) + " win")) << r.out;
   args.back() = dir.file("b.pgn");  // the same seed plays the same games
   ASSERT_EQ(run_cli(args).status, 0);
   const auto again = check_pgn(dir.file("b.pgn"));
@@ -208,8 +215,8 @@ TEST(CliMatch, RepeatableGamesWithAReadablePgn) {
   ASSERT_EQ(noted.size(), 1u);
   ASSERT_FALSE(noted[0].comments.empty());
   EXPECT_TRUE(noted[0].comments[0].starts_with("Horus has no previous move to answer")) << noted[0].comments[0];
-  EXPECT_TRUE(has(set_up.out, "\n1. Kd1\n{Horus has no previous move")) << set_up.out;
-  EXPECT_TRUE(has(set_up.out, "Horus: 1 fallback move in 1 game")) << set_up.out;
+  // Summaries, the fallback in the move list, and no library chatter on standard output.
+  testing_support::expect_as_in_file("match.txt", testing_support::replace_all(r.out + "\n" + set_up.out, dir.path(), "DIR"));
 }
 
 TEST(CliPlay, PreviewsHintsUndoAndBadInputThatLosesNothing) {
@@ -217,20 +224,15 @@ TEST(CliPlay, PreviewsHintsUndoAndBadInputThatLosesNothing) {
   FakeEngine fake("default-score -50\nscore e7e5 25\nscore g8f6 -12\n");
   testing_support::TempDir dir;
   const auto r = run_cli({"play", "--persona", "Talvo", "--color", "black", "--seed", "1", "--pgn", dir.file("g.pgn")},
-                         "hint\nundo\nNf6\nundo\nzz\ne7e4\n\nd7d5\nquit\n");
+                         "hint\nundo\nNf6\nundo\nzz\ne7e4\n\nd7d5\nmoves\nflip\nreview\ndraw\nresign\nundo\nquit\n");
   ASSERT_EQ(r.status, 0) << r.err;
-  for (const std::string line : {"You (black) vs Talvo (100)", "    h g f e d c b a     'help' lists the commands", "Hint: e5 (+0.25)", "There is no move of yours to take back.",
-                                 "Your move Nf6 scored -0.12 against the engine's best e5 (+0.25)",
-                                 "Took back your last move and Talvo's reply.", "'zz' is not a legal move here",
-                                 "'e7e4' is not a legal move here",
-                                 // after the bad lines the same game goes on; the coordinate move is judged
-                                 "Your move d5 scored -0.50 against the engine's best e5 (+0.25)"})
-    EXPECT_TRUE(has(r.out, line)) << line << "\n" << r.out;
-  EXPECT_EQ(testing_support::count_of(r.out, "Talvo plays "), 3);
-  EXPECT_FALSE(has(r.out, "Talvo 100")) << "library chatter on standard output";
-  const auto saved = check_pgn(dir.file("g.pgn"));
+  // After the bad lines the same game goes on; the last move is judged, the
+  // game reviewed and drawn; no library chatter on standard output.
+  testing_support::expect_as_in_file("play_as_black.txt", testing_support::replace_all(r.out, dir.path(), "DIR"));
+  const auto saved = testing_support::read_pgn(testing_support::read_file(dir.file("g.pgn")));  // drawn by agreement
   ASSERT_EQ(saved.size(), 1u);
-  EXPECT_EQ(std::make_tuple(saved[0].tag("Black"), saved[0].san.size(), saved[0].san.at(1)), std::make_tuple("Human", 3u, "d5"));
+  EXPECT_EQ(std::make_tuple(saved[0].tag("Black"), saved[0].san.size(), saved[0].san.at(1), saved[0].tag("Result")),
+            std::make_tuple("Human", 3u, "d5", "1/2-1/2"));
   // Without the adviser a hint says what it needs and the game goes on; a
   // review runs on engines of its own, as the review command does.
   const auto plain = run_cli({"play", "--persona", "Talvo", "--no-preview", "--seed", "1", "--movetime", "0", "--pgn",

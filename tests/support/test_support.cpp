@@ -5,8 +5,10 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
-#include <thread>
 #include <stdexcept>
+#include <thread>
+
+#include <gtest/gtest.h>
 
 namespace testing_support {
 
@@ -56,11 +58,23 @@ int count_of(const std::string& text, const std::string& part) {
   return n;
 }
 
+std::string replace_all(std::string text, const std::string& from, const std::string& to) {
+  for (auto at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) text.replace(at, from.size(), to);
+  return text;
+}
+
 std::string read_file(const std::string& path) {
   std::ifstream in(path);
   std::stringstream ss;
   ss << in.rdbuf();
   return ss.str();
+}
+
+void expect_as_in_file(const std::string& name, const std::string& text) {
+  const std::string path = std::string(EXPECTED_DIR) + "/" + name;
+  if (const char* bless = ::getenv("AI_PLAYERS_BLESS"); bless && std::string(bless) == "1") return write_file(path, text);
+  ASSERT_TRUE(std::filesystem::exists(path)) << path << " is missing: AI_PLAYERS_BLESS=1 writes it";
+  EXPECT_EQ(text, read_file(path)) << "differs from " << path;
 }
 
 void write_file(const std::string& path, const std::string& text) {

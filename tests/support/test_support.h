@@ -78,10 +78,16 @@ std::string error_of(F f) {
   return "no error";
 }
 
+// `text` with every `from` replaced by `to` (a temporary path by a fixed name, say).
+std::string replace_all(std::string text, const std::string& from, const std::string& to);
+
 // How many times `part` stands in `text` (overlaps included).
 int count_of(const std::string& text, const std::string& part);
 
 std::string read_file(const std::string& path);
+// Checks `text` against tests/expected/<name>, a file a person has read once;
+// with AI_PLAYERS_BLESS=1 the file is written from `text` instead.
+void expect_as_in_file(const std::string& name, const std::string& text);
 void write_file(const std::string& path, const std::string& text);
 
 // The processes below `root` (children, theirs, ...), found through /proc.
