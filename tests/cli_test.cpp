@@ -7,6 +7,8 @@
 #include <filesystem>
 #include <thread>
 
+#include <httplib.h>
+
 #include "game/game.h"
 #include "players/measured_ratings.h"
 #include "support/cli_process.h"
@@ -321,8 +323,13 @@ TEST(CliPlay, EnterWhileThePersonaThinksMakesItMoveNow) {
 // SIGTERM ends the server cleanly.
 TEST(CliServe, FindsItsPageAndStopsOnSigterm) {
   FakeEngine fake;
-  CliProcess p({"serve", "--port", "0"});
-  EXPECT_TRUE(has(p.read_until("Serving the personas on http://127.0.0.1:"), "(this machine only)"));
+  CliProcess p({"serve", "--port", "0", "--tc", "300+5"});
+  const std::string serving = p.read_until("Serving the personas on http://127.0.0.1:").back();
+  EXPECT_TRUE(has(serving, "(this machine only)"));
+  // The page starts from the clock given here.
+  const auto defaults = httplib::Client("127.0.0.1", std::stoi(serving.substr(serving.rfind(':') + 1))).Get("/api/defaults");
+  ASSERT_TRUE(defaults);
+  EXPECT_EQ(defaults->body, R"({"tc":"300+5","think_limit_ms":10000})");
   ::kill(p.pid(), SIGTERM);
   EXPECT_EQ(p.wait(), 0);
   EXPECT_FALSE(has(p.out, "No page found")) << p.out;
