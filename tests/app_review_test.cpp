@@ -180,26 +180,16 @@ TEST(Review, QueenBlunderIsMarkedAnnotatedAndSummarised) {
   EXPECT_EQ(std::tie(bc4.number, bc4.judgement, bc4.loss, bc4.best_san), std::make_tuple(3, Judgement::Blunder, 890, "Qxe5+"));
   EXPECT_EQ(bc4.best_line, (std::vector<std::string>{"Qxe5+", "Be7", "d3"}));
 
+  // The annotated game (marks, evals, best lines as variations), the summary,
+  // the moves with their marks, and the totals over two games.
   const std::string pgn = annotated_pgn(r);
-  const std::string flat = std::regex_replace(pgn, std::regex("\n"), " ");
-  for (const char* part : {"3. Bc4 $4 {[%eval -9.50] blunder (loss 890 cp). White -9.50, best Qxe5+ -0.60}",
-                           "(3. Qxe5+ Be7 4. d3) 3... Nxh5", "2... Nf6 $6 {[%eval -0.30]",
-                           "1... e5 {[%eval -0.15]} 2. Qh5",  // best: no variation
-                           "[Annotator \"ai-players review, depth 7\"]"})
-    EXPECT_NE(flat.find(part), std::string::npos) << part << "\n" << pgn;
-  EXPECT_EQ(testing_support::count_of(flat, "} ("), 2);
-
+  testing_support::expect_as_in_file("review_queen_blunder.txt",
+                                     pgn + "----\n" + summary_text(r) + "----\n" + moves_text(r) + "----\n" + totals_text({r, r}));
+  EXPECT_EQ(totals_text({r}), "");
   // Our reader gets the game back as it was.
   const auto back = testing_support::read_pgn(pgn);
   ASSERT_EQ(back.size(), 1u);
   EXPECT_EQ(std::make_tuple(back[0].san, back[0].result, back[0].tag("White")), std::make_tuple(record.san, "0-1", "Careless"));
-
-  const std::string summary = summary_text(r);
-  for (const char* part : {"worst: 3. Bc4?? (loss 890, best Qxe5+)", "worst: 2... Nf6?! (loss 60, best Nc6)"})
-    EXPECT_NE(summary.find(part), std::string::npos) << part << "\n" << summary;
-  // Loss 890 over 3 moves for White, 60 over 3 for Black.
-  EXPECT_TRUE(std::regex_search(summary, std::regex(R"(White  Careless\s+3\s+297\s+0\s+0\s+1)"))) << summary;
-  EXPECT_TRUE(std::regex_search(summary, std::regex(R"(Black  Alert\s+3\s+20\s+1\s+0\s+0)"))) << summary;
 
   const std::string svg = evaluation_svg(r);
   EXPECT_TRUE(well_formed(svg) && !well_formed("<svg><a></svg>")) << svg;
@@ -210,10 +200,6 @@ TEST(Review, QueenBlunderIsMarkedAnnotatedAndSummarised) {
   const GameReview one = review_game(1, testing_support::read_pgn("[White \"W\"]\n\n1. e4 *\n").at(0),
                                      scripted({{"e2e4", Preview{20, 20, {"e2e4"}}}}), 7);
   EXPECT_EQ(testing_support::count_of(summary_text(one), "worst:"), 1) << summary_text(one);
-
-  EXPECT_EQ(totals_text({r}), "");
-  const std::string totals = totals_text({r, r});
-  EXPECT_TRUE(std::regex_search(totals, std::regex(R"(Careless\s+6\s+297\s+0\s+0\s+2)"))) << totals;
 }
 
 // Judges that note which plies each of them saw; judge `broken` throws
