@@ -281,6 +281,11 @@ TEST(PlayText, PreviewWordsBoardMarksAndMoveRows) {
   EXPECT_EQ(board_lines(fen, true, "e1f1")[1], "1 | R .[.|K]. . . . |");
   EXPECT_EQ(board_lines(fen, true)[10], "    h g f e d c b a");
   EXPECT_EQ(wrapped("one two three four", 9), "one two\nthree\nfour");
+  // Tenths under ten seconds, hours from the first.
+  using std::chrono::milliseconds;
+  EXPECT_EQ((V{clock_text(milliseconds(-5)), clock_text(milliseconds(9999)), clock_text(milliseconds(10000)),
+               clock_text(milliseconds(3599999)), clock_text(milliseconds(3600000))}),
+            (V{"0:00.0", "0:09.9", "0:10", "59:59", "1:00:00"}));
 
   PlayedGame g;
   g.start_fen = "4k3/8/8/8/8/8/8/4K2R b K - 0 30";

@@ -92,7 +92,7 @@ TEST(RatingFit, SweepsGetVirtualDrawsAndUnlinkedPlayersAreRefused) {
   EXPECT_EQ(kept.virtual_draws, 1);
   EXPECT_NEAR(row_of(kept, "B").rating, -elo_from_score(0.75), 1e-6);
 
-  games.push_back({"D", "E", 1});
+  games.insert(games.begin(), {"D", "E", 1});  // the first players named
   try {
     fit_ratings(games, {"A", 0});
     ADD_FAILURE() << "D and E were rated without a chain to A";
