@@ -31,46 +31,44 @@ bool has(const V& lines, const std::string& part) {
 TEST(Cli, BadRequestsFailWithAClearMessageAndWithoutACrash) {
   // Whatever a case gets to start, its engine dies at once.
   FakeEngine fake("on go\ndie\n");
-  const std::vector<std::pair<V, V>> cases = {
-      {{"match", "--white", "Nobody", "--black", "Talvo"}, {"unknown persona 'Nobody'"}},
-      {{"match", "--white", std::string(150, 'x'), "--black", "Talvo"}, {"unknown persona '" + std::string(100, 'x') + "...'"}},
-      {{"match", "--white", "Talvo", "--black", "disabled.Donar"}, {"cannot be built"}},
-      {{"match", "--white", "HOUD20c:1505", "--black", "Talvo"}, {"multiple of 10"}},
-      {{"match", "--white", "Talvo", "--black", "Talvo", "--fen", "8/8/8 w - - 0 1"}, {"is not a FEN our board accepts"}},
-      {{"match", "--white", "Talvo", "--black", "Talvo", "--pgn", "/nonexistent/x.pgn"}, {"cannot write"}},
-      {{"match", "--white", "Talvo", "--black", "Talvo", "--max-plies", "100001"}, {"--max-plies", "100000"}},
-      {{"match", "--white", "Talvo", "--black", "Talvo", "--movetime", "0"}, {"between 1 and 86400000"}},  // play's 0: no limit
-      {{"tournament", "Talvo", "Isis", "--movetime", "100"}, {"a tournament takes --tc, not --movetime"}},
-      {{"tournament", "Talvo", "talvo"}, {"Talvo is named twice"}},
-      {{"tournament", "Talvo", "Isis", "--anchor", "Talvo"}, {"--anchor: 'Talvo' is not NAME=ELO (for"}},
-      {{"tournament", "Talvo", "Isis", "--sprt", "5"}, {"--sprt: '5' is not ELO0,ELO1[,ALPHA,BETA] with"}},
-      {{"match", "--white", "HOUD20c:abc", "--black", "Talvo"}, {"'HOUD20c:abc': the strength after HOUD20c: must be a"}},
-      {{"uci", "--persona", "Talvo", "--log", "/nonexistent/x.log"}, {"cannot write the log file /nonexistent/x.log"}},
-      {{"tournament", "Talvo", "Isis", "--anchor", "Gnome=700"}, {"the anchor Gnome plays in none of the games"}},
-      {{"tournament", "Horus", "Iduna", "--rounds", "1"}, {"Stopping: the first game could not be finished.\n", "no game could be finished: "}},
-      {{"play", "--persona", "disabled.Athena"}, {"cannot be built"}},
-      {{"play", "--persona", "Talvo", "--color", "green"}, {"green"}},
-      {{"uci", "--persona", "Nobody"}, {"unknown persona 'Nobody'"}},
-      {{"review", "/dev/null", "--out", "/nonexistent/x.pgn"}, {"cannot write /nonexistent/x.pgn"}},
-      {{"review", "/dev/null", "--games", "1000000"}, {"no games in /dev/null"}},  // the most games it takes
-      {{"serve", "--movetime", "0", "--host", "256.1.1.1"}, {"cannot listen on 256.1.1.1"}},  // serve's 0: no limit
+  const std::vector<V> cases = {
+      {"match", "--white", "Nobody", "--black", "Talvo"},
+      {"match", "--white", std::string(150, 'x'), "--black", "Talvo"},
+      {"match", "--white", "Talvo", "--black", "disabled.Donar"},
+      {"match", "--white", "HOUD20c:1505", "--black", "Talvo"},
+      {"match", "--white", "Talvo", "--black", "Talvo", "--fen", "8/8/8 w - - 0 1"},
+      {"match", "--white", "Talvo", "--black", "Talvo", "--pgn", "/nonexistent/x.pgn"},
+      {"match", "--white", "Talvo", "--black", "Talvo", "--max-plies", "100001"},
+      {"match", "--white", "Talvo", "--black", "Talvo", "--movetime", "0"},  // play's 0: no limit
+      {"tournament", "Talvo", "Isis", "--movetime", "100"},
+      {"tournament", "Talvo", "talvo"},
+      {"tournament", "Talvo", "Isis", "--anchor", "Talvo"},
+      {"tournament", "Talvo", "Isis", "--sprt", "5"},
+      {"match", "--white", "HOUD20c:abc", "--black", "Talvo"},
+      {"uci", "--persona", "Talvo", "--log", "/nonexistent/x.log"},
+      {"tournament", "Talvo", "Isis", "--anchor", "Gnome=700"},
+      {"tournament", "Horus", "Iduna", "--rounds", "1", "--seed", "1"},
+      {"play", "--persona", "disabled.Athena"},
+      {"play", "--persona", "Talvo", "--color", "green"},
+      {"uci", "--persona", "Nobody"},
+      {"review", "/dev/null", "--out", "/nonexistent/x.pgn"},
+      {"review", "/dev/null", "--games", "1000000"},  // the most games it takes
+      {"serve", "--movetime", "0", "--host", "256.1.1.1"},  // serve's 0: no limit
   };
-  for (const auto& [args, messages] : cases) {
+  // Each message whole, with its exit status; no crash among them.
+  std::string said;
+  for (const V& args : cases) {
     const auto r = run_cli(args, "e4\nuci\n");
-    SCOPED_TRACE(args[0] + " " + args[2] + "\n" + r.err);
-    EXPECT_NE(r.status, 0);
-    for (const auto& m : messages) EXPECT_TRUE(has(r.err, m)) << m;
-    for (const char* crash : {"terminate called", "what():", "Aborted", "Segmentation"})
-      EXPECT_FALSE(has(r.err, crash));
+    said += "$ ai-players";
+    for (const auto& a : args) said += " " + a;
+    said += "\n" + r.err + "exit " + std::to_string(r.status) + "\n";
   }
   // A review goes past a broken game and one its engine cannot judge, and says so.
   testing_support::TempDir dir;
   testing_support::write_file(dir.file("g.pgn"), "[White x]\n\n1. e4 *\n\n[White \"y\"]\n\n1. d4 *\n");
-  const auto review = run_cli({"review", dir.file("g.pgn"), "--depth", "1"});
-  for (const char* said : {"game 1, line 1: the value of tag White is not quoted; game skipped\n",
-                           "Reviewing game 2 (y - ?): 1 move\n", "game 2: engine failure while the review's engine was judging a move: ",
-                           "at depth 1; game skipped\n", "no game could be reviewed"})
-    EXPECT_TRUE(has(review.err, said)) << said << "\n" << review.err;
+  said += "$ ai-players review g.pgn --depth 1\n" + run_cli({"review", dir.file("g.pgn"), "--depth", "1"}).err;
+  said = testing_support::replace_all(said, dir.path() + "/", "");
+  testing_support::expect_as_in_file("bad_requests.txt", testing_support::replace_all(said, testing_support::fake_engine_path(), "FAKE"));
 }
 
 // Every option, its range and its default as a user is told them (the
