@@ -35,7 +35,7 @@ TEST(Cli, BadRequestsFailWithAClearMessageAndWithoutACrash) {
       {"match", "--white", "Nobody", "--black", "Talvo"},
       {"match", "--white", std::string(150, 'x'), "--black", "Talvo"},
       {"match", "--white", "Talvo", "--black", "disabled.Donar"},
-      {"match", "--white", "HOUD20c:1505", "--black", "Talvo"},
+      {"match", "--white", "HOUD20c:1", "--black", "Talvo"},  // the least strength read, not a multiple of 10
       {"match", "--white", "Talvo", "--black", "Talvo", "--fen", "8/8/8 w - - 0 1"},
       {"match", "--white", "Talvo", "--black", "Talvo", "--pgn", "/nonexistent/x.pgn"},
       {"match", "--white", "Talvo", "--black", "Talvo", "--max-plies", "100001"},
