@@ -351,6 +351,7 @@ TEST(Strengths, MeasuredRatingsReadTheirFileAndTheEngineRangeRoundsInward) {
 
 TEST(LibraryOutput, KeepsTheLatestDiagnosticsAndNamesTheCommandThatFailed) {
   testing_support::CaptureBugprint outside;
+  testing_support::CaptureEcho outside_echo;
   {
     LibraryOutput output(false);
     bugprint("setoption name Hash value 16");
@@ -370,8 +371,9 @@ TEST(LibraryOutput, KeepsTheLatestDiagnosticsAndNamesTheCommandThatFailed) {
   }
   EXPECT_TRUE(outside.lines.empty());
   bugprint("after");
+  common::echo("after too");
   ASSERT_FALSE(outside.lines.empty());
-  EXPECT_EQ(outside.lines.front(), "after");
+  EXPECT_EQ(std::make_pair(outside.lines.front(), outside_echo.lines), std::make_pair(std::string("after"), V{"after too"}));
 }
 
 // The two ways a game against a person ends without a move of the rules: the

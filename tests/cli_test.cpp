@@ -94,6 +94,9 @@ TEST(CliList, RosterStrengthMeasuredRatingAndTheEngineAtTheLimitItAllows) {
   {
     // UCI_Elo from 1341: the engine plays at 1350, the lowest multiple of 10 it takes (and the anchor).
     FakeEngine fake("on uci\n> option name UCI_Elo type spin default 1341 min 1341 max 3190\n> uciok\n");
+    // The strength-limited engine is asked, not the one at full strength.
+    const testing_support::ScopedEnv limited("AI_PLAYERS_ELO_ENGINE", testing_support::fake_engine_path());
+    const testing_support::ScopedEnv full("AI_PLAYERS_ENGINE", "/nonexistent/full");
     const auto r = run_cli({"list"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.err, "");
