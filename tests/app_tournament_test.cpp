@@ -366,9 +366,12 @@ TEST(RatingReport, AnchorsAndTheirDefaults) {
   const std::vector<GameScore> games{{"Gnome", "Talvo", 1}, {"Talvo", "Gnome", 0}, {"Horus", "Gnome", 0.5},
                                      {"Gnome", "Fritz", 0}, {"Horus", "Fritz", 0.5}};
   const Anchor best = default_anchor({"Gnome", "Talvo", "Horus", "Fritz"}, games, why);
-  EXPECT_EQ(std::tie(best.name, best.elo), std::make_tuple("Gnome", 750.0));
+  EXPECT_EQ(std::tie(best.name, best.elo, why), std::make_tuple("Gnome", 750.0, "its roster strength; the player the games fix best"));
   const Anchor other = default_anchor({"Talvo", "Fritz", "Horus"}, {{"Fritz", "Horus", 0.5}, {"Talvo", "Fritz", 0}}, why);
-  EXPECT_EQ(std::tie(other.name, other.elo), std::make_tuple("Fritz", 0.0));
+  EXPECT_EQ(std::tie(other.name, other.elo, why), std::make_tuple("Fritz", 0.0, "0, as it is no persona; the player the games fix best"));
+  // Every player swept or swept aside: the first name, and no claim about the games.
+  const Anchor first = default_anchor({"Talvo", "Gnome"}, {{"Gnome", "Talvo", 1}}, why);
+  EXPECT_EQ(std::tie(first.name, why), std::make_tuple("Talvo", "its roster strength"));
 }
 
 // Each pairing once, in the order it first played, counted from its first

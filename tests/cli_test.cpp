@@ -169,6 +169,11 @@ TEST(CliMatch, AFailingPersonaCostsItsGameNotTheMatch) {
   const auto games = check_pgn(dir.file("a.pgn"));
   ASSERT_EQ(games.size(), 2u);
   EXPECT_EQ(games[1].tag("Termination"), "abandoned");
+  // A search that says nothing until told to stop is cut at --engine-timeout, not after a minute.
+  FakeEngine silent("on go depth\non stop\n> bestmove e2e4\n");
+  const auto cut = run_cli({"match", "--white", "Horus", "--black", "Talvo", "--seed", "1", "--max-plies", "3",
+                            "--engine-timeout", "0.05"});
+  EXPECT_TRUE(has(cut.out, "{Horus was cut short")) << cut.out << cut.err;
 }
 
 TEST(CliMatch, RepeatableGamesWithAReadablePgn) {
