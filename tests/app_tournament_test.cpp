@@ -281,6 +281,25 @@ Mover scripted(std::vector<std::string> moves, std::string note = "") {
   };
 }
 
+// What a game process is sent reads back field by field; no time limit stays none.
+TEST(TournamentGame, TermsReachTheGameProcessWhole) {
+  GameTerms t;
+  t.event = "E", t.site = "S", t.round = "2.1", t.white = "Gnome", t.black = "HOUD20c:1500";
+  t.opening = {"Fool", "4k3/8/8/8/8/8/3QP3/4K3 w - - 0 1", {"d2d3", "e8f8"}};
+  t.max_plies = 90, t.clock = parse_time_control("60+1"), t.seed = 77, t.adjudicate = true;
+  t.settings.engine = "/x/engine", t.settings.engine_timeout = std::chrono::milliseconds(2500);
+  t.white_elo = 750, t.black_elo = 1500;
+  const GameTerms b = terms_from_json(terms_to_json(t));
+  EXPECT_EQ(std::tie(b.event, b.site, b.round, b.white, b.black, b.opening.name, b.opening.fen, b.opening.moves),
+            std::tie(t.event, t.site, t.round, t.white, t.black, t.opening.name, t.opening.fen, t.opening.moves));
+  EXPECT_EQ(std::make_tuple(b.max_plies, b.clock->pgn(), b.seed, b.adjudicate, b.settings.engine, b.settings.engine_timeout,
+                            b.white_elo, b.black_elo),
+            std::make_tuple(90, "60+1", 77u, true, t.settings.engine, t.settings.engine_timeout, t.white_elo, t.black_elo));
+  t.settings.engine_timeout.reset();
+  EXPECT_FALSE(terms_from_json(terms_to_json(t)).settings.engine_timeout);
+  EXPECT_THROW(terms_from_json("{\"white\": 1}"), UserError);
+}
+
 TEST(TournamentGame, ThePgnSaysHowTheGameEnded) {
   GameTerms terms;
   terms.event = "Test Cup";
