@@ -67,6 +67,12 @@ TEST(Cli, BadRequestsFailWithAClearMessageAndWithoutACrash) {
   testing_support::TempDir dir;
   testing_support::write_file(dir.file("g.pgn"), "[White x]\n\n1. e4 *\n\n[White \"y\"]\n\n1. d4 *\n");
   said += "$ ai-players review g.pgn --depth 1\n" + run_cli({"review", dir.file("g.pgn"), "--depth", "1"}).err;
+  {
+    // A judge that says nothing until told to stop: cut at --engine-timeout, not after a minute.
+    FakeEngine silent("on go depth\non stop\n> bestmove d2d4\n");
+    said += "$ ai-players review g.pgn --depth 1 --engine-timeout 0.05\n" +
+            run_cli({"review", dir.file("g.pgn"), "--depth", "1", "--engine-timeout", "0.05"}).err;
+  }
   said = testing_support::replace_all(said, dir.path() + "/", "");
   testing_support::expect_as_in_file("bad_requests.txt", testing_support::replace_all(said, testing_support::fake_engine_path(), "FAKE"));
 }
