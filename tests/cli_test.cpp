@@ -14,7 +14,9 @@
 #include "support/cli_process.h"
 #include "support/fake_engine_session.h"
 #include "support/pgn_replay.h"
+#include "players/persona_factory.h"
 #include "uci/uci_protocol.h"
+#include "uci/uci_session.h"
 
 namespace {
 
@@ -343,6 +345,30 @@ TEST(CliUci, InfoStringTextAvoidsTheProtocolsWords) {
 
 // The persona that hands the move choice to its engine: its replies are the script's bestmoves.
 const V kUciHoudini = {"uci", "--persona", "HOUD20c"};
+
+// What each setoption changes, as the next handshake shows it, and what is refused.
+TEST(CliUci, EachOptionAsTheNextHandshakeShowsIt) {
+  const testing_support::ScopedEnv engine("AI_PLAYERS_ENGINE", testing_support::fake_engine_path());
+  std::string said;
+  {
+    ai_players::app::UciSession session("Gnome", ai_players::app::playable_entries(),
+                                        [&](const std::string& line) { said += line + "\n"; });
+    for (const char* line :
+         {"setoption name Engine Timeout value 5", "setoption name Move Overhead value 100", "setoption name Seed value 42",
+          "setoption name UCI_Elo value 1200", "setoption name UCI_LimitStrength value true", "uci",
+          "setoption name UCI_LimitStrength value false", "setoption name Persona value HOUD20c:1500",
+          "setoption name Seed value Random", "setoption name Engine Timeout value 0", "setoption name Hash value 0",
+          "setoption name Threads value x", "setoption name Ponder value maybe", "setoption name Nope value 1",
+          "setoption name Engine value /nonexistent", "setoption name Persona value disabled.Donar",
+          "setoption name UCI_Elo value 99999", "setoption name Move Overhead value 5001", "debug on", "frobnicate",
+          "register later", "", "uci"}) {
+      said += "> " + std::string(line) + "\n";
+      session.handle(line);
+    }
+  }
+  testing_support::expect_as_in_file("uci_options.txt",
+                                     testing_support::replace_all(said, testing_support::fake_engine_path(), "FAKE"));
+}
 
 TEST(CliUci, HandshakeGamesAndBadInputThatLeavesTheGameAsItWas) {
   // The engine persona passes the GUI's limits on (depth 30 when there are none) and its engine's ponder move.
