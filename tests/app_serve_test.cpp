@@ -57,8 +57,8 @@ class RunningServer {
   static ServeOptions with_defaults(ServeOptions options) {
     options.host = "127.0.0.1";
     options.port = 0;
-    options.preview_depth = 5;
-    options.review_depth = 8;
+    options.preview_depth = 3;
+    options.review_depth = 4;
     return options;
   }
   GameServer server_;

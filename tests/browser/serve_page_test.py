@@ -19,7 +19,7 @@ SKIP = 77
 
 def start_server(program, web_root):
     server = subprocess.Popen(
-        [program, "serve", "--port", "0", "--max-games", "2", "--preview-depth", "5", "--review-depth", "8", "--web-root", web_root],
+        [program, "serve", "--port", "0", "--max-games", "2", "--preview-depth", "3", "--review-depth", "4", "--web-root", web_root],
         stdout=subprocess.PIPE, text=True)
     lines = queue.Queue()
     threading.Thread(target=lambda: lines.put(server.stdout.readline()), daemon=True).start()
