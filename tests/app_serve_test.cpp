@@ -306,13 +306,20 @@ TEST(ServeApi, NoAddressNoServerAndAServerNeverRunEnds) {
 TEST(ServeApi, IdleGamesEnd) {
   ServeOptions options = options_with(2, false);
   options.idle_timeout = std::chrono::milliseconds(300);  // counted from the game's creation, not its start
-  RunningServer s(options);
-  s.ok("POST", "/api/games", {{"persona", "Talvo"}});
-  EXPECT_EQ(s.server().game_count(), 1u);
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  while (s.server().game_count() > 0 && std::chrono::steady_clock::now() < deadline)
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  EXPECT_EQ(s.server().game_count(), 0u);
+  options.verbose = true;
+  testing::internal::CaptureStderr();
+  std::string id;
+  {
+    RunningServer s(options);
+    id = s.ok("POST", "/api/games", {{"persona", "Talvo"}})["id"];
+    EXPECT_EQ(s.server().game_count(), 1u);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (s.server().game_count() > 0 && std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(s.server().game_count(), 0u);
+  }  // the reaper has said its line before the server ends
+  const std::string said = testing::internal::GetCapturedStderr();
+  EXPECT_NE(said.find("serve: game " + id + " was idle and has ended\n"), std::string::npos) << said;
 }
 
 }  // namespace
