@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <thread>
 
+#include <fmt/format.h>
 #include <httplib.h>
 
 #include "game/game.h"
@@ -15,6 +16,7 @@
 #include "support/fake_engine_session.h"
 #include "support/pgn_replay.h"
 #include "players/persona_factory.h"
+#include "review/review_run.h"
 #include "uci/uci_protocol.h"
 #include "uci/uci_session.h"
 
@@ -89,6 +91,8 @@ TEST(Cli, HelpOfEveryCommand) {
     EXPECT_EQ(r.status, 0) << command;
     all += "$ ai-players " + command + " --help\n" + r.out;
   }
+  all = testing_support::replace_all(all, fmt::format("(default {}, the number of cores)", ai_players::app::default_review_jobs()),
+                                     "(default N, the number of cores)");
   testing_support::expect_as_in_file("help.txt", testing_support::replace_all(all, testing_support::cli_path(), "ai-players"));
 }
 
