@@ -238,7 +238,7 @@ TEST(ServeApi, ThinkLimitsMoveNowAndTheProgressOfAReply) {
   EXPECT_EQ(seen["time"]["thinking"]["search"], 1) << seen.dump();  // the probe is the reply's first search
   EXPECT_GT(seen["time"]["thinking"]["ms"], 0) << seen.dump();
   EXPECT_TRUE(seen["legal"].empty());
-  for (const char* busy : {"/undo", "/moves", "/resign"})  // nothing changes the game while it thinks
+  for (const char* busy : {"/undo", "/moves", "/resign", "/review"})  // nothing changes the game while it thinks
     EXPECT_EQ(s.call("POST", game + busy, json{{"move", "e4"}}.dump()).first, 409) << busy;
   const auto asked = std::chrono::steady_clock::now();
   s.ok("POST", game + "/move-now");
