@@ -74,6 +74,8 @@ ServeOptions options_with(int max_games, bool preview = true) {
 }
 
 TEST(ServeApi, ShortGameFromAFenEndsByMateWithPgnAndReview) {
+  // Reviews and previews want the engine at full strength, not the one that limits it.
+  const testing_support::ScopedEnv limited("AI_PLAYERS_ELO_ENGINE", "/nonexistent/limited");
   RunningServer s(options_with(2));
   const json created =
       s.ok("POST", "/api/games", {{"persona", "Talvo"}, {"fen", "6k1/5ppp/8/8/8/8/5PPP/3R2K1 w - - 0 1"}});

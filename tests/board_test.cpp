@@ -4,6 +4,7 @@
 #include <set>
 
 #include "ai_players/host/board.h"
+#include "ai_players/host/position.h"
 #include "support/test_support.h"
 
 using namespace ai_players::board;
@@ -125,6 +126,7 @@ TEST(San, ReadsSanAndCoordinateTextsOrExplainsTheRefusal) {
       {kQueens, "Qhe1", "ambiguous move \"Qhe1\": could be Q1e1, Qh4e1"},
       {kPromo, "a8", "move \"a8\" does not name the promotion piece"},
       {kPromo, "a7a8k", "unreadable move \"a7a8k\""},  // coordinates promote to Q, R, B or N only
+      {kPromo, "a8=QN", "unreadable move \"a8=QN\""},  // one piece after '='
   };
   for (const auto& [fen, text, reason] : bad)
     EXPECT_EQ(error_of<IllegalMoveError>([&] { Board(fen).parse_move(text); }), reason);
@@ -183,4 +185,9 @@ TEST(GameEnd, ThreefoldRepetitionComparesWholePositionsSinceSetUp) {
   };
   EXPECT_TRUE(shuffled("4k3/8/8/8/8/8/4P3/4K3 w - - 0 1").is_threefold_repetition());
   EXPECT_FALSE(shuffled("4k3/8/8/8/3p4/8/4P3/4K3 w - - 0 1").is_threefold_repetition());
+  // Positions are told apart by their keys alone: every piece on one square keys its own.
+  std::set<std::uint64_t> keys;
+  for (const char piece : std::string("PNBRQpnbrq"))
+    keys.insert(detail::repetition_key(detail::position_of(Board(std::string("4k3/8/8/8/3") + piece + "4/8/8/4K3 w - - 0 1"))));
+  EXPECT_EQ(keys.size(), 10u);
 }

@@ -208,9 +208,9 @@ TEST(CliMatch, RepeatableGamesWithAReadablePgn) {
   const auto again = check_pgn(dir.file("b.pgn"));
   ASSERT_EQ(again.size(), 2u);
   EXPECT_EQ(std::make_pair(again[0].san, again[1].san), std::make_pair(games[0].san, games[1].san));
-  // A fallback is noted on its move, in the move list and in the PGN: in a
-  // set-up position Horus has no previous move to answer.
-  const auto set_up = run_cli({"match", "--white", "Horus", "--black", "Talvo", "--seed", "1", "--max-plies", "2",
+  // A fallback is noted on its move, in the move list (wrapped at 80 columns) and
+  // in the PGN: in a set-up position Horus has no previous move to answer.
+  const auto set_up = run_cli({"match", "--white", "Horus", "--black", "Talvo", "--seed", "1", "--max-plies", "30",
                                "--fen", "4k3/8/8/8/8/8/4P3/4K3 w - - 0 1", "--pgn", dir.file("c.pgn")});
   ASSERT_EQ(set_up.status, 0) << set_up.err;
   const auto noted = check_pgn(dir.file("c.pgn"));
@@ -500,6 +500,14 @@ TEST(CliUci, AFailedReplyStillMovesAndTheEndOfInputGivesAPonderedMove) {
   EXPECT_FALSE(has(ask(p, "isready", "readyok"), "bestmove"));
   EXPECT_EQ(p.wait(), 0);
   EXPECT_TRUE(p.out.ends_with("\nbestmove d2d3\n") || p.out == "bestmove d2d3\n") << p.out;  // cut short or not
+  // A search that is not pondering runs to its end when the input ends: no stop.
+  FakeEngine slow("on go depth 30\n> info depth 1 score cp 5 pv a2a3\nsleep 300\n> bestmove e2e4\n");
+  CliProcess q(kUciHoudini);
+  q.send("go");
+  for (int i = 0; i < 1000 && !has(slow.received(), "go depth 30"); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  EXPECT_EQ(q.wait(), 0);
+  EXPECT_TRUE(q.out.ends_with("bestmove e2e4\n")) << q.out;
+  EXPECT_FALSE(has(slow.received(), "stop"));
 }
 
 TEST(CliUci, TheClockCutsASearchANewGoEndsAnInfiniteOneAndAnEngineThatFailsKeepsThePersona) {
