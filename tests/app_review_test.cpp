@@ -345,6 +345,13 @@ TEST(ReviewGraph, EachMarkDrawnAsItsKindOnAScaleThatKeepsBigScoresApart) {
   longer.moves.resize(51);
   for (int i = 0; i < 51; ++i) longer.moves[static_cast<std::size_t>(i)].number = i + 1;
   testing_support::expect_as_in_file("review_graph_51_moves.svg", evaluation_svg(longer));
+  // The step at its bounds: every 2nd move up to 20 moves, 5th up to 50, 10th up to 100, then 20th.
+  for (const auto& [count, step] : {std::pair{20, 2}, {21, 5}, {50, 5}, {51, 10}, {100, 10}, {101, 20}}) {
+    longer.moves.resize(static_cast<std::size_t>(count));
+    for (int i = 0; i < count; ++i) longer.moves[static_cast<std::size_t>(i)].number = i + 1;
+    // The title, the first move's number, then one a step.
+    EXPECT_EQ(testing_support::count_of(evaluation_svg(longer), "text-anchor=\"middle\">"), 2 + count / step) << count;
+  }
 }
 
 TEST(ReviewJob, ReportsProgressThenTheReviewAndStopsWhenDropped) {

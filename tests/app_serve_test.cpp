@@ -115,6 +115,15 @@ TEST(ServeApi, ShortGameFromAFenEndsByMateWithPgnAndReview) {
   EXPECT_NE(review["svg"].get<std::string>().find("<svg"), std::string::npos);
 }
 
+TEST(ServeApi, AFailedPreviewIsSaidAndTheGameGoesOn) {
+  testing_support::FakeEngine fake("on go depth 3\ndie\n");  // the adviser's first search
+  RunningServer s(options_with(1));
+  const std::string game = "/api/games/" + s.ok("POST", "/api/games", {{"persona", "Talvo"}})["id"].get<std::string>();
+  const json moved = s.ok("POST", game + "/moves", {{"move", "e4"}});
+  EXPECT_TRUE(moved["preview"]["text"].get<std::string>().starts_with("No preview: The chess engine ")) << moved.dump();
+  EXPECT_EQ(moved["moves"].size(), 2u) << moved.dump();
+}
+
 TEST(ServeApi, PersonaMovesFirstThenAWholeGameUntilTheEnd) {
   RunningServer s(options_with(2, false));
   // As the page asks: the game first, then the persona's move.

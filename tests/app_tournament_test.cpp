@@ -258,10 +258,14 @@ TEST(Openings, EpdAndPgnBecomeStartPositionsAndBookMoves) {
   EXPECT_EQ(from_pgn[0].moves, (std::vector<std::string>{"e2e4", "e7e5", "g1f3", "b8c6", "d2d4"}));
   EXPECT_EQ(from_pgn[1].moves, (std::vector<std::string>{"e2e4", "e8d7"}));
 
-  for (const char* bad : {"rnbqkbnr/pppppppp w KQkq\n", "8/8/8/8/8/8/8/8 w - -\n", "[Event \"x\"]\n\n1. e4 e4 *\n", "# nothing\n"}) {
+  // Each refusal in its words; PGN is told by its first line that is not a comment.
+  std::string refused;
+  for (const char* bad : {"rnbqkbnr/pppppppp w KQkq\n", "8/8/8/8/8/8/8/8 w - -\n", "[Event \"x\"]\n\n1. e4 e4 *\n",
+                          "# nothing\n", "% an escape, not EPD\n"}) {
     std::istringstream in(bad);
-    EXPECT_THROW(read_openings(in, "bad"), OpeningError) << bad;
+    refused += testing_support::error_of<OpeningError>([&] { read_openings(in, "bad"); }) + "\n";
   }
+  testing_support::expect_as_in_file("openings_refused.txt", refused);
 
   // The shipped suite: a few dozen openings of 4 to 8 plies from the standard start.
   const auto suite = read_openings_file(default_openings_path());

@@ -165,6 +165,7 @@ TEST(StrongGang, WithoutATopMove) {
   EXPECT_EQ(reply(diana, {0.9, 0.9, 0.9, 0.9, 0.5, 0.5, 0.0, 0.05}, "4k3/8/8/3p4/8/2N5/PP6/4K3 b - - 0 15", "e8d7"),
             "a2a3");
   EXPECT_TRUE(has(echo.lines, ".x.-select-non-sillymove") && diana.DEBUG_topD2moves.size() == 1);
+  EXPECT_TRUE(fake.received("go ").back().starts_with("go depth 3 "));  // every move judged three plies deep
   // After a capture any candidate will do, and nothing is kept for diagnostics.
   diana.DEBUG_topD2moves.clear();
   EXPECT_EQ(reply(diana, {0.9, 0.9, 0.9, 0.9, 0.0}, "4k3/8/8/8/3p4/2N5/PP6/4K3 b - - 0 15", "d4c3"), "a2a3");
@@ -234,12 +235,13 @@ TEST(Verevovera, RandomAmongTheBestWithinNineByDefault) {
   Verevovera v(fake.config());
   v.legalmoves = board::Board().legal_moves();
   CaptureEcho quiet;
-  ScriptedDraws draws({0.99, 0.99});
+  ScriptedDraws draws({0.99, 0.99, 0.99});
   EXPECT_EQ(v.GetReply_(std::nullopt)->to_coord(), "d2d4");
   EXPECT_EQ(v.GetReply_(10)->to_coord(), "g1f3");
   // A node budget: the probe, then five lines at the depth it found.
   EXPECT_EQ(fake.received("go infinite").size(), 2u);
   EXPECT_EQ(fake.received("go depth 11 searchmoves").size(), 10u);
+  EXPECT_EQ(v.FallbackReply_()->to_coord(), "d2d4");  // the fallback keeps the nine
 }
 
 TEST(SafeReply, AFailedChoiceBecomesAFallbackSaidInAPlayersWordsAndADeadEngineIsRestartedOnce) {
