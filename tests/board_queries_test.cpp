@@ -35,6 +35,7 @@ TEST(BoardQueries, SquareIsEnpriseWhenTheExchangeWinsMaterial) {
       {"4r1k1/4r3/8/4n3/8/8/4R3/4R1K1 w - - 0 1", e5, false},
       {"6k1/8/5n2/3p4/2P5/1Q6/8/6K1 w - - 0 1", d5, true},  // the queen behind the pawn
       {"6k1/8/5n2/3p4/2P5/8/8/6K1 w - - 0 1", d5, false},
+      {"7k/8/4p3/3n4/2P5/8/8/3R3K w - - 0 1", d5, true},  // pawn takes, pawn takes back, rook takes
       {"4k3/8/4K3/3p4/8/8/8/8 w - - 0 1", d5, true},        // a king takes unguarded pieces only
       {"4k3/8/2p1K3/3p4/8/8/8/8 w - - 0 1", d5, false},
       {"4k3/8/8/3p4/4K3/8/8/7b w - - 0 1", d5, false},      // the guard stands behind the king

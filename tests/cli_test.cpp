@@ -353,6 +353,7 @@ const V kUciHoudini = {"uci", "--persona", "HOUD20c"};
 // What each setoption changes, as the next handshake shows it, and what is refused.
 TEST(CliUci, EachOptionAsTheNextHandshakeShowsIt) {
   const testing_support::ScopedEnv engine("AI_PLAYERS_ENGINE", testing_support::fake_engine_path());
+  const testing_support::ScopedEnv limited("AI_PLAYERS_ELO_ENGINE", "/bin/sh");  // the option names the full-strength one
   std::string said;
   {
     ai_players::app::UciSession session("Gnome", ai_players::app::playable_entries(),
