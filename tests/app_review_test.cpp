@@ -338,8 +338,7 @@ TEST(ReviewGraph, EachMarkDrawnAsItsKindOnAScaleThatKeepsBigScoresApart) {
   EXPECT_LT(by_ply[4], by_ply[3]);
   EXPECT_EQ(by_ply[4], by_ply[5]);
   EXPECT_EQ(by_ply[4], by_ply[6]);
-  // Where every mark, number, grid line and label sits, as looked at in a browser:
-  // move numbers every second move, then every fifth up to 50 moves, every tenth beyond.
+  // Where every mark, number, grid line and label sits, as looked at in a browser.
   testing_support::expect_as_in_file("review_graph_7_plies.svg", svg);
   GameReview longer = r;
   longer.moves.resize(51);

@@ -11,7 +11,6 @@
 #include <fstream>
 #include <thread>
 #include <map>
-#include <regex>
 #include <set>
 #include <sstream>
 
@@ -339,8 +338,7 @@ TEST(TournamentGame, ThePgnSaysHowTheGameEnded) {
   // A player that cannot move leaves the game abandoned.
   const Mover broken = [](const MoveRequest&) -> MoveReply { throw MoverFailure("no engine"); };
   pgn += to_pgn(play_tournament_game(terms, broken, scripted({})));
-  testing_support::expect_as_in_file("tournament_games.pgn",
-                                     std::regex_replace(pgn, std::regex(R"(\[Date "[^"]*"\])"), "[Date \"-\"]"));
+  testing_support::expect_as_in_file("tournament_games.pgn", testing_support::dateless(pgn));
   EXPECT_EQ(testing_support::read_pgn(pgn).size(), 4u);
 }
 
@@ -598,10 +596,8 @@ TEST(TournamentCommand, TheSeedFixesEveryGameOnWarmEnginesAtAnyConcurrency) {
                                                "--pgn", pgn});
     ASSERT_EQ(run.status, 0) << run.err;
     if (std::string(concurrency) == "1")  // the line of each game as it ends, the tables, then the games
-      testing_support::expect_as_in_file(
-          "tournament.txt", testing_support::replace_all(run.err + run.out, pgn, "PGN") +
-                                std::regex_replace(testing_support::read_file(pgn), std::regex(R"(\[Date "[^"]*"\])"),
-                                                   "[Date \"-\"]"));
+      testing_support::expect_as_in_file("tournament.txt", testing_support::replace_all(run.err + run.out, pgn, "PGN") +
+                                                               testing_support::dateless(testing_support::read_file(pgn)));
     // 12 games; a worker starts an engine per persona and one for the judge, not three per game.
     const int workers = std::stoi(concurrency);
     EXPECT_LE(testing_support::count_of(testing_support::read_file(starts), "start"), 4 * workers);

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
@@ -61,6 +62,10 @@ int count_of(const std::string& text, const std::string& part) {
 std::string replace_all(std::string text, const std::string& from, const std::string& to) {
   for (auto at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) text.replace(at, from.size(), to);
   return text;
+}
+
+std::string dateless(const std::string& pgn) {
+  return std::regex_replace(pgn, std::regex(R"(\[Date "[^"]*"\])"), "[Date \"-\"]");
 }
 
 std::string read_file(const std::string& path) {

@@ -81,6 +81,9 @@ std::string error_of(F f) {
 // `text` with every `from` replaced by `to` (a temporary path by a fixed name, say).
 std::string replace_all(std::string text, const std::string& from, const std::string& to);
 
+// PGN text with every Date tag's value replaced by "-": a played game's date is today's.
+std::string dateless(const std::string& pgn);
+
 // How many times `part` stands in `text` (overlaps included).
 int count_of(const std::string& text, const std::string& part);
 
