@@ -143,10 +143,10 @@ class AI_BASIC {
   void begin_request();
 
   // Starts a new game: the engine is told "ucinewgame" and must answer
-  // "isready" within engine_timeout (60 s without one) but never less than
-  // ready_timeout; every per-game
-  // field goes back to its value in a freshly built persona, so that a seeded
-  // game played after it is the game a fresh persona plays. Throws EngineError.
+  // "isready" within engine_timeout (60 s without one), but never less than
+  // ready_timeout; every per-game field goes back to its value in a freshly
+  // built persona, so that a seeded game played after it is the game a fresh
+  // persona plays. Throws EngineError.
   void new_game();
 
   // For a reply cut short before any candidate was found: the engine's move
