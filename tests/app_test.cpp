@@ -498,6 +498,33 @@ TEST(TerminalPlay, ATickerShowsTheSearchAndHowToMoveNow) {
               wiped < text.find("HOUD20c plays")) << text;
 }
 
+TEST(TerminalPlay, AnInterruptWhileThePersonaThinksLetsItMoveThenEndsTheSession) {
+  testing_support::FakeEngine fake("on go\non stop\n> bestmove e8d8\n");  // thinks until told to stop
+  common::ScopedEchoSink quiet([](std::string_view) {});
+  TerminalPlay options;
+  options.game.persona = "HOUD20c";
+  options.game.preview = false;
+  options.game.start_fen = "4k3/8/8/8/8/8/8/4K2R w K - 0 1";
+  std::istringstream typed("Rh7\n");
+  LineInput in(typed);
+  std::thread host([&] {
+    const auto searching = [&] {
+      for (const auto& line : fake.received())
+        if (line.starts_with("go")) return true;
+      return false;
+    };
+    while (!searching()) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    in.interrupt();
+  });
+  std::ostringstream out;
+  play_in_terminal(options, in, out);
+  host.join();
+  const std::string text = out.str();
+  EXPECT_NE(text.find("HOUD20c plays Kd8"), std::string::npos) << text;
+  EXPECT_EQ(testing_support::count_of(text, "Your move"), 1) << text;  // none after the interrupt
+  EXPECT_TRUE(text.ends_with("Interrupted.\nThe game is left unfinished.\n")) << text;
+}
+
 // The signs of life a thinking persona shows: searches started in this reply
 // and the deepest depth of the running one.
 TEST(EngineWatch, CountsSearchesAndTheRunningSearchsDepth) {

@@ -130,17 +130,22 @@ TEST(EngineDialogue, InfoLinesAreReadFromWholeTokensOrFailWithADiagnostic) {
       {"info depth 5 cp 10 score mate 1 pv a1a2", {MATE_IN(1), 5, {"a1a2"}}},  // the mate wins
   };
   for (const auto& [line, expected] : good) EXPECT_EQ(pl.p.analyse_engine_outputline_(line), expected) << line;
-  const std::pair<const char*, bool> bad[] = {  // line, whether a precondition fails
-      {"info depth 20 score mate 0 pv e7e5", true},        {"info depth 20 mate 3 score cp 1 pv e7e5", true},
-      {"info depth 20 score cp 10", false},                {"info seldepth 20 score cp 10 pv e2e4", false},
-      {"info depth 12x score cp 10 pv e2e4", false},       {"info depth 12 score cp 1.5 pv e2e4", false},
-      {"info depth 12 score cp 99999999999 pv e2e4", false}, {"info depth 12 score cp", false}, {"", false}};
-  for (const auto& [line, precondition] : bad) {
+  const std::pair<const char*, const char*> bad[] = {  // line, the error's message (none: a failed precondition)
+      {"info depth 20 score mate 0 pv e7e5", nullptr},
+      {"info depth 20 mate 3 score cp 1 pv e7e5", nullptr},
+      {"info depth 20 score cp 10", "no 'pv' token"},
+      {"info seldepth 20 score cp 10 pv e2e4", "no 'depth' token"},
+      {"info depth 12x score cp 10 pv e2e4", "invalid depth value: '12x'"},
+      {"info depth 12 score cp 1.5 pv e2e4", "invalid score value: '1.5'"},
+      {"info depth 12 score cp 99999999999 pv e2e4", "score value out of range: '99999999999'"},
+      {"info depth 12 score cp", "no value after 'cp'"},
+      {"", "no 'depth' token"}};
+  for (const auto& [line, message] : bad) {
     CaptureBugprint bug;
-    if (precondition)
+    if (!message)
       EXPECT_THROW(pl.p.analyse_engine_outputline_(line), AssertionError) << line;
     else
-      EXPECT_THROW(pl.p.analyse_engine_outputline_(line), Error) << line;
+      EXPECT_EQ(error_of<Error>([&] { pl.p.analyse_engine_outputline_(line); }), message) << line;
     EXPECT_EQ(bug.lines, (Lines{"_analyse_output::", line, "", "", "", "", ""}));
   }
 }

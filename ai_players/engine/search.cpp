@@ -42,7 +42,6 @@ std::vector<Analysis> AI_BASIC::obtain_engine_thoughts(int multipv, int depth, s
   if (nodes && *nodes != 0) require(*nodes > 40000);
   multipv = std::min(multipv, static_cast<int>(legalmoves.size()));
   ReplyScope reply_scope(*this);  // called on its own, a search is a reply of its own
-  probe_lines_.clear();  // only this call's own probe may stand in for its searches
   if (out_of_time()) {
     // No search starts once time is up; the board still follows the game.
     cut_short_ = true;
