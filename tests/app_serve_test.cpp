@@ -115,12 +115,13 @@ TEST(ServeApi, ShortGameFromAFenEndsByMateWithPgnAndReview) {
 }
 
 TEST(ServeApi, AFailedPreviewIsSaidAndTheGameGoesOn) {
-  testing_support::FakeEngine fake("on go depth 3\ndie\n");  // the adviser's first search
+  testing_support::FakeEngine fake("on go depth 3\nsleep 20\ndie\n");  // the adviser's first search
   RunningServer s(options_with(1));
   const std::string game = "/api/games/" + s.ok("POST", "/api/games", {{"persona", "Talvo"}})["id"].get<std::string>();
   const json moved = s.ok("POST", game + "/moves", {{"move", "e4"}});
   EXPECT_TRUE(moved["preview"]["text"].get<std::string>().starts_with("No preview: The chess engine ")) << moved.dump();
   EXPECT_EQ(moved["moves"].size(), 2u) << moved.dump();
+  EXPECT_GE(moved["preview_ms"], 20) << moved.dump();  // the time the preview took, failed or not
 }
 
 TEST(ServeApi, PersonaMovesFirstThenAWholeGameUntilTheEnd) {
@@ -141,7 +142,7 @@ TEST(ServeApi, PersonaMovesFirstThenAWholeGameUntilTheEnd) {
     const auto& legal = state["legal"];
     ASSERT_FALSE(legal.empty()) << state.dump();
     state = s.ok("POST", game + "/moves", {{"move", legal[plies % legal.size()]}});
-    EXPECT_TRUE(state["preview"].is_null());  // no adviser on this server
+    EXPECT_TRUE(state["preview"].is_null() && state["preview_ms"] == 0);  // no adviser on this server
     plies += state["reply"].is_null() ? 1 : 2;
     ASSERT_EQ(state["moves"].size(), static_cast<std::size_t>(plies));
   }
@@ -254,6 +255,24 @@ TEST(ServeApi, ThinkLimitsMoveNowAndTheProgressOfAReply) {
   s.ok("POST", game + "/move-now");
   EXPECT_EQ(answered.get()["reply"]["san"], "e5");
   EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::seconds(5));  // not the 60 s watchdog
+}
+
+TEST(ServeApi, AGameEndedWhileItsHintIsSearchedAnswersTheHintAtOnce) {
+  testing_support::FakeEngine fake("on go depth\non stop\n> bestmove e2e4\n");  // the adviser thinks until stopped
+  RunningServer s(options_with(1));
+  const std::string game = "/api/games/" + s.ok("POST", "/api/games", {{"persona", "Talvo"}})["id"].get<std::string>();
+  auto hint = std::async(std::launch::async, [&] { return s.call("GET", game + "/hint").first; });
+  const auto searching = [&] {
+    for (const auto& line : fake.received())
+      if (line.starts_with("go depth")) return true;
+    return false;
+  };
+  for (int i = 0; i < 1000 && !searching(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  ASSERT_TRUE(searching());
+  const auto ended = std::chrono::steady_clock::now();
+  s.ok("DELETE", game);
+  EXPECT_EQ(hint.get(), 503);
+  EXPECT_LT(std::chrono::steady_clock::now() - ended, std::chrono::seconds(10));  // not the 60 s watchdog
 }
 
 // What another web page, or a hostile client, sends is refused before any game starts.

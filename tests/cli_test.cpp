@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cmath>
 #include <filesystem>
+#include <regex>
 #include <thread>
 
 #include <fmt/format.h>
@@ -76,6 +77,12 @@ TEST(Cli, BadRequestsFailWithAClearMessageAndWithoutACrash) {
     FakeEngine silent("on go depth\non stop\n> bestmove d2d4\n");
     said += "$ ai-players review g.pgn --depth 1 --engine-timeout 0.05\n" +
             run_cli({"review", dir.file("g.pgn"), "--depth", "1", "--engine-timeout", "0.05"}).err;
+  }
+  {  // and, with a judge that answers, the game it could review: its summary, no moves unless asked
+    FakeEngine judge("default-score 0\n");
+    const auto r = run_cli({"review", dir.file("g.pgn"), "--depth", "1"});
+    const std::regex timing(R"(in [\d.]+ s \([\d.]+ s per move\))");
+    said += "$ ai-players review g.pgn --depth 1\n" + std::regex_replace(r.err, timing, "in - s (- s per move)") + r.out;
   }
   said = testing_support::replace_all(said, dir.path() + "/", "");
   testing_support::expect_as_in_file("bad_requests.txt", testing_support::replace_all(said, testing_support::fake_engine_path(), "FAKE"));
