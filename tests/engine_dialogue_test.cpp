@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "ai_players/core/errors.h"
+#include "ai_players/core/random.h"
 #include "ai_players/engine/ai_basic.h"
 #include "support/scripted_channel.h"
 
@@ -267,6 +268,26 @@ TEST(SearchControl, TheWatchdogCutsASearchThatMakesNoProgressNotOneThatDoes) {
     EXPECT_GE(engine::Clock::now() - start, 300ms);
   }
   EXPECT_FALSE(pl.p.out_of_time());  // the bound was the reply's, not the next one's
+}
+
+// The quick search that must run when time is up has a short leash: half the
+// grace without progress, then half the grace to answer "stop".
+TEST(SearchControl, AQuickMoveThatMustRunIsGivenUpAfterHalfTheGraceTwice) {
+  ScriptedEngine deaf(std::vector<std::string>{"on go depth 1\n", ""});
+  Player pl(deaf);
+  pl.p.stop_grace = 200ms;
+  AI_BASIC::ReplyScope reply(pl.p);
+  pl.p.interrupt();
+  ScriptedDraws draws({0.0});
+  bool searched = true;
+  const auto start = engine::Clock::now();
+  const MovePtr move = pl.p.quick_move(&searched);
+  EXPECT_GE(engine::Clock::now() - start, 200ms);
+  EXPECT_FALSE(searched);
+  EXPECT_EQ(move, pl.p.legalmoves.front());  // a random legal move instead
+  EXPECT_NE(pl.p.engine_trouble.find("did not answer \"stop\" within 100 ms while looking for a quick move (go depth 1)"),
+            std::string::npos) << pl.p.engine_trouble;
+  EXPECT_EQ(deaf.received("stop").size(), 1u);
 }
 
 TEST(SearchControl, AProbeCutShortGivesTheCandidatesOfItsOwnLastLinesAndOnlyToItsOwnRequest) {
