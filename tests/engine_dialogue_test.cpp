@@ -211,6 +211,7 @@ TEST(SearchControl, ACutShortCallKeepsTheLinesFoundAndStartsNoSearchAfterTheCut)
   // From another thread, while the engine searches; the end of the reply ends the interrupt.
   ScriptedEngine fake(kSlowSecond);
   Player pl(fake);
+  EXPECT_FALSE(pl.p.out_of_time() || pl.p.cut_short() || pl.p.engine_replaced());  // nothing to say before a reply
   {
     AI_BASIC::ReplyScope reply(pl.p);
     std::thread host([&] { std::this_thread::sleep_for(30ms), pl.p.interrupt(); });
