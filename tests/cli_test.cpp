@@ -11,7 +11,6 @@
 #include <fmt/format.h>
 #include <httplib.h>
 
-#include "game/game.h"
 #include "players/measured_ratings.h"
 #include "support/cli_process.h"
 #include "support/fake_engine_session.h"
@@ -31,6 +30,14 @@ using V = std::vector<std::string>;
 bool has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 bool has(const V& lines, const std::string& part) {
   return std::any_of(lines.begin(), lines.end(), [&](const std::string& l) { return has(l, part); });
+}
+// The command, what it wrote to each stream and its exit status; the fake engine as FAKE.
+std::string transcript(const V& args, const std::string& input = "") {
+  const auto r = run_cli(args, input);
+  std::string said = "$ ai-players";
+  for (const auto& a : args) said += " " + a;
+  said += "\n" + r.out + "\n[standard error]\n" + r.err + "[exit " + std::to_string(r.status) + "]\n";
+  return testing_support::replace_all(said, testing_support::fake_engine_path(), "FAKE");
 }
 
 TEST(Cli, BadRequestsFailWithAClearMessageAndWithoutACrash) {
@@ -62,30 +69,23 @@ TEST(Cli, BadRequestsFailWithAClearMessageAndWithoutACrash) {
   };
   // Each message whole, with its exit status; no crash among them.
   std::string said;
-  for (const V& args : cases) {
-    const auto r = run_cli(args, "e4\nuci\n");
-    said += "$ ai-players";
-    for (const auto& a : args) said += " " + a;
-    said += "\n" + r.err + "exit " + std::to_string(r.status) + "\n";
-  }
+  for (const V& args : cases) said += transcript(args, "e4\nuci\n");
   // A review goes past a broken game and one its engine cannot judge, and says so.
   testing_support::TempDir dir;
   testing_support::write_file(dir.file("g.pgn"), "[White x]\n\n1. e4 *\n\n[White \"y\"]\n\n1. d4 *\n");
-  said += "$ ai-players review g.pgn --depth 1\n" + run_cli({"review", dir.file("g.pgn"), "--depth", "1"}).err;
+  said += transcript({"review", dir.file("g.pgn"), "--depth", "1"});
   {
     // A judge that says nothing until told to stop: cut at --engine-timeout, not after a minute.
     FakeEngine silent("on go depth\non stop\n> bestmove d2d4\n");
-    said += "$ ai-players review g.pgn --depth 1 --engine-timeout 0.05\n" +
-            run_cli({"review", dir.file("g.pgn"), "--depth", "1", "--engine-timeout", "0.05"}).err;
+    said += transcript({"review", dir.file("g.pgn"), "--depth", "1", "--engine-timeout", "0.05"});
   }
   {  // and, with a judge that answers, the game it could review: its summary, no moves unless asked
     FakeEngine judge("default-score 0\n");
-    const auto r = run_cli({"review", dir.file("g.pgn"), "--depth", "1"});
-    const std::regex timing(R"(in [\d.]+ s \([\d.]+ s per move\))");
-    said += "$ ai-players review g.pgn --depth 1\n" + std::regex_replace(r.err, timing, "in - s (- s per move)") + r.out;
+    said += transcript({"review", dir.file("g.pgn"), "--depth", "1"});
   }
-  said = testing_support::replace_all(said, dir.path() + "/", "");
-  testing_support::expect_as_in_file("bad_requests.txt", testing_support::replace_all(said, testing_support::fake_engine_path(), "FAKE"));
+  const std::regex timing(R"(in [\d.]+ s \([\d.]+ s per move\))");
+  said = std::regex_replace(testing_support::replace_all(said, dir.path() + "/", ""), timing, "in - s (- s per move)");
+  testing_support::expect_as_in_file("bad_requests.txt", said);
 }
 
 // Every option, its range and its default as a user is told them (the
@@ -93,106 +93,58 @@ TEST(Cli, BadRequestsFailWithAClearMessageAndWithoutACrash) {
 TEST(Cli, HelpOfEveryCommand) {
   std::string all;
   for (const std::string command :
-       {"", "perft", "analyse", "list", "match", "play", "uci", "review", "serve", "tournament", "ratings"}) {
-    const auto r = command.empty() ? run_cli({"--help"}) : run_cli({command, "--help"});
-    EXPECT_EQ(r.status, 0) << command;
-    all += "$ ai-players " + command + " --help\n" + r.out;
-  }
+       {"", "perft", "analyse", "list", "match", "play", "uci", "review", "serve", "tournament", "ratings"})
+    all += transcript(command.empty() ? V{"--help"} : V{command, "--help"});
   all = testing_support::replace_all(all, fmt::format("(default {}, the number of cores)", ai_players::app::default_review_jobs()),
                                      "(default N, the number of cores)");
   testing_support::expect_as_in_file("help.txt", testing_support::replace_all(all, testing_support::cli_path(), "ai-players"));
 }
 
-// The row of `name` in list's output.
-std::string row_of(const std::string& out, const std::string& name) {
-  const std::size_t at = out.find("\n" + name + " ");
-  return at == std::string::npos ? "" : out.substr(at + 1, out.find('\n', at + 1) - at - 1);
-}
-
 TEST(CliList, RosterStrengthMeasuredRatingAndTheEngineAtTheLimitItAllows) {
+  std::string said;
   {
     // UCI_Elo from 1341: the engine plays at 1350, the lowest multiple of 10 it takes (and the anchor).
     FakeEngine fake("on uci\n> option name UCI_Elo type spin default 1341 min 1341 max 3190\n> uciok\n");
     // The strength-limited engine is asked, not the one at full strength.
     const testing_support::ScopedEnv limited("AI_PLAYERS_ELO_ENGINE", testing_support::fake_engine_path());
     const testing_support::ScopedEnv full("AI_PLAYERS_ENGINE", "/nonexistent/full");
-    const auto r = run_cli({"list"});
-    ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.err, "");
-    // Each persona's row, with the measured ratings of data/calibration/ratings.tsv (re-read after a new calibration).
-    testing_support::expect_as_in_file("list.txt", r.out);
+    said = transcript({"list"});
   }
   // An engine that cannot say its range: HOUD20c is shown at the strength it asks for, and why.
   FakeEngine dead("on uci\ndie\n");
-  const auto r = run_cli({"list"});
-  ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_TRUE(has(row_of(r.out, "HOUD20c"), " 1200 ")) << r.out;
-  EXPECT_TRUE(has(r.err, "ai-players: HOUD20c's strength is shown as asked: ")) << r.err;
+  // Each persona's row, with the measured ratings of data/calibration/ratings.tsv (re-read after a new calibration).
+  testing_support::expect_as_in_file("list.txt", said + transcript({"list"}));
 }
 
 TEST(CliAnalyse, CandidatesBestFirstAfterTheMovesGivenAndANodeBudgetProbedIntoADepth) {
   FakeEngine fake("score g1f3 35 d7d5\nscore b1c3 -20\ndefault-score -50\n");
   const testing_support::ScopedEnv limited("AI_PLAYERS_ELO_ENGINE", "/nonexistent/limited");  // analyse wants full strength
-  auto r = run_cli({"analyse", "--moves", "e4 e7e5", "--depth", "3", "--multipv", "2"});
-  ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out, "depth:3, score:35, pv_list=['g1f3', 'd7d5']\ndepth:3, score:-20, pv_list=['b1c3']\n");
-  const V got = fake.received();
-  EXPECT_TRUE(has(got, "position fen " + std::string(ai_players::common::FEN_New_Game) + " moves e2e4 e7e5"));
-  V searches;
-  std::copy_if(got.begin(), got.end(), std::back_inserter(searches), [](auto& l) { return has(l, "go depth 3 "); });
-  ASSERT_EQ(searches.size(), 2u);  // the second without the first's best move
-  EXPECT_TRUE(has(searches[0], " g1f3"));
-  EXPECT_FALSE(has(searches[1], " g1f3"));
-
-  r = run_cli({"analyse", "--fen", "4k3/8/8/8/8/8/8/4K2R w K - 0 1", "--nodes", "50000"});
-  ASSERT_EQ(r.status, 0) << r.err;
-  const std::string depth = r.out.substr(13, r.out.find('\n') - 13);
-  EXPECT_EQ(r.out.substr(0, 13), "probe depth: ");
-  EXPECT_TRUE(has(r.out, "\ndepth:" + depth + ", score:")) << r.out;
-
-  r = run_cli({"analyse", "--moves", "e4 e9", "--depth", "2"});
-  EXPECT_EQ(r.status, 2);
-  EXPECT_TRUE(has(r.err, "move 2 of --moves, 'e9', is not legal in rnbqkbnr/pppppppp/8/8/4P3/8/PPPP1PPP/RNBQKBNR b KQkq e3 0 1"))
-      << r.err;
-  EXPECT_TRUE(has(run_cli({"analyse"}).err, "give --depth or --nodes"));
-}
-
-// Every game of a PGN file replays with our own SAN parser and ends as its tags say.
-std::vector<testing_support::ReadGame> check_pgn(const std::string& path) {
-  const auto games = testing_support::read_pgn(testing_support::read_file(path));
-  for (const auto& g : games) {
-    V first_seven;
-    for (std::size_t i = 0; i < 7 && i < g.tags.size(); ++i) first_seven.push_back(g.tags[i].first);
-    EXPECT_EQ(first_seven, (V{"Event", "Site", "Date", "Round", "White", "Black", "Result"}));
-    const auto end = ai_players::app::outcome_of(testing_support::replay(g));
-    EXPECT_EQ((V{g.tag("Result"), g.tag("PlyCount")}), (V{g.result, std::to_string(g.san.size())}));
-    const std::string why = g.tag("Termination");
-    EXPECT_TRUE(end ? why == "normal" : why == "unterminated" || why == "abandoned") << why;
-    EXPECT_EQ(end ? end->result : "*", g.result);
-  }
-  return games;
+  std::string said = transcript({"analyse", "--moves", "e4 e7e5", "--depth", "3", "--multipv", "2"});
+  // The engine is told the position after the moves; its second search goes without the first's best move.
+  for (const auto& line : fake.received()) said += "> " + line + "\n";
+  for (const V& args : {V{"analyse", "--fen", "4k3/8/8/8/8/8/8/4K2R w K - 0 1", "--nodes", "50000"},
+                        V{"analyse", "--moves", "e4 e9", "--depth", "2"}, V{"analyse"}})
+    said += transcript(args);
+  testing_support::expect_as_in_file("analyse.txt", said);
 }
 
 TEST(CliMatch, AFailingPersonaCostsItsGameNotTheMatch) {
   // Whatever a case gets to start, its engine dies at once, every time; after
-  // two such games the match stops short of the third.
+  // two such games the match stops short of the third and fails.
   FakeEngine fake("on go\ndie\non go\ndie\non go\ndie\non go\ndie\n");
   testing_support::TempDir dir;
-  const auto r = run_cli({"match", "--white", "Horus", "--black", "Talvo", "--games", "3", "--seed", "1", "--pgn",
-                          dir.file("a.pgn")});
-  EXPECT_EQ(r.status, 1) << r.err;  // every game abandoned: the match failed
-  for (const std::string m : {"Horus (450) could not choose a move", testing_support::fake_engine_path(), "output ended",
-                              "Stopping after 2 games: none could be finished.", "no game could be finished"})
-    EXPECT_TRUE(has(r.err, m)) << m << "\n" << r.err;
-  EXPECT_TRUE(has(r.out, "Horus: could not finish 2 games (abandoned, not scored)")) << r.out;
-  const auto games = check_pgn(dir.file("a.pgn"));
-  ASSERT_EQ(games.size(), 2u);
-  EXPECT_EQ(games[1].tag("Termination"), "abandoned");
-  // A search that says nothing until told to stop is cut at --engine-timeout, not after a minute.
-  FakeEngine silent("on go depth\non stop\n> bestmove e2e4\n");
-  const auto cut = run_cli({"match", "--white", "Horus", "--black", "Talvo", "--seed", "1", "--max-plies", "3",
-                            "--engine-timeout", "0.05"});
-  EXPECT_TRUE(has(cut.out, "{Horus was cut short")) << cut.out << cut.err;
+  std::string said = transcript({"match", "--white", "Horus", "--black", "Talvo", "--games", "3", "--seed", "1", "--pgn",
+                                 dir.file("a.pgn")});
+  // Both games in the PGN, abandoned (its comments wrap the engine's path, so not compared whole).
+  const std::string abandoned = "[Result \"*\"]\n[Termination \"abandoned\"]";
+  EXPECT_EQ(testing_support::count_of(testing_support::read_file(dir.file("a.pgn")), abandoned), 2);
+  {
+    // A search that says nothing until told to stop is cut at --engine-timeout, not after a minute.
+    FakeEngine silent("on go depth\non stop\n> bestmove e2e4\n");
+    said += transcript({"match", "--white", "Horus", "--black", "Talvo", "--seed", "1", "--max-plies", "3",
+                        "--engine-timeout", "0.05"});
+  }
+  testing_support::expect_as_in_file("match_failing.txt", testing_support::replace_all(said, dir.path(), "DIR"));
 }
 
 TEST(CliMatch, RepeatableGamesWithAReadablePgn) {
@@ -202,60 +154,42 @@ TEST(CliMatch, RepeatableGamesWithAReadablePgn) {
             "--seed", "31", "--max-plies", "140",   "--pgn",   dir.file("a.pgn")};  // a mate, then a game cut
   const auto r = run_cli(args);
   ASSERT_EQ(r.status, 0) << r.err;
-  const auto games = check_pgn(dir.file("a.pgn"));
-  ASSERT_EQ(games.size(), 2u);
-  EXPECT_EQ((V{games[0].tag("White"), games[0].tag("Black"), games[1].tag("White"), games[1].tag("Round")}),
-            (V{"Horus", "Talvo", "Talvo", "2"}));  // colours alternate
-  // The summary counts the results from Horus's side, whichever colour it had.
-  int wins = 0;
-  for (const auto& g : games) wins += g.result == (g.tag("White") == "Horus" ? "1-0" : "0-1");
-  EXPECT_TRUE(has(r.out, "Horus: " + std::to_string(wins) + " win")) << r.out;
   args.back() = dir.file("b.pgn");  // the same seed plays the same games
   ASSERT_EQ(run_cli(args).status, 0);
-  const auto again = check_pgn(dir.file("b.pgn"));
-  ASSERT_EQ(again.size(), 2u);
-  EXPECT_EQ(std::make_pair(again[0].san, again[1].san), std::make_pair(games[0].san, games[1].san));
+  const std::string games = testing_support::dateless(testing_support::read_file(dir.file("a.pgn")));
+  EXPECT_EQ(testing_support::dateless(testing_support::read_file(dir.file("b.pgn"))), games);
   // A fallback is noted on its move, in the move list (wrapped at 80 columns) and
   // in the PGN: in a set-up position Horus has no previous move to answer.
   const auto set_up = run_cli({"match", "--white", "Horus", "--black", "Talvo", "--seed", "1", "--max-plies", "30",
                                "--fen", "4k3/8/8/8/8/8/4P3/4K3 w - - 0 1", "--pgn", dir.file("c.pgn")});
   ASSERT_EQ(set_up.status, 0) << set_up.err;
-  const auto noted = check_pgn(dir.file("c.pgn"));
-  ASSERT_EQ(noted.size(), 1u);
-  ASSERT_FALSE(noted[0].comments.empty());
-  EXPECT_TRUE(noted[0].comments[0].starts_with("Horus has no previous move to answer")) << noted[0].comments[0];
-  // Summaries, the fallback in the move list, and no library chatter on standard output.
+  // Summaries counted from Horus's side, the fallback in the move list, and no library chatter on standard output.
   testing_support::expect_as_in_file("match.txt", testing_support::replace_all(r.out + "\n" + set_up.out, dir.path(), "DIR"));
+  // Colours alternating, results and endings as the positions say.
+  testing_support::expect_as_in_file("match_games.pgn",
+                                     games + testing_support::dateless(testing_support::read_file(dir.file("c.pgn"))));
 }
 
 TEST(CliPlay, PreviewsHintsUndoAndBadInputThatLosesNothing) {
   // The preview persona's engine ranks e5 first and Nf6 second; every other move lower.
   FakeEngine fake("default-score -50\nscore e7e5 25\nscore g8f6 -12\n");
   testing_support::TempDir dir;
-  const auto r = run_cli({"play", "--persona", "Talvo", "--color", "black", "--seed", "1", "--pgn", dir.file("g.pgn")},
-                         "hint\nundo\nNf6\nundo\nzz\ne7e4\n\nd7d5\nmoves\nflip\nreview\ndraw\nresign\nundo\nquit\n");
-  ASSERT_EQ(r.status, 0) << r.err;
+  const auto played = transcript({"play", "--persona", "Talvo", "--color", "black", "--seed", "1", "--pgn", dir.file("g.pgn")},
+                                 "hint\nundo\nNf6\nundo\nzz\ne7e4\n\nd7d5\nmoves\nflip\nreview\ndraw\nresign\nundo\nquit\n");
   // After the bad lines the same game goes on; the last move is judged, the
-  // game reviewed and drawn; no library chatter on standard output.
-  testing_support::expect_as_in_file("play_as_black.txt", testing_support::replace_all(r.out, dir.path(), "DIR"));
-  const auto saved = testing_support::read_pgn(testing_support::read_file(dir.file("g.pgn")));  // drawn by agreement
-  ASSERT_EQ(saved.size(), 1u);
-  EXPECT_EQ(std::make_tuple(saved[0].tag("Black"), saved[0].san.size(), saved[0].san.at(1), saved[0].tag("Result")),
-            std::make_tuple("Human", 3u, "d5", "1/2-1/2"));
+  // game reviewed, drawn and saved; no library chatter on standard output.
+  const std::string pgn = testing_support::dateless(testing_support::read_file(dir.file("g.pgn")));
+  testing_support::expect_as_in_file("play_as_black.txt", testing_support::replace_all(played, dir.path(), "DIR") + pgn);
   // Without the adviser a hint says what it needs and the game goes on; a
   // review runs on engines of its own, as the review command does.
-  const auto plain = run_cli({"play", "--persona", "Talvo", "--no-preview", "--seed", "1", "--movetime", "0", "--pgn",
-                              "/nonexistent/g.pgn"}, "e4\nreview\nhint\nquit\n");
-  EXPECT_EQ(plain.status, 0) << plain.err;
-  EXPECT_TRUE(has(plain.out, "Talvo thinks without a time limit") && has(plain.out, "Could not write /nonexistent/g.pgn.\n"));
-  EXPECT_TRUE(has(plain.out, "Reviewing every move...\n") && has(plain.out, "2 moves reviewed at depth 16")) << plain.out;
-  EXPECT_TRUE(has(plain.err, "\rreviewing: 2 of 2 moves\n")) << plain.err;
-  EXPECT_TRUE(has(plain.out, "Hints need the adviser's engine")) << plain.out;
-  for (const auto& [score, said] : std::vector<std::pair<std::string, std::string>>{
-           {"-49", "Talvo accepts the draw."}, {"-50", "Talvo declines the draw: it thinks it is better."}}) {
+  std::string said = transcript({"play", "--persona", "Talvo", "--no-preview", "--seed", "1", "--movetime", "0", "--pgn",
+                                 "/nonexistent/g.pgn"}, "e4\nreview\nhint\nquit\n");
+  for (const std::string score : {"-49", "-50"}) {
     FakeEngine level("default-score " + score + "\n");  // the human's score: Talvo is that much better
-    EXPECT_TRUE(has(run_cli({"play", "--persona", "Talvo"}, "draw\nquit\n").out, said)) << said;
+    said += transcript({"play", "--persona", "Talvo"}, "draw\nquit\n");
   }
+  testing_support::expect_as_in_file("play_without_adviser_and_draw_offers.txt", said);
+  // Failures name the engine's path, which moves where the lines wrap: checked in part.
   FakeEngine dying("on go\ndie\n");
   const auto failed = run_cli({"play", "--persona", "Talvo"}, "hint\nquit\n");
   EXPECT_TRUE(has(failed.out, "engine failure while the adviser was looking at your game: ")) << failed.out;
@@ -267,16 +201,10 @@ TEST(CliPlay, PreviewsHintsUndoAndBadInputThatLosesNothing) {
 TEST(CliPlay, GameAfterGameWithCommandsAndEveryGameInThePgn) {
   FakeEngine fake("default-score 0\n");  // every position level: a draw offer is accepted
   testing_support::TempDir dir;
-  const auto r = run_cli({"play", "--persona", "diana", "--seed", "2", "--pgn", dir.file("g.pgn")},
-                         "moves\nnew green\nreview\nd4\nflip\nresign\nundo\nnew black\nnf6\ndraw\nquit\n");
-  ASSERT_EQ(r.status, 0) << r.err;
-  testing_support::expect_as_in_file("play_two_games.txt", testing_support::replace_all(r.out, dir.path(), "DIR"));
-  const auto games = testing_support::read_pgn(testing_support::read_file(dir.file("g.pgn")));
-  ASSERT_EQ(games.size(), 2u);
-  EXPECT_EQ((V{games[0].result, games[0].tag("White"), games[0].tag("Black"), games[0].tag("BlackElo")}),
-            (V{"0-1", "Human", "Diana", "1350"}));
-  EXPECT_EQ((V{games[1].result, games[1].tag("White"), games[1].tag("WhiteElo"), games[1].tag("Black")}),
-            (V{"1/2-1/2", "Diana", "1350", "Human"}));
+  const auto played = transcript({"play", "--persona", "diana", "--seed", "2", "--pgn", dir.file("g.pgn")},
+                                 "moves\nnew green\nreview\nd4\nflip\nresign\nundo\nnew black\nnf6\ndraw\nquit\n");
+  const std::string pgn = testing_support::dateless(testing_support::read_file(dir.file("g.pgn")));
+  testing_support::expect_as_in_file("play_two_games.txt", testing_support::replace_all(played, dir.path(), "DIR") + pgn);
 }
 
 TEST(CliPlay, TermSavesTheGameAndCaseGoesWhereItIsClear) {
@@ -294,10 +222,10 @@ TEST(CliPlay, TermSavesTheGameAndCaseGoesWhereItIsClear) {
   p.read_until("Interrupted.");  // before the end of its input, which would end the game too
   EXPECT_EQ(p.wait(), 128 + SIGTERM);
   EXPECT_TRUE(has(p.out, "The game is saved in")) << p.out;
-  const auto games = check_pgn(dir.file("g.pgn"));
-  ASSERT_EQ(games.size(), 1u);
-  EXPECT_EQ((V{games[0].result, games[0].san.at(0), games[0].tag("TimeControl")}), (V{"*", "Bxc3", "300+5"}));
-  EXPECT_EQ(games[0].san.size(), 2u);
+  const auto g = testing_support::read_pgn(testing_support::read_file(dir.file("g.pgn")));
+  ASSERT_EQ(g.size(), 1u);
+  EXPECT_EQ((V{g[0].result, g[0].tag("Termination"), g[0].tag("PlyCount"), g[0].san.at(0), g[0].tag("TimeControl")}),
+            (V{"*", "unterminated", "2", "Bxc3", "300+5"}));
 }
 
 TEST(CliPlay, EnterWhileThePersonaThinksMakesItMoveNow) {
@@ -316,8 +244,7 @@ TEST(CliPlay, EnterWhileThePersonaThinksMakesItMoveNow) {
   EXPECT_FALSE(has(seen, "not a legal move"));  // the empty line was taken as "move now", not as a move
   p.send("quit");
   EXPECT_EQ(p.wait(), 0);
-  const V got = fake.received();
-  EXPECT_TRUE(std::find(got.begin(), got.end(), "stop") != got.end());
+  EXPECT_GT(std::ranges::count(fake.received(), std::string("stop")), 0);
 }
 
 // The page shipped beside the program is found without --web-root, and
@@ -329,8 +256,7 @@ TEST(CliServe, FindsItsPageAndStopsOnSigterm) {
   EXPECT_TRUE(has(serving, "(this machine only)"));
   // The page starts from the clock given here.
   const auto defaults = httplib::Client("127.0.0.1", std::stoi(serving.substr(serving.rfind(':') + 1))).Get("/api/defaults");
-  ASSERT_TRUE(defaults);
-  EXPECT_EQ(defaults->body, R"({"tc":"300+5","think_limit_ms":10000})");
+  EXPECT_EQ(defaults ? defaults->body : "no answer", R"({"tc":"300+5","think_limit_ms":10000})");
   ::kill(p.pid(), SIGTERM);
   EXPECT_EQ(p.wait(), 0);
   EXPECT_FALSE(has(p.out, "No page found")) << p.out;
@@ -342,10 +268,8 @@ V ask(CliProcess& p, const std::string& command, const std::string& until) {
   p.send(command);
   const V seen = p.read_until(until);
   EXPECT_TRUE(!seen.empty() && seen.back().starts_with(until)) << "no '" << until << "' after " << command;
-  for (const auto& line : seen) {
-    const V kinds = {"id name ", "id author ", "option name ", "uciok", "readyok", "bestmove ", "info "};
-    EXPECT_TRUE(std::any_of(kinds.begin(), kinds.end(), [&](auto& k) { return line.starts_with(k); })) << line;
-  }
+  static const std::regex uci_line("^(id name |id author |option name |uciok|readyok|bestmove |info )");
+  for (const auto& line : seen) EXPECT_TRUE(std::regex_search(line, uci_line)) << line;
   return seen;
 }
 // A persona's messages reach the GUI as "info string": none of the protocol's words, no line break.
@@ -365,11 +289,14 @@ TEST(CliUci, EachOptionAsTheNextHandshakeShowsIt) {
   {
     ai_players::app::UciSession session("Gnome", ai_players::app::playable_entries(),
                                         [&](const std::string& line) { said += line + "\n"; });
+    // What GUIs and bots send is taken without a word; a malformed value is said.
     for (const char* line :
-         {"setoption name Engine Timeout value 5", "setoption name Move Overhead value 100", "setoption name Seed value 42",
-          "setoption name UCI_Elo value 1200", "setoption name UCI_LimitStrength value true", "uci",
-          "setoption name UCI_LimitStrength value false", "setoption name Persona value HOUD20c:1500",
-          "setoption name Seed value Random", "setoption name Engine Timeout value 0", "setoption name Hash value 0",
+         {"setoption name Threads value 2", "setoption name Hash value 64", "setoption name Ponder value true",
+          "setoption name MultiPV value 1", "setoption name Engine Timeout value 30", "setoption name Engine Timeout value 5",
+          "setoption name Move Overhead value 100", "setoption name Seed value 42", "setoption name UCI_Elo value 1200",
+          "setoption name UCI_LimitStrength value true", "uci", "setoption name UCI_LimitStrength value false",
+          "setoption name Persona value HOUD20c:1500", "setoption name Seed value Random",
+          "setoption name Engine Timeout value 0", "setoption name Hash value 0", "setoption name Hash value lots",
           "setoption name Threads value x", "setoption name Ponder value maybe", "setoption name Nope value 1",
           "setoption name Engine value /nonexistent", "setoption name Persona value disabled.Donar",
           "setoption name UCI_Elo value 99999", "setoption name Move Overhead value 5001", "debug on", "frobnicate",
@@ -386,87 +313,56 @@ TEST(CliUci, HandshakeGamesAndBadInputThatLeavesTheGameAsItWas) {
   // The engine persona passes the GUI's limits on (depth 30 when there are none) and its engine's ponder move.
   FakeEngine fake("on go wtime 60000 btime 60000 winc 0 binc 0\n> info depth 30 score cp 20 pv g1f3\n"
                   "> bestmove g1f3 ponder b8c6\non go depth 30\n> bestmove e1d2\non go depth 5\n> bestmove b1c3\n");
-  CliProcess p(kUciHoudini);
-  std::string handshake;  // every option with its range; only the personas that can be built
-  for (const auto& line : ask(p, "uci", "uciok")) handshake += line + "\n";
-  testing_support::expect_as_in_file("uci_handshake.txt",
-                                     testing_support::replace_all(handshake, testing_support::fake_engine_path(), "FAKE"));
-  // The persona and its engine are ready before readyok, so the first go has its
-  // whole time; its commentary (after debug on) shows it was built then.
-  p.send("debug on");
-  const V ready = ask(p, "isready", "readyok");
-  EXPECT_TRUE(has(ready, "info string HOUD20c")) << "no persona built before readyok";
-  p.send("ucinewgame");
-  p.send("position startpos moves e2e4 e7e5");
-  EXPECT_EQ(ask(p, "go wtime 60000 btime 60000 winc 0 binc 0", "bestmove").back(), "bestmove g1f3 ponder b8c6");
-  const V told = fake.received();
-  EXPECT_EQ(std::count(told.begin(), told.end(), "ucinewgame"), 3) << "the GUI's new game reaches the engine";
-  p.send("position fen 4k3/8/8/8/8/8/4P3/4K3 w - - 0 1 moves e2e4 e8d7");
-  p.send("go infinite");  // the move waits for stop
-  EXPECT_EQ(ask(p, "isready", "readyok"), V{"readyok"});
-  EXPECT_EQ(ask(p, "stop", "bestmove").back(), "bestmove e1d2");
-  EXPECT_TRUE(has(fake.received(), "position fen 4k3/8/8/8/8/8/4P3/4K3 w - - 0 1 moves e2e4 e8d7"));
-
-  p.send("position startpos moves d2d4 d7d5");
-  for (const auto& [command, said] : std::vector<std::pair<std::string, std::string>>{
-           {"position startpos moves d2d4 d7d5 g1g5", "illegal move g1g5"},
-           {"position fen not/a/fen w - - 0 1", "not/a/fen"},
-           {"position", "info string"},
-           {"frobnicate 1 2", "info string unknown command: frobnicate 1 2"},
-           {"setoption name Persona value Nobody", "unknown persona 'Nobody'"},
-           {"setoption name Persona value disabled.Donar", "cannot be built; the option is unchanged"},
-           {"setoption name Engine value /nonexistent/engine", "/nonexistent/engine"}})
-    EXPECT_TRUE(has(ask(p, command, "info string").back(), said)) << command;
-  p.send("stop");  // nothing to stop: no answer
-  // Still the game after 1. d4 d5, with the same persona and engine.
-  EXPECT_EQ(ask(p, "go depth 5", "bestmove").back(), "bestmove b1c3");
-  EXPECT_TRUE(has(fake.received(), " moves d2d4 d7d5") && !has(fake.received(), "g1g5"));
-  // Another engine named now gives the next reply.
-  testing_support::TempDir dir;
+  testing_support::TempDir dir;  // another engine, named during the session
   testing_support::write_file(dir.file("other.txt"), "on go depth 5\n> bestmove b1a3\n");
   testing_support::write_file(dir.file("other"), "#!/bin/sh\nFAKE_ENGINE_SCRIPT=" + dir.file("other.txt") +
                                                      " FAKE_ENGINE_LOG=" + dir.file("other.log") + " exec " +
                                                      testing_support::fake_engine_path() + "\n");
   std::filesystem::permissions(dir.file("other"), std::filesystem::perms::owner_all);
-  p.send("setoption name Engine value " + dir.file("other"));
-  EXPECT_EQ(ask(p, "go depth 5", "bestmove").back(), "bestmove b1a3");
-  EXPECT_TRUE(has(testing_support::read_file(dir.file("other.log")), "go depth 5"));
-  // Another persona gives the next reply: Talvo's random move, the same again under the same Seed.
-  p.send("setoption name Persona value Talvo");
-  p.send("setoption name Seed value 3");
-  const V talvo = ask(p, "go depth 5", "bestmove");
-  EXPECT_TRUE(has(talvo, "info string gang:BEGINNER; elo:100; D2_RATE:random"));
-  p.send("setoption name Seed value 3");
-  EXPECT_EQ(ask(p, "go depth 5", "bestmove").back(), talvo.back());
-  p.send("position fen 7k/5Q2/6K1/8/8/8/8/8 b - - 0 1");  // a finished game has no move to give
-  EXPECT_EQ(ask(p, "go", "bestmove").back(), "bestmove 0000");
-  p.send("ucinewgame");  // and a new game starts from the start, until a position says otherwise
-  EXPECT_NE(ask(p, "go depth 5", "bestmove").back(), "bestmove 0000");
-  p.send("quit");
+  // Each command and the start of the line that ends its answer ("" for none).
+  const std::vector<std::pair<std::string, std::string>> session = {
+      {"uci", "uciok"},  // every option with its range; only the personas that can be built
+      // The persona and its engine are ready before readyok, so the first go has its
+      // whole time; its commentary (after debug on) shows it was built then.
+      {"debug on", ""}, {"isready", "readyok"}, {"ucinewgame", ""}, {"position startpos moves e2e4 e7e5", ""},
+      {"go wtime 60000 btime 60000 winc 0 binc 0", "bestmove"},
+      {"position fen 4k3/8/8/8/8/8/4P3/4K3 w - - 0 1 moves e2e4 e8d7", ""},
+      {"go infinite", ""}, {"isready", "readyok"}, {"stop", "bestmove"},  // the move waits for stop
+      // Bad input leaves the game after 1. d4 d5, with the same persona and engine; stop while idle says nothing.
+      {"position startpos moves d2d4 d7d5", ""}, {"position startpos moves d2d4 d7d5 g1g5", "info string"},
+      {"position fen not/a/fen w - - 0 1", "info string"}, {"position", "info string"}, {"frobnicate 1 2", "info string"},
+      {"setoption name Persona value Nobody", "info string"}, {"setoption name Persona value disabled.Donar", "info string"},
+      {"setoption name Engine value /nonexistent/engine", "info string"}, {"stop", ""}, {"go depth 5", "bestmove"},
+      {"setoption name Engine value " + dir.file("other"), ""}, {"go depth 5", "bestmove"},  // the other engine's reply
+      // Another persona gives the next reply: Talvo's random move, the same again under the same Seed.
+      {"setoption name Persona value Talvo", ""}, {"setoption name Seed value 3", ""}, {"go depth 5", "bestmove"},
+      {"setoption name Seed value 3", ""}, {"go depth 5", "bestmove"},
+      {"position fen 7k/5Q2/6K1/8/8/8/8/8 b - - 0 1", ""}, {"go", "bestmove"},  // a finished game has no move to give
+      {"ucinewgame", ""}, {"go depth 5", "bestmove"}, {"quit", ""}};  // and a new game starts from the start
+  CliProcess p(kUciHoudini);
+  std::string talk;
+  for (const auto& [command, until] : session) {
+    talk += "> " + command + "\n";
+    if (until.empty()) p.send(command);
+    for (const auto& line : until.empty() ? V{} : ask(p, command, until))
+      if (!has(line, "cut short by the clock or a stop")) talk += line + "\n";  // whether the engine answered first: a race
+  }
   EXPECT_EQ(p.wait(), 0);
   EXPECT_EQ(p.out, "");
+  // What the engine was told: the GUI's new game, the positions given and none refused.
+  for (const auto& line : fake.received())
+    if (line.starts_with("position") || line == "ucinewgame") talk += "engine< " + line + "\n";
+  talk = testing_support::replace_all(talk, testing_support::fake_engine_path(), "FAKE");
+  testing_support::expect_as_in_file("uci_handshake.txt", testing_support::replace_all(talk, dir.path(), "DIR"));
+  EXPECT_TRUE(has(testing_support::read_file(dir.file("other.log")), "go depth 5"));
 }
 
 TEST(CliUci, PonderOptionsAndStrengthLimitFollowTheProtocol) {
   FakeEngine fake("on go wtime\n> bestmove g1f3\non go wtime\nsleep 300\n> bestmove b1c3\n");
-  V args = kUciHoudini;
-  args.insert(args.end(), {"--engine-timeout", "3600"});  // the most it takes, shown in seconds
-  CliProcess p(args);
-  const V out = ask(p, "uci", "uciok");
-  for (const char* option : {"Engine Timeout type spin default 3600 min 0 max 3600", "Threads type spin default 1 min 1 max 1024",
-                             "Hash type spin default 16 min 1 max 33554432", "Ponder type check default false",
-                             "Move Overhead type spin default 50 min 0 max 5000", "MultiPV type spin default 1 min 1 max 500",
-                             "UCI_LimitStrength type check default false", "UCI_Elo type spin default 1350 min 100 max 2500",
-                             "Seed type string default random"})
-    EXPECT_TRUE(std::any_of(out.begin(), out.end(), [&](auto& l) { return l == "option name " + std::string(option); })) << option;
-  // What GUIs and bots send is taken without a word; a malformed value is said.
-  for (const char* set : {"Threads value 2", "Hash value 64", "Ponder value true", "Move Overhead value 100",
-                          "MultiPV value 1", "Engine Timeout value 30", "Seed value 42"})
-    p.send(std::string("setoption name ") + set);
-  EXPECT_EQ(ask(p, "isready", "readyok").back(), "readyok");
-  EXPECT_TRUE(has(ask(p, "setoption name Hash value lots", "info string").back(), "Hash must be a whole number between 1 and"));
-  // Pondering: the move is held until ponderhit; stop while idle says nothing.
-  p.send("stop");
+  CliProcess p({"uci", "--persona", "HOUD20c", "--engine-timeout", "3600"});  // the most it takes, shown in seconds
+  EXPECT_TRUE(has(ask(p, "uci", "uciok"), "option name Engine Timeout type spin default 3600 min 0 max 3600"));
+  p.send("setoption name Ponder value true");
+  // Pondering: the move is held until ponderhit.
   p.send("position startpos moves e2e4 e7e5");
   p.send("go ponder wtime 60000 btime 60000");
   EXPECT_FALSE(has(ask(p, "isready", "readyok"), "bestmove"));
@@ -481,7 +377,7 @@ TEST(CliUci, PonderOptionsAndStrengthLimitFollowTheProtocol) {
   // nearest to UCI_Elo: at Gremlin's measured rating, Gremlin, though its
   // roster strength (650) is further from it than Gnome's (750).
   const auto measured = [](const char* name) {
-    return std::to_string(static_cast<int>(std::lround(ai_players::app::measured_rating(name).value().rating)));
+    return std::to_string(std::lround(ai_players::app::measured_rating(name).value().rating));
   };
   ASSERT_GT(ai_players::app::measured_rating("Gremlin").value().rating, 700);
   p.send("setoption name UCI_Elo value " + measured("Diana"));  // not limited yet: nothing to say
@@ -497,11 +393,9 @@ TEST(CliUci, AFailedReplyStillMovesAndTheEndOfInputGivesAPonderedMove) {
   const std::string fen = "position fen 4k3/8/8/8/8/8/4P3/4K3 w - - 0 1 moves e2e3 e8d7";
   p.send(fen);
   const V failed = ask(p, "go depth 7", "bestmove");
-  ASSERT_GE(failed.size(), 2u);
-  EXPECT_TRUE(has(failed[failed.size() - 2], "its output ended") &&
-              has(failed[failed.size() - 2], "; playing a random legal move")) << failed[failed.size() - 2];
-  const V king = {"bestmove e1d1", "bestmove e1d2", "bestmove e1e2", "bestmove e1f1", "bestmove e1f2", "bestmove e3e4"};
-  EXPECT_NE(std::find(king.begin(), king.end(), failed.back()), king.end()) << failed.back();
+  const std::string why = failed.size() >= 2 ? failed[failed.size() - 2] : "";
+  EXPECT_TRUE(has(why, "its output ended") && has(why, "; playing a random legal move")) << why;
+  EXPECT_TRUE(std::regex_match(failed.back(), std::regex("bestmove (e1(d1|d2|e2|f1|f2)|e3e4)"))) << failed.back();  // any legal
   // A new engine for the next reply; a pondered move is held, and given when the input ends.
   p.send(fen + " e1d2 d7e6");
   p.send("go ponder wtime 100000 btime 100000");

@@ -63,8 +63,8 @@ TEST(Core, PrintMeBugprintAndPlainTexts) {
                                  "depth:2, score:7, pv_list=[]"}));
   }
   testing_support::CaptureBugprint out;
-  bugprint("a", std::nullopt, "b");
-  EXPECT_EQ(out.lines, (Lines{"a", "b", "", "", "", ""}));  // seven lines less the null one
+  bugprint("a", std::nullopt, "b", std::optional<int>(), std::optional<int>(3));
+  EXPECT_EQ(out.lines, (Lines{"a", "b", "3", "", ""}));  // seven lines less the null ones
 
   EXPECT_EQ(to_text(Number(0.27 * 1000)), "270.0");
   EXPECT_EQ(format_s("gang:%s; rate:%s; n:%s", std::string("X"), -0.94, Number(100)), "gang:X; rate:-0.94; n:100");

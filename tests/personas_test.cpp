@@ -263,6 +263,8 @@ TEST(SafeReply, AFailedChoiceBecomesAFallbackSaidInAPlayersWordsAndADeadEngineIs
       {{scores}, [](AI_BASIC& p) { return p.SelectNonSillyMove(p.legalmoves, 3); }, Position("d7d5", kAfterD4).board.export_FEN(),
        false, true, false, "Chooser has no previous move to answer in this set-up position" + best,
        "an internal check failed in SelectNonSillyMove (ai_players/filters/non_silly_move.cpp:"},
+      {{dies, scores}, [](AI_BASIC&) -> MovePtr { throw Error("no idea"); }, kAfterD4, false, true, true,
+       "Chooser could not make its own choice here" + best, "no idea"},  // the fallback's engine restarted
       {{dies, scores}, searches, kAfterD4, false, false, true, "Chooser's engine stopped working and was restarted",
        "The chess engine " + std::string(testing_support::fake_engine_path()) +
            " stopped: its output ended while searching candidate 1 of 3 at depth 2"},
