@@ -433,6 +433,19 @@ TEST(CliUci, TheClockCutsASearchANewGoEndsAnInfiniteOneAndAnEngineThatFailsKeeps
   EXPECT_TRUE(testing_support::read_file(dir.file("uci.log")).starts_with("Verevovera 2500\n"));  // what it said to itself
 }
 
+// The engine's second "isready" (the GUI's new game) finds it dead: a fresh one gives the move.
+TEST(CliUci, AnEngineThatFailsAtANewGameIsStartedAfresh) {
+  FakeEngine fake("on isready\n> readyok\non isready\ndie\n");
+  CliProcess p({"uci", "--persona", "Gnome"});
+  ask(p, "isready", "readyok");
+  p.send("ucinewgame");
+  p.send("position startpos moves e2e4");
+  const V said = ask(p, "go depth 5", "bestmove");
+  EXPECT_TRUE(has(said, "info string Gnome's engine failed at the new game (") && has(said, "; starting it afresh")) << p.out;
+  p.send("quit");
+  EXPECT_EQ(p.wait(), 0);
+}
+
 TEST(CliUci, StopAndReadyDuringAReplyAndQuitLeavesNoEngineBehind) {
   FakeEngine fake("on go depth 30\nsleep 200\n> bestmove g1f3\non go depth 30\nhang\nlinger\n");
   CliProcess p(kUciHoudini);

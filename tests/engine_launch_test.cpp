@@ -1,7 +1,6 @@
 // Starting a player's engine: the choice of executable, the start-up lines,
 // and with real processes the line reader and writer, a dying engine and the
 // clean-up.
-#include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -29,6 +28,7 @@ using namespace testing_support;
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using engine::EngineProcess;
+using engine::find_engine;
 using Lines = std::vector<std::string>;
 
 namespace {
@@ -139,12 +139,13 @@ TEST(EngineLaunch, AGivenPathIsRunLiterallyALookedUpNameTooAndTheHostFindsItsEng
   EXPECT_EQ(error_of<Error>([&] { AI_BASIC("T", 100, std::nullopt, {dir.file("not-executable"), {}}); }),
             "The chess engine " + dir.file("not-executable") + " is not executable");
   // The host's choice: the Elo-limited persona asks its own variable first.
-  ScopedEnv engine("AI_PLAYERS_ENGINE", odd), elo("AI_PLAYERS_ELO_ENGINE", "");
-  EXPECT_EQ(std::make_pair(engine::find_engine(false), engine::find_engine(true)), std::make_pair(std::optional(odd), std::optional(odd)));
-  ScopedEnv elo_set("AI_PLAYERS_ELO_ENGINE", "elo");
-  EXPECT_EQ(std::make_pair(engine::find_engine(false), engine::find_engine(true)),
-            std::make_pair(std::optional(odd), std::optional<std::string>("elo")));
-  EXPECT_EQ(engine::find_engine(), std::optional(odd));  // a host that does not say is not the Elo-limited persona
+  // A host that does not say is not the Elo-limited persona; an empty variable is none.
+  ScopedEnv engine("AI_PLAYERS_ENGINE", odd);
+  for (const std::string elo : {"", "elo"}) {
+    ScopedEnv elo_engine("AI_PLAYERS_ELO_ENGINE", elo);
+    EXPECT_EQ((Lines{find_engine(false).value_or("none"), find_engine(true).value_or("none"), find_engine().value_or("none")}),
+              (Lines{odd, elo.empty() ? odd : elo, odd}));
+  }
 }
 
 TEST(EngineLaunch, DeadEngineFailsWritesWithADiagnosticAndReadsEmpty) {
@@ -152,15 +153,13 @@ TEST(EngineLaunch, DeadEngineFailsWritesWithADiagnosticAndReadsEmpty) {
   CaptureEcho quiet;
   AI_BASIC p("Talvo", 100, std::nullopt, fake.config());
   p.writeIntoEngine("isready");
-  EXPECT_EQ(p.readFromEngine(), "id name FakeEngine\n");  // what was written before it died
-  EXPECT_EQ(p.readFromEngine(), "uciok\n");
-  EXPECT_EQ(p.readFromEngine(), "readyok caf\xc3\xa9\n");
-  EXPECT_THROW(p.readFromEngine(), Error);  // Latin-1 bytes are garbled output
-  EXPECT_THROW(p.readFromEngine(), Error);  // so is an encoded surrogate
-  EXPECT_EQ(p.readFromEngine(), "");
-  EXPECT_EQ(p.readFromEngine(), "");
-  for (int i = 0; i < 300 && ::kill(dynamic_cast<EngineProcess&>(*p.engine).pid(), 0) == 0; ++i)
-    std::this_thread::sleep_for(10ms);  // its stdin may close a moment after its stdout
+  // What was written before it died, where Latin-1 bytes and an encoded surrogate are garbled output, then nothing.
+  Lines reads;
+  for (int i = 0; i < 7; ++i)
+    if (auto e = error_of<Error>([&] { reads.push_back(p.readFromEngine()); }); e != "no error") reads.push_back(e);
+  const std::string garbled = "The chess engine " + std::string(fake_engine_path()) + " wrote a line that is not valid UTF-8 (garbled output): '";
+  EXPECT_EQ(reads, (Lines{"id name FakeEngine\n", "uciok\n", "readyok caf\xc3\xa9\n", garbled + "bad \xe9t\xe9'", garbled + "\xed\xa0\x80'", "", ""}));
+  ends_within(dynamic_cast<EngineProcess&>(*p.engine).pid(), 3s);  // its stdin may close a moment after its stdout
   CaptureBugprint bug;
   EXPECT_EQ(error_of<EngineError>([&] { p.writeIntoEngine("position fen x moves  "); }),
             "The chess engine " + std::string(fake_engine_path()) + " cannot be written to: Broken pipe");
@@ -176,10 +175,9 @@ TEST(EngineLaunch, DeadEngineFailsWritesWithADiagnosticAndReadsEmpty) {
 
 TEST(EngineProcess, ReadsWholeLinesAndWritesMoreThanAPipeHolds) {
   EngineProcess p("printf 'one\\ntwo\\r\\nthree'");
-  EXPECT_EQ(p.read_line(), "one\n");
-  EXPECT_EQ(p.read_line(), "two\r\n");
-  EXPECT_EQ(p.read_line(), "three");  // the unterminated tail, then the end
-  EXPECT_EQ(p.read_line(engine::Clock::now() + 1ms), "");  // the end of stream never waits
+  // The unterminated tail, then the end, which never waits.
+  EXPECT_EQ((std::vector{p.read_line(), p.read_line(), p.read_line(), p.read_line(engine::Clock::now() + 1ms)}),
+            (std::vector<std::optional<std::string>>{"one\n", "two\r\n", "three", ""}));
   EngineProcess cat("cat");
   // The supervisor is a copy of the host, so a signal meant for the host by
   // name reaches it too; it ignores that and follows the host's lifeline only.
@@ -188,21 +186,6 @@ TEST(EngineProcess, ReadsWholeLinesAndWritesMoreThanAPipeHolds) {
   cat.write(std::string(100000, 'x') + "\n");
   EXPECT_EQ(cat.read_line()->size(), 100001u);
 }
-
-namespace {
-
-// Whether the process is gone within `limit` (a zombie counts as gone).
-bool gone_within(pid_t pid, std::chrono::milliseconds limit) {
-  const auto until = std::chrono::steady_clock::now() + limit;
-  for (;;) {
-    const std::string stat = testing_support::read_file("/proc/" + std::to_string(pid) + "/stat");
-    if (stat.empty() || stat.at(stat.rfind(')') + 2) == 'Z') return true;
-    if (std::chrono::steady_clock::now() >= until) return false;
-    std::this_thread::sleep_for(10ms);
-  }
-}
-
-}  // namespace
 
 TEST(EngineProcess, DestructorEndsWhatTheShellStartedLetsAWellBehavedEngineEndOnItsOwnAndLeaksNothing) {
   // A shell that ignores the end of its input, and one that exits at once
@@ -214,21 +197,18 @@ TEST(EngineProcess, DestructorEndsWhatTheShellStartedLetsAWellBehavedEngineEndOn
       shell = p.pid(), supervisor = p.supervisor_pid();
       background = std::stoi(*p.read_line());
     }
-    EXPECT_EQ(::waitpid(supervisor, nullptr, WNOHANG), -1);  // reaped by us: not even a zombie
-    EXPECT_EQ(errno, ECHILD);
-    EXPECT_TRUE(gone_within(shell, 3s) && gone_within(background, 3s)) << command;
+    EXPECT_TRUE(::waitpid(supervisor, nullptr, WNOHANG) == -1 && errno == ECHILD);  // reaped by us: not even a zombie
+    EXPECT_TRUE(ends_within(shell, 3s) && ends_within(background, 3s)) << command;
   }
   // An engine that ends when its input does is not killed: it ends on its own.
   TempDir dir;
   const std::string engine = dir.file("engine"), ended = dir.file("ended");
   testing_support::write_file(engine, "#!/bin/sh\nwhile read -r line; do :; done\necho ended > " + engine::shell_quote(ended) + "\n");
   ::chmod(engine.c_str(), 0755);
-  {
-    CaptureEcho quiet;
-    const auto start = std::chrono::steady_clock::now();
-    { AI_BASIC p("T", 100, std::nullopt, {engine, {}}); }
-    EXPECT_LT(std::chrono::steady_clock::now() - start, 3s);  // the time itself is measured in bench/
-  }
+  CaptureEcho quiet;
+  const auto start = std::chrono::steady_clock::now();
+  { AI_BASIC p("T", 100, std::nullopt, {engine, {}}); }
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 3s);  // the time itself is measured in bench/
   EXPECT_EQ(read_file(ended), "ended\n");
   // Descriptors of one engine are not inherited by the next, nor left open.
   std::set<std::string> before;
@@ -245,17 +225,14 @@ TEST(EngineProcess, DestructorEndsWhatTheShellStartedLetsAWellBehavedEngineEndOn
 
 TEST(EngineProcess, A1MiBLineIsTheLongestTakenAndAnEngineWaitedForEndsAtItsDeadline) {
   const auto xs = [](std::size_t n) { return "head -c " + std::to_string(n) + " /dev/zero | tr '\\0' x"; };
-  EngineProcess longest(xs(engine::kMaxEngineLine));
-  EXPECT_EQ(longest.read_line()->size(), engine::kMaxEngineLine);
-  EngineProcess longer(xs(engine::kMaxEngineLine + 1));
-  EXPECT_THROW(longer.read_line(), EngineError);
+  EXPECT_EQ(EngineProcess(xs(engine::kMaxEngineLine)).read_line()->size(), engine::kMaxEngineLine);
+  EXPECT_THROW(EngineProcess(xs(engine::kMaxEngineLine + 1)).read_line(), EngineError);
   // A flood never reaches the deadline on a quiet pipe; the end of the output is an error, not a loop.
   EngineProcess flood("exec yes");
   const auto deadline = engine::Clock::now() + 200ms;
   EXPECT_THROW(for (;;) flood.read_line_by(deadline), EngineTimeout);
   EXPECT_LT(engine::Clock::now() - deadline, 3s);
-  EngineProcess quiet("true");
-  EXPECT_THROW(quiet.read_line_within(3s), EngineError);
+  EXPECT_THROW(EngineProcess("true").read_line_within(3s), EngineError);
   EngineProcess deaf("exec sleep 300");  // never reads: a write that cannot finish ends in time
   const auto comm = [&] { return testing_support::read_file("/proc/" + std::to_string(deaf.pid()) + "/comm"); };
   for (int i = 0; i < 300 && comm() != "sleep\n"; ++i) std::this_thread::sleep_for(10ms);  // until it has exec'd
@@ -284,8 +261,7 @@ TEST(EngineProcess, AnEngineBelongsToItsOwnerNotToTheThreadThatStartedIt) {
   std::this_thread::sleep_for(50ms);  // time for anything tied to the ended thread to happen
   place(*p, std::string(common::FEN_New_Game));
   const auto got = p->obtain_engine_thoughts(2, 3);
-  ASSERT_EQ(got.size(), 2u);
-  EXPECT_EQ(got[0].pv_list.at(0), "e2e4");
+  EXPECT_EQ(std::make_pair(got.size(), got.at(0).pv_list.at(0)), std::make_pair(std::size_t{2}, std::string("e2e4")));
 }
 
 TEST(EngineProcess, NoEngineOutlivesAHostKilledWithSigkillNotEvenOneInASessionOfItsOwn) {
@@ -308,9 +284,8 @@ TEST(EngineProcess, NoEngineOutlivesAHostKilledWithSigkillNotEvenOneInASessionOf
   pid_t engine = 0, grandchild = 0;
   std::istringstream(text) >> engine >> grandchild;
   ASSERT_TRUE(engine > 0 && grandchild > 0) << text;
-  ASSERT_FALSE(gone_within(grandchild, 0ms));
+  ASSERT_FALSE(ends_within(grandchild, 0ms));
   ::kill(host, SIGKILL);
   ::waitpid(host, nullptr, 0);
-  EXPECT_TRUE(gone_within(engine, 3s));
-  EXPECT_TRUE(gone_within(grandchild, 3s));
+  EXPECT_TRUE(ends_within(engine, 3s) && ends_within(grandchild, 3s));
 }
