@@ -57,13 +57,6 @@ struct RunningServer {
   std::thread runner;
 };
 
-// Whether `done()` comes true within 30 s, asking every 50 ms.
-bool eventually(const auto& done) {
-  int tries = 0;
-  while (!done() && tries++ < 600) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  return tries <= 600;
-}
-
 TEST(ServeApi, ShortGameFromAFenEndsByMateWithPgnAndReview) {
   // Reviews and previews want the engine at full strength, not the one that limits it.
   const testing_support::ScopedEnv limited("AI_PLAYERS_ELO_ENGINE", "/nonexistent/limited");
@@ -76,7 +69,7 @@ TEST(ServeApi, ShortGameFromAFenEndsByMateWithPgnAndReview) {
   EXPECT_EQ(s.call("POST", game + "/moves", json{{"move", "Kf1"}}.dump()).first, 409);
   // The review runs on its own: asking again says how far it got, then gives it.
   json review;
-  eventually([&] {
+  testing_support::eventually([&] {
     review = s.ok("POST", game + "/review");
     EXPECT_TRUE(review["status"] != "running" || review["total"] == 1) << review.dump();
     return review["status"] != "running";
@@ -204,7 +197,7 @@ TEST(ServeApi, ThinkLimitsMoveNowAndTheProgressOfAReply) {
   const std::string game = "/api/games/" + open["id"].get<std::string>();
   auto answered = std::async(std::launch::async, [&] { return s.ok("POST", game + "/moves", {{"move", "d4"}}); });
   json seen;  // the probe as the reply's first search, its time counted, and nothing for you to play meanwhile
-  eventually([&] {
+  testing_support::eventually([&] {
     seen = s.ok("GET", game);
     return seen["time"]["thinking"]["depth"] == 9 && seen["time"]["thinking"]["ms"] > 0;
   });
@@ -225,7 +218,7 @@ TEST(ServeApi, AGameEndedWhileItsHintIsSearchedAnswersTheHintAtOnce) {
   const std::string game = "/api/games/" + s.ok("POST", "/api/games", {{"persona", "Talvo"}})["id"].get<std::string>();
   auto hint = std::async(std::launch::async, [&] { return s.call("GET", game + "/hint").first; });
   const auto searching = [](const std::string& line) { return line.starts_with("go depth"); };
-  ASSERT_TRUE(eventually([&] { return std::ranges::any_of(fake.received(), searching); }));
+  ASSERT_TRUE(testing_support::eventually([&] { return std::ranges::any_of(fake.received(), searching); }));
   const auto ended = std::chrono::steady_clock::now();
   s.ok("DELETE", game);
   EXPECT_EQ(hint.get(), 503);
@@ -290,7 +283,7 @@ TEST(ServeApi, IdleGamesEnd) {
     RunningServer s(options);
     id = s.ok("POST", "/api/games", {{"persona", "Talvo"}})["id"];
     EXPECT_EQ(s.server.game_count(), 1u);
-    EXPECT_TRUE(eventually([&] { return s.server.game_count() == 0; }));
+    EXPECT_TRUE(testing_support::eventually([&] { return s.server.game_count() == 0; }));
   }  // the reaper has said its line before the server ends
   const std::string said = testing::internal::GetCapturedStderr();
   EXPECT_NE(said.find("serve: game " + id + " was idle and has ended\n"), std::string::npos) << said;

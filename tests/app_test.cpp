@@ -3,6 +3,7 @@
 #include <fmt/ranges.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <regex>
@@ -408,12 +409,8 @@ TEST(TerminalPlay, AnInterruptWhileThePersonaThinksLetsItMoveThenEndsTheSession)
   std::istringstream typed("Rh7\n");
   LineInput in(typed);
   std::thread host([&] {
-    const auto searching = [&] {
-      for (const auto& line : fake.received())
-        if (line.starts_with("go")) return true;
-      return false;
-    };
-    while (!searching()) std::this_thread::sleep_for(milliseconds(10));
+    const auto go = [](const std::string& line) { return line.starts_with("go"); };
+    testing_support::eventually([&] { return std::ranges::any_of(fake.received(), go); });
     in.interrupt();
   });
   std::ostringstream out;
@@ -459,8 +456,7 @@ TEST(LineInput, EarlierLinesWaitTheirTurnAndTheEndOfInputStopsOnlyNext) {
   const auto second = input.next(milliseconds(5000));
   ASSERT_TRUE(second);
   EXPECT_EQ(second->text, "hint");
-  for (int i = 0; i < 500 && !input.ended(); ++i) std::this_thread::sleep_for(milliseconds(10));
-  EXPECT_TRUE(input.ended());
+  EXPECT_TRUE(testing_support::eventually([&] { return input.ended(); }, milliseconds(5000)));
   // How long a wait for a line lasted that got none.
   const auto waited = [](auto wait) {
     const auto started = std::chrono::steady_clock::now();

@@ -407,8 +407,7 @@ TEST(TournamentCommand, GamesSurviveAKillAndResumePlaysTheRest) {
                                       "--site", "Lab"};
   {
     testing_support::CliProcess run(args);
-    for (int i = 0; i < 600 && testing_support::count_of(testing_support::read_file(pgn), "[Event ") == 0; ++i)
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    testing_support::eventually([&] { return testing_support::count_of(testing_support::read_file(pgn), "[Event ") > 0; });
     const auto below = testing_support::descendants(run.pid());
     ::kill(run.pid(), SIGKILL);
     run.wait();

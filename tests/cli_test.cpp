@@ -366,7 +366,7 @@ TEST(CliUci, PonderOptionsAndStrengthLimitFollowTheProtocol) {
   p.send("position startpos moves e2e4 e7e5");
   p.send("go ponder wtime 60000 btime 60000");
   EXPECT_FALSE(has(ask(p, "isready", "readyok"), "bestmove"));
-  for (int i = 0; i < 500 && !has(fake.received(), "go wtime"); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  testing_support::eventually([&] { return has(fake.received(), "go wtime"); }, std::chrono::seconds(5));
   std::this_thread::sleep_for(std::chrono::milliseconds(200));  // the search is over and its move held
   EXPECT_EQ(ask(p, "ponderhit", "bestmove").back(), "bestmove g1f3");
   // A ponderhit during the search: the move goes out when the search ends.
@@ -407,8 +407,7 @@ TEST(CliUci, AFailedReplyStillMovesAndTheEndOfInputGivesAPonderedMove) {
   CliProcess q(kUciHoudini);
   q.send("position startpos moves e2e4 e7e5 g1f3");
   q.send("go");
-  for (int i = 0; i < 1000 && !has(slow.received(), "go depth 30"); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  ASSERT_TRUE(has(slow.received(), "go depth 30"));
+  ASSERT_TRUE(testing_support::eventually([&] { return has(slow.received(), "go depth 30"); }, std::chrono::seconds(5)));
   EXPECT_EQ(q.wait(), 0);
   EXPECT_EQ(q.out, "bestmove b8c6\n");
   EXPECT_FALSE(has(slow.received(), "stop"));
@@ -456,7 +455,7 @@ TEST(CliUci, StopAndReadyDuringAReplyAndQuitLeavesNoEngineBehind) {
   EXPECT_FALSE(has(ask(p, "isready", "readyok"), "bestmove"));  // exactly one bestmove
   p.send("go");
   const auto searches = [&] { return std::ranges::count(fake.received(), std::string("go depth 30")); };
-  for (int i = 0; i < 1000 && searches() < 2; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  testing_support::eventually([&] { return searches() >= 2; }, std::chrono::seconds(10));
   ASSERT_EQ(searches(), 2) << "the reply never reached the engine";
   EXPECT_FALSE(has(ask(p, "isready", "readyok"), "bestmove"));
   const std::vector<pid_t> engines = testing_support::descendants(p.pid());

@@ -235,7 +235,7 @@ TEST(EngineProcess, A1MiBLineIsTheLongestTakenAndAnEngineWaitedForEndsAtItsDeadl
   EXPECT_THROW(EngineProcess("true").read_line_within(3s), EngineError);
   EngineProcess deaf("exec sleep 300");  // never reads: a write that cannot finish ends in time
   const auto comm = [&] { return testing_support::read_file("/proc/" + std::to_string(deaf.pid()) + "/comm"); };
-  for (int i = 0; i < 300 && comm() != "sleep\n"; ++i) std::this_thread::sleep_for(10ms);  // until it has exec'd
+  testing_support::eventually([&] { return comm() == "sleep\n"; }, 3s);  // until it has exec'd
   EXPECT_EQ(comm(), "sleep\n");  // pid() is the engine's own
   deaf.write_timeout = 100ms;
   EXPECT_THROW(for (;;) deaf.write(std::string(65536, 'x')), EngineTimeout);

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "ai_players/core/analysis.h"
@@ -86,6 +87,17 @@ std::string dateless(const std::string& pgn);
 
 // How many times `part` stands in `text` (overlaps included).
 int count_of(const std::string& text, const std::string& part);
+
+// Whether done() comes true within `limit`, asked every 10 ms: the one bounded wait of the tests.
+template <class F>
+bool eventually(F done, std::chrono::milliseconds limit = std::chrono::seconds(30)) {
+  const auto end = std::chrono::steady_clock::now() + limit;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() >= end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return true;
+}
 
 std::string read_file(const std::string& path);
 // Checks `text` against tests/expected/<name>, a file a person has read once;
