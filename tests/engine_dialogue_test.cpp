@@ -288,6 +288,7 @@ TEST(SearchControl, AQuickMoveThatMustRunIsGivenUpAfterHalfTheGraceTwice) {
   EXPECT_EQ(move, pl.p.legalmoves.front());  // a random legal move instead
   EXPECT_NE(pl.p.engine_trouble.find("did not answer \"stop\" within 100 ms while looking for a quick move (go depth 1)"),
             std::string::npos) << pl.p.engine_trouble;
+  EXPECT_EQ(pl.p.activity, "");  // a later failure must not be blamed on this search
   EXPECT_EQ(deaf.received("stop").size(), 1u);
 }
 
@@ -433,6 +434,7 @@ TEST(EngineProbe, EstimatesFromTheLastLineBeforeTheStopRule) {
 TEST(EngineProbe, DebugModeRecordsTheFirstVariationAlsoAfterTheStop) {
   Probe pr(probe_script(info(9, 1000, 3, "cp 30", N, 2) + info(9, 1000, 3) + info(14, 950000, 9), info(15, N, 9)));
   pr.p.DEBUG = true;
+  pr.p.elines = {"", "a line of an earlier search"};
   EXPECT_EQ(pr.run(2), 11);
   EXPECT_EQ(pr.p.elines,
             (Lines{"", info(9, 1000, 3).substr(2), info(14, 950000, 9).substr(2), info(15, N, 9).substr(2)}));

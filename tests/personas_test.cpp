@@ -154,6 +154,8 @@ TEST(StrongGang, SearchDepthRatesAndMasterSequence) {
   diana.MasterMove_Depth = 5;
   EXPECT_EQ(reply(diana, {0.9, 0.9, 0.05, 0.0, 0.0}), "g1f3");
   EXPECT_EQ(diana.MasterMove_Depth, 0);
+  diana.new_game();  // back to the settings a fresh persona has
+  EXPECT_TRUE(!diana.SCAN_N && diana.SEE_RANGE == 2);
 }
 
 TEST(StrongGang, WithoutATopMove) {

@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -21,13 +22,23 @@ namespace testing_support {
 
 class CliProcess {
  public:
-  explicit CliProcess(std::vector<std::string> args) {
+  // At a terminal, standard input and output are one pseudo-terminal, as for a person
+  // (it echoes what is typed; "quit", not the end of input, ends a session there).
+  enum Attached { kPipes, kTerminal };
+  explicit CliProcess(std::vector<std::string> args, Attached attached = kPipes) {
     ::signal(SIGPIPE, SIG_IGN);  // a child that already ended must not end the test
     int in[2], out[2];
-    if (::pipe2(in, O_CLOEXEC) || ::pipe2(out, O_CLOEXEC)) throw std::runtime_error("pipe failed");
     posix_spawn_file_actions_t fa;
     posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_adddup2(&fa, in[0], 0);
+    if (attached == kTerminal) {
+      const int tty = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+      if (tty < 0 || ::grantpt(tty) || ::unlockpt(tty)) throw std::runtime_error("no pseudo-terminal");
+      posix_spawn_file_actions_addopen(&fa, 0, ::ptsname(tty), O_RDWR | O_NOCTTY, 0);
+      in[0] = 0, in[1] = tty, out[0] = ::fcntl(tty, F_DUPFD_CLOEXEC, 0), out[1] = 0;
+    } else if (::pipe2(in, O_CLOEXEC) || ::pipe2(out, O_CLOEXEC)) {
+      throw std::runtime_error("pipe failed");
+    }
+    if (in[0] != 0) posix_spawn_file_actions_adddup2(&fa, in[0], 0);
     posix_spawn_file_actions_adddup2(&fa, out[1], 1);
     posix_spawn_file_actions_addopen(&fa, 2, dir_.file("err").c_str(), O_WRONLY | O_CREAT, 0600);
     args.insert(args.begin(), cli_path());
@@ -36,7 +47,7 @@ class CliProcess {
     argv.push_back(nullptr);
     const int failed = ::posix_spawn(&pid_, cli_path(), &fa, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&fa);
-    ::close(in[0]), ::close(out[1]);
+    if (attached == kPipes) ::close(in[0]), ::close(out[1]);
     in_ = in[1], out_ = out[0];
     if (failed) throw std::runtime_error("cannot start ai-players");
   }
