@@ -186,6 +186,8 @@ TEST(ServeApi, ThinkLimitsMoveNowAndTheProgressOfAReply) {
   const json noted = s.ok("POST", "/api/games", {{"persona", "Horus"}, {"color", "black"},
                                                  {"fen", "4k3/8/8/8/8/8/4P3/4K3 w - - 0 1"}});
   EXPECT_EQ(noted["time"]["tc"], "300+5");
+  const json& clock = noted["time"]["clock"];  // Horus's increment added, and your clock running
+  EXPECT_TRUE(clock["white_ms"] > 300000 && clock["black_ms"] <= 300000 && clock["black_ms"] > 290000) << noted.dump();
   EXPECT_TRUE(noted["reply"].value("note", "").starts_with("Horus has no previous move to answer")) << noted.dump();
 
   // A time per move replaces the clock.

@@ -336,6 +336,8 @@ TEST(HumanGameEnds, OnTheHumansFlagAndWhenThePersonaCannotMove) {
     HumanGame rook(setup);
     EXPECT_FALSE(rook.flag_check());
     std::this_thread::sleep_for(milliseconds(450));
+    const HumanGame::View running = rook.view();  // only the clock of the side to move runs
+    EXPECT_EQ(std::make_pair(*running.white_left, *running.black_left), std::make_pair(milliseconds(0), milliseconds(400)));
     EXPECT_TRUE(rook.flag_check() && bare.flag_check());
     EXPECT_EQ(ending_of(rook.view().record), "0-1 time forfeit after 0 plies: White ran out of time");
     EXPECT_EQ(ending_of(bare.view().record), "1/2-1/2 time forfeit after 0 plies: White ran out of time");

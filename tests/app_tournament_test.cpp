@@ -429,8 +429,9 @@ TEST(TournamentCommand, GamesSurviveAKillAndResumePlaysTheRest) {
   EXPECT_EQ(places, std::set<std::string>{"E2E at Lab"});
   // A broken game ahead of them is skipped whole and said; the others are rated.
   testing_support::write_file(pgn, "[White Bob]\n[Black \"Al\"]\n\n1. e4 1-0\n\n" + testing_support::read_file(pgn));
-  const auto ratings = testing_support::run_cli({"ratings", pgn, "--anchor", "isis=250"});
+  const auto ratings = testing_support::run_cli({"ratings", pgn, "--anchor", "isis=250", "--tsv", dir.file("r.tsv")});
   ASSERT_EQ(ratings.status, 0) << ratings.err;
+  EXPECT_NE(testing_support::read_file(dir.file("r.tsv")).find("\nIsis\t250"), std::string::npos);
   for (const char* said : {"game 1, line 1: the value of tag White is not quoted; game skipped", "6 games from 1 file",
                            "Anchor: Isis fixed at 250"})
     EXPECT_NE((ratings.err + ratings.out).find(said), std::string::npos) << ratings.err << ratings.out;
@@ -441,11 +442,14 @@ TEST(TournamentCommand, GamesSurviveAKillAndResumePlaysTheRest) {
 TEST(TournamentCommand, NeighboursMeetOnlyTheNextSpanNames) {
   testing_support::FakeEngine fake;
   testing_support::TempDir dir;
-  const std::string pgn = dir.file("n.pgn");
+  const std::string pgn = dir.file("n.pgn"), openings = dir.file("o.epd");
+  testing_support::write_file(openings, "4k3/8/8/8/8/8/4P3/4K3 w - - id \"pawn\";\n4k3/8/8/8/8/8/3P4/4K3 b - -\n");
   const auto run = testing_support::run_cli({"tournament", "Talvo", "Horus", "Isis", "--format", "neighbours", "--span", "1",
-                                             "--max-plies", "2", "--seed", "1", "--concurrency", "1", "--resume", "--pgn", pgn});
+                                             "--max-plies", "2", "--seed", "1", "--concurrency", "1", "--resume", "--pgn", pgn,
+                                             "--anchor", "isis=250", "--openings", openings, "--shard", "2/2"});
   ASSERT_EQ(run.status, 0) << run.err;
-  // Talvo-Horus and Horus-Isis with both colours, each game drawn at the limit, with its players' roster strengths.
+  // Talvo-Horus and Horus-Isis with both colours, each game drawn at the limit, with its players' roster strengths;
+  // of those the second half, from the openings given; the anchor named in any case.
   testing_support::expect_as_in_file("tournament_neighbours.txt", testing_support::replace_all(run.err + run.out, pgn, "PGN") +
                                                                       testing_support::dateless(testing_support::read_file(pgn)));
   // Without --span each meets the next two: five pairings of four names, with both colours.

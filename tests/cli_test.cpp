@@ -66,6 +66,7 @@ TEST(Cli, BadRequestsFailWithAClearMessageAndWithoutACrash) {
       {"review", "/dev/null", "--out", "/nonexistent/x.pgn"},
       {"review", "/dev/null", "--games", "1000000"},  // the most games it takes
       {"serve", "--movetime", "0", "--host", "256.1.1.1"},  // serve's 0: no limit
+      {"serve", "--idle-timeout", "0"},
   };
   // Each message whole, with its exit status; no crash among them.
   std::string said;

@@ -85,6 +85,7 @@ TEST(Core, Utf8IsStrictFromTheFirstByteToTheLast) {
                           "\xED\xA0\x80", "\xF0\x8F\xBF\xBF", "\xF4\x90\x80\x80", "\xC2", "\xE2\x82", "\xC2\x7F",
                           "\xC2\xC0", "\xE2\x82\x7F", "\xF0\x90\x80\xC0", "ok\xFF"})
     EXPECT_FALSE(is_valid_utf8(bad)) << bad;
+  EXPECT_TRUE(is_valid_utf8(std::string_view("ok\xFF", 2)));  // up to the view's end, not the string's
 }
 
 TEST(Core, OneErrorHierarchyAndChecksThatKnowWhereTheyFailed) {

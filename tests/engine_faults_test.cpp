@@ -6,7 +6,6 @@
 #include <chrono>
 #include <filesystem>
 #include <future>
-#include <thread>
 #include <string>
 #include <vector>
 
@@ -114,14 +113,9 @@ TEST(EngineFaults, EachFaultEndsTheReplyInTimeWithAMoveOrAClearMessageAndLeavesN
       }
     }));
   }
-  const auto deadline = std::chrono::steady_clock::now() + 20s;
-  for (auto& r : running) {
-    if (r.wait_until(deadline) == std::future_status::timeout) {
-      ADD_FAILURE() << "a fault did not end within 20 s";
-      std::_Exit(1);  // the stuck thread cannot be joined
-    }
-    r.get();
-  }
+  within(20s, "a fault", [&] {
+    for (auto& r : running) r.get();
+  });
   EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1) << "a child was left behind";
   EXPECT_EQ(errno, ECHILD);
 }
@@ -143,8 +137,7 @@ TEST(EngineFaults, AnAbandonedPersonaEndsItsReplyAndStartsNoEngine) {
   BEGINNER_GANG hera("Hera", Number(0.05), 550, config);
   within(10s, "the abandoned reply", [&] {
     auto reply = std::async(std::launch::async, [&] { return reply_safely(hera, {}, legal, position.export_FEN()); });
-    for (int i = 0; i < 500 && testing_support::count_of(testing_support::read_file(log), "go ") == 0; ++i)
-      std::this_thread::sleep_for(10ms);
+    testing_support::eventually([&] { return testing_support::read_file(log).find("go ") != std::string::npos; }, 5s);
     const auto start = engine::Clock::now();
     hera.abandon();
     const SafeReply got = reply.get();  // the safe fallback, at once
