@@ -9,7 +9,6 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
-#include <thread>
 #include <map>
 #include <set>
 #include <sstream>

@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cmath>
 #include <filesystem>
 #include <regex>
 #include <thread>
@@ -208,17 +207,6 @@ TEST(CliPlay, GameAfterGameWithCommandsAndEveryGameInThePgn) {
   testing_support::expect_as_in_file("play_two_games.txt", testing_support::replace_all(played, dir.path(), "DIR") + pgn);
 }
 
-TEST(CliPlay, AtATerminalTheTickerShowsTheSearch) {
-  FakeEngine fake("on go\n> info depth 1 score cp 10 pv e8d8\nsleep 300\n> bestmove e8d8\n");
-  CliProcess p({"play", "--persona", "HOUD20c", "--no-preview", "--fen", "4k3/8/8/8/8/8/8/4K2R w - - 0 1"},
-               CliProcess::kTerminal);
-  p.send("Rh7");
-  const V said = p.read_until("HOUD20c plays Kd8");
-  EXPECT_TRUE(std::ranges::any_of(said, [](auto& line) { return has(line, "depth 1 (Enter: move now)"); }));
-  p.send("quit");
-  EXPECT_EQ(p.wait(), 0);
-}
-
 TEST(CliPlay, TermSavesTheGameAndCaseGoesWhereItIsClear) {
   FakeEngine fake;
   testing_support::TempDir dir;
@@ -240,9 +228,11 @@ TEST(CliPlay, TermSavesTheGameAndCaseGoesWhereItIsClear) {
             (V{"*", "unterminated", "2", "Bxc3", "300+5"}));
 }
 
+// At a terminal, as a person plays: the ticker shows the search, and Enter makes the persona move now.
 TEST(CliPlay, EnterWhileThePersonaThinksMakesItMoveNow) {
-  FakeEngine fake("on go\non stop\n> bestmove e8d8\n");  // thinks until told to stop
-  CliProcess p({"play", "--persona", "HOUD20c", "--no-preview", "--fen", "4k3/8/8/8/8/8/8/4K2R w K - 0 1"});
+  FakeEngine fake("on go\n> info depth 1 score cp 10 pv e8d8\non stop\n> bestmove e8d8\n");  // thinks until told to stop
+  CliProcess p({"play", "--persona", "HOUD20c", "--no-preview", "--fen", "4k3/8/8/8/8/8/8/4K2R w K - 0 1"},
+               CliProcess::kTerminal);
   const std::string files = "    a b c d e f g h";
   p.read_until(files);
   p.send("Rh7");
@@ -253,6 +243,7 @@ TEST(CliPlay, EnterWhileThePersonaThinksMakesItMoveNow) {
   }
   const V seen = p.read_until(files);
   EXPECT_TRUE(has(seen, "HOUD20c plays Kd8 (") && has(seen, " s, cut short)")) << p.out;
+  EXPECT_TRUE(has(seen, "depth 1 (Enter: move now)"));
   EXPECT_FALSE(has(seen, "not a legal move"));  // the empty line was taken as "move now", not as a move
   p.send("quit");
   EXPECT_EQ(p.wait(), 0);
