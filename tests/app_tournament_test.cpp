@@ -473,11 +473,11 @@ TEST(TournamentCommand, TheEngineTimeoutReachesThePersonasInTheWorkers) {
 // there, long before its planned games are played.
 TEST(TournamentCommand, SprtStopsALopsidedPairEarly) {
   if (::access("/usr/games/stockfish", X_OK) != 0) GTEST_SKIP() << "no engine";
-  const auto run = testing_support::run_cli({"tournament", "Gnome", "Talvo", "--rounds", "40", "--sprt", "0,450,0.1,0.1",
+  const auto run = testing_support::run_cli({"tournament", "Gnome", "Talvo", "--rounds", "40", "--sprt", "0,450,0.25,0.25",
                                              "--max-plies", "200", "--seed", "5"});
   ASSERT_EQ(run.status, 0) << run.err;
-  EXPECT_NE(run.err.find("LLR 2.41 (-2.20, 2.20) [0, 450]: H1 accepted after 2 pairs"), std::string::npos) << run.err;
-  EXPECT_NE(run.out.find("4 games, seed 5"), std::string::npos) << run.out;  // of 80 planned
+  EXPECT_NE(run.err.find("LLR 1.20 (-1.10, 1.10) [0, 450]: H1 accepted after 1 pair"), std::string::npos) << run.err;
+  EXPECT_NE(run.out.find("2 games, seed 5"), std::string::npos) << run.out;  // of 80 planned
 }
 
 // Warm workers: each keeps its personas and the judge's engine from game to
