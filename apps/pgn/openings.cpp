@@ -65,8 +65,7 @@ Opening pgn_opening(const PgnGame& record, const std::string& where) {
   opening.fen = record.start_fen();
   try {
     board::Board position(opening.fen);
-    for (const std::string& san : record.san) {
-      const board::MovePtr move = position.parse_move(san);
+    for (const board::MovePtr& move : record.moves()) {
       opening.moves.push_back(move->to_coord());
       position.make_internal_move(*move);
     }

@@ -2,6 +2,7 @@
 
 #include <ctime>
 #include <sstream>
+#include <stdexcept>
 
 #include <fmt/format.h>
 
@@ -90,6 +91,21 @@ void PgnGame::set_tag(const std::string& name, const std::string& value) {
 std::string PgnGame::start_fen() const {
   const std::string fen = tag("FEN");
   return fen.empty() ? std::string(common::FEN_New_Game) : fen;
+}
+
+board::MoveList PgnGame::moves() const {
+  board::Board position(start_fen());
+  board::MoveList played;
+  for (const auto& text : san) {
+    try {
+      played.push_back(position.parse_move(text));
+    } catch (const board::IllegalMoveError& e) {
+      throw std::runtime_error(fmt::format("move {}{} {} is not legal here: {}", position.MoveNumber,
+                                           position.side_to_move == common::WHITE ? "." : "...", text, e.what()));
+    }
+    position.make_internal_move(*played.back());
+  }
+  return played;
 }
 
 std::string PgnGame::ending_comment() const {

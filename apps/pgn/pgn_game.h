@@ -6,6 +6,8 @@
 #include <utility>
 #include <vector>
 
+#include "ai_players/host/board.h"
+
 namespace ai_players::app {
 
 struct PgnGame {
@@ -26,6 +28,9 @@ struct PgnGame {
   void set_tag(const std::string& name, const std::string& value);
   // Its FEN tag, or the standard start.
   std::string start_fen() const;
+  // Its moves, each read from its SAN in the position it was played in; the
+  // first that is not legal there ends it ("move 2. Ke3 is not legal here: ...").
+  board::MoveList moves() const;
   // What the game text says last, which is why it ended: the closing comment,
   // else the last move's comment (a reader cannot tell the two apart when
   // the move has none of its own); empty when there is none.

@@ -80,19 +80,6 @@ int loss_of(int best_score, int played_score) { return std::max(0, capped(best_s
 
 std::string start_fen_of(const PgnGame& record) { return board::Board(record.start_fen()).export_FEN(); }
 
-void check_moves(const PgnGame& record) {
-  board::Board position(start_fen_of(record));
-  for (const auto& san : record.san) {
-    const std::string label = fmt::format("{}{} {}", position.MoveNumber,
-                                          position.side_to_move == common::WHITE ? "." : "...", san);
-    try {
-      position.make_internal_move(*position.parse_move(san));
-    } catch (const board::IllegalMoveError& e) {
-      throw std::runtime_error(fmt::format("move {} is not legal here: {}", label, e.what()));
-    }
-  }
-}
-
 namespace {
 
 // A position of the game and the move played in it.
@@ -178,7 +165,7 @@ void judge_plies(GameReview& review, const std::vector<Ply>& plies, std::size_t 
 
 GameReview review_game(int game, const PgnGame& record, const JudgeMaker& make_judge, int jobs, int depth,
                        const ReviewProgress& progress) {
-  check_moves(record);
+  record.moves();  // a move that is not legal ends the review before any engine starts
   GameReview review{game, record, start_fen_of(record), depth, {}};
   const std::vector<Ply> plies = plies_of(review);
   if (progress) progress(0, plies.size());

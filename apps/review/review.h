@@ -82,14 +82,10 @@ using ReviewProgress = std::function<void(std::size_t done, std::size_t total)>;
 // Throws board::FenError for a bad FEN.
 std::string start_fen_of(const PgnGame& record);
 
-// Plays the record's moves on our board without judging them; throws
-// std::runtime_error naming the first move that is not legal ("12... Nf3: ...").
-void check_moves(const PgnGame& record);
-
 // Judges every move, `jobs` positions at a time: worker k takes the moves
 // k, k + jobs, ..., so that its engine's memory of the game still helps and
 // the marks do not depend on timing. An engine that fails gets one fresh
-// start per worker. Throws what check_moves, a judge or `progress` throws.
+// start per worker. Throws what PgnGame::moves, a judge or `progress` throws.
 GameReview review_game(int game, const PgnGame& record, const JudgeMaker& make_judge, int jobs, int depth,
                        const ReviewProgress& progress = {});
 // One judge, in this thread.
