@@ -384,7 +384,7 @@ TEST(RatingReport, TheTsvFileReadsBackAsTheTableSaysWithItsBounds) {
 
 // A game process answers a game it cannot play with one error line, whatever
 // the error says, then the end mark: the tournament reads line by line.
-TEST(GameWorker, AGameThatCannotBePlayedIsOneErrorLineThenTheEndMark) {
+TEST(GameWorker, MarksEachMoveAndAnswersAnUnplayableGameWithOneErrorLine) {
   testing_support::FakeEngine fake;
   std::istringstream in("{\"white\": \"Nobody\\r\\nat all\", \"black\": \"Talvo\"}\n");
   std::ostringstream out;
@@ -392,6 +392,11 @@ TEST(GameWorker, AGameThatCannotBePlayedIsOneErrorLineThenTheEndMark) {
   EXPECT_EQ(out.str(), std::string(kErrorMark) +
                           "unknown persona 'Nobody  at all'; 'ai-players list' shows the names you can use\n" +
                           std::string(kEndOfGame) + "\n");
+  // A game it can play: a mark per move as it is made (the game is alive), then the game and the end mark.
+  std::istringstream game("{\"white\": \"Talvo\", \"black\": \"Isis\", \"max_plies\": 2, \"seed\": 1}\n");
+  std::ostringstream played;
+  run_game_worker(game, played);
+  EXPECT_EQ(testing_support::count_of(played.str(), std::string(kMoveMark)), 2) << played.str();
 }
 
 // A real tournament: two workers at once, each game on disk as it ends; a
@@ -462,6 +467,9 @@ TEST(TournamentCommand, TheEngineTimeoutReachesThePersonasInTheWorkers) {
   // Getting ready takes each engine longer than that leash, as a starting Stockfish may: no search, no cut.
   testing_support::FakeEngine fake("on isready\nsleep 300\n> readyok\non go depth\non stop\n> bestmove e2e4\n");
   testing_support::TempDir dir;
+  testing_support::write_file(dir.file("t.pgn"), "\n");  // a byte is already more than nothing to overwrite
+  const std::vector<std::string> refused = {"tournament", "Horus", "Talvo", "--rounds", "1", "--max-plies", "2", "--pgn", dir.file("t.pgn")};
+  EXPECT_NE(testing_support::run_cli(refused).err.find("--resume"), std::string::npos);
   testing_support::write_file(dir.file("t.pgn"), "");  // an empty file holds no games to keep: no --resume needed
   const auto run = testing_support::run_cli({"tournament", "Horus", "Talvo", "--rounds", "1", "--max-plies", "12", "--seed",
                                              "3", "--engine-timeout", "0.05", "--pgn", dir.file("t.pgn")});
@@ -469,8 +477,7 @@ TEST(TournamentCommand, TheEngineTimeoutReachesThePersonasInTheWorkers) {
   EXPECT_NE(testing_support::read_file(dir.file("t.pgn")).find("{Horus was cut short"), std::string::npos);
 }
 
-// A lopsided pair under --sprt: the test accepts H1 and the tournament stops
-// there, long before its planned games are played.
+// A lopsided pair: H1 is accepted, and the tournament stops long before its planned games.
 TEST(TournamentCommand, SprtStopsALopsidedPairEarly) {
   if (::access("/usr/games/stockfish", X_OK) != 0) GTEST_SKIP() << "no engine";
   const auto run = testing_support::run_cli({"tournament", "Gnome", "Talvo", "--rounds", "40", "--sprt", "0,450,0.25,0.25",

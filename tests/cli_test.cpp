@@ -28,9 +28,7 @@ using testing_support::run_cli;
 using V = std::vector<std::string>;
 
 bool has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-bool has(const V& lines, const std::string& part) {
-  return std::any_of(lines.begin(), lines.end(), [&](const std::string& l) { return has(l, part); });
-}
+bool has(const V& lines, const std::string& part) { return std::ranges::any_of(lines, [&](auto& l) { return has(l, part); }); }
 // The command, what it wrote to each stream and its exit status; the fake engine as FAKE.
 std::string transcript(const V& args, const std::string& input = "") {
   const auto r = run_cli(args, input);
@@ -67,6 +65,7 @@ TEST(Cli, BadRequestsFailWithAClearMessageAndWithoutACrash) {
       {"review", "/dev/null", "--games", "1000000"},  // the most games it takes
       {"serve", "--movetime", "0", "--host", "256.1.1.1"},  // serve's 0: no limit
       {"serve", "--idle-timeout", "0"},
+      {"ratings", "/nonexistent/x.pgn"},
   };
   // Each message whole, with its exit status; no crash among them.
   std::string said;
@@ -418,7 +417,9 @@ TEST(CliUci, AFailedReplyStillMovesAndTheEndOfInputGivesAPonderedMove) {
 }
 
 TEST(CliUci, TheClockCutsASearchANewGoEndsAnInfiniteOneAndAnEngineThatFailsKeepsThePersona) {
-  FakeEngine fake("score e7e5 10\n");  // Verevovera's depth probe waits for "stop"
+  // Verevovera's first depth probe finds little and waits for "stop": only the clock ends it.
+  FakeEngine fake("on go infinite\n> info depth 9 seldepth 9 multipv 1 score cp 10 nodes 500 nps 1000 pv e7e5\n"
+                  "on stop\n> bestmove e7e5\nscore e7e5 10\n");
   testing_support::TempDir dir;
   CliProcess p({"uci", "--persona", "Verevovera", "--log", dir.file("uci.log")});
   p.send("position startpos moves d2d4");

@@ -289,6 +289,7 @@ TEST(SearchControl, AQuickMoveThatMustRunIsGivenUpAfterHalfTheGraceTwice) {
   EXPECT_NE(pl.p.engine_trouble.find("did not answer \"stop\" within 100 ms while looking for a quick move (go depth 1)"),
             std::string::npos) << pl.p.engine_trouble;
   EXPECT_EQ(pl.p.activity, "");  // a later failure must not be blamed on this search
+  EXPECT_TRUE(pl.p.engine_replaced());  // for the host's note, and no search on the fresh engine in this reply
   EXPECT_EQ(deaf.received("stop").size(), 1u);
 }
 
@@ -456,4 +457,9 @@ TEST(EngineProbe, GivenDepthSkipsTheProbeEarlyBestmoveGivesMinusOneBrokenOutputF
     EXPECT_THROW(broken.run(1), EngineError) << script;
     EXPECT_TRUE(broken.p.engine_broken);  // restarted at the next request
   }
+  // Or it ignores the probe's own "stop": given up after the grace, the search was cut short.
+  Probe deaf("on go infinite\n" + info(14, N, 9));
+  deaf.p.stop_grace = 50ms;
+  deaf.run(1);
+  EXPECT_TRUE(deaf.p.cut_short() && deaf.p.engine_replaced());
 }

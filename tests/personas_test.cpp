@@ -39,9 +39,7 @@ std::string reply(AI_BASIC& p, std::vector<double> draws, const std::string& bef
   return r;
 }
 // Whether a line starts with `prefix`.
-bool has(const V& lines, const std::string& prefix) {
-  return std::any_of(lines.begin(), lines.end(), [&](const std::string& l) { return l.starts_with(prefix); });
-}
+bool has(const V& lines, const std::string& prefix) { return std::ranges::any_of(lines, [&](auto& l) { return l.starts_with(prefix); }); }
 
 TEST(Gangs, ConstructorChecksRatesAndTheRandomRate) {
   ScriptedEngine fake;
@@ -154,8 +152,9 @@ TEST(StrongGang, SearchDepthRatesAndMasterSequence) {
   diana.MasterMove_Depth = 5;
   EXPECT_EQ(reply(diana, {0.9, 0.9, 0.05, 0.0, 0.0}), "g1f3");
   EXPECT_EQ(diana.MasterMove_Depth, 0);
+  diana.MasterMove_Depth = 14, diana.MasterMove_M_Balance = 0;
   diana.new_game();  // back to the settings a fresh persona has
-  EXPECT_TRUE(!diana.SCAN_N && diana.SEE_RANGE == 2);
+  EXPECT_TRUE(!diana.SCAN_N && diana.SEE_RANGE == 2 && diana.MasterMove_Depth == 0 && !diana.MasterMove_M_Balance);
 }
 
 TEST(StrongGang, WithoutATopMove) {
