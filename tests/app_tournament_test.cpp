@@ -382,8 +382,8 @@ TEST(RatingReport, TheTsvFileReadsBackAsTheTableSaysWithItsBounds) {
                                      format_rating_table(table, "given") + "\n" + format_rating_table(one, "given"));
 }
 
-// A game process answers a game it cannot play with one error line, whatever
-// the error says, then the end mark: the tournament reads line by line.
+// A game process marks each move as it is made (the game is alive); a game it cannot
+// play is one error line, whatever the error says, then the end mark.
 TEST(GameWorker, MarksEachMoveAndAnswersAnUnplayableGameWithOneErrorLine) {
   testing_support::FakeEngine fake;
   std::istringstream in("{\"white\": \"Nobody\\r\\nat all\", \"black\": \"Talvo\"}\n");
@@ -392,7 +392,7 @@ TEST(GameWorker, MarksEachMoveAndAnswersAnUnplayableGameWithOneErrorLine) {
   EXPECT_EQ(out.str(), std::string(kErrorMark) +
                           "unknown persona 'Nobody  at all'; 'ai-players list' shows the names you can use\n" +
                           std::string(kEndOfGame) + "\n");
-  // A game it can play: a mark per move as it is made (the game is alive), then the game and the end mark.
+  // A game it can play.
   std::istringstream game("{\"white\": \"Talvo\", \"black\": \"Isis\", \"max_plies\": 2, \"seed\": 1}\n");
   std::ostringstream played;
   run_game_worker(game, played);

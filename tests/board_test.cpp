@@ -24,8 +24,7 @@ Board played(Board b, std::initializer_list<std::string_view> texts) {
 }
 
 bool has(const Board& b, std::string_view coord) {
-  const MoveList moves = b.legal_moves();
-  return std::any_of(moves.begin(), moves.end(), [&](const MovePtr& m) { return m->to_coord() == coord; });
+  return std::ranges::any_of(b.legal_moves(), [&](const MovePtr& m) { return m->to_coord() == coord; });
 }
 
 }  // namespace
