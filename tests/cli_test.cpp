@@ -29,6 +29,7 @@ using V = std::vector<std::string>;
 
 bool has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 bool has(const V& lines, const std::string& part) { return std::ranges::any_of(lines, [&](auto& l) { return has(l, part); }); }
+const std::string kFiles = "    a b c d e f g h";  // the last line of a board in play
 // The command, what it wrote to each stream and its exit status; the fake engine as FAKE.
 std::string transcript(const V& args, const std::string& input = "") {
   const auto r = run_cli(args, input);
@@ -212,10 +213,9 @@ TEST(CliPlay, TermSavesTheGameAndCaseGoesWhereItIsClear) {
   testing_support::TempDir dir;
   CliProcess p({"play", "--persona", "Talvo", "--tc", "300+5", "--pgn", dir.file("g.pgn"), "--fen",
                 "4k3/8/8/8/8/2n5/1P1B4/4K3 w - - 0 1"});
-  const std::string files = "    a b c d e f g h";  // the board's last line
-  EXPECT_TRUE(has(p.read_until(files), "Talvo (100); each side has a clock of 300+5."));
+  EXPECT_TRUE(has(p.read_until(kFiles), "Talvo (100); each side has a clock of 300+5."));
   p.send("bxc3\nBXC3\nBxc3");  // the pawn or the bishop, then the bishop
-  const V seen = p.read_until(files);
+  const V seen = p.read_until(kFiles);
   for (const std::string line : {"'bxc3' could be bxc3 or Bxc3", "'BXC3' could be", "Talvo plays", "Clocks: you 5:0", ", Talvo 5:0"})
     EXPECT_TRUE(has(seen, line)) << line;
   ::kill(p.pid(), SIGTERM);
@@ -233,15 +233,14 @@ TEST(CliPlay, EnterWhileThePersonaThinksMakesItMoveNow) {
   FakeEngine fake("on go\n> info depth 1 score cp 10 pv e8d8\non stop\n> bestmove e8d8\n");  // thinks until told to stop
   CliProcess p({"play", "--persona", "HOUD20c", "--no-preview", "--fen", "4k3/8/8/8/8/8/8/4K2R w K - 0 1"},
                CliProcess::kTerminal);
-  const std::string files = "    a b c d e f g h";
-  p.read_until(files);
+  p.read_until(kFiles);
   p.send("Rh7");
   // Enter twice: a line typed before the reply began waits for the next prompt.
   for (int i = 0; i < 2; ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     p.send("");
   }
-  const V seen = p.read_until(files);
+  const V seen = p.read_until(kFiles);
   EXPECT_TRUE(has(seen, "HOUD20c plays Kd8 (") && has(seen, " s, cut short)")) << p.out;
   EXPECT_TRUE(has(seen, "depth 1 (Enter: move now)"));
   EXPECT_FALSE(has(seen, "not a legal move"));  // the empty line was taken as "move now", not as a move
@@ -275,11 +274,6 @@ V ask(CliProcess& p, const std::string& command, const std::string& until) {
   for (const auto& line : seen) EXPECT_TRUE(std::regex_search(line, uci_line)) << line;
   return seen;
 }
-// A persona's messages reach the GUI as "info string": none of the protocol's words, no line break.
-TEST(CliUci, InfoStringTextAvoidsTheProtocolsWords) {
-  EXPECT_EQ(ai_players::app::uci_safe_text("depth 7 score cp 30\nbestmove e2e4 (ponder)"),
-            "plies 7 eval centipawns 30 best-move e2e4 (pondering)");
-}
 
 // The persona that hands the move choice to its engine: its replies are the script's bestmoves.
 const V kUciHoudini = {"uci", "--persona", "HOUD20c"};
@@ -310,6 +304,9 @@ TEST(CliUci, EachOptionAsTheNextHandshakeShowsIt) {
   }
   testing_support::expect_as_in_file("uci_options.txt",
                                      testing_support::replace_all(said, testing_support::fake_engine_path(), "FAKE"));
+  // What the session says goes out as "info string": none of the protocol's words, no line break.
+  EXPECT_EQ(ai_players::app::uci_safe_text("depth 7 score cp 30\nbestmove e2e4 (ponder)"),
+            "plies 7 eval centipawns 30 best-move e2e4 (pondering)");
 }
 
 TEST(CliUci, HandshakeGamesAndBadInputThatLeavesTheGameAsItWas) {
