@@ -75,7 +75,7 @@ TerminalPlay houdini(bool live = false) {
 // Tags in order and escaped, SetUp and FEN only for another start; move numbers
 // from the start's move and side; lines filled up to 80 columns, never ending on a move number.
 TEST(Pgn, TagsAndMovetextAsInFile) {
-  GameTags who{"Test \"quoted\" \\ event", "?", "3", "Diana", kHumanName, 1350, std::nullopt, TimeControl{}, ""};
+  GameTags who{"Test \"quoted\" \\ event", "?", "3", "Diana", kHumanName, 1350, std::nullopt, TimeControl{}, "", "", "depth 8"};
   who.clock.reset();
   GameState standard(std::string(common::FEN_New_Game));
   standard.play(*standard.legal().front());

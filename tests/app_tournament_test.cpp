@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <random>
 #include <set>
 #include <sstream>
 
@@ -33,54 +34,106 @@ const PlayerRating& row_of(const RatingTable& table, const std::string& name) {
   return table.players.at(std::ranges::find(table.players, name, &PlayerRating::name) - table.players.begin());
 }
 
-TEST(RatingFit, RecoversKnownRatingsAndAgreesWithTheLogisticFormulaForOnePair) {
-  // Expected scores as fractional results: the maximum is exactly the truth.
+TEST(RatingFit, RecoversKnownRatingsFromSeveralAnchorsAndMatchesTheOnePairFormulas) {
+  // Expected scores as fractional results: with no prior the maximum is exactly the truth.
   const std::map<std::string, double> truth{{"A", 0}, {"B", 250}, {"C", -180}, {"D", 600}, {"E", 90}};
   std::vector<GameScore> games;
   for (const auto& [a, ra] : truth)
     for (const auto& [b, rb] : truth)
       if (a < b && !(a == "A" && b == "D"))  // not every pair needs to meet
         for (int i = 0; i < 3; ++i) games.push_back({a, b, 1 / (1 + std::pow(10.0, (rb - ra) / 400))});
-  const RatingTable fit = fit_ratings(games, {"A", 0});
-  EXPECT_FALSE(fit.virtual_draws);
+  const RatingTable fit = fit_ratings(games, {{"A", 0}, {"D", 600}}, 0);
   for (const auto& [name, rating] : truth) EXPECT_NEAR(row_of(fit, name).rating, rating, 1e-4) << name;
-  EXPECT_EQ(row_of(fit, "A").margin, 0);
-  EXPECT_GT(row_of(fit, "C").margin, 0);
+  EXPECT_TRUE(row_of(fit, "D").anchor && row_of(fit, "D").margin == 0 && !row_of(fit, "C").anchor);
+  // A prior pulls every gap towards even, and says by how much.
+  const RatingTable pulled = fit_ratings(games, {{"A", 0}}, 1);
+  EXPECT_LT(row_of(pulled, "D").rating, 600);
+  EXPECT_NEAR(row_of(pulled, "D").prior_shift,
+              std::max(std::abs(row_of(fit_ratings(games, {{"A", 0}}, 2), "D").rating - row_of(pulled, "D").rating),
+                       std::abs(row_of(fit_ratings(games, {{"A", 0}}, 0.5), "D").rating - row_of(pulled, "D").rating)),
+              1e-6);
 
-  // The anchor moves everyone by the same amount.
-  const RatingTable shifted = fit_ratings(games, {"B", 1000});
-  for (const auto& [name, rating] : truth) EXPECT_NEAR(row_of(shifted, name).rating, rating + 750, 1e-4) << name;
-
-  // One pair with real results: the logistic formula of a match.
+  // One pair: the logistic formula of a match, and the interval where twice
+  // the binomial log-likelihood ratio reaches 3.84, found here by bisection.
   for (const auto& [wins, draws, losses] : {std::tuple{5, 3, 2}, {1, 8, 1}, {2, 0, 7}, {30, 10, 60}}) {
     std::vector<GameScore> pair(wins, {"X", "Y", 1});  // X wins as White, draws and loses as Black
     pair.insert(pair.end(), draws, {"Y", "X", 0.5});
     pair.insert(pair.end(), losses, {"Y", "X", 1});
-    const PlayerRating x = row_of(fit_ratings(pair, {"Y", 0}), "X");
-    const int games = wins + draws + losses;
-    EXPECT_NEAR(x.rating, elo_from_score((wins + 0.5 * draws) / games), 1e-6) << wins << "-" << draws;
-    EXPECT_EQ(std::make_tuple(x.wins, x.draws, x.losses, x.games), std::make_tuple(wins, draws, losses, games));
+    const PlayerRating x = row_of(fit_ratings(pair, {{"Y", 0}}, 0), "X");
+    const int n = wins + draws + losses;
+    const double s = (wins + 0.5 * draws) / n;
+    EXPECT_NEAR(x.rating, elo_from_score(s), 1e-6) << wins << "-" << draws;
+    EXPECT_EQ(std::make_tuple(x.wins, x.draws, x.losses, x.games), std::make_tuple(wins, draws, losses, n));
+    const auto ratio = [&](double p) { return 2 * n * (s * std::log(s / p) + (1 - s) * std::log((1 - s) / (1 - p))); };
+    const auto edge = [&](double lo, double hi) {  // ratio falls from lo to hi
+      for (int i = 0; i < 100; ++i) ((ratio((lo + hi) / 2) > 3.841459) ? lo : hi) = (lo + hi) / 2;
+      return elo_from_score(lo);
+    };
+    EXPECT_NEAR(x.low, edge(1e-9, s), 0.05) << wins << "-" << draws;
+    EXPECT_NEAR(x.high, edge(1 - 1e-9, s), 0.05) << wins << "-" << draws;
+    EXPECT_NEAR(x.margin, std::max(x.rating - x.low, x.high - x.rating), 1e-9);
   }
 }
 
-TEST(RatingFit, SweepsGetVirtualDrawsAndUnlinkedPlayersAreRefused) {
-  // C lost every game: no finite maximum without help.
-  std::vector<GameScore> games{{"A", "B", 1}, {"B", "A", 0.5}, {"A", "C", 1}, {"C", "B", 0}};
-  const RatingTable fit = fit_ratings(games, {"A", 0});
-  EXPECT_EQ(fit.virtual_draws, 2);  // A-C and B-C; A and B scored against each other
-  const PlayerRating& last = fit.players.back();  // finite, and the virtual draws are not in its tally
-  EXPECT_EQ(std::make_tuple(last.name, std::isfinite(last.rating), last.losses), std::make_tuple("C", true, 2));
-  // Only the swept pairing gets one: A and B keep their 3-1 exactly.
-  const RatingTable kept =
-      fit_ratings({{"A", "B", 1}, {"A", "B", 1}, {"B", "A", 0}, {"B", "A", 1}, {"A", "C", 1}, {"C", "A", 0}}, {"A", 0});
-  EXPECT_EQ(kept.virtual_draws, 1);
-  EXPECT_NEAR(row_of(kept, "B").rating, -elo_from_score(0.75), 1e-6);
+TEST(RatingFit, SweepsAreBoundsNotNumbersAndUnlinkedPlayersAreRefused) {
+  // S beat the anchor 8-0: at least the strength at which a sweep of 8 has a
+  // one-sided likelihood ratio of 2.71; T lost 3-0 to both: at most.
+  std::vector<GameScore> games(8, {"S", "A", 1});
+  for (int i = 0; i < 3; ++i) games.push_back({"T", "A", 0}), games.push_back({"B", "T", 1});
+  games.push_back({"A", "B", 0.5});
+  const RatingTable fit = fit_ratings(games, {{"A", 1000}});
+  const PlayerRating& s = row_of(fit, "S");
+  EXPECT_EQ(std::make_tuple(s.bound, s.margin, s.prior_shift), std::make_tuple(1, 0.0, 0.0));
+  EXPECT_NEAR(s.rating, 1000 + elo_from_score(std::exp(-2.705543 / 2 / 8)), 0.05);
+  const PlayerRating& t = row_of(fit, "T");
+  EXPECT_EQ(t.bound, -1);
+  // Against the anchor and B (rated from one draw) alike: the likelihood of 6 losses.
+  const double b = row_of(fit, "B").rating;
+  const auto log_l = [&](double r) { return 3 * std::log(1 - 1 / (1 + std::pow(10.0, (1000 - r) / 400))) +
+                                            3 * std::log(1 - 1 / (1 + std::pow(10.0, (b - r) / 400))); };
+  EXPECT_NEAR(2 * log_l(t.rating), -2.705543, 1e-3);
+  EXPECT_EQ(fit.players.front().name, "S");
+
+  // Between two anchors a sweep each way is a measurement, not a bound.
+  const RatingTable between = fit_ratings({{"M", "A", 1}, {"A", "M", 0}, {"M", "Z", 0}, {"Z", "M", 1}},
+                                          {{"A", 1000}, {"Z", 1400}});
+  EXPECT_EQ(row_of(between, "M").bound, 0);
+  EXPECT_NEAR(row_of(between, "M").rating, 1200, 1e-6);
 
   games.insert(games.begin(), {"D", "E", 1});  // the first players named
-  EXPECT_EQ(testing_support::error_of<RatingError>([&] { fit_ratings(games, {"A", 0}); }),
-            "no chain of games links D, E to the anchor A");
-  EXPECT_THROW(fit_ratings({{"A", "B", 1}}, {"Z", 0}), RatingError);
-  EXPECT_THROW(fit_ratings({}, {"A", 0}), RatingError);
+  EXPECT_EQ(testing_support::error_of<RatingError>([&] { fit_ratings(games, {{"A", 0}}); }),
+            "no chain of games links D, E to the anchors");
+  EXPECT_THROW(fit_ratings({{"A", "B", 1}}, {{"Z", 0}}), RatingError);
+  EXPECT_THROW(fit_ratings({}, {{"A", 0}}), RatingError);
+}
+
+// The intervals' coverage: tournaments drawn from known ratings (a chain of
+// two players between three anchors, 24 games a link), each fitted; the
+// stated 95 % should hold the truth about 95 % of the time.
+TEST(RatingFit, IntervalsCoverTheTruthAsOftenAsTheySay) {
+  const std::map<std::string, double> truth{{"L", 0}, {"P", 130}, {"M", 250}, {"Q", 330}, {"H", 500}};
+  const std::vector<std::pair<std::string, std::string>> links{{"L", "P"}, {"P", "M"}, {"M", "Q"}, {"Q", "H"}, {"P", "Q"}};
+  std::mt19937_64 draw(37);
+  std::uniform_real_distribution<double> unit(0, 1);
+  int covered = 0, intervals = 0;
+  for (int t = 0; t < 300; ++t) {
+    std::vector<GameScore> games;
+    for (const auto& [a, b] : links)
+      for (int g = 0; g < 24; ++g) {
+        const double p = 1 / (1 + std::pow(10.0, (truth.at(b) - truth.at(a)) / 400));
+        games.push_back({a, b, unit(draw) < p ? 1.0 : 0.0});
+      }
+    const RatingTable fit = fit_ratings(games, {{"L", 0}, {"M", 250}, {"H", 500}});
+    for (const std::string name : {"P", "Q"}) {
+      const PlayerRating& p = row_of(fit, name);
+      if (p.bound) continue;
+      ++intervals;
+      covered += p.low <= truth.at(name) && truth.at(name) <= p.high;
+    }
+  }
+  EXPECT_GT(intervals, 590);
+  const double coverage = static_cast<double>(covered) / intervals;
+  EXPECT_TRUE(coverage > 0.925 && coverage < 0.975) << coverage;
 }
 
 TEST(Schedule, EveryPairingPlaysEachOpeningWithBothColours) {
@@ -236,7 +289,7 @@ TEST(TournamentGame, TermsReachTheGameProcessWhole) {
   t.opening = {"Fool", "4k3/8/8/8/8/8/3QP3/4K3 w - - 0 1", {"d2d3", "e8f8"}};
   t.max_plies = 90, t.clock = parse_time_control("60+1"), t.seed = 77, t.adjudicate = true;
   t.settings.engine = "/x/engine", t.settings.engine_timeout = std::chrono::milliseconds(2500);
-  t.white_elo = 750, t.black_elo = 1500;
+  t.white_elo = 750, t.black_elo = 1500, t.black_search = "depth 8";
   std::string sent;  // every field, then again with no engine timeout
   for (int i = 0; i < 2; ++i, t.settings.engine_timeout.reset()) {
     sent += terms_to_json(t) + "\n";
@@ -244,6 +297,12 @@ TEST(TournamentGame, TermsReachTheGameProcessWhole) {
   }
   testing_support::expect_as_in_file("game_terms.txt", sent);
   EXPECT_THROW(terms_from_json("{\"white\": 1}"), UserError);
+  // Only the engine persona takes search limits, and only well-formed ones.
+  EXPECT_EQ(checked_search_limits("hOUD20c:2000", "  depth 8   nodes 900 "), "depth 8 nodes 900");
+  for (const auto& [name, limits] : std::vector<std::pair<std::string, std::string>>{
+           {"Diana", "depth 8"}, {"HOUD20c", "depth"}, {"HOUD20c", "mate 3"}, {"HOUD20c", "depth 0"},
+           {"HOUD20c", "depth -1"}, {"HOUD20c", ""}, {"HOUD20c", "nodes 99999999999999"}})
+    EXPECT_THROW(checked_search_limits(name, limits), PersonaError) << name << " " << limits;
 }
 
 TEST(TournamentGame, ThePgnSaysHowTheGameEnded) {
@@ -294,7 +353,7 @@ TEST(Shards, TheirPgnMergesToTheRatingsOfTheWholeTournament) {
   ASSERT_EQ(all.size(), games.size());
   EXPECT_EQ(unfinished, 0);
   std::string why;
-  const Anchor anchor = default_anchor(players_of(all), all, why);
+  const std::vector<Anchor> anchor = default_anchors(players_of(all), all, why);
   const RatingTable one_run = fit_ratings(all, anchor);
 
   std::vector<GameScore> merged;
@@ -312,16 +371,19 @@ TEST(RatingReport, AnchorsAndTheirDefaults) {
   EXPECT_EQ(parse_anchor("a=b=-12.5").elo, -12.5);
   for (const char* bad : {"Gnome", "=100", "Gnome=", "Gnome=12x"}) EXPECT_THROW(parse_anchor(bad), UserError) << bad;
   std::string why;
-  EXPECT_EQ(default_anchor({"Gnome", "HOUD20c:1500", "HOUD20c:1350"}, {}, why).name, "HOUD20c:1500");
+  const auto engines = default_anchors({"Gnome", "HOUD20c:1500", "HOUD20c:1350"}, {}, why);
+  ASSERT_EQ(engines.size(), 2u);
+  EXPECT_EQ(std::tie(engines[0].name, engines[0].elo, engines[1].name, engines[1].elo),
+            std::make_tuple("HOUD20c:1500", 1500.0, "HOUD20c:1350", 1350.0));
   // Else the player the games fix best: never one that won or lost every game.
   const std::vector<GameScore> games{{"Gnome", "Talvo", 1}, {"Talvo", "Gnome", 0}, {"Horus", "Gnome", 0.5},
                                      {"Gnome", "Fritz", 0}, {"Horus", "Fritz", 0.5}};
-  const Anchor best = default_anchor({"Gnome", "Talvo", "Horus", "Fritz"}, games, why);
+  const Anchor best = default_anchors({"Gnome", "Talvo", "Horus", "Fritz"}, games, why).at(0);
   EXPECT_EQ(std::tie(best.name, best.elo, why), std::make_tuple("Gnome", 750.0, "its roster strength; the player the games fix best"));
-  const Anchor other = default_anchor({"Talvo", "Fritz", "Horus"}, {{"Fritz", "Horus", 0.5}, {"Talvo", "Fritz", 0}}, why);
+  const Anchor other = default_anchors({"Talvo", "Fritz", "Horus"}, {{"Fritz", "Horus", 0.5}, {"Talvo", "Fritz", 0}}, why).at(0);
   EXPECT_EQ(std::tie(other.name, other.elo, why), std::make_tuple("Fritz", 0.0, "0, as it is no persona; the player the games fix best"));
   // Every player swept or swept aside: the first name, and no claim about the games.
-  const Anchor first = default_anchor({"Talvo", "Gnome"}, {{"Gnome", "Talvo", 1}}, why);
+  const Anchor first = default_anchors({"Talvo", "Gnome"}, {{"Gnome", "Talvo", 1}}, why).at(0);
   EXPECT_EQ(std::tie(first.name, why), std::make_tuple("Talvo", "its roster strength"));
 }
 
@@ -360,12 +422,13 @@ TEST(TournamentLog, EachGameThenTheStandingsSoFar) {
   EXPECT_EQ(s.line(20), "Gnome 1/1  Horus 0/1");
 }
 
-// The file that list, the page and UCI_Elo read: a bound where a player won or lost every game.
+// The file that list, the page and UCI_Elo read: a bound where a player won or lost every game
+// against the rated ones, the interval's ends and the prior's pull.
 TEST(RatingReport, TheTsvFileReadsBackAsTheTableSaysWithItsBounds) {
   const std::vector<GameScore> games{{"Gnome", "Talvo", 1},   {"Talvo", "Gnome", 0},      {"Horus", "Gnome", 0.5},
                                      {"Horus", "Talvo", 1},   {"Verevovera", "Horus", 1}, {"Gnome", "Verevovera", 0},
                                      {"Gnome", "Horus", 0}};
-  const RatingTable table = fit_ratings(games, Anchor{"Gnome", 750});
+  const RatingTable table = fit_ratings(games, {{"Gnome", 750}});
   testing_support::expect_as_in_file("ratings.tsv", ratings_tsv(table));
   std::istringstream tsv(ratings_tsv(table));
   const auto read = read_measured_ratings(tsv);
@@ -376,8 +439,11 @@ TEST(RatingReport, TheTsvFileReadsBackAsTheTableSaysWithItsBounds) {
   }
   EXPECT_EQ(std::make_tuple(read.at("Talvo").bound, read.at("Horus").bound, read.at("Verevovera").bound),
             std::make_tuple(-1, 0, 1));
-  // A sweep gets its virtual draw, and the table says so in the singular or the plural.
-  const RatingTable one = fit_ratings({{"Gnome", "Talvo", 1}}, Anchor{"Gnome", 750});
+  // One anchor or several; with a prior, its pull, and a warning for a rating it moves.
+  std::vector<GameScore> lopsided(20, {"Horus", "Talvo", 1});
+  lopsided.insert(lopsided.end(), 20, {"Talvo", "Horus", 1});
+  lopsided.insert(lopsided.end(), 10, {"Gnome", "Horus", 1});
+  const RatingTable one = fit_ratings(lopsided, {{"Gnome", 1750}, {"Talvo", 100}}, 1);
   testing_support::expect_as_in_file("rating_tables.txt",
                                      format_rating_table(table, "given") + "\n" + format_rating_table(one, "given"));
 }
@@ -437,7 +503,7 @@ TEST(TournamentCommand, GamesSurviveAKillAndResumePlaysTheRest) {
   ASSERT_EQ(ratings.status, 0) << ratings.err;
   EXPECT_NE(testing_support::read_file(dir.file("r.tsv")).find("\nIsis\t250"), std::string::npos);
   for (const char* said : {"game 1, line 1: the value of tag White is not quoted; game skipped", "6 games from 1 file",
-                           "Anchor: Isis fixed at 250"})
+                           "Anchor: Isis at 250"})
     EXPECT_NE((ratings.err + ratings.out).find(said), std::string::npos) << ratings.err << ratings.out;
 }
 

@@ -373,16 +373,17 @@ TEST(CliUci, PonderOptionsAndStrengthLimitFollowTheProtocol) {
   p.send("go ponder wtime 60000 btime 60000");
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   EXPECT_EQ(ask(p, "ponderhit", "bestmove").back(), "bestmove b1c3");
-  // The strength limit picks the buildable persona whose measured rating is
-  // nearest to UCI_Elo: at Gremlin's measured rating, Gremlin, though its
-  // roster strength (650) is further from it than Gnome's (750).
-  const auto measured = [](const char* name) {
-    return std::to_string(std::lround(ai_players::app::measured_rating(name).value().rating));
-  };
-  ASSERT_GT(ai_players::app::measured_rating("Gremlin").value().rating, 700);
-  p.send("setoption name UCI_Elo value " + measured("Diana"));  // not limited yet: nothing to say
-  EXPECT_TRUE(has(ask(p, "setoption name UCI_LimitStrength value true", "info string").back(), "playing as Diana"));
-  EXPECT_TRUE(has(ask(p, "setoption name UCI_Elo value " + measured("Gremlin"), "info string").back(), "playing as Gremlin"));
+  // The strength limit picks the offered persona whose measured rating is
+  // nearest to UCI_Elo, never one the calibration has not measured (the
+  // disabled Fortuna's roster 950 is nearer 950 than any measured rating), and says which.
+  const auto measured = [](const char* name) { return ai_players::app::measured_rating(name).value(); };
+  const auto at = [&](const char* name) { return std::to_string(std::lround(measured(name).rating)); };
+  p.send("setoption name UCI_Elo value " + at("Diana"));  // not limited yet: nothing to say
+  EXPECT_EQ(ask(p, "setoption name UCI_LimitStrength value true", "info string").back(),
+            "info string UCI_Elo " + at("Diana") + ": playing as Diana, measured at " +
+                ai_players::app::measured_text(measured("Diana")));
+  EXPECT_TRUE(has(ask(p, "setoption name UCI_Elo value " + at("Gremlin"), "info string").back(), "playing as Gremlin,"));
+  EXPECT_FALSE(has(ask(p, "setoption name UCI_Elo value 950", "info string").back(), "disabled."));
   p.send("quit");
   EXPECT_EQ(p.wait(), 0);
 }

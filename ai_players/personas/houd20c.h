@@ -18,7 +18,8 @@ class HOUD20c : public AI_BASIC {
 
   // The limits of its one search, as "go" takes them: depth 30 unless a host
   // (a GUI speaking UCI) passes its own, "depth 5", "nodes 20000", "movetime 500".
-  std::string search_limits = "depth 30";
+  static constexpr const char* kDefaultSearchLimits = "depth 30";
+  std::string search_limits = kDefaultSearchLimits;
   // The engine's expected reply to its last move ("ponder" on its bestmove line); empty when none.
   std::string ponder_move;
 

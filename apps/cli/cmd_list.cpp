@@ -55,7 +55,9 @@ void run_list() {
     line.erase(line.find_last_not_of(' ') + 1);
     std::cout << line << '\n';
   }
-  std::cout << fmt::format("Measured: the calibration's ratings with their 95 % intervals ({}); see the README.\n",
+  std::cout << fmt::format("Measured: the calibration's ratings on Stockfish's UCI_Elo scale with their 95 % "
+                           "intervals ({}); \u2265 and \u2264 are one-sided bounds (every game won or lost), - not "
+                           "measured; see docs/strength.md.\n",
                            measured_ratings_path().substr(measured_ratings_path().rfind("data/")))
             << std::flush;
   if (!problem.empty()) std::cerr << "ai-players: " << problem << '\n';

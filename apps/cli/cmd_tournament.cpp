@@ -20,12 +20,12 @@
 namespace ai_players::app {
 namespace {
 
-void add_anchor_option(CLI::App* cmd, std::optional<Anchor>& anchor, const std::string& help) {
-  cmd->add_option_function<std::string>(
+void add_anchor_option(CLI::App* cmd, std::vector<Anchor>& anchors, const std::string& help) {
+  cmd->add_option_function<std::vector<std::string>>(
       "--anchor",
-      [&anchor](const std::string& text) {
+      [&anchors](const std::vector<std::string>& texts) {
         try {
-          anchor = parse_anchor(text);
+          for (const std::string& text : texts) anchors.push_back(parse_anchor(text));
         } catch (const UserError& e) {
           throw CLI::ValidationError("--anchor", e.what());
         }
@@ -80,10 +80,22 @@ void add_tournament(CLI::App& app) {
   add_seed_option(cmd, plan.seed, "fixes who plays what and every game; printed when drawn");
   cmd->add_option("--pgn", plan.pgn_file, "write each game to this PGN file as it ends");
   cmd->add_flag("--resume", plan.resume, "keep the games already in --pgn and play only the others (same --seed)");
-  add_anchor_option(cmd, plan.anchor,
-                    "NAME=ELO: the rating fixed; default: the first HOUD20c:N at N, else the first name at its "
-                    "roster strength");
+  add_anchor_option(cmd, plan.anchors,
+                    "NAME=ELO: a rating fixed (repeat for several); default: every HOUD20c:N at N, else one player at "
+                    "its roster strength");
   add_game_options(cmd, plan.terms, o->clock);
+  cmd->add_option_function<std::vector<std::string>>(
+      "--search",
+      [&plan](const std::vector<std::string>& items) {
+        for (const std::string& item : items) {
+          const auto eq = item.find('=');
+          if (eq == std::string::npos || eq == 0)
+            throw CLI::ValidationError("--search", "write NAME=LIMITS, e.g. 'HOUD20c:2000=depth 8'");
+          plan.search[item.substr(0, eq)] = item.substr(eq + 1);
+        }
+      },
+      "NAME=LIMITS: HOUD20c:N's own search instead of depth 30 or the clock's share, e.g. 'HOUD20c:2000=depth 8' "
+      "(repeat for each)");
   cmd->add_option_function<std::string>(
       "--sprt",
       [&plan](const std::string& text) {
@@ -108,19 +120,24 @@ void add_tournament(CLI::App& app) {
 void add_ratings(CLI::App& app) {
   struct Options {
     std::vector<std::string> files;
-    std::optional<Anchor> anchor;
+    std::vector<Anchor> anchors;
     std::string tsv;
+    double prior = kPriorDraws;
   };
   auto o = std::make_shared<Options>();
   CLI::App* cmd = app.add_subcommand("ratings", "rate the players of PGN files by maximum likelihood");
   cmd->add_option("files", o->files, "PGN files (shards of one tournament, or any games)")->required()->expected(1, -1);
-  add_anchor_option(cmd, o->anchor,
-                    "NAME=ELO: the rating fixed; default: the first HOUD20c:N at N, else the first player at its "
-                    "roster strength (or 0)");
+  add_anchor_option(cmd, o->anchors,
+                    "NAME=ELO: a rating fixed (repeat for several); default: every HOUD20c:N at N, else one player "
+                    "at its roster strength (or 0)");
   cmd->add_option("--tsv", o->tsv,
                   "also write the table here as the program reads measured strengths "
                   "(data/calibration/ratings.tsv)");
-  cmd->callback([o] { rate_files(o->files, o->anchor, std::cout, std::cerr, o->tsv); });
+  cmd->add_option("--prior", o->prior,
+                  fmt::format("virtual draws on each pairing that met, among the rated players (default {:g}; 0: none)",
+                              kPriorDraws))
+      ->check(CLI::Range(0.0, 100.0));
+  cmd->callback([o] { rate_files(o->files, o->anchors, std::cout, std::cerr, o->tsv, o->prior); });
 }
 
 void add_game_worker(CLI::App& app) {

@@ -16,6 +16,8 @@ PgnGame pgn_of(const PlayedGame& game, const GameTags& tags) {
   if (tags.black_elo) pgn.set_tag("BlackElo", std::to_string(*tags.black_elo));
   if (tags.clock) pgn.set_tag("TimeControl", tags.clock->pgn());
   if (!tags.opening.empty()) pgn.set_tag("Opening", tags.opening);
+  if (!tags.white_search.empty()) pgn.set_tag("WhiteSearch", tags.white_search);
+  if (!tags.black_search.empty()) pgn.set_tag("BlackSearch", tags.black_search);
   pgn.set_tag("PlyCount", std::to_string(game.san.size()));
   pgn.san = game.san;
   pgn.comments = game.comments;

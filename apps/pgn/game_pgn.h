@@ -19,6 +19,9 @@ struct GameTags {
   std::optional<int> white_elo, black_elo;
   std::optional<TimeControl> clock;
   std::string opening;  // the Opening tag; empty: none
+  // The engine persona's search limits, when a game gives it its own
+  // (WhiteSearch, BlackSearch); empty: none.
+  std::string white_search, black_search;
 };
 
 inline constexpr const char* kHumanName = "Human";

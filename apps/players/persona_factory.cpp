@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <optional>
+#include <sstream>
 #include <variant>
 
 #include <fmt/format.h>
@@ -93,6 +94,40 @@ std::unique_ptr<AI_BASIC> build_engine_persona(int elo, const PersonaSettings& s
 }
 
 }  // namespace
+
+std::string checked_search_limits(std::string_view name, const std::string& limits) {
+  if (!lower(std::string(name)).starts_with(lower(std::string(kEngine))))
+    throw PersonaError(fmt::format("{} searches by its own rules; only HOUD20c takes search limits", name));
+  std::istringstream in(limits);
+  std::vector<std::string> words;
+  for (std::string w; in >> w;) words.push_back(w);
+  if (words.empty() || words.size() % 2)
+    throw PersonaError(fmt::format("{}: search limits are pairs such as \"depth 8\", \"nodes 20000\" or "
+                                   "\"movetime 500\"",
+                                   echoed(limits)));
+  std::string out;
+  for (std::size_t i = 0; i < words.size(); i += 2) {
+    const std::string& key = words[i];
+    const std::string& value = words[i + 1];
+    if (key != "depth" && key != "nodes" && key != "movetime")
+      throw PersonaError(fmt::format("{}: {} is not a search limit (depth, nodes or movetime)", echoed(limits),
+                                     echoed(key)));
+    if (value.empty() || value.size() > 12 || value.find_first_not_of("0123456789") != std::string::npos ||
+        std::stoll(value) == 0)
+      throw PersonaError(fmt::format("{}: the {} must be a positive whole number", echoed(limits), key));
+    out += (out.empty() ? "" : " ") + key + " " + value;
+  }
+  return out;
+}
+
+void set_search_limits(AI_BASIC& persona, const std::string& limits) {
+  auto* engine_persona = dynamic_cast<HOUD20c*>(&persona);
+  if (!engine_persona) {
+    if (limits.empty()) return;
+    checked_search_limits(persona.Name, limits);  // throws
+  }
+  engine_persona->search_limits = limits.empty() ? HOUD20c::kDefaultSearchLimits : checked_search_limits(kEngine, limits);
+}
 
 std::string gang_name(Gang gang) {
   switch (gang) {

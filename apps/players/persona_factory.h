@@ -88,6 +88,13 @@ std::optional<int> playing_strength(std::string_view name, const PersonaSettings
 std::unique_ptr<AI_BASIC> make_persona(std::string_view name, const PersonaSettings& settings = {},
                                        std::optional<int> engine_strength = std::nullopt);
 
+// Limits for the engine persona's own search, as "go" takes them ("depth 8",
+// "nodes 20000", "movetime 500"; empty: its default). Other personas search by
+// their own rules: limits for them throw PersonaError, as do malformed ones.
+void set_search_limits(AI_BASIC& persona, const std::string& limits);
+// The same check without a persona: the limits in canonical spacing.
+std::string checked_search_limits(std::string_view name, const std::string& limits);
+
 // The canonical spelling of a persona name; throws PersonaError when unknown.
 std::string canonical_persona_name(std::string_view name);
 // The same, for a persona that can be built (the roster has rows whose

@@ -59,6 +59,8 @@ class WarmPlayers {
 PgnGame play_terms(GameTerms terms, WarmPlayers& warm, std::ostream& out) {
   PersonaPlayer& white = warm.ready(terms.white, terms.white_elo, terms.settings, 0);
   PersonaPlayer& black = warm.ready(terms.black, terms.black_elo, terms.settings, terms.black == terms.white);
+  set_search_limits(*white.persona, terms.white_search);
+  set_search_limits(*black.persona, terms.black_search);
   terms.white_elo = white.strength();
   terms.black_elo = black.strength();
   Judge judge;

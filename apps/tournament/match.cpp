@@ -125,7 +125,7 @@ void run_match(const MatchPlan& plan, std::ostream& out, std::ostream& log) {
     tally.add(game.outcome->result, first_is_white);
     ++endings[termination_text(game.outcome->why)];
     GameTags tags{"ai-players match", "?", std::to_string(i + 1), white.name, black.name,
-                  white.strength(), black.strength(), plan.clock, ""};
+                  white.strength(), black.strength(), plan.clock, "", "", ""};
     if (pgn_out) pgn_out << to_pgn(pgn_of(game, tags)) << std::flush;
     if (!single) show_progress(log, i + 1, plan.games, first, second, tally);
   }

@@ -1,5 +1,6 @@
 // Ratings of many players from all their games at once: the Bradley-Terry
-// model on the logistic Elo scale, fitted by maximum likelihood.
+// model on the logistic Elo scale, fitted by maximum likelihood with fixed
+// anchors and one small symmetric prior.
 #pragma once
 
 #include <optional>
@@ -18,7 +19,7 @@ struct GameScore {
   double white_points = 0.5;  // 1, 0.5 or 0
 };
 
-// The participant whose rating is fixed; the others are measured from it.
+// A participant whose rating is fixed; the others are measured from the anchors.
 struct Anchor {
   std::string name;
   double elo = 0;
@@ -26,30 +27,45 @@ struct Anchor {
 
 struct PlayerRating {
   std::string name;
-  double rating = 0;
-  double margin = 0;  // half-width of the 95 % interval; 0 for the anchor
+  double rating = 0;      // for a bound, the bound
+  double low = 0, high = 0;  // the 95 % profile-likelihood interval (equal to rating for an anchor or a bound)
+  double margin = 0;      // the interval's larger half-width; 0 for an anchor and a bound
+  int bound = 0;          // +1: at least `rating` (won every game against the rated players), -1: at most
+  bool anchor = false;
+  double prior_shift = 0;  // how far the rating moves when the prior's weight is halved or doubled
   int games = 0;
   int wins = 0, draws = 0, losses = 0;
   double points() const { return wins + 0.5 * draws; }
+  // A prior moves it by more than a quarter of its margin.
+  bool rests_on_prior() const { return !bound && !anchor && prior_shift > margin / 4; }
 };
 
 struct RatingTable {
   std::vector<PlayerRating> players;  // best first
-  Anchor anchor;
-  // Pairings where one side won every game and no other results lead back:
-  // each got one virtual draw, so that every rating is finite.
-  int virtual_draws = 0;
+  std::vector<Anchor> anchors;
+  double prior_draws = 0;  // virtual draws on each pairing that played, among the rated players
 };
 
-// Games that cannot be fitted: no games, an unknown anchor, or players with
-// no chain of games to the anchor.
+// The prior, when one is asked for: w virtual draws on every pairing that
+// met, between players whose results lead both ways to the anchors, pulling
+// each measured gap towards even alike for every player. None by default:
+// among those players the games alone fix every rating, and over a gap of
+// many hundred points a virtual draw weighs more than the games that spanned it.
+inline constexpr double kPriorDraws = 0;
+
+// Games that cannot be fitted: no games, an anchor that played none, or
+// players with no chain of games to any anchor.
 struct RatingError : UserError {
   using UserError::UserError;
 };
 
-// The maximum-likelihood ratings, with intervals from the observed
-// information (the curvature of the log-likelihood at its maximum).
-RatingTable fit_ratings(const std::vector<GameScore>& games, const Anchor& anchor);
+// Players whose results lead to the anchors and back (each scored against
+// someone who scored against... an anchor, and the reverse) get the
+// maximum-likelihood rating with the prior and its profile-likelihood
+// interval. The others won (or lost) every game against those, and get a
+// one-sided 95 % bound from those games alone, never a number from the prior.
+RatingTable fit_ratings(const std::vector<GameScore>& games, const std::vector<Anchor>& anchors,
+                        double prior_draws = kPriorDraws);
 
 // "1-0" -> 1, "0-1" -> 0, "1/2-1/2" -> 0.5; none for "*" and anything else.
 std::optional<double> white_points(const std::string& result);

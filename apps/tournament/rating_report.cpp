@@ -29,14 +29,16 @@ Anchor parse_anchor(const std::string& text) {
   throw UserError(fmt::format("{} is not NAME=ELO (for example HOUD20c:1350=1350)", echoed(text)));
 }
 
-Anchor default_anchor(const std::vector<std::string>& players, const std::vector<GameScore>& games,
-                      std::string& why) {
+std::vector<Anchor> default_anchors(const std::vector<std::string>& players, const std::vector<GameScore>& games,
+                                    std::string& why) {
+  std::vector<Anchor> anchors;
   for (const std::string& p : players)
     if (p.size() > 8 && p.starts_with("HOUD20c:"))
-      if (auto elo = roster_strength(p)) {
-        why = "Stockfish's own strength limit, UCI_Elo";
-        return Anchor{p, double(*elo)};
-      }
+      if (auto elo = roster_strength(p)) anchors.push_back(Anchor{p, double(*elo)});
+  if (!anchors.empty()) {
+    why = "Stockfish's own strength limit, UCI_Elo";
+    return anchors;
+  }
   if (players.empty()) throw RatingError("there are no players to anchor");
   std::map<std::string, Tally> tally;
   for (const GameScore& g : games) {
@@ -54,16 +56,14 @@ Anchor default_anchor(const std::vector<std::string>& players, const std::vector
   const auto elo = roster_strength(best);
   why = fmt::format("{}{}", elo ? "its roster strength" : "0, as it is no persona",
                     most >= 0 ? "; the player the games fix best" : "");
-  return Anchor{best, elo ? double(*elo) : 0.0};
+  return {Anchor{best, elo ? double(*elo) : 0.0}};
 }
 
 std::string ratings_tsv(const RatingTable& table) {
-  std::string out = "name\trating\tmargin\tgames\tbound\twins\tdraws\tlosses\n";
-  for (const PlayerRating& p : table.players) {
-    const int bound = p.games && p.wins == p.games ? 1 : p.games && p.losses == p.games ? -1 : 0;
-    out += fmt::format("{}\t{:.1f}\t{:.1f}\t{}\t{}\t{}\t{}\t{}\n", p.name, p.rating, p.margin, p.games, bound,
-                       p.wins, p.draws, p.losses);
-  }
+  std::string out = "name\trating\tmargin\tgames\tbound\twins\tdraws\tlosses\tlow\thigh\tprior\n";
+  for (const PlayerRating& p : table.players)
+    out += fmt::format("{}\t{:.1f}\t{:.1f}\t{}\t{}\t{}\t{}\t{}\t{:.1f}\t{:.1f}\t{:.1f}\n", p.name, p.rating, p.margin,
+                       p.games, p.bound, p.wins, p.draws, p.losses, p.low, p.high, p.prior_shift);
   return out;
 }
 
@@ -110,27 +110,57 @@ std::vector<std::string> players_of(const std::vector<GameScore>& games) {
   return players;
 }
 
+namespace {
+
+std::string rating_cell(const PlayerRating& p) {
+  if (p.bound) return fmt::format("{}{:.0f}", p.bound > 0 ? "\u2265" : "\u2264", p.rating);
+  return fmt::format("{:.0f}", p.rating);
+}
+
+std::string interval_cell(const PlayerRating& p) {
+  if (p.anchor) return "anchor";
+  if (p.bound) return "bound";
+  return fmt::format("{:.0f}..{:.0f}", p.low, p.high);
+}
+
+}  // namespace
+
 std::string format_rating_table(const RatingTable& table, const std::string& anchor_note) {
   std::size_t width = 6;
   for (const PlayerRating& p : table.players) width = std::max(width, p.name.size());
-  std::string out = fmt::format("{:>4}  {:<{}}  {:>6}  {:>6}  {:>6}  {:>5}  {:>7}  {}\n", "Rank", "Name", width,
-                                "Roster", "Rating", "95 %", "Games", "Score", "W-D-L");
+  const bool prior = table.prior_draws > 0;  // then a column for its pull
+  std::string out = fmt::format("{:>4}  {:<{}}  {:>6}  {:>6}  {:>11}  {}{:>5}  {:>7}  {}\n", "Rank", "Name", width,
+                                "Roster", "Rating", "95 %", prior ? "Prior  " : "", "Games", "Score", "W-D-L");
   int rank = 0;
+  std::vector<std::string> leaning;
   for (const PlayerRating& p : table.players) {
     const auto roster = roster_strength(p.name);
-    const bool anchor = p.name == table.anchor.name;
-    out += fmt::format("{:>4}  {:<{}}  {:>6}  {:>6.0f}  {:>6}  {:>5}  {:>6.1f}%  {}-{}-{}\n", ++rank, p.name, width,
-                       roster ? std::to_string(*roster) : "-", p.rating,
-                       anchor ? "anchor" : fmt::format("±{:.0f}", p.margin), p.games,
-                       p.games ? 100 * p.points() / p.games : 0.0, p.wins, p.draws, p.losses);
+    // Characters, not bytes: a bound's sign is one character of three bytes.
+    const std::size_t pad = p.bound ? 2 : 0;
+    const std::string pull = p.anchor || p.bound ? "-" : fmt::format("{:.0f}", p.prior_shift);
+    out += fmt::format("{:>4}  {:<{}}  {:>6}  {:>{}}  {:>11}  {}{:>5}  {:>6.1f}%  {}-{}-{}\n", ++rank, p.name, width,
+                       roster ? std::to_string(*roster) : "-", rating_cell(p), 6 + pad, interval_cell(p),
+                       prior ? fmt::format("{:>5}  ", pull) : "", p.games, p.games ? 100 * p.points() / p.games : 0.0,
+                       p.wins, p.draws, p.losses);
+    if (p.rests_on_prior()) leaning.push_back(p.name);
   }
-  out += fmt::format("Anchor: {} fixed at {:g} ({}). Ratings by maximum likelihood (Bradley-Terry, logistic Elo "
-                     "scale, draws as half points); 95 % intervals relative to the anchor.\n",
-                     table.anchor.name, table.anchor.elo, anchor_note);
-  if (table.virtual_draws)
-    out += fmt::format("{} pairing{} won in every game by one side, with no other results leading back, got one virtual "
-                       "draw each: without it the ratings have no finite maximum.\n",
-                       table.virtual_draws, table.virtual_draws == 1 ? "" : "s");
+  std::vector<std::string> anchors;
+  for (const Anchor& a : table.anchors) anchors.push_back(fmt::format("{} at {:g}", a.name, a.elo));
+  out += fmt::format("Anchor{}: {} ({}). Ratings by maximum likelihood (Bradley-Terry, logistic Elo scale, draws as "
+                     "half points), 95 % intervals by profile likelihood.\n",
+                     anchors.size() == 1 ? "" : "s", fmt::join(anchors, ", "), anchor_note);
+  if (table.prior_draws > 0)
+    out += fmt::format("Prior: {:g} virtual draw{} on each pairing that met, among players whose results lead to the "
+                       "anchors and back; Prior: how far a rating moves when its weight is halved or doubled.\n",
+                       table.prior_draws, table.prior_draws == 1 ? "" : "s");
+  else
+    out += "No prior: every rating comes from the games alone.\n";
+  if (std::any_of(table.players.begin(), table.players.end(), [](const PlayerRating& p) { return p.bound; }))
+    out += "\u2265 and \u2264: players who won (lost) every game against the rated players, with one-sided 95 % "
+           "bounds from those games alone.\n";
+  if (!leaning.empty())
+    out += fmt::format("Warning: the prior moves {} by more than a quarter of the interval: more games are needed.\n",
+                       fmt::join(leaning, ", "));
   return out;
 }
 

@@ -85,14 +85,15 @@ std::string format_name(const TournamentPlan& plan) {
   return "round-robin";
 }
 
-Anchor anchor_of(const std::optional<Anchor>& given, const std::vector<std::string>& players,
-                 const std::vector<GameScore>& games, std::string& why) {
-  if (!given) return default_anchor(players, games, why);
+std::vector<Anchor> anchors_of(const std::vector<Anchor>& given, const std::vector<std::string>& players,
+                               const std::vector<GameScore>& games, std::string& why) {
+  if (given.empty()) return default_anchors(players, games, why);
   why = "given with --anchor";
-  Anchor anchor = *given;
-  for (const std::string& p : players)  // its name may be typed in any case
-    if (lower(p) == lower(anchor.name)) anchor.name = p;
-  return anchor;
+  std::vector<Anchor> anchors = given;
+  for (Anchor& anchor : anchors)
+    for (const std::string& p : players)  // its name may be typed in any case
+      if (lower(p) == lower(anchor.name)) anchor.name = p;
+  return anchors;
 }
 
 }  // namespace
@@ -104,15 +105,20 @@ class TournamentRun {
  public:
   TournamentRun(const TournamentPlan& plan, std::ostream& log)
       : plan_(plan), log_(log), names_(checked_names(plan.names)) {
-    if (plan.anchor && std::none_of(names_.begin(), names_.end(),
-                                    [&](const auto& n) { return lower(n) == lower(plan.anchor->name); }))
-      throw UserError(fmt::format("the anchor {} plays in none of the games", plan.anchor->name));
+    for (const Anchor& a : plan.anchors)
+      if (std::none_of(names_.begin(), names_.end(), [&](const auto& n) { return lower(n) == lower(a.name); }))
+        throw UserError(fmt::format("the anchor {} plays in none of the games", a.name));
     if (plan.resume && !plan.seed) throw UserError("--resume needs the --seed the tournament was started with");
     if (plan.sprt && names_.size() != 2) throw UserError("--sprt tests two players, not " + std::to_string(names_.size()));
     if (plan.sprt) sprt_.emplace(*plan.sprt);
     openings_ = read_openings_file(plan.openings_file.empty() ? default_openings_path() : plan.openings_file);
     seed_ = seed_or_random(plan.seed);
     for (const std::string& n : names_) strengths_[n] = playing_strength(n, plan.terms.settings);
+    for (const auto& [name, limits] : plan.search) {
+      const auto it = std::find_if(names_.begin(), names_.end(), [&](const auto& n) { return lower(n) == lower(name); });
+      if (it == names_.end()) throw UserError(fmt::format("--search names {}, who plays in none of the games", name));
+      search_[*it] = checked_search_limits(*it, limits);
+    }
     all_ = schedule_games(names_, plan.format, plan.rounds, openings_.size(), seed_, plan.span);
     games_ = shard_of(all_, plan.shard);
     kept_ = kept_games(plan, games_, log);
@@ -173,8 +179,8 @@ class TournamentRun {
                        unfinished ? fmt::format(", {} unfinished (not rated)", unfinished) : "",
                        failures_.empty() ? "" : fmt::format(", {} could not be played", failures_.size()));
     std::string why;
-    const Anchor anchor = anchor_of(plan_.anchor, names_, scores, why);
-    out << format_rating_table(fit_ratings(scores, anchor), why) << '\n' << format_head_to_head(scores);
+    const std::vector<Anchor> anchors = anchors_of(plan_.anchors, names_, scores, why);
+    out << format_rating_table(fit_ratings(scores, anchors), why) << '\n' << format_head_to_head(scores);
     if (sprt_) out << "SPRT: " << sprt_->summary() << '\n';
     if (pgn_out_) out << fmt::format("PGN written to {}\n", plan_.pgn_file);
   }
@@ -206,6 +212,8 @@ class TournamentRun {
     t.seed = g.seed;
     t.white_elo = strengths_.at(g.white);
     t.black_elo = strengths_.at(g.black);
+    if (const auto it = search_.find(g.white); it != search_.end()) t.white_search = it->second;
+    if (const auto it = search_.find(g.black); it != search_.end()) t.black_search = it->second;
     return t;
   }
 
@@ -214,7 +222,8 @@ class TournamentRun {
   std::vector<std::string> names_;
   std::vector<Opening> openings_;
   std::uint64_t seed_ = 0;
-  std::map<std::string, std::optional<int>> strengths_;  // asked once per run, not once per worker
+  std::map<std::string, std::optional<int>> strengths_;
+  std::map<std::string, std::string> search_;  // by canonical name  // asked once per run, not once per worker
   std::vector<ScheduledGame> all_, games_;
   std::map<int, PgnGame> kept_;
   std::ofstream pgn_out_;
@@ -230,8 +239,8 @@ void run_tournament(const TournamentPlan& plan, std::ostream& out, std::ostream&
   run.report(out);
 }
 
-void rate_files(const std::vector<std::string>& files, const std::optional<Anchor>& anchor, std::ostream& out,
-                std::ostream& log, const std::string& tsv_file) {
+void rate_files(const std::vector<std::string>& files, const std::vector<Anchor>& anchors, std::ostream& out,
+                std::ostream& log, const std::string& tsv_file, double prior_draws) {
   std::vector<GameScore> scores;
   int unfinished = 0, total = 0;
   for (const std::string& file : files) {
@@ -242,8 +251,8 @@ void rate_files(const std::vector<std::string>& files, const std::optional<Ancho
   out << fmt::format("{} games from {} file{}{}\n", total, files.size(), files.size() == 1 ? "" : "s",
                      unfinished ? fmt::format(", {} unfinished (not rated)", unfinished) : "");
   std::string why;
-  const Anchor chosen = anchor_of(anchor, players_of(scores), scores, why);
-  const RatingTable table = fit_ratings(scores, chosen);
+  const std::vector<Anchor> chosen = anchors_of(anchors, players_of(scores), scores, why);
+  const RatingTable table = fit_ratings(scores, chosen, prior_draws);
   out << format_rating_table(table, why) << '\n' << format_head_to_head(scores);
   if (tsv_file.empty()) return;
   std::ofstream tsv(tsv_file);

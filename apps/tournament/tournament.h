@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -26,8 +27,10 @@ struct TournamentPlan {
   std::optional<std::uint64_t> seed;
   std::string pgn_file;  // empty: none
   bool resume = false;   // keep the games already in pgn_file, play the others
-  std::optional<Anchor> anchor;
-  std::optional<SprtBounds> sprt;  // two players only: stop once the test decides
+  std::vector<Anchor> anchors;  // none: every HOUD20c:N at N, else one chosen by the games
+  std::optional<SprtBounds> sprt;
+  // A player's own search limits (HOUD20c only), by name: "depth 8".
+  std::map<std::string, std::string> search;  // two players only: stop once the test decides
   GameTerms terms;  // what every game shares: event, site, max plies, clock, adjudication, engine
 };
 
@@ -39,7 +42,7 @@ void run_tournament(const TournamentPlan& plan, std::ostream& out, std::ostream&
 // The table of the games in PGN files: broken games are skipped and said on
 // `log`. With `tsv_file`, the table is also written there as the program
 // reads measured strengths.
-void rate_files(const std::vector<std::string>& files, const std::optional<Anchor>& anchor, std::ostream& out,
-                std::ostream& log, const std::string& tsv_file = {});
+void rate_files(const std::vector<std::string>& files, const std::vector<Anchor>& anchors, std::ostream& out,
+                std::ostream& log, const std::string& tsv_file = {}, double prior_draws = kPriorDraws);
 
 }  // namespace ai_players::app

@@ -53,7 +53,8 @@ PgnGame play_tournament_game(const GameTerms& terms, const Mover& white, const M
     game.final_comment = fmt::format("adjudicated: a draw at the {}-ply limit", terms.max_plies);
   }
   return pgn_of(game, GameTags{terms.event, terms.site, terms.round, terms.white, terms.black, terms.white_elo,
-                               terms.black_elo, terms.clock, terms.opening.name});
+                               terms.black_elo, terms.clock, terms.opening.name, terms.white_search,
+                              terms.black_search});
 }
 
 namespace {
@@ -69,6 +70,8 @@ std::string terms_to_json(const GameTerms& t) {
                    {"clock", clock_text(t.clock)}, {"seed", t.seed}, {"adjudicate", t.adjudicate},
                    {"engine", t.settings.engine.value_or("")},
                    {"engine_timeout_ms", t.settings.engine_timeout ? t.settings.engine_timeout->count() : 0}};
+  if (!t.white_search.empty()) j["white_search"] = t.white_search;
+  if (!t.black_search.empty()) j["black_search"] = t.black_search;
   if (t.white_elo) j["white_elo"] = *t.white_elo;
   if (t.black_elo) j["black_elo"] = *t.black_elo;
   return j.dump();
@@ -94,6 +97,8 @@ GameTerms terms_from_json(const std::string& line) {
     const long long timeout = j.value("engine_timeout_ms", PersonaSettings::kDefaultEngineTimeout.count());
     t.settings.engine_timeout.reset();
     if (timeout > 0) t.settings.engine_timeout = std::chrono::milliseconds(timeout);
+    t.white_search = j.value("white_search", "");
+    t.black_search = j.value("black_search", "");
     if (j.contains("white_elo")) t.white_elo = j.at("white_elo").get<int>();
     if (j.contains("black_elo")) t.black_elo = j.at("black_elo").get<int>();
     return t;

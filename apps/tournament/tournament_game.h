@@ -27,6 +27,8 @@ struct GameTerms {
   // The players' strengths: for HOUD20c the one its engine offers, asked once
   // per tournament (a worker need not ask again); in the PGN, what they played at.
   std::optional<int> white_elo, black_elo;
+  // The engine persona's own search limits ("depth 8"); empty: its default.
+  std::string white_search, black_search;
 };
 
 // One line of JSON, and back; terms_from_json throws UserError for anything else.

@@ -19,19 +19,39 @@ bool is_executable_file(const std::string& path) { return ::access(path.c_str(),
 
 }  // namespace
 
+namespace {
+
+// The personas UCI_Elo may pick, with their measured ratings.
+std::vector<std::pair<std::string, MeasuredRating>> measured_personas(const std::vector<PersonaEntry>& entries) {
+  std::vector<std::pair<std::string, MeasuredRating>> out;
+  for (const auto& e : entries)
+    if (e.offered && e.buildable && e.gang != Gang::Engine)
+      if (const auto m = measured_rating(e.name)) out.emplace_back(e.name, *m);
+  return out;
+}
+
+}  // namespace
+
 std::string persona_nearest(const std::vector<PersonaEntry>& entries, int elo) {
   std::string best;
-  double best_gap = 0;
-  for (const auto& e : entries) {
-    if (!e.buildable || e.gang == Gang::Engine) continue;
-    const auto measured = measured_rating(e.name);
-    const double gap = std::abs((measured ? measured->rating : e.strength) - elo);
-    if (best.empty() || gap < best_gap) {
-      best = e.name;
+  double best_gap = 0, best_rating = 0;
+  for (const auto& [name, m] : measured_personas(entries)) {
+    const double gap = std::abs(m.rating - elo);
+    if (best.empty() || gap < best_gap || (gap == best_gap && m.rating < best_rating)) {
+      best = name;
       best_gap = gap;
+      best_rating = m.rating;
     }
   }
   return best;
+}
+
+std::pair<int, int> measured_range(const std::vector<PersonaEntry>& entries) {
+  const auto all = measured_personas(entries);
+  if (all.empty()) return {0, 0};
+  double lowest = all.front().second.rating, highest = lowest;
+  for (const auto& [name, m] : all) lowest = std::min(lowest, m.rating), highest = std::max(highest, m.rating);
+  return {static_cast<int>(std::lround(lowest)), static_cast<int>(std::lround(highest))};
 }
 
 UciSession::UciSession(std::string persona, std::vector<PersonaEntry> entries, Output output,
@@ -41,7 +61,8 @@ UciSession::UciSession(std::string persona, std::vector<PersonaEntry> entries, O
       persona_name_(std::move(persona)),
       settings_(std::move(settings)) {
   for (const auto& e : entries_)
-    if (e.name == persona_name_ && e.gang != Gang::Engine) uci_elo_ = e.strength;
+    if (e.name == persona_name_ && e.gang != Gang::Engine)
+      if (const auto m = measured_rating(e.name)) uci_elo_ = static_cast<int>(std::lround(m->rating));
   worker_ = std::thread([this] { work(); });
   timer_ = std::thread([this] { timer(); });
 }
@@ -117,13 +138,10 @@ void UciSession::identify() {
 std::vector<UciOption> UciSession::options() const {
   const std::string current = current_persona();
   std::vector<std::string> names;
-  int lowest = 0, highest = 0;
-  for (const auto& e : entries_) {
-    names.push_back(e.name);
-    if (e.gang == Gang::Engine) continue;
-    lowest = lowest ? std::min(lowest, e.strength) : e.strength;
-    highest = std::max(highest, e.strength);
-  }
+  for (const auto& e : entries_) names.push_back(e.name);
+  // On the measured scale alone: a GUI's Elo means what the calibration measured.
+  auto [lowest, highest] = measured_range(entries_);
+  if (highest == lowest) highest = lowest + 1;
   if (std::find(names.begin(), names.end(), current) == names.end()) names.push_back(current);
   const auto engine = settings_.engine ? settings_.engine : engine::find_engine(false);
   const long long timeout = settings_.engine_timeout ? settings_.engine_timeout->count() / 1000 : 0;
@@ -173,8 +191,14 @@ void UciSession::apply_option(const std::string& name, const std::string& value)
     else uci_elo_ = std::stoi(value);
     limited_persona_.reset();
     if (limit_strength_) {
-      limited_persona_ = persona_nearest(entries_, uci_elo_);
-      info(fmt::format("UCI_Elo {}: playing as {}", uci_elo_, *limited_persona_));
+      const std::string nearest = persona_nearest(entries_, uci_elo_);
+      if (nearest.empty()) {
+        info(fmt::format("UCI_Elo {}: no persona has a measured rating; playing as {}", uci_elo_, persona_name_));
+      } else {
+        limited_persona_ = nearest;
+        info(fmt::format("UCI_Elo {}: playing as {}, measured at {}", uci_elo_, nearest,
+                         measured_text(*measured_rating(nearest))));
+      }
     }
   } else if (name == "Seed") {
     seed_.reset();

@@ -188,7 +188,7 @@ std::string UciSession::choose(const Job& job) {
   if (!ensure_persona()) return any_legal("no persona to ask");
   // The engine persona lets its engine search within the GUI's own limits.
   if (auto* engine_persona = dynamic_cast<HOUD20c*>(persona_.get()))
-    engine_persona->search_limits = job.go.limits.empty() ? "depth 30" : job.go.limits;
+    engine_persona->search_limits = job.go.limits.empty() ? HOUD20c::kDefaultSearchLimits : job.go.limits;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     live_persona_ = persona_.get();

@@ -23,9 +23,12 @@
 
 namespace ai_players::app {
 
-// The buildable persona whose strength is nearest to elo (ties: the weaker):
-// its measured rating where the calibration has one, else its roster strength.
+// The offered persona whose measured rating is nearest to elo (ties: the
+// weaker; a bound counts at its value); personas the calibration has not
+// measured are never picked. Empty when none is measured.
 std::string persona_nearest(const std::vector<PersonaEntry>& entries, int elo);
+// The measured range UCI_Elo spans: the lowest and highest of those ratings.
+std::pair<int, int> measured_range(const std::vector<PersonaEntry>& entries);
 
 // The input loop never waits for a reply: replies are computed on a worker
 // thread of the session's own, a timer cuts them short when their budget runs
