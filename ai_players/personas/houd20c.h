@@ -19,11 +19,14 @@ class HOUD20c : public AI_BASIC {
   // The limits of its one search, as "go" takes them: depth 30 unless a host
   // (a GUI speaking UCI) passes its own, "depth 5", "nodes 20000", "movetime 500".
   std::string search_limits = "depth 30";
-  // The engine's expected reply to its last move ("ponder" on its bestmove line); empty when none.
+  // The engine's expected reply to its last move ("ponder" on its bestmove
+  // line); empty when none, or when that move was not the engine's.
   std::string ponder_move;
 
  protected:
   void engine_started_() override;
+  void reset_game_() override { ponder_move.clear(); }
+  void reply_asked_() override { ponder_move.clear(); }
 
  private:
   void send_strength_options_();
