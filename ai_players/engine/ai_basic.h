@@ -146,9 +146,9 @@ class AI_BASIC {
 
   // Starts a new game: the engine is told "ucinewgame" and must answer
   // "isready" within engine_timeout, but never less than ready_timeout (with
-  // no engine_timeout, whenever it does); every per-game field goes back to its value in a freshly
-  // built persona, so that a seeded game played after it is the game a fresh
-  // persona plays. Throws EngineError.
+  // no engine_timeout, whenever it does); every per-game field goes back to
+  // its value in a freshly built persona, so that a seeded game played after
+  // it is the game a fresh persona plays. Throws EngineError.
   void new_game();
 
   // For a reply cut short before any candidate was found: the engine's move
@@ -223,9 +223,9 @@ class AI_BASIC {
   // stop_grace is its watchdog and half its time to answer "stop".
   void start_search_(std::string_view go_command, bool may_cut = true);
   // The next line of the running search, or none once it is over without a
-  // bestmove: under a limit, the engine did not answer "stop" within stop_grace and was
-  // killed (and a fresh one started). Sends "stop" when the watchdog, the
-  // host's clock, the reply's bound or interrupt() says so.
+  // bestmove: under a limit, the engine did not answer "stop" within
+  // stop_grace and was killed (and a fresh one started). Sends "stop" when
+  // the watchdog, the host's clock, the reply's bound or interrupt() says so.
   std::optional<std::string> next_search_line_();
   // "stop" for the running search; `cut` marks the reply as cut short.
   void stop_search_(bool cut);
@@ -265,7 +265,7 @@ class AI_BASIC {
   bool host_bounds_time_() const;
   // The engine did not answer "stop": it is killed and replaced.
   void give_up_search_();
-  // The next line; none for the deadline: as long as it takes.
+  // The next line, by the deadline; with none, whenever it comes.
   std::string read_checked_line_(std::optional<engine::Clock::time_point> deadline, std::string_view waiting_for);
 };
 

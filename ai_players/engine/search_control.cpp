@@ -87,7 +87,6 @@ void AI_BASIC::stop_search_(bool cut) {
   if (stop_sent_) return;
   writeIntoEngine("stop");
   stop_sent_ = true;
-  grace_from_.reset();
   if (cut || host_bounds_time_()) grace_from_ = Clock::now();
 }
 
