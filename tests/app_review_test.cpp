@@ -339,6 +339,11 @@ TEST(Review, SetUpPositionAndIllegalMoves) {
                 [&] { review_game(1, testing_support::read_pgn(illegal).at(0), scripted({})); }) + "\n";
   testing_support::expect_as_in_file("review_set_up_position.txt", said);
   EXPECT_THROW(review_game(1, testing_support::read_pgn("[FEN \"8/8/8 w - - 0 1\"]\n\n*").at(0), scripted({})), board::FenError);
+  // A preview with no verdict on a move other than the best stops the review: no score is made up.
+  EXPECT_EQ(testing_support::error_of<EngineError>([&] {
+              review_game(1, record, scripted({{"d7c6", Preview{0, std::nullopt, {"d7e6"}}}}));
+            }),
+            "The engine had no time to judge the move Kc6");
 }
 
 // Off a terminal a line a game and the summaries; on a terminal the progress

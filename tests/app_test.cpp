@@ -28,6 +28,8 @@
 #include "players/move_judgement.h"
 #include "players/persona_factory.h"
 #include "players/persona_player.h"
+#include "serve/api.h"
+#include "support/scripted_channel.h"
 #include "support/pgn_replay.h"
 #include "terminal/board_view.h"
 #include "terminal/line_input.h"
@@ -238,8 +240,9 @@ TEST(MatchStats, TallyEloAndItsText) {
 TEST(PlayText, PreviewWordsBoardMarksAndMoveRowsAsInFile) {
   std::string text;
   const int mate1 = MATE_IN(1);
-  for (const auto& [played, best] : {std::pair{mate1, mate1}, {30, 30}, {442, mate1}, {-20, 35}})
-    text += judgement_text({"b8=R#", "b8=Q#", "b8b8q", {}, Score(played), Score(best), false, ""}) + "\n";
+  for (const auto& [played, best, judged] : {std::tuple{mate1, mate1, true}, {30, 30, true}, {442, mate1, true},
+                                             {-20, 35, true}, {30, 30, false}})
+    text += judgement_text({"b8=R#", "b8=Q#", "b8b8q", {}, Score(played), Score(best), false, judged, ""}) + "\n";
   // The last move's squares in brackets, from either side, neighbours sharing a bar.
   for (const auto& [black_view, last] : {std::pair{false, "h1h2"}, {false, "e1f1"}, {true, "e1f1"}, {true, ""}})
     text += fmt::format("{}\n", fmt::join(board_lines(kEnding, black_view, last), "\n"));
@@ -257,6 +260,25 @@ TEST(PlayText, PreviewWordsBoardMarksAndMoveRowsAsInFile) {
   text += fmt::format("\n{}\n{}\n", fmt::join(san_line(start, shuffles), " "),
                       fmt::join(san_line(start, {"e2e4", "e7e5", "e4e5", "g8f6"}), " "));
   testing_support::expect_as_in_file("play_texts.txt", text);
+}
+
+// A preview cut short before the head-to-head ranked the human's move: no verdict, in words
+// or in the page's numbers.
+TEST(PlayText, APreviewWithNoTimeToJudgeTheMoveSaysSo) {
+  testing_support::ScriptedEngine fake("score e2e4 40 e7e5\nscore d2d4 30\non go depth 7 searchmoves b1c3 e2e4\n"
+                                       "on stop\n> bestmove b1c3\n");
+  testing_support::CaptureEcho quiet;
+  Verevovera adviser(fake.config());
+  const GameState game{std::string(common::FEN_New_Game)};
+  const auto move = board::find_move(game.legal(), "b1c3");
+  adviser.stop_at = std::chrono::steady_clock::now() + milliseconds(300);
+  const MoveJudgement j = judge_move(adviser, game, *move, 7);
+  EXPECT_EQ(j.text, "Your move Nc3: no time to judge this move");
+  const json page = judgement_json(j);
+  EXPECT_TRUE(page["score"].is_null() && page["score_text"].is_null()) << page.dump();
+  EXPECT_EQ(std::make_pair(page["best"], page["best_score"]), std::make_pair(json("e4"), json(40)));
+  adviser.stop_at.reset();  // time to judge it: the engine's order of the two
+  EXPECT_EQ(judgement_json(judge_move(adviser, game, *move, 7))["score"], 0);
 }
 
 TEST(Strengths, MeasuredRatingsReadTheirFileAndTheEngineRangeRoundsInward) {

@@ -457,9 +457,19 @@ TEST(EngineProbe, GivenDepthSkipsTheProbeEarlyBestmoveGivesMinusOneBrokenOutputF
     EXPECT_THROW(broken.run(1), EngineError) << script;
     EXPECT_TRUE(broken.p.engine_broken);  // restarted at the next request
   }
-  // Or it ignores the probe's own "stop": given up after the grace, the search was cut short.
-  Probe deaf("on go infinite\n" + info(14, N, 9));
-  deaf.p.stop_grace = 50ms;
-  deaf.run(1);
-  EXPECT_TRUE(deaf.p.cut_short() && deaf.p.engine_replaced());
+}
+
+// The probe's own "stop" is waited for as long as the engine takes unless the host set a limit
+// (a watchdog: see the cut probe above); a limit that comes later starts the grace then.
+TEST(EngineProbe, ALimitThatComesAfterItsOwnStopBoundsTheWaitForTheAnswer) {
+  Probe interrupted("on go infinite\n" + info(14, N, 9));
+  interrupted.p.stop_grace = 50ms;
+  std::thread host([&] {
+    std::this_thread::sleep_for(100ms);
+    interrupted.p.interrupt();
+  });
+  EXPECT_EQ(interrupted.run(1), 11);
+  host.join();
+  EXPECT_TRUE(interrupted.p.cut_short() && interrupted.p.engine_replaced());
+  EXPECT_EQ(interrupted.fake.launches(), 2);
 }

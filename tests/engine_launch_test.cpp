@@ -1,11 +1,14 @@
 // Starting a player's engine: the choice of executable, the start-up lines,
 // and with real processes the line reader and writer, a dying engine and the
 // clean-up.
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <filesystem>
 #include <iterator>
@@ -210,11 +213,9 @@ TEST(EngineProcess, DestructorEndsWhatTheShellStartedLetsAWellBehavedEngineEndOn
   { AI_BASIC p("T", 100, std::nullopt, {engine, {}}); }
   EXPECT_LT(std::chrono::steady_clock::now() - start, 3s);  // the time itself is measured in bench/
   EXPECT_EQ(read_file(ended), "ended\n");
-  // Descriptors of one engine are not inherited by the next, nor left open.
+  // Descriptors of one engine are not inherited by the next.
   std::set<std::string> before;
   for (const auto& fd : fs::directory_iterator("/proc/self/fd")) before.insert(fd.path().filename());
-  EngineProcess("cat").write("x\n");
-  EXPECT_EQ(std::distance(fs::directory_iterator("/proc/self/fd"), {}), std::ssize(before));
   EngineProcess first("cat");
   EngineProcess second("ls /proc/$$/fd");
   for (std::string line; !(line = *second.read_line()).empty();) {
@@ -288,4 +289,39 @@ TEST(EngineProcess, NoEngineOutlivesAHostKilledWithSigkillNotEvenOneInASessionOf
   ::kill(host, SIGKILL);
   ::waitpid(host, nullptr, 0);
   EXPECT_TRUE(ends_within(engine, 3s) && ends_within(grandchild, 3s));
+}
+
+TEST(EngineProcess, NoDescriptorOrProcessOutlivesAFailedStartOrAFinishedEngine) {
+  const auto descriptors = [] { return std::distance(fs::directory_iterator("/proc/self/fd"), {}); };
+  const auto children = [] { return descendants(::getpid()).size(); };
+  const auto fds_before = descriptors();
+  const auto children_before = children();
+  CaptureEcho quiet;
+  // Starts that fail after the supervisor is forked: the start takes the last ten descriptors
+  // the limit allows, so the supervisor finds none for its own.
+  rlimit saved{};
+  ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+  std::vector<int> lowest;
+  for (int i = 0; i < 10; ++i) lowest.push_back(::open("/dev/null", O_RDONLY | O_CLOEXEC));
+  rlimit tight = saved;
+  tight.rlim_cur = static_cast<rlim_t>(*std::max_element(lowest.begin(), lowest.end()) + 1);
+  for (const int fd : lowest) ::close(fd);
+  ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &tight), 0);
+  Lines failures;
+  for (int i = 0; i < 200; ++i)
+    failures.push_back(error_of<EngineError>([] { AI_BASIC("T", 100, std::nullopt, {fake_engine_path(), {}}); }));
+  ::setrlimit(RLIMIT_NOFILE, &saved);
+  EXPECT_EQ(failures, Lines(200, "The chess engine " + std::string(fake_engine_path()) +
+                                     " cannot be started: its supervisor failed"));
+  EXPECT_EQ(descriptors(), fds_before);
+  EXPECT_EQ(children(), children_before);
+  // Engines that finish: once their output has ended nothing of them is left, not even while
+  // the object is kept.
+  for (int i = 0; i < 200; ++i) {
+    EngineProcess p("echo bye");
+    while (!p.read_line()->empty()) {
+    }
+    ASSERT_EQ(children(), children_before) << i;
+  }
+  EXPECT_EQ(descriptors(), fds_before);
 }

@@ -120,6 +120,15 @@ TEST(BeginnerGang, CaptureManiaReplies) {
   const double at_king = (static_cast<double>(king - legal.begin()) + 0.5) / static_cast<double>(legal.size());
   EXPECT_EQ(mania("score a2a4 50 g8f7\n", quiet(19), "h8g8", {0.5, at_king}), (*king)->to_coord());
   EXPECT_FALSE(mania("score a2a4 50 g8f7\n", quiet(14), "h8g8", {0.5, at_king}).starts_with("g1"));
+  // Cut short before the engine said anything: no engine move to weigh, but the greed needs no
+  // search (dxe5, the one capture, by a pawn).
+  ScriptedEngine fake("score a2a4 50\n");
+  CaptureEcho echo;
+  BEGINNER_GANG isis("Isis", Number(-0.94), 250, fake.config());
+  isis.interrupt();
+  EXPECT_EQ(reply(isis, {0.5, 0.0}, std::string(common::FEN_New_Game), "d2d4 e7e5"), "d4e5");
+  EXPECT_TRUE(isis.cut_short() && fake.received("go").empty());
+  EXPECT_EQ(echo.lines.back(), "_get_capture_mania_reply: cut short, no engine line");
 }
 
 // Nf3 and e4 tie at the top after 1.d4 d5; a2a3 is the move of the endgames below.
@@ -227,6 +236,50 @@ TEST(Verevovera, PreviewSameMoveWorseMoveMoveThatWinsTheHeadToHeadAndTheOnlyMove
                            "Verevovera 2500", "Preview: best:h1g2 -> -30, actual:h1h2"}));
 }
 
+TEST(Verevovera, APreviewCutShortBeforeTheHeadToHeadRankedTheHumansMoveHasNoVerdict) {
+  // The head-to-head of b1c3 and e2e4 runs until the clock stops it: with no line, with a line
+  // of the engine's best, with a line of the human's move (which the engine ranks first).
+  const std::string scores = "score e2e4 40 e7e5\nscore d2d4 30\non go depth 7 searchmoves b1c3 e2e4\n";
+  const std::tuple<std::string, std::optional<int>, std::string> cases[] = {
+      {"", std::nullopt, "Preview: best:e2e4 -> 40, actual:b1c3 -> no time to judge this move"},
+      {"> info depth 5 score cp 45 pv e2e4\n", std::nullopt,
+       "Preview: best:e2e4 -> 40, actual:b1c3 -> no time to judge this move"},
+      {"> info depth 5 score cp 45 pv b1c3\n", 40, "Preview: best:e2e4 -> 40, actual:b1c3"},
+  };
+  const board::Board start;
+  for (const auto& [line, actual, said] : cases) {
+    ScriptedEngine fake(scores + line + "on stop\n> bestmove b1c3\n");
+    Verevovera v(fake.config());
+    CaptureEcho echo;
+    v.stop_at = engine::Clock::now() + 300ms;
+    const Preview r = v.Ask_For_Preview({}, *start.parse_move("b1c3"), start.legal_moves());
+    EXPECT_EQ(std::make_tuple(r.best_score, r.actual_score, r.best_line), std::make_tuple(40, actual, V{"e2e4", "e7e5"}));
+    EXPECT_EQ(echo.lines, V{said});
+    EXPECT_TRUE(v.cut_short());
+  }
+}
+
+// With no clock, no watchdog and no interrupt the engine takes its time, even to answer the
+// probe's own "stop": the reply is the one a quick engine gives, from the same searches.
+TEST(Verevovera, WithNoLimitSetAnEngineThatAnswersStopAfterThreeSecondsGivesTheExactReply) {
+  const std::string scores = "score g1f3 20\nscore c2c4 15\nscore e2e3 5\ndefault-score -40\n";
+  std::vector<std::tuple<std::string, bool, bool, V>> runs;
+  for (const std::string slow : {"", "on stop\nsleep 3000\n> bestmove g1f3\n"}) {
+    ScriptedEngine fake(scores + slow);
+    CaptureEcho quiet;
+    Verevovera v(fake.config());
+    const Position g("d7d5", kAfterD4);
+    ScriptedDraws draws({0.99});
+    const SafeReply r = reply_safely(v, g.history, g.legal(), kAfterD4);
+    runs.emplace_back(r.move->to_coord(), r.cut_short, r.engine_restarted, fake.received("go"));
+    EXPECT_EQ(fake.launches(), 1);
+  }
+  EXPECT_EQ(runs[1], runs[0]);
+  EXPECT_EQ(std::get<0>(runs[0]), "c2c4");  // of the two within nine of the best
+  EXPECT_FALSE(std::get<1>(runs[0]) || std::get<2>(runs[0]));
+  EXPECT_EQ(std::get<3>(runs[0]).size(), 6u);  // the probe, then five candidate searches
+}
+
 TEST(Verevovera, RandomAmongTheBestWithinNineByDefault) {
   ScriptedEngine fake("score e2e4 30\nscore d2d4 21\nscore g1f3 20\ndefault-score -40\n");
   Verevovera v(fake.config());
@@ -318,9 +371,18 @@ TEST(NewGame, AGameAfterANewGameIsTheGameAFreshPersonaPlays) {
       {"strong", [](auto& c) { return std::make_unique<STRONG_GANG>("Diana", Number(0.06), 1350, c); }, 16},
       {"master moves", [](auto& c) { return std::make_unique<STRONG_GANG>("Athena", Number(0.5), 1850, c); }, 16},
       {"preview", [](auto& c) { return std::make_unique<Verevovera>(c); }, 16},
-      {"engine", [](auto& c) { return std::make_unique<HOUD20c>(1200, c); }, 3},  // the scripted engine's one move
+      {"engine", [](auto& c) { return std::make_unique<HOUD20c>(1200, c); }, 10},
   };
-  const std::string script = "default-score 0\nscore g1f3 40\nscore e2e4 35\nscore b8c6 30\nscore g8f6 25\n";
+  // An engine that keeps what it learnt until "ucinewgame": each block answers once a game. The
+  // first depth search of a game (white's, after 1.e4 e5) is answered d4, a later one is not;
+  // HOUD20c's engine plays a Ruy Lopez, naming the reply it expects.
+  const std::string script =
+      "newgame-resets\ndefault-score 0\nscore g1f3 40\nscore e2e4 35\nscore b8c6 30\nscore g8f6 25\n"
+      "on go depth 30\n> bestmove g1f3 ponder b8c6\non go depth 30\n> bestmove b8c6 ponder f1b5\n"
+      "on go depth 30\n> bestmove f1b5 ponder a7a6\non go depth 30\n> bestmove a7a6 ponder b5a4\n"
+      "on go depth 30\n> bestmove b5a4 ponder g8f6\non go depth 30\n> bestmove g8f6 ponder e1g1\n"
+      "on go depth 30\n> bestmove e1g1 ponder f8e7\non go depth 30\n> bestmove f8e7\n"
+      "on go depth\n> info depth 2 score cp 60 pv d2d4 e5d4\n> bestmove d2d4\n";
   for (const auto& [kind, make, plies] : personas) {
     ScriptedEngine fake(script);
     CaptureEcho quiet;
@@ -332,6 +394,19 @@ TEST(NewGame, AGameAfterANewGameIsTheGameAFreshPersonaPlays) {
     p->new_game();
     EXPECT_EQ(self_play(*p, 7, plies), fresh) << kind;
     EXPECT_EQ(fake.received("isready").size(), 1u) << kind;
+    if (auto* engine = dynamic_cast<HOUD20c*>(p.get())) {
+      EXPECT_EQ(fresh, (V{"e2e4", "e7e5", "g1f3", "b8c6", "f1b5", "a7a6", "b5a4", "g8f6", "e1g1", "f8e7"}));
+      EXPECT_EQ(engine->ponder_move, "");  // the last bestmove named none
+      // What it expects after its last move is forgotten at a new game and at a fixed move.
+      for (const int next : {0, 1}) {
+        p->new_game();
+        self_play(*p, 7, 9);
+        EXPECT_EQ(engine->ponder_move, "f8e7");
+        if (next == 0) p->new_game();
+        else self_play(*p, 7, 1);  // 1.e4 is not the engine's
+        EXPECT_EQ(engine->ponder_move, "") << next;
+      }
+    }
   }
   // An engine that does not answer "isready" in time fails the new game, and the next one starts afresh.
   ScriptedEngine deaf(std::vector<std::string>{"on isready\n", ""});
@@ -346,18 +421,31 @@ TEST(NewGame, AGameAfterANewGameIsTheGameAFreshPersonaPlays) {
 TEST(CutShort, EachPersonaGoesOnWithTheLinesItFoundAndSearchesNothingAfterTheCut) {
   CaptureEcho echo;
   testing_support::CaptureBugprint bug;
-  // The non-silly search is cut after one line: its candidates decide, no failed check.
-  {
-    ScriptedEngine fake("default-score 0\non go depth 3\n> info depth 3 score cp 10 pv g1f3\n> bestmove g1f3\n"
-                        "on go depth 3\n> info depth 3 score cp 10 pv e2e4\non stop\n> bestmove e2e4\n");
+  // The non-silly search is cut after two lines: too few to judge every move by, so no filter
+  // runs and no check fails; the recapture needs none and comes first (after 4.Bxc6 the best
+  // three tie, Nf6 listed first), then the candidates decide.
+  const std::string ruy = "r1bqkbnr/1ppp1ppp/p1n5/1B2p3/4P3/5N2/PPPP1PPP/RNBQK2R w KQkq - 0 4";
+  const std::tuple<std::string, std::string, std::string, std::string, const char*> nonsilly[] = {
+      {kAfterD4, "d7d5", "default-score 0\n", "g1f3 e2e4",
+       "nonsillymove: cut short with 2 of 27 lines -> topd2moves"},
+      {ruy, "b5c6", "default-score -100\nscore g8f6 40\nscore d7c6 40\nscore b7c6 40\n", "g8f6 d8e7",
+       "nonsillymove: capture_lastply.piece"},
+  };
+  for (const auto& [fen, last, scores, found, said] : nonsilly) {
+    const std::string first = found.substr(0, 4), second = found.substr(5);
+    ScriptedEngine fake(scores + "on go depth 3\n> info depth 3 score cp 10 pv " + first + "\n> bestmove " + first +
+                        "\non go depth 3\n> info depth 3 score cp 10 pv " + second + "\non stop\n> bestmove " +
+                        second + "\n");
     BEGINNER_GANG horus("Horus", Number(0.0), 450, fake.config());
-    horus.stop_at = engine::Clock::now() + 200ms;
-    const Position g("d7d5", kAfterD4);
+    horus.stop_at = engine::Clock::now() + 500ms;
+    const Position g(last, fen);
     ai_players::seed(1);
-    const SafeReply r = reply_safely(horus, g.history, g.legal(), kAfterD4);
+    echo.lines.clear();
+    const SafeReply r = reply_safely(horus, g.history, g.legal(), fen);
     EXPECT_TRUE(!r.fallback && r.cut_short && r.note.empty()) << r.note;
-    EXPECT_TRUE(has(echo.lines, "nonsillymove: cut short with 2 of 27 lines -> topd2moves"));
+    EXPECT_EQ(echo.lines.back(), said);
     EXPECT_EQ(fake.received("go depth 3").size(), 2u);
+    EXPECT_TRUE(fen != ruy || r.move->to_coord() == "d7c6") << r.move->to_coord();  // the first that takes back
   }
   // After a master move: a continuation cut after its first line plays it; one cut before any
   // line plays a quick move, never a line of the master move's probe from an earlier position.

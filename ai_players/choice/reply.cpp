@@ -7,6 +7,7 @@ namespace ai_players {
 MovePtr AI_BASIC::GetReply(const MoveList& game_history, const MoveList& legalmoves,
                            std::string_view start_fen, bool isMasterMove,
                            std::optional<double> error_margin) {
+  reply_asked_();
   if (legalmoves.size() == 1) {
     common::echo("only_move");
     return legalmoves.front();

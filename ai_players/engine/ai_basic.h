@@ -86,9 +86,11 @@ class AI_BASIC {
   // The host's clock: searches running at this moment are told "stop", later
   // ones are skipped, and the persona chooses among the candidates found.
   std::optional<engine::Clock::time_point> stop_at;
-  // How long a stopped engine may take to send its "bestmove". One that takes
+  // How long a stopped engine may take to send its "bestmove" once the host
+  // has set a limit (engine_timeout, stop_at, interrupt()). One that takes
   // longer is killed and a fresh one started (without waiting for it); the
-  // reply goes on with what was found.
+  // reply goes on with what was found. With no limit set, the engine takes
+  // as long as it takes, also to answer the probe's own "stop".
   std::chrono::milliseconds stop_grace{2000};
   // What the engine is doing, for messages ("searching ... at depth 7").
   std::string activity;
@@ -143,10 +145,10 @@ class AI_BASIC {
   void begin_request();
 
   // Starts a new game: the engine is told "ucinewgame" and must answer
-  // "isready" within engine_timeout (60 s without one), but never less than
-  // ready_timeout; every per-game field goes back to its value in a freshly
-  // built persona, so that a seeded game played after it is the game a fresh
-  // persona plays. Throws EngineError.
+  // "isready" within engine_timeout, but never less than ready_timeout (with
+  // no engine_timeout, whenever it does); every per-game field goes back to
+  // its value in a freshly built persona, so that a seeded game played after
+  // it is the game a fresh persona plays. Throws EngineError.
   void new_game();
 
   // For a reply cut short before any candidate was found: the engine's move
@@ -221,9 +223,9 @@ class AI_BASIC {
   // stop_grace is its watchdog and half its time to answer "stop".
   void start_search_(std::string_view go_command, bool may_cut = true);
   // The next line of the running search, or none once it is over without a
-  // bestmove: the engine did not answer "stop" within stop_grace and was
-  // killed (and a fresh one started). Sends "stop" when the watchdog, the
-  // host's clock, the reply's bound or interrupt() says so.
+  // bestmove: under a limit, the engine did not answer "stop" within
+  // stop_grace and was killed (and a fresh one started). Sends "stop" when
+  // the watchdog, the host's clock, the reply's bound or interrupt() says so.
   std::optional<std::string> next_search_line_();
   // "stop" for the running search; `cut` marks the reply as cut short.
   void stop_search_(bool cut);
@@ -232,6 +234,8 @@ class AI_BASIC {
   virtual void engine_started_() {}
   // Called by new_game(); personas put back the fields their replies change.
   virtual void reset_game_() {}
+  // Called first thing in GetReply; personas forget what they said of their last reply.
+  virtual void reply_asked_() {}
 
  private:
   std::atomic<bool> interrupted_{false};
@@ -247,7 +251,8 @@ class AI_BASIC {
   std::chrono::milliseconds grace_{2000};  // the running search's time to answer "stop"
   engine::Clock::time_point last_progress_{};
   long long best_depth_ = -1, best_nodes_ = -1, last_currmove_ = -1;
-  engine::Clock::time_point stop_sent_at_{};
+  // When the stopped search's grace began: none while no limit is set.
+  std::optional<engine::Clock::time_point> grace_from_;
   engine::EngineConfig config_;
   std::string basename_;
   void launch_engine_();
@@ -255,9 +260,13 @@ class AI_BASIC {
   void start_reply_state_();
   void end_reply_();
   void note_progress_(std::string_view line);
+  // Whether the host set a limit that is in force: engine_timeout, or the
+  // clock, the reply's bound or an interrupt has come.
+  bool host_bounds_time_() const;
   // The engine did not answer "stop": it is killed and replaced.
   void give_up_search_();
-  std::string read_checked_line_(engine::Clock::time_point deadline, std::string_view waiting_for);
+  // The next line, by the deadline; with none, whenever it comes.
+  std::string read_checked_line_(std::optional<engine::Clock::time_point> deadline, std::string_view waiting_for);
 };
 
 }  // namespace ai_players

@@ -27,11 +27,6 @@ namespace {
 
 std::string reason(int err) { return std::strerror(err); }
 
-void close_fd(int& fd) {
-  if (fd >= 0) ::close(fd);
-  fd = -1;
-}
-
 int pidfd_open(pid_t pid) {
 #ifdef SYS_pidfd_open
   return static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
@@ -217,66 +212,83 @@ int kill_children(pid_t self) {
 
 }  // namespace
 
+UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
+  if (this != &other) {
+    reset();
+    fd_ = other.release();
+  }
+  return *this;
+}
+
+void UniqueFd::reset() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+}
+
 EngineProcess::EngineProcess(const std::string& command, std::string name)
     : command_(command), name_(name.empty() ? command : std::move(name)) {
-  int in[2] = {-1, -1}, out[2] = {-1, -1}, wake[2] = {-1, -1}, life[2] = {-1, -1}, report[2] = {-1, -1};
-  int* all[] = {in, out, wake, life, report};
-  const auto close_all = [&] {
-    for (int* pair : all)
-      for (int k = 0; k < 2; ++k) close_fd(pair[k]);
+  const auto cannot_start = [&](const std::string& why) {
+    return EngineError(format_s("The chess engine %s cannot be started: %s", name_, why));
+  };
+  int fds[2] = {-1, -1};
+  const auto held = [&](int rc) {
+    if (rc != 0) throw cannot_start(reason(errno));
+    return std::pair{UniqueFd(fds[0]), UniqueFd(fds[1])};
   };
   // The engine's input is a socket so that a write to a dead engine can say
   // MSG_NOSIGNAL: no SIGPIPE, and no signal mask changed around every write.
-  if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, in) != 0 || ::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0 ||
-      ::pipe2(life, O_CLOEXEC) != 0 || ::pipe2(report, O_CLOEXEC) != 0) {
-    const int err = errno;
-    close_all();
-    throw EngineError(format_s("The chess engine %s cannot be started: %s", name_, reason(err)));
-  }
+  auto [in_r, in_w] = held(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds));
+  auto [out_r, out_w] = held(::pipe2(fds, O_CLOEXEC));
+  auto [wake_r, wake_w] = held(::pipe2(fds, O_CLOEXEC | O_NONBLOCK));
+  auto [life_r, life_w] = held(::pipe2(fds, O_CLOEXEC));
+  auto [report_r, report_w] = held(::pipe2(fds, O_CLOEXEC));
 
   const char* argv[] = {"sh", "-c", command_.c_str(), nullptr};
   const pid_t supervisor = ::fork();
-  if (supervisor == 0) supervise(argv, in[0], out[1], life[0], report[1]);
+  if (supervisor == 0) supervise(argv, in_r.get(), out_w.get(), life_r.get(), report_w.get());
   const int err = errno;
-  close_fd(in[0]);
-  close_fd(out[1]);
-  close_fd(life[0]);
-  close_fd(report[1]);
-  if (supervisor < 0) {
-    close_all();
-    throw EngineError(format_s("The chess engine %s cannot be started: %s", name_, reason(err)));
-  }
+  if (supervisor < 0) throw cannot_start(reason(err));
+  // The supervisor's ends are its own now.
+  in_r.reset();
+  out_w.reset();
+  life_r.reset();
+  report_w.reset();
   supervisor_ = supervisor;
-  lifeline_ = std::exchange(life[1], -1);
-  to_engine_ = std::exchange(in[1], -1);
-  from_engine_ = std::exchange(out[0], -1);
-  wake_read_ = std::exchange(wake[0], -1);
-  wake_write_ = std::exchange(wake[1], -1);
+  lifeline_ = life_w.release();
+  to_engine_ = std::move(in_w);
+  from_engine_ = std::move(out_r);
+  wake_read_ = std::move(wake_r);
+  wake_write_ = std::move(wake_w);
+  // Whatever fails from here on lets the supervisor go and reaps it; the
+  // descriptors close with their holders.
+  struct Abandon {
+    EngineProcess* self;
+    ~Abandon() {
+      if (self) self->terminate();
+    }
+  } abandon{this};
 
   // The supervisor reports the engine's process id, or why it could not start it.
   int code = 0;
   std::size_t got = 0;
   while (got < sizeof code) {
-    const ssize_t n = ::read(report[0], reinterpret_cast<char*>(&code) + got, sizeof code - got);
+    const ssize_t n = ::read(report_r.get(), reinterpret_cast<char*>(&code) + got, sizeof code - got);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) break;
     got += static_cast<std::size_t>(n);
   }
-  close_fd(report[0]);
-  if (got != sizeof code || code <= 0) {
-    terminate();
-    throw EngineError(format_s("The chess engine %s cannot be started: %s", name_,
-                               got == sizeof code && code < 0 ? reason(-code) : std::string("its supervisor failed")));
-  }
+  report_r.reset();
+  if (got != sizeof code || code <= 0)
+    throw cannot_start(got == sizeof code && code < 0 ? reason(-code) : std::string("its supervisor failed"));
   engine_pid_ = code;
-  ::fcntl(to_engine_, F_SETFL, ::fcntl(to_engine_, F_GETFL) | O_NONBLOCK);  // writes wait with a deadline
+  // Writes wait with a deadline.
+  ::fcntl(to_engine_.get(), F_SETFL, ::fcntl(to_engine_.get(), F_GETFL) | O_NONBLOCK);
+  abandon.self = nullptr;
 }
 
 EngineProcess::~EngineProcess() {
-  close_fd(to_engine_);  // the engine sees the end of its input and exits on its own
-  close_fd(from_engine_);
-  close_fd(wake_read_);
-  close_fd(wake_write_);
+  to_engine_.reset();  // the engine sees the end of its input and exits on its own
+  from_engine_.reset();
   if (!reap_supervisor_(Clock::now() + std::chrono::milliseconds(300))) {
     cut_lifeline_();
     reap_supervisor_(std::nullopt);
@@ -315,9 +327,13 @@ bool EngineProcess::reap_supervisor_(std::optional<Clock::time_point> deadline) 
 }
 
 void EngineProcess::terminate() {
-  close_fd(to_engine_);
-  close_fd(from_engine_);
   eof_ = true;
+  finish_();
+}
+
+void EngineProcess::finish_() {
+  to_engine_.reset();
+  from_engine_.reset();
   cut_lifeline_();
   reap_supervisor_(std::nullopt);
 }
@@ -327,7 +343,8 @@ void EngineProcess::kill() { cut_lifeline_(); }
 void EngineProcess::write(std::string_view bytes) {
   const auto deadline = Clock::now() + write_timeout;
   while (!bytes.empty()) {
-    const ssize_t n = to_engine_ < 0 ? (errno = EPIPE, -1) : ::send(to_engine_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+    const ssize_t n = to_engine_.get() < 0 ? (errno = EPIPE, -1)
+                                           : ::send(to_engine_.get(), bytes.data(), bytes.size(), MSG_NOSIGNAL);
     if (n >= 0) {
       bytes.remove_prefix(static_cast<std::size_t>(n));
       continue;
@@ -339,7 +356,7 @@ void EngineProcess::write(std::string_view bytes) {
       if (left <= 0)
         throw EngineTimeout(format_s("The chess engine %s has not read its input for %s ms", name_,
                                      static_cast<long long>(write_timeout.count())));
-      pollfd p{to_engine_, POLLOUT, 0};
+      pollfd p{to_engine_.get(), POLLOUT, 0};
       ::poll(&p, 1, static_cast<int>(std::min<long long>(left, 1 << 30)));
       continue;
     }
@@ -348,9 +365,9 @@ void EngineProcess::write(std::string_view bytes) {
 }
 
 void EngineProcess::wake() {
-  if (wake_write_ < 0) return;
+  if (wake_write_.get() < 0) return;
   const char byte = 1;
-  [[maybe_unused]] const ssize_t n = ::write(wake_write_, &byte, 1);  // a full pipe is awake already
+  [[maybe_unused]] const ssize_t n = ::write(wake_write_.get(), &byte, 1);  // a full pipe is awake already
 }
 
 std::optional<std::string> EngineProcess::read_line(std::optional<Clock::time_point> until) {
@@ -367,19 +384,19 @@ std::optional<std::string> EngineProcess::read_line(std::optional<Clock::time_po
     if (buffer_.size() > kMaxEngineLine)
       throw EngineError(format_s("The chess engine %s wrote more than %s bytes without ending the line",
                                  name_, kMaxEngineLine));
-    if (eof_ || from_engine_ < 0) {
+    if (eof_ || from_engine_.get() < 0) {
       scanned_ = 0;
       return std::exchange(buffer_, std::string());  // the last, unterminated piece, then ""
     }
     int wait_ms = -1;
     if (until) wait_ms = static_cast<int>(std::clamp<long long>(
                    duration_cast<milliseconds>(*until - Clock::now()).count() + 1, 0, 1 << 30));
-    pollfd p[2] = {{from_engine_, POLLIN, 0}, {wake_read_, POLLIN, 0}};
+    pollfd p[2] = {{from_engine_.get(), POLLIN, 0}, {wake_read_.get(), POLLIN, 0}};
     const int ready = ::poll(p, 2, wait_ms);
     if (ready < 0 && errno == EINTR) continue;
     if (p[1].revents & POLLIN) {
       char drain[64];
-      while (::read(wake_read_, drain, sizeof drain) > 0) {
+      while (::read(wake_read_.get(), drain, sizeof drain) > 0) {
       }
       return std::nullopt;
     }
@@ -388,7 +405,7 @@ std::optional<std::string> EngineProcess::read_line(std::optional<Clock::time_po
       return std::nullopt;
     }
     char chunk[65536];
-    const ssize_t n = ::read(from_engine_, chunk, sizeof chunk);
+    const ssize_t n = ::read(from_engine_.get(), chunk, sizeof chunk);
     if (n < 0) {
       if (errno == EINTR) continue;
       eof_ = true;  // an unreadable pipe is a dead engine
@@ -397,7 +414,7 @@ std::optional<std::string> EngineProcess::read_line(std::optional<Clock::time_po
     } else {
       buffer_.append(chunk, static_cast<std::size_t>(n));
     }
-    if (eof_) reap_supervisor_(Clock::now());  // the engine is gone: no zombie left while we are kept
+    if (eof_) finish_();  // nothing more can come: no engine, supervisor or zombie left while we are kept
   }
 }
 

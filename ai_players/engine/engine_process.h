@@ -8,10 +8,30 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "ai_players/engine/line_channel.h"
 
 namespace ai_players::engine {
+
+// One descriptor, closed with its owner.
+class UniqueFd {
+ public:
+  UniqueFd() = default;
+  explicit UniqueFd(int fd) : fd_(fd) {}
+  ~UniqueFd() { reset(); }
+  UniqueFd(UniqueFd&& other) noexcept : fd_(other.release()) {}
+  UniqueFd& operator=(UniqueFd&& other) noexcept;
+  UniqueFd(const UniqueFd&) = delete;
+  UniqueFd& operator=(const UniqueFd&) = delete;
+
+  int get() const { return fd_; }
+  int release() { return std::exchange(fd_, -1); }
+  void reset();
+
+ private:
+  int fd_ = -1;
+};
 
 // Owns the engine. Between the host and the engine stands a small supervisor
 // process of its own: it starts the engine (through /bin/sh, in a process
@@ -22,7 +42,8 @@ namespace ai_players::engine {
 // (SIGKILL included), the lifeline reads end of file and the supervisor kills
 // the engine, its group and every process it adopted, then exits. It does the
 // same when the engine exits. So no engine outlives its host, whichever
-// thread started it.
+// thread started it. Once the engine's output has ended the object lets the
+// supervisor go at once and reaps it: a finished engine leaves no process.
 //
 // Destroying the object closes the engine's input first, gives it a moment
 // to exit on its own, then cuts the lifeline and reaps the supervisor. Writes
@@ -70,15 +91,17 @@ class EngineProcess : public LineChannel {
   pid_t supervisor_ = -1;
   pid_t engine_pid_ = -1;
   std::atomic<int> lifeline_{-1};
-  int to_engine_ = -1;
-  int from_engine_ = -1;
-  int wake_read_ = -1;
-  int wake_write_ = -1;
+  UniqueFd to_engine_;
+  UniqueFd from_engine_;
+  UniqueFd wake_read_;
+  UniqueFd wake_write_;
   std::string buffer_;
   std::size_t scanned_ = 0;  // bytes of buffer_ known to hold no line feed
   bool eof_ = false;
   bool reaped_ = false;
   void cut_lifeline_();
+  // The output has ended: the engine is done, and so is its supervisor.
+  void finish_();
   // Waits for the supervisor's exit until `deadline` (none: as long as it takes).
   bool reap_supervisor_(std::optional<Clock::time_point> deadline);
 };

@@ -75,6 +75,7 @@ void AI_BASIC::start_search_(std::string_view go_command, bool may_cut) {
   last_progress_ = Clock::now();
   best_depth_ = best_nodes_ = last_currmove_ = -1;
   stop_sent_ = false;
+  grace_from_.reset();
   may_cut_ = may_cut;
   // A search that must run although time is up is a quick one: a short leash.
   watchdog_ = may_cut ? engine_timeout : std::optional(stop_grace / 2);
@@ -86,8 +87,10 @@ void AI_BASIC::stop_search_(bool cut) {
   if (stop_sent_) return;
   writeIntoEngine("stop");
   stop_sent_ = true;
-  stop_sent_at_ = Clock::now();
+  if (cut || host_bounds_time_()) grace_from_ = Clock::now();
 }
+
+bool AI_BASIC::host_bounds_time_() const { return engine_timeout.has_value() || out_of_time(); }
 
 void AI_BASIC::note_progress_(std::string_view line) {
   const auto tokens = engine::token_views(line);
@@ -114,21 +117,26 @@ std::optional<std::string> AI_BASIC::next_search_line_() {
     const auto now = Clock::now();
     if (!stop_sent_) {
       if ((may_cut_ && out_of_time()) || (watchdog_ && now >= last_progress_ + *watchdog_)) stop_search_(true);
-    } else if (now >= stop_sent_at_ + grace_) {
-      give_up_search_();
-      return std::nullopt;
+    } else {
+      // The probe's own "stop" with no limit set: the engine answers when it
+      // answers. A limit the host sets meanwhile starts the grace then.
+      if (!grace_from_ && host_bounds_time_()) grace_from_ = now;
+      if (grace_from_ && now >= *grace_from_ + grace_) {
+        give_up_search_();
+        return std::nullopt;
+      }
     }
     // Checked on every line, not only when the engine is quiet: an engine
     // that floods the pipe meets the same deadlines.
     std::optional<Clock::time_point> until;
-    if (stop_sent_) {
-      until = stop_sent_at_ + grace_;
+    const auto earliest = [&until](std::optional<Clock::time_point> t) {
+      if (t && (!until || *t < *until)) until = t;
+    };
+    if (grace_from_) {
+      until = *grace_from_ + grace_;
     } else {
-      const auto earliest = [&until](std::optional<Clock::time_point> t) {
-        if (t && (!until || *t < *until)) until = t;
-      };
-      if (watchdog_) earliest(last_progress_ + *watchdog_);
-      if (may_cut_) earliest(stop_at), earliest(reply_deadline_);
+      if (watchdog_ && !stop_sent_) earliest(last_progress_ + *watchdog_);
+      if (may_cut_ || stop_sent_) earliest(stop_at), earliest(reply_deadline_);
     }
     std::optional<std::string> line = engine->read_line(until);
     if (!line) continue;  // a deadline, or woken by interrupt(): the loop head decides
@@ -170,9 +178,9 @@ void AI_BASIC::give_up_search_() {
   }
 }
 
-std::string AI_BASIC::read_checked_line_(Clock::time_point deadline, std::string_view waiting_for) {
+std::string AI_BASIC::read_checked_line_(std::optional<Clock::time_point> deadline, std::string_view waiting_for) {
   for (;;) {
-    if (Clock::now() >= deadline) {
+    if (deadline && Clock::now() >= *deadline) {
       engine_broken = true;
       throw EngineTimeout(format_s("The chess engine %s did not answer \"%s\" in time", engine_name(), waiting_for));
     }
@@ -216,8 +224,9 @@ void AI_BASIC::new_game() {
   if (engine_broken) restart_engine();
   writeIntoEngine("ucinewgame");
   writeIntoEngine("isready");
-  const auto deadline =
-      Clock::now() + std::max<std::chrono::milliseconds>(engine_timeout.value_or(std::chrono::seconds(60)), ready_timeout);
+  // No limit unless the host set one.
+  std::optional<Clock::time_point> deadline;
+  if (engine_timeout) deadline = Clock::now() + std::max(*engine_timeout, ready_timeout);
   while (engine::split_tokens(read_checked_line_(deadline, "isready")) != std::vector<std::string>{"readyok"}) {
   }
 }

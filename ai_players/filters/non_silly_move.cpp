@@ -21,23 +21,28 @@ MovePtr AI_BASIC::SelectNonSillyMove(const MoveList& topD2moves, int analyse_dep
     echo("nonsillymove: len_analyses==1 -> topd2moves");
     return choice(topD2moves);
   }
-  // Cut short: too few lines to judge every move by, so the candidates decide.
+  // Take back the piece that has just moved, if it is in sight or if it has
+  // just taken something bigger than a pawn.
+  const auto recapture = [&]() -> MovePtr {
+    for (const MovePtr& m : topD2moves) {
+      if (m->ToSQ != lastply->ToSQ) continue;
+      if (distance_(m->FromSQ, m->ToSQ) <= SEE_RANGE || std::abs(lastply->Captured) > Pawn) {
+        echo("nonsillymove: capture_lastply.piece");
+        return m;
+      }
+    }
+    return nullptr;
+  };
+  // Cut short: too few lines to judge every move by. The recapture needs
+  // none; after it the candidates decide.
   if (analyses.size() < std::min<std::size_t>(99, legalmoves.size())) {
+    if (MovePtr m = recapture()) return m;
     echo(format_s("nonsillymove: cut short with %s of %s lines -> topd2moves", analyses.size(),
                   std::min<std::size_t>(99, legalmoves.size())));
     return choice(topD2moves);
   }
   EnhanceMovesInfo(analyses);
-
-  // Take back the piece that has just moved, if it is in sight or if it has
-  // just taken something bigger than a pawn.
-  for (const MovePtr& m : topD2moves) {
-    if (m->ToSQ != lastply->ToSQ) continue;
-    if (distance_(m->FromSQ, m->ToSQ) <= SEE_RANGE || std::abs(lastply->Captured) > Pawn) {
-      echo("nonsillymove: capture_lastply.piece");
-      return m;
-    }
-  }
+  if (MovePtr m = recapture()) return m;
 
   MoveList filtered = Filter_LastPlyThreats(*lastply, SEE_RANGE + 1);
   filtered = Filter_SillyPlacements(filtered);

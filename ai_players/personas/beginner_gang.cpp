@@ -89,15 +89,20 @@ MovePtr BEGINNER_GANG::get_random_reply_() {
 MovePtr BEGINNER_GANG::get_capture_mania_reply_() {
   using namespace common;
   const std::vector<Analysis> analyses = obtain_engine_thoughts(2, 6);
-  require_candidates_(analyses);
-  const Analysis& bestreply = analyses.at(0);
-  const int score = bestreply.score;
-  const MovePtr bestmove = board::make_move(bestreply.pv_list.at(0), legalmoves);
-  echo("_get_capture_mania_reply");
+  // Cut short before the engine said anything: the steps that need its best
+  // move are skipped, the greed needs no search.
+  MovePtr bestmove;
+  int score = 0;
+  if (!analyses.empty()) {
+    const Analysis& bestreply = analyses.front();
+    score = bestreply.score;
+    bestmove = board::make_move(bestreply.pv_list.at(0), legalmoves);
+  }
+  echo(bestmove ? "_get_capture_mania_reply" : "_get_capture_mania_reply: cut short, no engine line");
 
   // Mates, queen captures and castling are too obvious to pass up.
-  if (std::abs(score) >= MATE_IN(2) || (std::abs(bestmove->Piece) == Queen && bestmove->Captured != 0) ||
-      bestmove->IsCastlingMove)
+  if (bestmove && (std::abs(score) >= MATE_IN(2) || (std::abs(bestmove->Piece) == Queen && bestmove->Captured != 0) ||
+                   bestmove->IsCastlingMove))
     return bestmove;
 
   MoveList capture_moves;
@@ -117,7 +122,7 @@ MovePtr BEGINNER_GANG::get_capture_mania_reply_() {
   if (filtered.empty())
     for (const MovePtr& m : capture_moves)
       if (std::abs(m->Piece) == Pawn || std::abs(m->Piece) == King) filtered.push_back(m);
-  if (filtered.empty() && board.MoveNumber > 20 && score > 1200) filtered.push_back(bestmove);
+  if (filtered.empty() && bestmove && board.MoveNumber > 20 && score > 1200) filtered.push_back(bestmove);
   if (filtered.empty() && board.MoveNumber < 20)
     for (const MovePtr& m : legalmoves)
       if (std::abs(m->Piece) != King) filtered.push_back(m);

@@ -20,11 +20,14 @@ class HOUD20c : public AI_BASIC {
   // (a GUI speaking UCI) passes its own, "depth 5", "nodes 20000", "movetime 500".
   static constexpr const char* kDefaultSearchLimits = "depth 30";
   std::string search_limits = kDefaultSearchLimits;
-  // The engine's expected reply to its last move ("ponder" on its bestmove line); empty when none.
+  // The engine's expected reply to its last move ("ponder" on its bestmove
+  // line); empty when none, or when that move was not the engine's.
   std::string ponder_move;
 
  protected:
   void engine_started_() override;
+  void reset_game_() override { ponder_move.clear(); }
+  void reply_asked_() override { ponder_move.clear(); }
 
  private:
   void send_strength_options_();

@@ -29,7 +29,14 @@ Preview Verevovera::Ask_For_Preview(const MoveList& game_plies, const board::Mov
   // Compare the two moves head to head; the engine ranks them.
   const std::vector<Analysis> second =
       obtain_engine_thoughts(2, depth, std::nullopt, format_s("%s %s", actual_move, best_cmove));
-  if (second.size() == 1 || (second.empty() && cut_short())) {
+  // Cut short with less than both lines, the human's move not ranked first:
+  // nothing is known of how good it is.
+  if (cut_short() && second.size() < 2 && (second.empty() || second[0].pv_list.at(0) != actual_move)) {
+    common::echo(format_s("Preview: best:%s -> %s, actual:%s -> no time to judge this move", best_cmove, best.score,
+                          actual_move));
+    return {best.score, std::nullopt, best.pv_list};
+  }
+  if (second.size() == 1) {
     common::echo(format_s("Preview: best:%s -> %s, actual:%s", best_cmove, best.score, actual_move));
     return {best.score, best.score, best.pv_list};
   }

@@ -13,7 +13,9 @@ namespace ai_players {
 
 struct Preview {
   int best_score;
-  int actual_score;
+  // None when the head-to-head search was cut short before it ranked the
+  // human's move: there is no verdict on the move.
+  std::optional<int> actual_score;
   std::vector<std::string> best_line;
 };
 

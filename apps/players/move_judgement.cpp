@@ -19,6 +19,7 @@ std::vector<std::string> san_line(const std::string& fen, const std::vector<std:
 
 std::string judgement_text(const MoveJudgement& j) {
   const std::string& move = j.played_san;
+  if (!j.judged) return fmt::format("Your move {}: no time to judge this move", move);
   if (j.played.is_mate() && j.played.mate() == 1) return fmt::format("Your move {} mates", move);
   if (j.played_best) return fmt::format("Your move {} is the engine's best ({})", move, j.played.text());
   if (j.played == j.best)
@@ -39,7 +40,8 @@ MoveJudgement judge_move(Verevovera& adviser, const GameState& game, const board
   j.played_best = p.best_line.empty() || p.best_line.front() == move.to_coord();
   j.best_coord = p.best_line.empty() ? move.to_coord() : p.best_line.front();
   j.best = Score(p.best_score);
-  j.played = j.played_best ? j.best : Score(p.actual_score);
+  j.judged = j.played_best || p.actual_score.has_value();
+  j.played = j.played_best || !j.judged ? j.best : Score(*p.actual_score);
   j.text = judgement_text(j);
   return j;
 }

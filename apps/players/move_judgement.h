@@ -20,6 +20,7 @@ struct MoveJudgement {
   Score played;                        // the mover's view
   Score best;
   bool played_best = false;
+  bool judged = true;  // false: the adviser ran out of time before it could score the move
   std::string text;  // "Your move Nf3 is the engine's best (+0.25)", ...
 };
 

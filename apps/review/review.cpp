@@ -116,7 +116,9 @@ void settle(MoveReview& m, const Preview& p) {
   // first, the best score is the move's own.
   m.played_best = p.best_line.empty() || p.best_line.front() == m.coord;
   m.best_score = p.best_score;
-  m.played_score = m.played_best ? p.best_score : p.actual_score;
+  if (!m.played_best && !p.actual_score)
+    throw EngineError(fmt::format("The engine had no time to judge the move {}", m.san));
+  m.played_score = m.played_best ? p.best_score : *p.actual_score;
   m.best_line = san_line(m.fen, p.best_line, 10);
   m.best_san = m.best_line.empty() ? m.san : m.best_line.front();
   m.best_coord = p.best_line.empty() ? m.coord : p.best_line.front();

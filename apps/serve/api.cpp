@@ -94,16 +94,6 @@ void read_time(const json& body, const ServeOptions& options, HumanGameSetup& se
   }
 }
 
-json judgement_json(const MoveJudgement& j) {
-  return {{"text", j.text},
-          {"move", j.played_san},
-          {"score", j.played.value()},
-          {"score_text", j.played.text()},
-          {"best", j.best_san},
-          {"best_score", j.best.value()},
-          {"best_score_text", j.best.text()},
-          {"best_line", j.best_line}};
-}
 
 json reply_json(const std::optional<PersonaMove>& reply) {
   if (!reply) return nullptr;
@@ -149,6 +139,17 @@ json review_json(const ReviewJob::Status& status) {
 }
 
 }  // namespace
+
+json judgement_json(const MoveJudgement& j) {
+  return {{"text", j.text},
+          {"move", j.played_san},
+          {"score", j.judged ? json(j.played.value()) : json()},  // null: no time to judge it
+          {"score_text", j.judged ? json(j.played.text()) : json()},
+          {"best", j.best_san},
+          {"best_score", j.best.value()},
+          {"best_score_text", j.best.text()},
+          {"best_line", j.best_line}};
+}
 
 json parse_body(const std::string& body) {
   if (body.empty()) return json::object();

@@ -62,4 +62,7 @@ class GameApi {
 // The request body as a JSON object; UserError for anything else.
 json parse_body(const std::string& body);
 
+// A preview as the page gets it; the move's score is null when it was not judged.
+json judgement_json(const MoveJudgement& j);
+
 }  // namespace ai_players::app

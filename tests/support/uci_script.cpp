@@ -47,6 +47,8 @@ UciScript::UciScript(const std::string& script) {
       blocks_.back().steps.push_back({kind, ""});
     } else if (cmd == "linger") {
       linger_ = true;
+    } else if (cmd == "newgame-resets") {
+      newgame_resets_ = true;
     } else if (cmd == "default-score" && words.size() == 2) {
       default_score_ = std::stol(words[1]);
     } else if (cmd == "score" && words.size() >= 3) {
@@ -68,6 +70,8 @@ long long UciScript::Score::rank() const {
 
 std::vector<ScriptStep> UciScript::answer(const std::string& line) {
   const auto words = split(line);
+  if (newgame_resets_ && !words.empty() && words[0] == "ucinewgame")
+    for (Block& b : blocks_) b.used = false;
   for (Block& b : blocks_) {
     if (b.used || b.prefix.size() > words.size() || !std::equal(b.prefix.begin(), b.prefix.end(), words.begin()))
       continue;

@@ -7,6 +7,8 @@
 //                the output, "hang" stops reading and answering.
 //   score <move> <cp>|mate <n> [<reply> ...], default-score <cp>: auto-mode data
 //   linger: at the end of input wait to be killed
+//   newgame-resets: "ucinewgame" lets every block answer again, as an engine
+//                clears its hash: a game without it gets other answers
 // Unanswered lines: "uci", "isready" and "quit" as usual; "go ... [searchmoves ...]"
 // gives the best scoring candidate (mates first, quicker higher; ties to the first)
 // as "info depth D seldepth D multipv 1 score ... nodes 1000 nps 100000 pv <move>
@@ -53,6 +55,7 @@ class UciScript {
   std::vector<Score> scores_;
   long default_score_ = 0;
   bool linger_ = false;
+  bool newgame_resets_ = false;
   bool searching_ = false;
   std::string infinite_move_;
 };
