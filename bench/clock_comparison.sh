@@ -9,7 +9,8 @@
 #         where 60+0.6 takes it on two cores.
 # The same command resumes a cut-off run. Then both settings are rated side by
 # side: the first player's score with its 95 % interval.
-#   bench/clock_comparison.sh [PROGRAM]     SETTINGS ("fast deep slow"), ROUNDS, OUT, CONCURRENCY
+#   bench/clock_comparison.sh [PROGRAM]     SETTINGS ("fast deep slow"), ROUNDS, OUT, CONCURRENCY;
+#   REPORT_ONLY=1 plays nothing and prints the scores so far
 set -eu
 program=${1:-build/ai-players}
 out=${OUT:-data/calibration/clock}
@@ -17,6 +18,7 @@ rounds=${ROUNDS:-50}
 mkdir -p "$out"
 nl='
 '
+[ "${REPORT_ONLY:-}" ] && SETTINGS=" "
 for setting in ${SETTINGS:-fast deep slow}; do
   for pairing in "Diana HOUD20c:1350" "HOUD20c:2200 HOUD20c:2400"; do
     # shellcheck disable=SC2086 # two names
@@ -25,7 +27,8 @@ for setting in ${SETTINGS:-fast deep slow}; do
     case $setting in
       slow) limits="--tc${nl}60+0.6" ;;
       deep) limits=$(ANCHOR_DEPTH=16 scripts/anchor_search.sh "$@") ;;
-      *) limits=$(scripts/anchor_search.sh "$@") ;;
+      fast) limits=$(scripts/anchor_search.sh "$@") ;;
+      *) echo "unknown setting $setting (fast, deep or slow)" >&2; exit 2 ;;
     esac
     old_ifs=$IFS; IFS=$nl
     # shellcheck disable=SC2086 # one option word per line
