@@ -96,7 +96,7 @@ std::unique_ptr<AI_BASIC> build_engine_persona(int elo, const PersonaSettings& s
 }  // namespace
 
 std::string checked_search_limits(std::string_view name, const std::string& limits) {
-  if (!lower(std::string(name)).starts_with(lower(std::string(kEngine))))
+  if (!lower(name).starts_with(lower(kEngine)))
     throw PersonaError(fmt::format("{} searches by its own rules; only HOUD20c takes search limits", name));
   std::istringstream in(limits);
   std::vector<std::string> words;
@@ -124,7 +124,7 @@ void set_search_limits(AI_BASIC& persona, const std::string& limits) {
   auto* engine_persona = dynamic_cast<HOUD20c*>(&persona);
   if (!engine_persona) {
     if (limits.empty()) return;
-    checked_search_limits(persona.Name, limits);  // throws
+    throw PersonaError(fmt::format("{} searches by its own rules; only HOUD20c takes search limits", persona.Name));
   }
   engine_persona->search_limits = limits.empty() ? HOUD20c::kDefaultSearchLimits : checked_search_limits(kEngine, limits);
 }
