@@ -114,7 +114,8 @@ class TournamentRun {
     openings_ = read_openings_file(plan.openings_file.empty() ? default_openings_path() : plan.openings_file);
     seed_ = seed_or_random(plan.seed);
     for (const std::string& n : names_) strengths_[n] = playing_strength(n, plan.terms.settings);
-    for (const auto& [name, limits] : plan.search) {
+    for (const auto& [named, limits] : plan.search) {
+      const std::string name = named;  // clang 14 cannot capture a structured binding
       const auto it = std::find_if(names_.begin(), names_.end(), [&](const auto& n) { return lower(n) == lower(name); });
       if (it == names_.end()) throw UserError(fmt::format("--search names {}, who plays in none of the games", name));
       search_[*it] = checked_search_limits(*it, limits);
