@@ -257,7 +257,10 @@ class AI_BASIC {
   void note_progress_(std::string_view line);
   // The engine did not answer "stop": it is killed and replaced.
   void give_up_search_();
-  std::string read_checked_line_(engine::Clock::time_point deadline, std::string_view waiting_for);
+  // A line of the engine's answers to "uci" and "isready" before `deadline`
+  // (`patience` after they were asked, for the message).
+  std::string read_checked_line_(engine::Clock::time_point deadline, std::chrono::milliseconds patience);
+  bool uci_answered_ = false;  // the running engine said uciok
 };
 
 }  // namespace ai_players

@@ -11,6 +11,7 @@
 #include "ai_players/core/errors.h"
 #include "ai_players/core/text.h"
 #include "game/numbers.h"
+#include "pgn/pgn_file.h"
 #include "pgn/pgn_reader.h"
 #include "players/persona_factory.h"
 #include "tournament/progress.h"
@@ -63,17 +64,11 @@ std::map<int, PgnGame> kept_games(const TournamentPlan& plan, const std::vector<
   return kept;
 }
 
-std::ofstream open_output(const TournamentPlan& plan) {
-  std::ofstream out;
-  if (plan.pgn_file.empty()) return out;
-  std::error_code ec;
-  if (!plan.resume && std::filesystem::file_size(plan.pgn_file, ec) > 0 && !ec)
-    throw UserError(fmt::format("{} already holds games; give --resume to keep them and play the rest, or name "
-                                "another file",
-                                plan.pgn_file));
-  out.open(plan.pgn_file, std::ios::app);
-  if (!out) throw UserError(fmt::format("cannot write the PGN file {}", echoed(plan.pgn_file)));
-  return out;
+std::unique_ptr<PgnFile> open_output(const TournamentPlan& plan) {
+  if (plan.pgn_file.empty()) return nullptr;
+  return std::make_unique<PgnFile>(plan.pgn_file, plan.resume ? PgnWrite::Append
+                                                 : plan.force ? PgnWrite::Overwrite
+                                                              : PgnWrite::Fresh);
 }
 
 std::string format_name(const TournamentPlan& plan) {
@@ -115,8 +110,8 @@ class TournamentRun {
     for (const std::string& n : names_) strengths_[n] = playing_strength(n, plan.terms.settings);
     all_ = schedule_games(names_, plan.format, plan.rounds, openings_.size(), seed_, plan.span);
     games_ = shard_of(all_, plan.shard);
+    pgn_out_ = open_output(plan);  // first: a file that is no file is not read either
     kept_ = kept_games(plan, games_, log);
-    pgn_out_ = open_output(plan);
   }
 
   void play() {
@@ -145,7 +140,15 @@ class TournamentRun {
         failures_.push_back(done.error.empty() ? "its PGN could not be read back" : done.error);
         progress.failed(g, failures_.back());
       } else {
-        if (pgn_out_) pgn_out_ << done.pgn << std::flush;
+        try {
+          if (pgn_out_) pgn_out_->append(done.pgn);
+        } catch (const Error& e) {
+          // No game played from now on could be kept either; the error is said at the end.
+          if (write_error_.empty()) log_ << "Stopping: the PGN file cannot be written.\n";
+          write_error_ = e.what();
+          stop = true;
+          return;
+        }
         progress.finished(g, read.front());
         if (!white_points(read.front().result)) failures_.push_back(read.front().ending_comment());
         kept_[g.index] = std::move(read.front());
@@ -158,6 +161,7 @@ class TournamentRun {
         stop = true;
       }
     }, stop);
+    if (!write_error_.empty()) throw Error(write_error_);
   }
 
   void report(std::ostream& out) const {
@@ -217,8 +221,9 @@ class TournamentRun {
   std::map<std::string, std::optional<int>> strengths_;  // asked once per run, not once per worker
   std::vector<ScheduledGame> all_, games_;
   std::map<int, PgnGame> kept_;
-  std::ofstream pgn_out_;
+  std::unique_ptr<PgnFile> pgn_out_;
   std::vector<std::string> failures_;
+  std::string write_error_;
   std::optional<Sprt> sprt_;
 };
 

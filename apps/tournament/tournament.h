@@ -26,6 +26,7 @@ struct TournamentPlan {
   std::optional<std::uint64_t> seed;
   std::string pgn_file;  // empty: none
   bool resume = false;   // keep the games already in pgn_file, play the others
+  bool force = false;    // replace what pgn_file holds
   std::optional<Anchor> anchor;
   std::optional<SprtBounds> sprt;  // two players only: stop once the test decides
   GameTerms terms;  // what every game shares: event, site, max plies, clock, adjudication, engine

@@ -42,6 +42,7 @@ UciSession::UciSession(std::string persona, std::vector<PersonaEntry> entries, O
       settings_(std::move(settings)) {
   for (const auto& e : entries_)
     if (e.name == persona_name_ && e.gang != Gang::Engine) uci_elo_ = e.strength;
+  settings_.launch = engines_.launcher(settings_.launch);
   worker_ = std::thread([this] { work(); });
   timer_ = std::thread([this] { timer(); });
 }
