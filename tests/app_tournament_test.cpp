@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <sys/resource.h>
 
 #include <algorithm>
 #include <chrono>
@@ -439,6 +440,26 @@ TEST(TournamentCommand, GamesSurviveAKillAndResumePlaysTheRest) {
   for (const char* said : {"game 1, line 1: the value of tag White is not quoted; game skipped", "6 games from 1 file",
                            "Anchor: Isis fixed at 250"})
     EXPECT_NE((ratings.err + ratings.out).find(said), std::string::npos) << ratings.err << ratings.out;
+}
+
+// A game the disk refuses ends the tournament with the path and the reason; the file keeps whole games.
+TEST(TournamentCommand, AGameTheFileRefusesEndsItWithThePathAndTheReason) {
+  testing_support::FakeEngine fake("default-score 0\n");
+  testing_support::TempDir dir;
+  const std::string pgn = dir.file("t.pgn");
+  ::signal(SIGXFSZ, SIG_IGN);  // inherited: a write past the limit fails instead of killing the program
+  rlimit before{};
+  ::getrlimit(RLIMIT_FSIZE, &before);
+  rlimit small = before;
+  small.rlim_cur = 500;  // one game of 16 plies fits, two do not
+  ::setrlimit(RLIMIT_FSIZE, &small);
+  const auto run = testing_support::run_cli({"tournament", "Talvo", "Isis", "--max-plies", "16", "--seed", "5", "--pgn", pgn});
+  ::setrlimit(RLIMIT_FSIZE, &before);
+  EXPECT_EQ(run.status, 1);
+  EXPECT_TRUE(run.err.ends_with("Stopping: the PGN file cannot be written.\nai-players: cannot write the PGN file '" + pgn +
+                                "': File too large\n"))
+      << run.err;
+  EXPECT_EQ(testing_support::read_pgn(testing_support::read_file(pgn)).size(), 1u);
 }
 
 // Also: --resume on a file not there yet plays every game (calibrate.sh always

@@ -130,7 +130,10 @@ class TournamentRun {
                         plan_.concurrency);
     TournamentLog progress(log_, names_, terms.size());
     const auto& timeout = plan_.terms.settings.engine_timeout;
-    const auto patience = timeout ? std::optional(2 * *timeout + std::chrono::seconds(5)) : std::nullopt;
+    // A move may take a whole reply's bound, then a fresh engine's watchdog and its
+    // stop: the worker is ended only past that.
+    const auto patience =
+        timeout ? std::optional((AI_BASIC::kReplyTimeoutFactor + 2) * *timeout + std::chrono::seconds(5)) : std::nullopt;
     std::atomic<bool> stop{false};
     play_games(terms, plan_.concurrency, patience, [&](const FinishedGame& done) {
       const ScheduledGame& g = *todo[done.index];
