@@ -437,7 +437,7 @@ TEST(TournamentCommand, GamesSurviveAKillAndResumePlaysTheRest) {
   const auto ratings = testing_support::run_cli({"ratings", pgn, "--anchor", "isis=250", "--tsv", dir.file("r.tsv")});
   ASSERT_EQ(ratings.status, 0) << ratings.err;
   EXPECT_NE(testing_support::read_file(dir.file("r.tsv")).find("\nIsis\t250"), std::string::npos);
-  for (const char* said : {"game 1, line 1: the value of tag White is not quoted; game skipped", "6 games from 1 file",
+  for (const char* said : {"game 1, line 1: the value of tag 'White' is not quoted; game skipped", "6 games from 1 file",
                            "Anchor: Isis fixed at 250"})
     EXPECT_NE((ratings.err + ratings.out).find(said), std::string::npos) << ratings.err << ratings.out;
 }

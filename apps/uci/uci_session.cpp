@@ -351,8 +351,9 @@ void UciSession::finish() {
     finishing_ = true;
     hold_ = false;
     if (held_bestmove_) send("bestmove " + *std::exchange(held_bestmove_, std::nullopt));
-    // Searches that wait for a stop get one; the others run to their end.
-    const auto by = Clock::now() + kStopAnswer;
+    // Searches that wait for a stop get one; the others run to their end. No
+    // GUI waits: the persona has until its engine would be replaced.
+    const auto by = Clock::now() + kStopGrace + kAnswerMargin;
     if (running_ && (current_.go.infinite || current_.go.ponder)) {
       if (live_persona_) live_persona_->interrupt();
       current_.answer_by = by;
