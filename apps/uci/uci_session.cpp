@@ -39,6 +39,12 @@ std::optional<std::string> expected_reply(const AI_BASIC& persona, const UciGame
   return coord;
 }
 
+// A search told to end is answered by `by` at the latest.
+template <class Job>
+void answer_by_then(Job& job, std::chrono::steady_clock::time_point by) {
+  if (!job.answer_by || *job.answer_by > by) job.answer_by = by;
+}
+
 }  // namespace
 
 void UciSession::go(std::string_view args) {
@@ -50,9 +56,7 @@ void UciSession::go(std::string_view args) {
   }
   std::lock_guard<std::mutex> lock(mutex_);
   const auto now = Clock::now();
-  const auto soon = [now](Job& job) {
-    if (!job.answer_by || *job.answer_by > now + kStopAnswer) job.answer_by = now + kStopAnswer;
-  };
+  const auto soon = [by = now + kStopAnswer](Job& job) { answer_by_then(job, by); };
   request.clock.overhead = move_overhead_;
   if (held_bestmove_) send("bestmove " + *std::exchange(held_bestmove_, std::nullopt));
   if (running_ && hold_) {
@@ -105,10 +109,7 @@ void UciSession::send_readyoks() {
 
 void UciSession::stop() {
   std::lock_guard<std::mutex> lock(mutex_);
-  const auto by = Clock::now() + kStopAnswer;
-  const auto soon = [by](Job& job) {
-    if (!job.answer_by || *job.answer_by > by) job.answer_by = by;
-  };
+  const auto soon = [by = Clock::now() + kStopAnswer](Job& job) { answer_by_then(job, by); };
   for (Job& job : queue_) {
     if (job.prepare) continue;
     job.stopped = true;
