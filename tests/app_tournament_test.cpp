@@ -442,6 +442,27 @@ TEST(TournamentCommand, GamesSurviveAKillAndResumePlaysTheRest) {
     EXPECT_NE((ratings.err + ratings.out).find(said), std::string::npos) << ratings.err << ratings.out;
 }
 
+// A game whose worker fails is played once more; one that still fails is named with its reason,
+// the others are rated, and the command fails, naming the games --resume would play.
+TEST(TournamentCommand, GamesThatCouldNotBePlayedAreTriedAgainThenNamedAndFailTheCommand) {
+  testing_support::FakeEngine fake("default-score 0\n");
+  testing_support::TempDir dir;  // the engine persona's own engine dies at every new game
+  testing_support::write_file(dir.file("dies.txt"), "on isready\ndie\n");
+  testing_support::write_file(dir.file("dies"), "#!/bin/sh\nFAKE_ENGINE_SCRIPT=" + dir.file("dies.txt") + " exec " +
+                                                  testing_support::fake_engine_path() + "\n");
+  std::filesystem::permissions(dir.file("dies"), std::filesystem::perms::owner_all);
+  const testing_support::ScopedEnv elo_engine("AI_PLAYERS_ELO_ENGINE", dir.file("dies"));
+  const auto run = testing_support::run_cli({"tournament", "Talvo", "Isis", "HOUD20c", "--max-plies", "8", "--seed", "1"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(testing_support::count_of(run.err, "Finished game "), 2) << run.err;
+  EXPECT_EQ(testing_support::count_of(run.err, ") could not be played: "), 4) << run.err;
+  EXPECT_EQ(testing_support::count_of(run.err, "\"isready\"; played again: The chess engine "), 4) << run.err;
+  EXPECT_TRUE(run.err.ends_with("ai-players: 4 of the 6 games have no result (game 3, 4, 5, 6; the log above says why); "
+                                "--resume with the same --seed plays them\n"))
+      << run.err;
+  EXPECT_TRUE(testing_support::count_of(run.out, "Talvo - Isis      2      0-2-0") == 1) << run.out;
+}
+
 // A game the disk refuses ends the tournament with the path and the reason; the file keeps whole games.
 TEST(TournamentCommand, AGameTheFileRefusesEndsItWithThePathAndTheReason) {
   testing_support::FakeEngine fake("default-score 0\n");

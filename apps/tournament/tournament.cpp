@@ -184,6 +184,16 @@ class TournamentRun {
     out << format_rating_table(fit_ratings(scores, anchor), why) << '\n' << format_head_to_head(scores);
     if (sprt_) out << "SPRT: " << sprt_->summary() << '\n';
     if (pgn_out_) out << fmt::format("PGN written to {}\n", plan_.pgn_file);
+    // Games the plan has and the file lacks a result for (not those a decided test leaves out).
+    if (sprt_ && sprt_->verdict()) return;
+    std::vector<int> missing;
+    for (const ScheduledGame& g : games_)
+      if (const auto k = kept_.find(g.index); k == kept_.end() || !white_points(k->second.result))
+        missing.push_back(g.index + 1);
+    if (!missing.empty())
+      throw Error(fmt::format("{} of the {} games have no result (game {}; the log above says why); --resume with the "
+                              "same --seed plays them",
+                              missing.size(), games_.size(), fmt::join(missing, ", ")));
   }
 
  private:
