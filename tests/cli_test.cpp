@@ -498,6 +498,20 @@ TEST(CliUci, StopAndReadyDuringAReplyAndQuitLeavesNoEngineBehind) {
   for (pid_t pid : engines) EXPECT_TRUE(testing_support::ends_within(pid, std::chrono::seconds(10))) << "engine process " << pid << " left behind";
 }
 
+// A stop while the persona is still being built is answered for it, and its search, once it can
+// start, is cut at once: the next go finds the persona free and gets the engine's own move.
+TEST(CliUci, AStopBeforeThePersonaIsReadyCutsTheSearchItWouldStart) {
+  FakeEngine fake("on isready\nsleep 300\n> readyok\non go depth 30\non stop\n> bestmove g1f3\n");
+  CliProcess p(kUciHoudini);
+  p.send("position startpos moves e2e4 e7e5");
+  p.send("go infinite");
+  EXPECT_TRUE(has(ask(p, "stop", "bestmove"), "its engine is still starting; playing a random legal move")) << p.out;
+  const V next = ask(p, "go movetime 2000", "bestmove");
+  EXPECT_FALSE(has(next, "has no move ready")) << p.out;
+  p.send("quit");
+  EXPECT_EQ(p.wait(), 0);
+}
+
 // Engines that never finish their handshake (at the default minute of patience): every go with a
 // limit still gets a legal move soon after it, said to be the fallback, and quit ends the program.
 TEST(CliUci, AnEngineThatNeverGetsReadyStillGivesEveryGoALegalMoveInTime) {
