@@ -104,6 +104,8 @@ TEST(ReviewJudging, ThresholdsAndMateCapping) {
 // Every game read (tags, moves, result) and a broken game, if any, named
 // by game and line: other programs' ways of writing, then a broken game
 // between two good ones (for each way of breaking it).
+#define HELLO_5_TIMES "hellohellohellohellohello"
+#define HELLO_25_TIMES HELLO_5_TIMES HELLO_5_TIMES HELLO_5_TIMES HELLO_5_TIMES HELLO_5_TIMES
 TEST(PgnReader, ReadsWhatOtherProgramsWriteAndNamesAndSkipsABrokenGame) {
   std::string read = read_back(
       "\xEF\xBB\xBF% an escaped line\r\n"
@@ -120,7 +122,7 @@ TEST(PgnReader, ReadsWhatOtherProgramsWriteAndNamesAndSkipsABrokenGame) {
   for (const char* broken : {"[White \"unclosed]\n[Black \"x\"]\n\n1. e4 e5 *\n",
                              "[White x]\n[Black \"y\"]\n\n1. e4 *\n",  // its other tags go with it
                              "[White \"x\"\n\n1. e4 *\n", "[White \"x\"]\n\n1. e4 ) e5 *\n",
-                             "[White \"x\"]\n\n1. e4 ] e5 *\n", "[White \"x\"]\n\n1. e4 hello *\n",
+                             "[White \"x\"]\n\n1. e4 ] e5 *\n", "[White \"x\"]\n\n1. e4 " HELLO_25_TIMES " *\n",  // quoted cut
                              "[White \"x\"]\n\n1. e4 -- *\n",
                              "[White \"x\"]\n\n1. e4 {never closed\n"})  // it swallows the rest of the file
     read += "----\n" + read_back(good1 + broken + good3);

@@ -262,8 +262,9 @@ TEST(ServeApi, SlowClientsLeaveThePageAnswered) {
     const std::string part = "GET /api/personas HTTP/1.1\r\nHost: 127.0.0.1\r\n";  // and no end of headers
     ASSERT_GT(::send(fd, part.data(), part.size(), MSG_NOSIGNAL), 0);
     slow.push_back(fd);
-    // A moment for the server to accept it: its listen backlog is 5, and a refused SYN is retried after 1 s.
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    // A moment for the server to accept it: its listen backlog is 5, and a refused SYN is retried after 1 s
+    // (a loaded machine needs more than a few milliseconds).
+    std::this_thread::sleep_for(std::chrono::milliseconds(25));
   }
   httplib::Client client("127.0.0.1", s.port);
   client.set_read_timeout(3, 0);  // the slow ones hold their threads for the server's 5 s read timeout

@@ -2,6 +2,9 @@
 #include <fmt/format.h>
 #include <fmt/ranges.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <csignal>
 
 #include <algorithm>
 #include <chrono>
@@ -19,6 +22,7 @@
 #include "tournament/match_stats.h"
 #include "game/user_error.h"
 #include "pgn/game_pgn.h"
+#include "pgn/pgn_file.h"
 #include "players/engine_watch.h"
 #include "players/human_game.h"
 #include "players/library_output.h"
@@ -98,6 +102,35 @@ TEST(Pgn, TagsAndMovetextAsInFile) {
   for (std::size_t i = 0; i < 301; ++i) san.push_back(V{"Nxe4+", "O-O-O", "e8=Q#", "a3", "Rfxd1", "Qh4"}[i % 6]);
   add(san, "", "0-1");
   testing_support::expect_as_in_file("pgn_layouts.pgn", testing_support::dateless(text));
+}
+
+// A file that holds games is kept unless asked, and a write the disk refuses leaves it as it was.
+TEST(PgnFile, RefusesAppendsReplacesAndCutsBackAFailedWrite) {
+  testing_support::TempDir dir;
+  const std::string path = dir.file("g.pgn");
+  PgnFile(path, PgnWrite::Fresh).append("one\n");  // a new file
+  EXPECT_THROW(PgnFile(path, PgnWrite::Fresh), UserError);
+  PgnFile(path, PgnWrite::Append).append("two\n");
+  EXPECT_EQ(testing_support::read_file(path), "one\ntwo\n");
+  PgnFile replaced(path, PgnWrite::Overwrite);
+  EXPECT_EQ(testing_support::read_file(path), "");
+  // No more than 10 bytes a file: the second game does not fit.
+  ::signal(SIGXFSZ, SIG_IGN);
+  rlimit before{};
+  ::getrlimit(RLIMIT_FSIZE, &before);
+  rlimit small = before;
+  small.rlim_cur = 10;
+  ::setrlimit(RLIMIT_FSIZE, &small);
+  replaced.append("1. e4 *\n");
+  std::string said;
+  try {
+    replaced.append("1. d4 *\n");
+  } catch (const Error& e) {
+    said = e.what();
+  }
+  ::setrlimit(RLIMIT_FSIZE, &before);
+  EXPECT_EQ(said, "cannot write the PGN file '" + path + "': File too large");
+  EXPECT_EQ(testing_support::read_file(path), "1. e4 *\n");
 }
 
 // Plays the listed SAN moves in order, for both sides.

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <sys/resource.h>
 
 #include <algorithm>
 #include <chrono>
@@ -502,9 +503,50 @@ TEST(TournamentCommand, GamesSurviveAKillAndResumePlaysTheRest) {
   const auto ratings = testing_support::run_cli({"ratings", pgn, "--anchor", "isis=250", "--tsv", dir.file("r.tsv")});
   ASSERT_EQ(ratings.status, 0) << ratings.err;
   EXPECT_NE(testing_support::read_file(dir.file("r.tsv")).find("\nIsis\t250"), std::string::npos);
-  for (const char* said : {"game 1, line 1: the value of tag White is not quoted; game skipped", "6 games from 1 file",
+  for (const char* said : {"game 1, line 1: the value of tag 'White' is not quoted; game skipped", "6 games from 1 file",
                            "Anchor: Isis at 250"})
     EXPECT_NE((ratings.err + ratings.out).find(said), std::string::npos) << ratings.err << ratings.out;
+}
+
+// A game whose worker fails is played once more; one that still fails is named with its reason,
+// the others are rated, and the command fails, naming the games --resume would play.
+TEST(TournamentCommand, GamesThatCouldNotBePlayedAreTriedAgainThenNamedAndFailTheCommand) {
+  testing_support::FakeEngine fake("default-score 0\n");
+  testing_support::TempDir dir;  // the engine persona's own engine dies at every new game
+  testing_support::write_file(dir.file("dies.txt"), "on isready\ndie\n");
+  testing_support::write_file(dir.file("dies"), "#!/bin/sh\nFAKE_ENGINE_SCRIPT=" + dir.file("dies.txt") + " exec " +
+                                                  testing_support::fake_engine_path() + "\n");
+  std::filesystem::permissions(dir.file("dies"), std::filesystem::perms::owner_all);
+  const testing_support::ScopedEnv elo_engine("AI_PLAYERS_ELO_ENGINE", dir.file("dies"));
+  const auto run = testing_support::run_cli({"tournament", "Talvo", "Isis", "HOUD20c", "--max-plies", "8", "--seed", "1"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(testing_support::count_of(run.err, "Finished game "), 2) << run.err;
+  EXPECT_EQ(testing_support::count_of(run.err, ") could not be played: "), 4) << run.err;
+  EXPECT_EQ(testing_support::count_of(run.err, "\"isready\"; played again: The chess engine "), 4) << run.err;
+  EXPECT_TRUE(run.err.ends_with("ai-players: 4 of the 6 games have no result (game 3, 4, 5, 6; the log above says why); "
+                                "--resume with the same --seed plays them\n"))
+      << run.err;
+  EXPECT_TRUE(testing_support::count_of(run.out, "Talvo - Isis      2      0-2-0") == 1) << run.out;
+}
+
+// A game the disk refuses ends the tournament with the path and the reason; the file keeps whole games.
+TEST(TournamentCommand, AGameTheFileRefusesEndsItWithThePathAndTheReason) {
+  testing_support::FakeEngine fake("default-score 0\n");
+  testing_support::TempDir dir;
+  const std::string pgn = dir.file("t.pgn");
+  ::signal(SIGXFSZ, SIG_IGN);  // inherited: a write past the limit fails instead of killing the program
+  rlimit before{};
+  ::getrlimit(RLIMIT_FSIZE, &before);
+  rlimit small = before;
+  small.rlim_cur = 500;  // one game of 16 plies fits, two do not
+  ::setrlimit(RLIMIT_FSIZE, &small);
+  const auto run = testing_support::run_cli({"tournament", "Talvo", "Isis", "--max-plies", "16", "--seed", "5", "--pgn", pgn});
+  ::setrlimit(RLIMIT_FSIZE, &before);
+  EXPECT_EQ(run.status, 1);
+  EXPECT_TRUE(run.err.ends_with("Stopping: the PGN file cannot be written.\nai-players: cannot write the PGN file '" + pgn +
+                                "': File too large\n"))
+      << run.err;
+  EXPECT_EQ(testing_support::read_pgn(testing_support::read_file(pgn)).size(), 1u);
 }
 
 // Also: --resume on a file not there yet plays every game (calibrate.sh always

@@ -67,12 +67,33 @@ TEST(Cli, BadRequestsFailWithAClearMessageAndWithoutACrash) {
       {"serve", "--movetime", "0", "--host", "256.1.1.1"},  // serve's 0: no limit
       {"serve", "--idle-timeout", "0"},
       {"ratings", "/nonexistent/x.pgn"},
+      // Every command line that cannot be read: one line, status 2, however long what it quotes.
+      {"match", "--white"},
+      {"play", "--persona", "Talvo", "--color", std::string(100000, 'x')},
+      {"perft", "--fen", "garbage"},
+      {"perft", "--fen", " "},
+      {"serve", "--host", "300.300.300.300", "--port", "0"},
+      // A PGN file that cannot take the games is refused before the first game, by every command.
+      {"play", "--persona", "Talvo", "--pgn", "/nonexistent/g.pgn"},
+      {"match", "--white", "Talvo", "--black", "Talvo", "--pgn", "/dev/full"},
+      {"play", "--persona", "Talvo", "--pgn", "/dev/full"},
+      {"tournament", "Talvo", "Isis", "--pgn", "/dev/full", "--resume", "--seed", "1"},
+      {"match", "--white", "Talvo", "--black", "Talvo", "--pgn", "x.pgn", "--resume", "--force"},
   };
   // Each message whole, with its exit status; no crash among them.
   std::string said;
   for (const V& args : cases) said += transcript(args, "e4\nuci\n");
-  // A review goes past a broken game and one its engine cannot judge, and says so.
   testing_support::TempDir dir;
+  // A file that holds something is not overwritten unless asked.
+  testing_support::write_file(dir.file("kept.pgn"), "x");
+  for (const char* command : {"match", "play", "tournament"}) {
+    V args = command == std::string("tournament") ? V{"tournament", "Talvo", "Isis"} : V{command, "--persona", "Talvo"};
+    if (command == std::string("match")) args = {"match", "--white", "Talvo", "--black", "Talvo"};
+    args.insert(args.end(), {"--pgn", dir.file("kept.pgn")});
+    said += transcript(args);
+  }
+  EXPECT_EQ(testing_support::read_file(dir.file("kept.pgn")), "x");
+  // A review goes past a broken game and one its engine cannot judge, and says so.
   testing_support::write_file(dir.file("g.pgn"), "[White x]\n\n1. e4 *\n\n[White \"y\"]\n\n1. d4 *\n");
   said += transcript({"review", dir.file("g.pgn"), "--depth", "1"});
   {
@@ -183,16 +204,19 @@ TEST(CliPlay, PreviewsHintsUndoAndBadInputThatLosesNothing) {
   testing_support::expect_as_in_file("play_as_black.txt", testing_support::replace_all(played, dir.path(), "DIR") + pgn);
   // Without the adviser a hint says what it needs and the game goes on; a
   // review runs on engines of its own, as the review command does.
-  std::string said = transcript({"play", "--persona", "Talvo", "--no-preview", "--seed", "1", "--movetime", "0", "--pgn",
-                                 "/nonexistent/g.pgn"}, "e4\nreview\nhint\nquit\n");
+  std::string said = transcript({"play", "--persona", "Talvo", "--no-preview", "--seed", "1", "--movetime", "0"},
+                                 "e4\nreview\nhint\nquit\n");
   for (const std::string score : {"-49", "-50"}) {
     FakeEngine level("default-score " + score + "\n");  // the human's score: Talvo is that much better
     said += transcript({"play", "--persona", "Talvo"}, "draw\nquit\n");
   }
   testing_support::expect_as_in_file("play_without_adviser_and_draw_offers.txt", said);
   // Failures name the engine's path, which moves where the lines wrap: checked in part.
+  // A preview that fails is said, and the move is played all the same.
   FakeEngine dying("on go\ndie\n");
-  const auto failed = run_cli({"play", "--persona", "Talvo"}, "hint\nquit\n");
+  const auto failed = run_cli({"play", "--persona", "Talvo"}, "e4\nhint\nquit\n");
+  EXPECT_TRUE(has(failed.out, "No preview (engine failure while the adviser was judging your move: ")) << failed.out;
+  EXPECT_TRUE(has(failed.out, "Talvo plays ")) << failed.out;
   EXPECT_TRUE(has(failed.out, "engine failure while the adviser was looking at your game: ")) << failed.out;
   const auto stuck = run_cli({"play", "--persona", "Horus", "--color", "black", "--no-preview"}, "e5\nquit\n");
   EXPECT_TRUE(has(stuck.out, "Game over: * (abandoned). Horus could not move: ")) << stuck.out;
@@ -449,25 +473,79 @@ TEST(CliUci, AnEngineThatFailsAtANewGameIsStartedAfresh) {
 }
 
 TEST(CliUci, StopAndReadyDuringAReplyAndQuitLeavesNoEngineBehind) {
-  FakeEngine fake("on go depth 30\nsleep 200\n> bestmove g1f3\non go depth 30\nhang\nlinger\n");
+  FakeEngine fake("on go depth 30\nsleep 10\n> bestmove g1f3\non go depth 30\nhang\nlinger\n");
   CliProcess p(kUciHoudini);
+  const auto searches = [&] { return std::ranges::count(fake.received(), std::string("go depth 30")); };
   p.send("position startpos moves e2e4 e7e5");
   p.send("go infinite");
-  p.send("stop");
+  testing_support::eventually([&] { return searches() >= 1; }, std::chrono::seconds(10));
+  p.send("stop");  // the engine answers it at once: its move
   EXPECT_EQ(ask(p, "isready", "bestmove").back(), "bestmove g1f3");
   EXPECT_FALSE(has(ask(p, "isready", "readyok"), "bestmove"));  // exactly one bestmove
   p.send("go");
-  const auto searches = [&] { return std::ranges::count(fake.received(), std::string("go depth 30")); };
   testing_support::eventually([&] { return searches() >= 2; }, std::chrono::seconds(10));
   ASSERT_EQ(searches(), 2) << "the reply never reached the engine";
   EXPECT_FALSE(has(ask(p, "isready", "readyok"), "bestmove"));
+  // An engine that ignores stop: the session answers in its place before it is replaced.
+  const V stopped = ask(p, "stop", "bestmove");
+  EXPECT_TRUE(has(stopped, "info string HOUD20c has no move ready: its engine has not answered; playing a random legal move"))
+      << p.out;
   const std::vector<pid_t> engines = testing_support::descendants(p.pid());
   ASSERT_FALSE(engines.empty());
-  p.send("quit");
+  p.send("quit");  // while the engine that ignored stop is still waited for
   EXPECT_EQ(p.wait(), 0);
   EXPECT_EQ(p.out, "");  // nothing after quit, not even the abandoned reply's failure
   // Reparented zombies may wait a moment for their reaper; a live engine never goes away.
   for (pid_t pid : engines) EXPECT_TRUE(testing_support::ends_within(pid, std::chrono::seconds(10))) << "engine process " << pid << " left behind";
+}
+
+// A stop while the persona is still being built is answered for it, and its search, once it can
+// start, is cut at once: the next go finds the persona free and gets the engine's own move.
+TEST(CliUci, AStopBeforeThePersonaIsReadyCutsTheSearchItWouldStart) {
+  FakeEngine fake("on isready\nsleep 300\n> readyok\non go depth 30\non stop\n> bestmove g1f3\n");
+  CliProcess p(kUciHoudini);
+  p.send("position startpos moves e2e4 e7e5");
+  p.send("go infinite");
+  EXPECT_TRUE(has(ask(p, "stop", "bestmove"), "its engine is still starting; playing a random legal move")) << p.out;
+  const V next = ask(p, "go movetime 2000", "bestmove");
+  EXPECT_FALSE(has(next, "has no move ready")) << p.out;
+  p.send("quit");
+  EXPECT_EQ(p.wait(), 0);
+}
+
+// Engines that never finish their handshake (at the default minute of patience): every go with a
+// limit still gets a legal move soon after it, said to be the fallback, and quit ends the program.
+TEST(CliUci, AnEngineThatNeverGetsReadyStillGivesEveryGoALegalMoveInTime) {
+  using namespace std::chrono;
+  const auto legal = ai_players::app::parse_position("startpos moves e2e4").position.legal_moves();
+  const auto is_legal = [&](const std::string& line) {
+    return line.starts_with("bestmove ") && ai_players::board::find_move(legal, line.substr(9)) != nullptr;
+  };
+  const testing_support::TempDir dir;
+  testing_support::write_file(dir.file("no-readyok.txt"), "on isready\nhang\n");
+  testing_support::write_file(dir.file("no-readyok"), "#!/bin/sh\nFAKE_ENGINE_SCRIPT=" + dir.file("no-readyok.txt") +
+                                                        " exec " + testing_support::fake_engine_path() + "\n");
+  std::filesystem::permissions(dir.file("no-readyok"), std::filesystem::perms::owner_all);
+  for (const std::string& engine : V{"/bin/cat", "/usr/bin/yes", dir.file("no-readyok")}) {
+    const testing_support::ScopedEnv use("AI_PLAYERS_ENGINE", engine);
+    CliProcess p({"uci", "--persona", "Diana"});
+    ask(p, "uci", "uciok");
+    p.send("isready");  // not waited for, as a GUI in a hurry
+    p.send("position startpos moves e2e4");
+    for (int i = 0; i < 2; ++i) {
+      const auto asked = steady_clock::now();
+      const V said = ask(p, "go movetime 500", "bestmove");
+      // Generous: the session answers at about 0.6 s; the engine's own bound is a minute.
+      EXPECT_LT(steady_clock::now() - asked, seconds(3)) << engine;
+      EXPECT_TRUE(is_legal(said.back())) << engine << ": " << said.back();
+      EXPECT_TRUE(has(said, "info string Diana has no move ready: its engine is still starting; playing a random legal move"))
+          << engine << ": " << p.out;
+    }
+    const auto asked = steady_clock::now();
+    p.send("quit");
+    EXPECT_EQ(p.wait(), 0) << engine;
+    EXPECT_LT(steady_clock::now() - asked, seconds(3)) << engine;
+  }
 }
 
 }  // namespace

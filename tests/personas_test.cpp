@@ -408,14 +408,22 @@ TEST(NewGame, AGameAfterANewGameIsTheGameAFreshPersonaPlays) {
       }
     }
   }
-  // An engine that does not answer "isready" in time fails the new game, and the next one starts afresh.
-  ScriptedEngine deaf(std::vector<std::string>{"on isready\n", ""});
+  // An engine that does not answer "isready" in time fails the new game, and the next one starts
+  // afresh; the message names the answer missing, "uci" when it never spoke UCI at all.
+  ScriptedEngine deaf(std::vector<std::string>{"on isready\n", "on uci\non isready\n", ""});
   CaptureEcho quiet;
   Verevovera v(deaf.config());
   v.engine_timeout = v.ready_timeout = 50ms;
-  EXPECT_THROW(v.new_game(), EngineTimeout);
+  for (const std::string missing : {"did not answer \"isready\" within 0.05 s", "did not answer \"uci\" within 0.05 s"}) {
+    try {
+      v.new_game();
+      ADD_FAILURE() << missing;
+    } catch (const EngineTimeout& e) {
+      EXPECT_TRUE(std::string(e.what()).find(missing) != std::string::npos) << e.what();
+    }
+  }
   v.new_game();
-  EXPECT_EQ(deaf.launches(), 2);
+  EXPECT_EQ(deaf.launches(), 3);
 }
 
 TEST(CutShort, EachPersonaGoesOnWithTheLinesItFoundAndSearchesNothingAfterTheCut) {

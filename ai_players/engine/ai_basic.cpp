@@ -92,6 +92,7 @@ void AI_BASIC::launch_engine_() {
   }
   engine_broken = false;
   stop_sent_ = false;
+  uci_answered_ = false;
   writeIntoEngine("uci");
   writeIntoEngine("ucinewgame");
   writeIntoEngine("setoption name Contempt value 0");

@@ -265,8 +265,10 @@ class AI_BASIC {
   bool host_bounds_time_() const;
   // The engine did not answer "stop": it is killed and replaced.
   void give_up_search_();
-  // The next line, by the deadline; with none, whenever it comes.
-  std::string read_checked_line_(std::optional<engine::Clock::time_point> deadline, std::string_view waiting_for);
+  // A line of the engine's answers to "uci" and "isready" before `deadline`
+  // (`patience` after they were asked, for the message); with none, whenever it comes.
+  std::string read_checked_line_(std::optional<engine::Clock::time_point> deadline, std::chrono::milliseconds patience);
+  bool uci_answered_ = false;  // the running engine said uciok
 };
 
 }  // namespace ai_players

@@ -178,24 +178,29 @@ void AI_BASIC::give_up_search_() {
   }
 }
 
-std::string AI_BASIC::read_checked_line_(std::optional<Clock::time_point> deadline, std::string_view waiting_for) {
+std::string AI_BASIC::read_checked_line_(std::optional<Clock::time_point> deadline, std::chrono::milliseconds patience) {
   for (;;) {
     if (deadline && Clock::now() >= *deadline) {
       engine_broken = true;
-      throw EngineTimeout(format_s("The chess engine %s did not answer \"%s\" in time", engine_name(), waiting_for));
+      // Its first answer, to "uci", is the one missing when it never spoke UCI at all.
+      const long long ms = patience.count();
+      throw EngineTimeout(format_s("The chess engine %s did not answer \"%s\" within %s s", engine_name(),
+                                   uci_answered_ ? "isready" : "uci",
+                                   ms % 1000 == 0 ? to_text(ms / 1000) : to_text(static_cast<double>(ms) / 1000)));
     }
     std::optional<std::string> line = engine->read_line(deadline);
     if (!line) continue;
     if (line->empty()) {
       engine_broken = true;
       throw EngineError(format_s("The chess engine %s stopped: its output ended while it was asked \"%s\"",
-                                 engine_name(), waiting_for));
+                                 engine_name(), uci_answered_ ? "isready" : "uci"));
     }
     if (!is_valid_utf8(*line)) {
       engine_broken = true;
       throw EngineError(format_s("The chess engine %s wrote a line that is not valid UTF-8 (garbled output): %s",
                                  engine_name(), quoted_excerpt(*line)));
     }
+    if (engine::split_tokens(*line) == std::vector<std::string>{"uciok"}) uci_answered_ = true;
     return *line;
   }
 }
@@ -225,9 +230,13 @@ void AI_BASIC::new_game() {
   writeIntoEngine("ucinewgame");
   writeIntoEngine("isready");
   // No limit unless the host set one.
+  std::chrono::milliseconds patience{0};
   std::optional<Clock::time_point> deadline;
-  if (engine_timeout) deadline = Clock::now() + std::max(*engine_timeout, ready_timeout);
-  while (engine::split_tokens(read_checked_line_(deadline, "isready")) != std::vector<std::string>{"readyok"}) {
+  if (engine_timeout) {
+    patience = std::max<std::chrono::milliseconds>(*engine_timeout, ready_timeout);
+    deadline = Clock::now() + patience;
+  }
+  while (engine::split_tokens(read_checked_line_(deadline, patience)) != std::vector<std::string>{"readyok"}) {
   }
 }
 

@@ -64,7 +64,22 @@ CLI::Option* add_seed_option(CLI::App* cmd, std::optional<std::uint64_t>& seed, 
 
 void add_fen_option(CLI::App* cmd, std::string& fen, const std::string& help) {
   cmd->add_option_function<std::string>(
-      "--fen", flag_reader("--fen", [&fen](const std::string& text) { fen = checked_start_fen(text); }), help);
+      "--fen",
+      flag_reader("--fen",
+                  [&fen](const std::string& text) {
+                    if (strip(text).empty()) throw UserError("the FEN is empty; leave --fen out for the standard start");
+                    fen = checked_start_fen(text);
+                  }),
+      help);
+}
+
+void add_pgn_options(CLI::App* cmd, PgnOptions& options, const std::string& file_help,
+                     const std::string& resume_help) {
+  cmd->add_option("--pgn", options.file, file_help)->type_name("FILE");
+  auto* resume = cmd->add_flag("--resume", options.resume, resume_help);
+  auto* force = cmd->add_flag("--force", options.force, "replace the games a --pgn file already holds");
+  resume->excludes(force);
+  force->excludes(resume);
 }
 
 }  // namespace ai_players::app

@@ -8,6 +8,7 @@
 #include <CLI/CLI.hpp>
 
 #include "game/time_control.h"
+#include "pgn/pgn_file.h"
 #include "players/persona_factory.h"
 
 namespace ai_players::app {
@@ -34,5 +35,15 @@ CLI::Option* add_seed_option(CLI::App* cmd, std::optional<std::uint64_t>& seed, 
 
 // --fen: checked as soon as it is read.
 void add_fen_option(CLI::App* cmd, std::string& fen, const std::string& help);
+
+// --pgn FILE, and what becomes of a file that already holds games:
+// --resume adds to it, --force replaces it, neither refuses it.
+struct PgnOptions {
+  std::string file;
+  bool resume = false;
+  bool force = false;
+  PgnWrite mode() const { return resume ? PgnWrite::Append : force ? PgnWrite::Overwrite : PgnWrite::Fresh; }
+};
+void add_pgn_options(CLI::App* cmd, PgnOptions& options, const std::string& file_help, const std::string& resume_help);
 
 }  // namespace ai_players::app

@@ -12,6 +12,7 @@ void add_match_command(CLI::App& app) {
   struct Options {
     MatchPlan plan;
     ClockOptions clock;
+    PgnOptions pgn;
   };
   auto o = std::make_shared<Options>();
   MatchPlan& plan = o->plan;
@@ -20,7 +21,8 @@ void add_match_command(CLI::App& app) {
   cmd->add_option("--black", plan.black, "persona with Black in the first game")->required();
   cmd->add_option("--games", plan.games, "number of games; colours alternate")->check(CLI::Range(1, 1000000));
   add_fen_option(cmd, plan.start_fen, "start position (FEN) of every game");
-  cmd->add_option("--pgn", plan.pgn_file, "write the games to this PGN file");
+  add_pgn_options(cmd, o->pgn, "write the games to this PGN file, each as it ends",
+                  "add the games to those --pgn already holds");
   add_seed_option(cmd, plan.seed, "seed of the random draws, for a repeatable match");
   add_clock_options(cmd, o->clock,
                     "a clock for each side: base seconds + increment, e.g. 60+1; a persona out of time loses",
@@ -32,6 +34,8 @@ void add_match_command(CLI::App& app) {
   cmd->callback([o] {
     o->plan.clock = o->clock.clock;
     o->plan.movetime = o->clock.movetime;
+    o->plan.pgn_file = o->pgn.file;
+    o->plan.pgn_mode = o->pgn.mode();
     run_match(o->plan, std::cout, std::cerr);
   });
 }

@@ -3,6 +3,7 @@
 
 #include "ai_players/host/board.h"
 #include "ai_players/host/common.h"
+#include "cli/cli_options.h"
 #include "cli/commands.h"
 
 namespace ai_players::app {
@@ -14,7 +15,7 @@ void add_perft_command(CLI::App& app) {
   };
   auto options = std::make_shared<Options>();
   CLI::App* cmd = app.add_subcommand("perft", "count the move paths of a position, one line per root move");
-  cmd->add_option("--fen", options->fen, "the position (default: the initial position)");
+  add_fen_option(cmd, options->fen, "the position (default: the initial position)");
   cmd->add_option("--depth", options->depth, "plies to count")->check(CLI::Range(1, 20))->capture_default_str();
   cmd->callback([options] {
     const board::Board position(options->fen);

@@ -62,13 +62,15 @@ void add_play_command(CLI::App& app) {
     std::string color = "white";
     std::optional<std::uint64_t> seed;
     ClockOptions clock;
+    PgnOptions pgn;
   };
   auto o = std::make_shared<Options>();
   CLI::App* cmd = app.add_subcommand("play", "play a persona in the terminal");
   cmd->add_option("--persona", o->play.game.persona, "your opponent ('ai-players list' shows them)")->required();
   cmd->add_option("--color", o->color, "your colour")->check(CLI::IsMember({"white", "black"}));
   add_fen_option(cmd, o->play.game.start_fen, "start position (FEN)");
-  cmd->add_option("--pgn", o->play.pgn_file, "save the games to this PGN file when they end or you leave");
+  add_pgn_options(cmd, o->pgn, "save the games to this PGN file, each when it ends or you leave",
+                  "add the games to those --pgn already holds");
   add_seed_option(cmd, o->seed, "seed of the persona's random draws");
   add_clock_options(cmd, o->clock, "a clock for each side, yours too: base seconds + increment, e.g. 300+5",
                     fmt::format("milliseconds the persona may think per move (default {}; 0: no limit)",
@@ -80,6 +82,8 @@ void add_play_command(CLI::App& app) {
   cmd->callback([o] {
     ai_players::seed(seed_or_random(o->seed));
     TerminalPlay play = o->play;
+    play.pgn_file = o->pgn.file;
+    play.pgn_mode = o->pgn.mode();
     play.game.human_side = o->color == "white" ? common::WHITE : common::BLACK;
     play.game.clock = o->clock.clock;
     play.game.think_limit = o->clock.think_limit(kDefaultThinkLimit);

@@ -57,6 +57,7 @@ void add_tournament(CLI::App& app) {
     std::string format = "round-robin";
     std::string shard = "1/1";
     ClockOptions clock;
+    PgnOptions pgn;
   };
   auto o = std::make_shared<Options>();
   TournamentPlan& plan = o->plan;
@@ -78,8 +79,8 @@ void add_tournament(CLI::App& app) {
                   "start positions: EPD, or PGN games whose moves are played first; default: the shipped suite");
   cmd->add_option("--shard", o->shard, "play only the K-th of N slices of the games, e.g. 3/10");
   add_seed_option(cmd, plan.seed, "fixes who plays what and every game; printed when drawn");
-  cmd->add_option("--pgn", plan.pgn_file, "write each game to this PGN file as it ends");
-  cmd->add_flag("--resume", plan.resume, "keep the games already in --pgn and play only the others (same --seed)");
+  add_pgn_options(cmd, o->pgn, "write each game to this PGN file as it ends",
+                  "keep the games already in --pgn and play only the others (same --seed)");
   add_anchor_option(cmd, plan.anchors,
                     "NAME=ELO: a rating fixed (repeat for several); default: every HOUD20c:N at N, else one player at "
                     "its roster strength");
@@ -111,6 +112,9 @@ void add_tournament(CLI::App& app) {
                      : o->format == "neighbours" ? TournamentFormat::Neighbours
                                                  : TournamentFormat::RoundRobin;
     o->plan.shard = parse_shard(o->shard);
+    o->plan.pgn_file = o->pgn.file;
+    o->plan.resume = o->pgn.resume;
+    o->plan.force = o->pgn.force;
     o->plan.terms.clock = o->clock.clock;
     if (o->clock.movetime) throw UserError("a tournament takes --tc, not --movetime");
     run_tournament(o->plan, std::cout, std::cerr);

@@ -5,6 +5,16 @@
 #include "cli/commands.h"
 #include "game/user_error.h"
 
+namespace {
+
+// Every failure is one line on standard error.
+int failed(std::string_view message, int status) {
+  std::cerr << "ai-players: " << ai_players::app::message_line(message) << '\n';
+  return status;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
   CLI::App app{"ai-players: human-like computer chess opponents"};
   app.require_subcommand(1);
@@ -19,17 +29,18 @@ int main(int argc, char** argv) {
   ai_players::app::add_tournament_commands(app);
   try {
     app.parse(argc, argv);
+  } catch (const CLI::Success& e) {
+    return app.exit(e);  // --help
+  } catch (const CLI::RuntimeError& e) {
+    return e.get_exit_code();  // a command's own status (a signal), said already
   } catch (const CLI::ParseError& e) {
-    return app.exit(e);
+    return failed(e.what(), 2);  // a command line that cannot be read is a user error too
   } catch (const ai_players::app::UserError& e) {
-    std::cerr << "ai-players: " << e.what() << '\n';
-    return 2;
+    return failed(e.what(), 2);
   } catch (const ai_players::AssertionError& e) {
-    std::cerr << "ai-players: " << ai_players::describe(e) << '\n';
-    return 1;
+    return failed(ai_players::describe(e), 1);
   } catch (const std::exception& e) {
-    std::cerr << "ai-players: " << e.what() << '\n';
-    return 1;
+    return failed(e.what(), 1);
   }
   return 0;
 }

@@ -11,7 +11,10 @@ std::string checked_start_fen(const std::string& fen) {
   try {
     board::Board check(fen);
   } catch (const board::FenError& e) {
-    throw UserError("the start position " + echoed(fen) + " is not a FEN our board accepts: " + e.what());
+    // The board's message ends with the FEN, already quoted (and cut) here.
+    std::string why = e.what();
+    if (why.ends_with(": " + fen)) why.resize(why.size() - fen.size() - 2);
+    throw UserError("the start position " + echoed(fen) + " is not a FEN our board accepts: " + why);
   }
   return fen;
 }

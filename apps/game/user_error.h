@@ -33,4 +33,9 @@ struct NotAvailableError : UserError {
 inline constexpr std::size_t kEchoLimit = 100;
 inline std::string echoed(std::string_view input) { return quoted_excerpt(input, kEchoLimit); }
 
+// A message as one line of a sane length, whatever it quotes: line breaks
+// become "; ", and the rest is cut.
+inline constexpr std::size_t kMessageLimit = 500;
+std::string message_line(std::string_view message);
+
 }  // namespace ai_players::app

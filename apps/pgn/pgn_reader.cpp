@@ -91,11 +91,11 @@ void PgnReader::read_tag(PgnGame& record) {
     name += line_[pos_++];
   if (name.empty()) fail("a tag without a name", false);
   while (pos_ < line_.size() && is_space(line_[pos_])) ++pos_;
-  if (pos_ >= line_.size() || line_[pos_] != '"') fail(fmt::format("the value of tag {} is not quoted", name), false);
+  if (pos_ >= line_.size() || line_[pos_] != '"') fail(fmt::format("the value of tag {} is not quoted", echoed(name)), false);
   ++pos_;
   std::string value;
   for (;;) {
-    if (pos_ >= line_.size()) fail(fmt::format("the value of tag {} is not closed", name), false);
+    if (pos_ >= line_.size()) fail(fmt::format("the value of tag {} is not closed", echoed(name)), false);
     const char c = line_[pos_++];
     if (c == '"') break;
     if (c == '\\' && pos_ < line_.size()) {
@@ -105,7 +105,7 @@ void PgnReader::read_tag(PgnGame& record) {
     value += c;
   }
   while (pos_ < line_.size() && is_space(line_[pos_])) ++pos_;
-  if (pos_ >= line_.size() || line_[pos_] != ']') fail(fmt::format("tag {} has no closing ']'", name), false);
+  if (pos_ >= line_.size() || line_[pos_] != ']') fail(fmt::format("tag {} has no closing ']'", echoed(name)), false);
   ++pos_;
   record.tags.emplace_back(std::move(name), std::move(value));
 }
@@ -119,7 +119,7 @@ void PgnReader::add_token(PgnGame& record, std::string token) {
     } else {
       std::size_t i = 0;
       while (i < token.size() && is_digit(token[i])) ++i;
-      if (i == token.size() || token[i] != '.') fail(fmt::format("'{}' is neither a move nor a move number", token), true);
+      if (i == token.size() || token[i] != '.') fail(fmt::format("{} is neither a move nor a move number", echoed(token)), true);
       token.erase(0, i);
     }
   }
@@ -127,7 +127,7 @@ void PgnReader::add_token(PgnGame& record, std::string token) {
   while (!token.empty() && (token.back() == '!' || token.back() == '?')) token.pop_back();
   if (token.empty() || token == "e.p.") return;
   if (token == "--" || token == "Z0") fail("a null move, which has no place in a game to replay", true);
-  if (!is_san_text(token)) fail(fmt::format("'{}' is not a move", token), true);
+  if (!is_san_text(token)) fail(fmt::format("{} is not a move", echoed(token)), true);
   if (!record.final_comment.empty()) {  // not the closing comment after all
     record.comments.back() += " " + record.final_comment;
     record.final_comment.clear();

@@ -186,8 +186,8 @@ int GameServer::bind() {
   const int port = o.port == 0 ? impl_->http.bind_to_any_port(o.host)
                                : (impl_->http.bind_to_port(o.host, o.port) ? o.port : -1);
   if (port < 0)
-    throw std::runtime_error(
-        fmt::format("cannot listen on {}:{} (in use, or not an address of this machine)", o.host, o.port));
+    throw UserError(fmt::format("cannot listen on {}:{} (in use, or not an address of this machine)",
+                                o.host, o.port));
   impl_->port = port;
   return port;
 }

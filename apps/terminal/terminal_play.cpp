@@ -2,12 +2,13 @@
 
 #include <algorithm>
 #include <future>
-#include <fstream>
+#include <optional>
 
 #include <fmt/format.h>
 
 #include "ai_players/core/text.h"
 #include "players/library_output.h"
+#include "pgn/pgn_file.h"
 #include "terminal/board_view.h"
 
 namespace ai_players::app {
@@ -52,7 +53,16 @@ std::string seconds(milliseconds ms) {
 class Session {
  public:
   Session(const TerminalPlay& options, LineInput& in, std::ostream& out)
-      : options_(options), setup_(options.game), input_(in), out_(out) {}
+      : options_(options), setup_(options.game), input_(in), out_(out) {
+    if (!options.pgn_file.empty()) file_.emplace(options.pgn_file, options.pgn_mode);
+  }
+
+  // What the file could not take, once the session is over.
+  std::optional<std::string> unsaved() const {
+    if (!file_ || written_ == games_.size()) return std::nullopt;
+    const std::size_t n = games_.size() - written_;
+    return fmt::format("{} game{} not saved: {}", n, n == 1 ? "" : "s", save_error_);
+  }
 
   Leaving run() {
     start();
@@ -194,7 +204,14 @@ class Session {
     } catch (const UserError& e) {
       throw UserError(std::string(e.what()) + ". Try again ('moves' lists them, 'help' the commands)");
     }
-    if (const auto judgement = game_->judge(*move)) out_ << wrapped(judgement->text) << '\n';
+    // The preview only helps: when it fails the move is played all the same.
+    try {
+      if (const auto judgement = game_->judge(*move)) out_ << wrapped(judgement->text) << '\n';
+    } catch (const NotNowError&) {
+      throw;
+    } catch (const std::exception& e) {
+      out_ << wrapped("No preview (" + describe_failure("the adviser was judging your move", e, {}) + ")") << '\n';
+    }
     game_->play_human(*move);
   }
 
@@ -203,6 +220,7 @@ class Session {
       throw UserError("'new' takes the colour you play: 'new white' or 'new black'");
     if (!colour.empty()) setup_.human_side = colour == "white" ? common::WHITE : common::BLACK;
     archive();
+    save();
     start();
   }
 
@@ -235,26 +253,32 @@ class Session {
     games_.push_back(to_pgn(game_->pgn("ai-players play", "?")));
   }
 
+  // The games done with and not written yet go to the file, each whole; what
+  // the file refuses is tried again with the next game.
   void save() {
-    if (options_.pgn_file.empty()) return;
+    if (!file_ || written_ == games_.size()) return;
     std::string text;
-    for (const auto& g : games_) text += g;
-    if (!archived_ && (games_.empty() || !game_->view().record.moves.empty()))
-      text += to_pgn(game_->pgn("ai-players play", "?"));
-    if (text == saved_) return;
-    std::ofstream file(options_.pgn_file);
-    if (file << text && file.flush()) {
-      saved_ = text;
+    for (std::size_t i = written_; i < games_.size(); ++i) text += games_[i];
+    try {
+      file_->append(text);
+      written_ = games_.size();
       out_ << "The game is saved in " << options_.pgn_file << ".\n";
-    } else {
-      out_ << "Could not write " << options_.pgn_file << ".\n";
+    } catch (const Error& e) {
+      save_error_ = e.what();
+      out_ << wrapped(sentence(save_error_)) << '\n';
     }
   }
 
   Leaving leave(Leaving how) {
     if (how == Leaving::Interrupted) out_ << "Interrupted.\n";
     if (how == Leaving::EndOfInput) out_ << "End of input.\n";
-    if (!finished_ && !game_->view().record.moves.empty()) out_ << "The game is left unfinished.\n";
+    const bool moved = !game_->view().record.moves.empty();
+    if (!finished_ && moved) out_ << "The game is left unfinished.\n";
+    // A session without a game still leaves its file a game, as played so far.
+    if (!archived_ && (moved || games_.empty())) {
+      archived_ = true;
+      games_.push_back(to_pgn(game_->pgn("ai-players play", "?")));
+    }
     save();
     return how;
   }
@@ -264,8 +288,10 @@ class Session {
   LineInput& input_;
   std::ostream& out_;
   std::unique_ptr<HumanGame> game_;
+  std::optional<PgnFile> file_;
   std::vector<std::string> games_;  // the PGN of every game of the session that is done with
-  std::string saved_;               // what the PGN file holds
+  std::size_t written_ = 0;         // how many of them the file holds
+  std::string save_error_;          // why the file refused the last of them
   std::string drawn_;               // the position last drawn
   bool black_view_ = false;
   bool finished_ = false;  // the current game's end was said
@@ -323,7 +349,9 @@ void Session::ticker(const HumanGame::View& view) {
 void play_in_terminal(const TerminalPlay& options, LineInput& in, std::ostream& out) {
   LibraryOutput output(options.verbose);
   try {
-    Session(options, in, out).run();
+    Session session(options, in, out);
+    session.run();
+    if (const auto lost = session.unsaved()) throw Error(*lost);
   } catch (const EngineError& e) {
     throw std::runtime_error(describe_failure("the game's engines were starting", e, output.diagnostics()));
   }

@@ -7,6 +7,7 @@
 #include <ostream>
 #include <string>
 
+#include "pgn/pgn_file.h"
 #include "players/human_game.h"
 #include "terminal/line_input.h"
 
@@ -15,6 +16,7 @@ namespace ai_players::app {
 struct TerminalPlay {
   HumanGameSetup game;
   std::string pgn_file;  // every game of the session is saved here; empty: nowhere
+  PgnWrite pgn_mode = PgnWrite::Fresh;
   bool verbose = false;
   bool live = false;  // a person at a terminal: the ticker redraws its own line
   // The review of a game for the 'review' command, as text; none: no review.

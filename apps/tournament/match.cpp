@@ -3,8 +3,8 @@
 #include <unistd.h>
 
 #include <cmath>
-#include <fstream>
 #include <map>
+#include <optional>
 
 #include <fmt/format.h>
 
@@ -89,11 +89,8 @@ void run_match(const MatchPlan& plan, std::ostream& out, std::ostream& log) {
   PersonaPlayer second{playable_persona_name(plan.black), nullptr};
   const std::uint64_t seed = seed_or_random(plan.seed);
   ai_players::seed(seed);
-  std::ofstream pgn_out;
-  if (!plan.pgn_file.empty()) {
-    pgn_out.open(plan.pgn_file);
-    if (!pgn_out) throw UserError(fmt::format("cannot write the PGN file {}", plan.pgn_file));
-  }
+  std::optional<PgnFile> pgn_out;
+  if (!plan.pgn_file.empty()) pgn_out.emplace(plan.pgn_file, plan.pgn_mode);
   LibraryOutput output(plan.verbose);
   first.persona = start_persona(first.name, output, plan.settings);
   second.persona = start_persona(second.name, output, plan.settings);
@@ -126,7 +123,7 @@ void run_match(const MatchPlan& plan, std::ostream& out, std::ostream& log) {
     ++endings[termination_text(game.outcome->why)];
     GameTags tags{"ai-players match", "?", std::to_string(i + 1), white.name, black.name,
                   white.strength(), black.strength(), plan.clock, "", "", ""};
-    if (pgn_out) pgn_out << to_pgn(pgn_of(game, tags)) << std::flush;
+    if (pgn_out) pgn_out->append(to_pgn(pgn_of(game, tags)));
     if (!single) show_progress(log, i + 1, plan.games, first, second, tally);
   }
   print_summary(out, first, second, played, seed, tally, endings);

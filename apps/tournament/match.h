@@ -8,6 +8,7 @@
 #include <string>
 
 #include "game/time_control.h"
+#include "pgn/pgn_file.h"
 #include "players/persona_factory.h"
 
 namespace ai_players::app {
@@ -17,6 +18,7 @@ struct MatchPlan {
   int games = 1;
   std::string start_fen{common::FEN_New_Game};
   std::string pgn_file;  // empty: none
+  PgnWrite pgn_mode = PgnWrite::Fresh;
   std::optional<std::uint64_t> seed;
   int max_plies = 0;
   bool verbose = false;

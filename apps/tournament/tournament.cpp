@@ -11,6 +11,7 @@
 #include "ai_players/core/errors.h"
 #include "ai_players/core/text.h"
 #include "game/numbers.h"
+#include "pgn/pgn_file.h"
 #include "pgn/pgn_reader.h"
 #include "players/persona_factory.h"
 #include "tournament/progress.h"
@@ -63,17 +64,11 @@ std::map<int, PgnGame> kept_games(const TournamentPlan& plan, const std::vector<
   return kept;
 }
 
-std::ofstream open_output(const TournamentPlan& plan) {
-  std::ofstream out;
-  if (plan.pgn_file.empty()) return out;
-  std::error_code ec;
-  if (!plan.resume && std::filesystem::file_size(plan.pgn_file, ec) > 0 && !ec)
-    throw UserError(fmt::format("{} already holds games; give --resume to keep them and play the rest, or name "
-                                "another file",
-                                plan.pgn_file));
-  out.open(plan.pgn_file, std::ios::app);
-  if (!out) throw UserError(fmt::format("cannot write the PGN file {}", echoed(plan.pgn_file)));
-  return out;
+std::unique_ptr<PgnFile> open_output(const TournamentPlan& plan) {
+  if (plan.pgn_file.empty()) return nullptr;
+  return std::make_unique<PgnFile>(plan.pgn_file, plan.resume ? PgnWrite::Append
+                                                 : plan.force ? PgnWrite::Overwrite
+                                                              : PgnWrite::Fresh);
 }
 
 std::string format_name(const TournamentPlan& plan) {
@@ -122,8 +117,8 @@ class TournamentRun {
     }
     all_ = schedule_games(names_, plan.format, plan.rounds, openings_.size(), seed_, plan.span);
     games_ = shard_of(all_, plan.shard);
+    pgn_out_ = open_output(plan);  // first: a file that is no file is not read either
     kept_ = kept_games(plan, games_, log);
-    pgn_out_ = open_output(plan);
   }
 
   void play() {
@@ -142,7 +137,10 @@ class TournamentRun {
                         plan_.concurrency);
     TournamentLog progress(log_, names_, terms.size());
     const auto& timeout = plan_.terms.settings.engine_timeout;
-    const auto patience = timeout ? std::optional(2 * *timeout + std::chrono::seconds(5)) : std::nullopt;
+    // A move may take a whole reply's bound, then a fresh engine's watchdog and its
+    // stop: the worker is ended only past that.
+    const auto patience =
+        timeout ? std::optional((AI_BASIC::kReplyTimeoutFactor + 2) * *timeout + std::chrono::seconds(5)) : std::nullopt;
     std::atomic<bool> stop{false};
     play_games(terms, plan_.concurrency, patience, [&](const FinishedGame& done) {
       const ScheduledGame& g = *todo[done.index];
@@ -152,7 +150,15 @@ class TournamentRun {
         failures_.push_back(done.error.empty() ? "its PGN could not be read back" : done.error);
         progress.failed(g, failures_.back());
       } else {
-        if (pgn_out_) pgn_out_ << done.pgn << std::flush;
+        try {
+          if (pgn_out_) pgn_out_->append(done.pgn);
+        } catch (const Error& e) {
+          // No game played from now on could be kept either; the error is said at the end.
+          if (write_error_.empty()) log_ << "Stopping: the PGN file cannot be written.\n";
+          write_error_ = e.what();
+          stop = true;
+          return;
+        }
         progress.finished(g, read.front());
         if (!white_points(read.front().result)) failures_.push_back(read.front().ending_comment());
         kept_[g.index] = std::move(read.front());
@@ -165,6 +171,7 @@ class TournamentRun {
         stop = true;
       }
     }, stop);
+    if (!write_error_.empty()) throw Error(write_error_);
   }
 
   void report(std::ostream& out) const {
@@ -184,6 +191,16 @@ class TournamentRun {
     out << format_rating_table(fit_ratings(scores, anchors), why) << '\n' << format_head_to_head(scores);
     if (sprt_) out << "SPRT: " << sprt_->summary() << '\n';
     if (pgn_out_) out << fmt::format("PGN written to {}\n", plan_.pgn_file);
+    // Games the plan has and the file lacks a result for (not those a decided test leaves out).
+    if (sprt_ && sprt_->verdict()) return;
+    std::vector<int> missing;
+    for (const ScheduledGame& g : games_)
+      if (const auto k = kept_.find(g.index); k == kept_.end() || !white_points(k->second.result))
+        missing.push_back(g.index + 1);
+    if (!missing.empty())
+      throw Error(fmt::format("{} of the {} games have no result (game {}; the log above says why); --resume with the "
+                              "same --seed plays them",
+                              missing.size(), games_.size(), fmt::join(missing, ", ")));
   }
 
  private:
@@ -227,8 +244,9 @@ class TournamentRun {
   std::map<std::string, std::string> search_;  // by canonical name  // asked once per run, not once per worker
   std::vector<ScheduledGame> all_, games_;
   std::map<int, PgnGame> kept_;
-  std::ofstream pgn_out_;
+  std::unique_ptr<PgnFile> pgn_out_;
   std::vector<std::string> failures_;
+  std::string write_error_;
   std::optional<Sprt> sprt_;
 };
 

@@ -27,10 +27,11 @@ struct TournamentPlan {
   std::optional<std::uint64_t> seed;
   std::string pgn_file;  // empty: none
   bool resume = false;   // keep the games already in pgn_file, play the others
+  bool force = false;    // replace what pgn_file holds
   std::vector<Anchor> anchors;  // none: every HOUD20c:N at N, else one chosen by the games
-  std::optional<SprtBounds> sprt;
+  std::optional<SprtBounds> sprt;  // two players only: stop once the test decides
   // A player's own search limits (HOUD20c only), by name: "depth 8".
-  std::map<std::string, std::string> search;  // two players only: stop once the test decides
+  std::map<std::string, std::string> search;
   GameTerms terms;  // what every game shares: event, site, max plies, clock, adjudication, engine
 };
 

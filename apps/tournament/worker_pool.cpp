@@ -72,12 +72,17 @@ void play_games(const std::vector<GameTerms>& games, int concurrency,
         i = next++;
       }
       FinishedGame done{i, {}, {}};
-      try {
-        if (!worker) worker = std::make_unique<Worker>();
-        done.pgn = worker->play(games[i], patience);
-      } catch (const std::exception& e) {
-        done.error = e.what();
-        worker.reset();  // a fresh worker for the next game
+      // A game whose worker failed is played once more by a fresh one, with fresh engines.
+      for (int attempt = 0; attempt < 2 && done.pgn.empty(); ++attempt) {
+        try {
+          if (!worker) worker = std::make_unique<Worker>();
+          done.pgn = worker->play(games[i], patience);
+          done.error.clear();
+        } catch (const std::exception& e) {
+          done.error = attempt == 0 ? e.what() : done.error + "; played again: " + e.what();
+          worker.reset();
+        }
+        if (stop) break;
       }
       const std::lock_guard lock(mutex);
       finished(done);

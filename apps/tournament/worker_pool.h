@@ -21,7 +21,8 @@ struct FinishedGame {
 };
 
 // Plays every game on `concurrency` workers, calling `finished` (one call at
-// a time) as each game ends, in the order they end. A worker that shows no
+// a time) as each game ends, in the order they end. A game whose worker
+// fails is played once more on a fresh worker. A worker that shows no
 // sign of life (a move, or the end of its game) for `patience` is ended and
 // its game failed; none: wait as long as it takes. Stops starting games once
 // `stop` is set.

@@ -63,6 +63,7 @@ UciSession::UciSession(std::string persona, std::vector<PersonaEntry> entries, O
   for (const auto& e : entries_)
     if (e.name == persona_name_ && e.gang != Gang::Engine)
       if (const auto m = measured_rating(e.name)) uci_elo_ = static_cast<int>(std::lround(m->rating));
+  settings_.launch = engines_.launcher(settings_.launch);
   worker_ = std::thread([this] { work(); });
   timer_ = std::thread([this] { timer(); });
 }

@@ -14,9 +14,15 @@
 namespace ai_players::app {
 namespace {
 
-// A GUI waits for bestmove after stop: an engine that does not answer its own
-// stop within this is replaced, and the reply made from what was found.
+// An engine that does not answer its own stop within this is replaced, and
+// the reply made from what was found (the GUI has its move before then).
 constexpr std::chrono::milliseconds kStopGrace{700};
+// How late after its budget a reply may come before the session answers for the persona.
+constexpr std::chrono::milliseconds kAnswerMargin{150};
+// How soon after stop the GUI has its bestmove, whatever the engine does.
+constexpr std::chrono::milliseconds kStopAnswer{80};
+// How long isready waits for the persona and its engine at most.
+constexpr std::chrono::seconds kReadyBound{5};
 
 // The reply the persona expects to its move, when it knows one (its engine's
 // line for that move), so that a GUI can ponder on it; it must be legal.
@@ -33,6 +39,12 @@ std::optional<std::string> expected_reply(const AI_BASIC& persona, const UciGame
   return coord;
 }
 
+// A search told to end is answered by `by` at the latest.
+template <class Job>
+void answer_by_then(Job& job, std::chrono::steady_clock::time_point by) {
+  if (!job.answer_by || *job.answer_by > by) job.answer_by = by;
+}
+
 }  // namespace
 
 void UciSession::go(std::string_view args) {
@@ -43,57 +55,95 @@ void UciSession::go(std::string_view args) {
     info(fmt::format("{}; searching without a time limit", gui_excerpt(e.what())));
   }
   std::lock_guard<std::mutex> lock(mutex_);
+  const auto now = Clock::now();
+  const auto soon = [by = now + kStopAnswer](Job& job) { answer_by_then(job, by); };
   request.clock.overhead = move_overhead_;
   if (held_bestmove_) send("bestmove " + *std::exchange(held_bestmove_, std::nullopt));
   if (running_ && hold_) {
     // A new search ends the one waiting for stop, also one that has not begun.
     hold_ = false;
     if (live_persona_) live_persona_->interrupt();
+    soon(current_);
   }
-  for (Job& waiting : queue_)
-    if (waiting.go.infinite || waiting.go.ponder) waiting.stopped = true;
-  queue_.push_back(Job{game_, request});
+  for (Job& waiting : queue_) {
+    if (waiting.prepare || !(waiting.go.infinite || waiting.go.ponder)) continue;
+    waiting.stopped = true;
+    soon(waiting);
+  }
+  Job job{game_, request};
+  arm(job, now);
+  queue_.push_back(std::move(job));
   wake_worker_.notify_all();
+  wake_timer_.notify_all();
+}
+
+void UciSession::arm(Job& job, Clock::time_point start) const {
+  job.cut_at.reset();
+  job.answer_by.reset();
+  if (job.go.infinite || job.go.ponder) return;
+  const auto budget = move_budget(job.go.clock);
+  if (!budget) return;
+  // An engine persona given the GUI's clock keeps to it itself, and spends
+  // at most half of what is left.
+  const bool engine_keeps_time = !job.go.limits.empty() && current_persona().starts_with("HOUD20c");
+  auto limit = *budget;
+  if (!engine_keeps_time) job.cut_at = start + limit;
+  else if (!job.go.clock.movetime && job.go.clock.remaining)
+    limit = std::max(limit, (*job.go.clock.remaining - job.go.clock.overhead) / 2);
+  job.answer_by = start + limit + kAnswerMargin;
 }
 
 void UciSession::ready() {
-  std::unique_lock<std::mutex> lock(mutex_);
+  std::lock_guard<std::mutex> lock(mutex_);
   if (running_ || !queue_.empty() || finishing_ || ended_) return send("readyok");
   queue_.push_back(Job{game_, {}, false, true});
-  const int ticket = ++prepares_asked_;
+  if (pending_readyoks_++ == 0) ready_by_ = Clock::now() + kReadyBound;
   wake_worker_.notify_all();
-  // A bound, so that an engine that never starts cannot silence the session.
-  prepared_cv_.wait_for(lock, settings_.engine_timeout.value_or(PersonaSettings::kDefaultEngineTimeout),
-                        [&] { return prepares_done_ >= ticket || ended_; });
-  send("readyok");
+  wake_timer_.notify_all();
+}
+
+void UciSession::send_readyoks() {
+  for (; pending_readyoks_ > 0; --pending_readyoks_) send("readyok");
+  answered_cv_.notify_all();
 }
 
 void UciSession::stop() {
   std::lock_guard<std::mutex> lock(mutex_);
-  for (Job& job : queue_) job.stopped = true;
+  const auto soon = [by = Clock::now() + kStopAnswer](Job& job) { answer_by_then(job, by); };
+  for (Job& job : queue_) {
+    if (job.prepare) continue;
+    job.stopped = true;
+    soon(job);
+  }
   if (running_) {
     hold_ = false;
     cut_requested_ = true;
     if (live_persona_) live_persona_->interrupt();
+    soon(current_);
   } else if (held_bestmove_) {
     send("bestmove " + *std::exchange(held_bestmove_, std::nullopt));
   }
+  wake_timer_.notify_all();
 }
 
 void UciSession::ponderhit() {
   std::lock_guard<std::mutex> lock(mutex_);
-  for (Job& job : queue_) job.go.ponder = false;  // not started yet: its clock starts when it does
-  if (running_ && running_go_.ponder) {
-    // The opponent played the move we pondered on: from now on it is our own clock.
-    running_go_.ponder = false;
-    hold_ = running_go_.infinite;
-    if (const auto budget = move_budget(running_go_.clock)) {
-      deadline_ = std::chrono::steady_clock::now() + *budget;
-      wake_timer_.notify_all();
-    }
+  const auto now = Clock::now();
+  // The opponent played the move we pondered on: from now on it is our own clock.
+  for (Job& job : queue_) {
+    if (!job.go.ponder || job.stopped) continue;
+    job.go.ponder = false;
+    arm(job, now);
+  }
+  if (running_ && current_.go.ponder) {
+    current_.go.ponder = false;
+    hold_ = current_.go.infinite;
+    arm(current_, now);
+    deadline_ = current_.cut_at;
   } else if (held_bestmove_) {
     send("bestmove " + *std::exchange(held_bestmove_, std::nullopt));
   }
+  wake_timer_.notify_all();
 }
 
 void UciSession::work() {
@@ -109,31 +159,38 @@ void UciSession::work() {
         lock.unlock();
         ensure_persona();
         lock.lock();
-        ++prepares_done_;
-        prepared_cv_.notify_all();
+        send_readyoks();
         continue;
       }
       running_ = true;
+      current_ = job;
+      current_answered_ = false;
       cut_requested_ = job.stopped;
-      running_go_ = job.go;
       hold_ = (job.go.infinite || job.go.ponder) && !finishing_ && !job.stopped;
-      deadline_.reset();
-      // An engine persona given the GUI's clock keeps to it itself.
-      const bool engine_keeps_time = !job.go.limits.empty() && current_persona().starts_with("HOUD20c");
-      if (!job.go.infinite && !job.go.ponder && !engine_keeps_time)
-        if (const auto budget = move_budget(job.go.clock)) deadline_ = std::chrono::steady_clock::now() + *budget;
+      deadline_ = job.cut_at;
       wake_timer_.notify_all();
     }
-    const std::string move = choose(job);
+    const Answer answer = choose(job);
     std::lock_guard<std::mutex> lock(mutex_);
     running_ = false;
     deadline_.reset();
     if (ended_) return;
-    if (hold_ && !finishing_)
-      held_bestmove_ = move;
-    else
-      send("bestmove " + move);
+    if (!current_answered_) {  // else the session answered in its place
+      for (const std::string& note : answer.notes) info(note);
+      if (hold_ && !finishing_)
+        held_bestmove_ = answer.move;
+      else
+        send("bestmove " + answer.move);
+    }
+    answered_cv_.notify_all();
   }
+}
+
+void UciSession::set_live(AI_BASIC* persona, bool starting) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  live_persona_ = persona;
+  starting_ = starting;
+  if (persona && ended_) persona->abandon();  // quit came while it was made
 }
 
 bool UciSession::ensure_persona() {
@@ -150,17 +207,28 @@ bool UciSession::ensure_persona() {
     new_game = std::exchange(new_game_, false);
   }
   if (new_game && persona_ && wanted == built_name_ && !rebuild) {
+    set_live(persona_.get(), true);
     try {
       persona_->new_game();
     } catch (const std::exception& e) {
       info(fmt::format("{}'s engine failed at the new game ({}); starting it afresh", built_name_, gui_excerpt(failure_text(e))));
       rebuild = true;
     }
+    set_live(nullptr, false);
   }
   if (rebuild || wanted != built_name_) {
     try {
-      auto fresh = make_persona(wanted, settings);
-      fresh->new_game();  // waits for the engine's readyok: its first search starts at once
+      std::unique_ptr<AI_BASIC> fresh;
+      {
+        struct Unmark {  // before `fresh` can go, however this ends
+          UciSession& session;
+          ~Unmark() { session.set_live(nullptr, false); }
+        } unmark{*this};
+        set_live(nullptr, true);  // an engine persona's engine is asked for its strengths first
+        fresh = make_persona(wanted, settings);
+        set_live(fresh.get(), true);
+        fresh->new_game();  // waits for the engine's readyok: its first search starts at once
+      }
       persona_ = std::move(fresh);
       built_name_ = wanted;
     } catch (const std::exception& e) {
@@ -178,12 +246,14 @@ bool UciSession::ensure_persona() {
   return persona_ != nullptr;
 }
 
-std::string UciSession::choose(const Job& job) {
+UciSession::Answer UciSession::choose(const Job& job) {
   const board::MoveList legal = job.game.position.legal_moves();
-  if (legal.empty()) return "0000";  // the game is over: nothing to play
+  if (legal.empty()) return {"0000", {}};  // the game is over: nothing to play
+  Answer answer;
   const auto any_legal = [&](const std::string& why) {
-    info(why + "; playing a random legal move");
-    return choice(legal)->to_coord();
+    answer.notes.push_back(why + "; playing a random legal move");
+    answer.move = choice(legal)->to_coord();
+    return answer;
   };
   if (!ensure_persona()) return any_legal("no persona to ask");
   // The engine persona lets its engine search within the GUI's own limits.
@@ -197,49 +267,107 @@ std::string UciSession::choose(const Job& job) {
     if (cut_requested_) persona_->interrupt();  // a stop that came before the persona was ready
     if (ended_) persona_->abandon();
   }
-  std::string move;
   try {
     const SafeReply reply = reply_safely(*persona_, job.game.history, legal, job.game.start_fen);
-    if (!reply.note.empty()) info(reply.note);
-    if (reply.cut_short && !reply.fallback) info(built_name_ + "'s reply was cut short by the clock or a stop");
-    move = reply.move->to_coord();
-    if (const auto ponder = expected_reply(*persona_, job.game, *reply.move)) move += " ponder " + *ponder;
+    if (!reply.note.empty()) answer.notes.push_back(reply.note);
+    if (reply.cut_short && !reply.fallback) answer.notes.push_back(built_name_ + "'s reply was cut short by the clock or a stop");
+    answer.move = reply.move->to_coord();
+    if (const auto ponder = expected_reply(*persona_, job.game, *reply.move)) answer.move += " ponder " + *ponder;
   } catch (const std::exception& e) {
-    move = any_legal(failure_text(e));
+    any_legal(failure_text(e));
   }
-  std::lock_guard<std::mutex> lock(mutex_);
-  live_persona_ = nullptr;
-  return move;
+  set_live(nullptr, false);
+  return answer;
+}
+
+void UciSession::answer_overdue(Clock::time_point now) {
+  std::vector<Job*> waiting;  // in the order they were asked
+  if (running_ && !current_answered_) waiting.push_back(&current_);
+  for (Job& job : queue_)
+    if (!job.prepare) waiting.push_back(&job);
+  std::size_t due = 0;
+  for (std::size_t i = 0; i < waiting.size(); ++i)
+    if (waiting[i]->answer_by && *waiting[i]->answer_by <= now) due = i + 1;
+  if (due == 0) return;
+  send_readyoks();  // an isready asked before them is answered before them
+  const std::string who = current_persona();
+  for (std::size_t i = 0; i < due; ++i) {
+    Job& job = *waiting[i];
+    const board::MoveList legal = job.game.position.legal_moves();
+    if (legal.empty()) {
+      send("bestmove 0000");
+    } else {
+      info(fmt::format("{} has no move ready: its engine {}; playing a random legal move", who,
+                       starting_ ? "is still starting" : "has not answered"));
+      send("bestmove " + choice(legal)->to_coord());
+    }
+    if (&job == &current_) {
+      current_answered_ = true;
+      hold_ = false;
+      cut_requested_ = true;
+      if (live_persona_) live_persona_->interrupt();
+    } else {
+      job.answered = true;
+    }
+  }
+  std::erase_if(queue_, [](const Job& job) { return job.answered; });
+  answered_cv_.notify_all();
+}
+
+bool UciSession::all_answered() const {
+  return pending_readyoks_ == 0 && !(running_ && !current_answered_) &&
+         std::none_of(queue_.begin(), queue_.end(), [](const Job& job) { return !job.prepare; });
 }
 
 void UciSession::timer() {
   std::unique_lock<std::mutex> lock(mutex_);
   while (!ended_) {
-    if (!deadline_) {
-      wake_timer_.wait(lock);
-      continue;
-    }
-    const auto when = *deadline_;
-    if (wake_timer_.wait_until(lock, when) == std::cv_status::timeout && deadline_ == when) {
+    const auto now = Clock::now();
+    if (deadline_ && now >= *deadline_) {
       deadline_.reset();
       if (running_) {
         cut_requested_ = true;
         if (live_persona_) live_persona_->interrupt();
       }
     }
+    if (pending_readyoks_ > 0 && now >= ready_by_) send_readyoks();
+    answer_overdue(now);
+    std::optional<Clock::time_point> next = deadline_;
+    const auto earliest = [&next](std::optional<Clock::time_point> t) {
+      if (t && (!next || *t < *next)) next = t;
+    };
+    if (pending_readyoks_ > 0) earliest(ready_by_);
+    if (running_ && !current_answered_) earliest(current_.answer_by);
+    for (const Job& job : queue_) earliest(job.answer_by);
+    if (next)
+      wake_timer_.wait_until(lock, *next);
+    else
+      wake_timer_.wait(lock);
   }
 }
 
 void UciSession::finish() {
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::unique_lock<std::mutex> lock(mutex_);
     finishing_ = true;
     hold_ = false;
     if (held_bestmove_) send("bestmove " + *std::exchange(held_bestmove_, std::nullopt));
-    if (running_ && live_persona_ && (running_go_.infinite || running_go_.ponder)) live_persona_->interrupt();
+    // Searches that wait for a stop get one; the others run to their end. No
+    // GUI waits: the persona has until its engine would be replaced.
+    const auto by = Clock::now() + kStopGrace + kAnswerMargin;
+    if (running_ && (current_.go.infinite || current_.go.ponder)) {
+      if (live_persona_) live_persona_->interrupt();
+      current_.answer_by = by;
+    }
+    for (Job& job : queue_) {
+      if (job.prepare || !(job.go.infinite || job.go.ponder)) continue;
+      job.stopped = true;
+      job.answer_by = by;
+    }
     wake_worker_.notify_all();
+    wake_timer_.notify_all();
+    answered_cv_.wait(lock, [this] { return ended_ || all_answered(); });
   }
-  if (worker_.joinable()) worker_.join();
   end();
 }
 
@@ -249,12 +377,14 @@ void UciSession::end() {
     if (!ended_) {
       ended_ = true;
       silent_ = true;
-      // The engine dies now; a reply waiting for it fails at once.
+      // The engines die now, one being started or asked for its strengths
+      // too; a reply waiting for one fails at once.
       if (live_persona_) live_persona_->abandon();
+      engines_.kill_all();
     }
     wake_worker_.notify_all();
     wake_timer_.notify_all();
-    prepared_cv_.notify_all();
+    answered_cv_.notify_all();
   }
   if (worker_.joinable()) worker_.join();
   if (timer_.joinable()) timer_.join();

@@ -19,6 +19,7 @@
 #include "ai_players/host/board.h"
 #include "players/persona_factory.h"
 #include "game/time_control.h"
+#include "uci/session_engines.h"
 #include "uci/uci_protocol.h"
 
 namespace ai_players::app {
@@ -32,7 +33,10 @@ std::pair<int, int> measured_range(const std::vector<PersonaEntry>& entries);
 
 // The input loop never waits for a reply: replies are computed on a worker
 // thread of the session's own, a timer cuts them short when their budget runs
-// out, and `isready`, `stop` and `quit` are answered at once.
+// out, and `isready`, `stop` and `quit` are answered at once. Whatever the
+// engine does, every `go` with a limit is answered soon after it: when the
+// persona has no move by then, the timer answers with the library's fallback
+// for a dead engine, a random legal move, and says so.
 class UciSession {
  public:
   // Writes one line to the GUI; called from several threads, so it must be
@@ -61,16 +65,33 @@ class UciSession {
   void chatter(std::string_view text);
 
  private:
+  using Clock = std::chrono::steady_clock;
   struct Job {
     UciGame game;
     GoRequest go;
     bool stopped = false;  // a stop came while it waited in the queue
     bool prepare = false;  // no search: build the persona and its engine (isready)
+    std::optional<Clock::time_point> cut_at{};     // the persona's reply is cut short then
+    std::optional<Clock::time_point> answer_by{};  // the session answers for it then
+    bool answered = false;                       // it did
+  };
+  // The bestmove and what the GUI is told before it.
+  struct Answer {
+    std::string move;
+    std::vector<std::string> notes;
   };
 
   // Answers isready once the persona and its engine are built, so that the
-  // first go has its whole budget; at once while a search runs.
+  // first go has its whole budget, or after kReadyBound; at once while a
+  // search runs. The input is read on meanwhile.
   void ready();
+  // The job's times, from `start` (its go, or the ponderhit); the caller holds mutex_.
+  void arm(Job& job, Clock::time_point start) const;
+  // Every go whose time to be answered has come, and those before it, answered for the persona.
+  void answer_overdue(Clock::time_point now);
+  void send_readyoks();
+  // Whether every go so far has its bestmove (held ones included) and every isready its readyok.
+  bool all_answered() const;
 
   void identify();
   // The options as they stand; the caller holds mutex_.
@@ -85,26 +106,31 @@ class UciSession {
 
   // Worker side.
   void work();
-  void run_job(Job job);
-  std::string choose(const Job& job);
+  Answer choose(const Job& job);
   bool ensure_persona();
+  // Marks the persona the worker is busy with (null: none), so that stop
+  // interrupts it and end abandons it, one being built too.
+  void set_live(AI_BASIC* persona, bool starting);
   void timer();
 
   Output output_;
+  SessionEngines engines_;  // before anything that holds an engine
   std::vector<PersonaEntry> entries_;
   UciGame game_;  // touched by the input thread only
 
   mutable std::mutex mutex_;  // guards everything below
   std::condition_variable wake_worker_;
   std::condition_variable wake_timer_;
-  std::condition_variable prepared_cv_;
-  int prepares_asked_ = 0, prepares_done_ = 0;
+  std::condition_variable answered_cv_;  // a bestmove or readyok went out
+  int pending_readyoks_ = 0;
+  Clock::time_point ready_by_;
   std::deque<Job> queue_;
   bool running_ = false;        // a job is being computed
   bool hold_ = false;           // its bestmove waits for stop or ponderhit
-  GoRequest running_go_;
+  Job current_;                 // the job being computed
+  bool current_answered_ = false;  // the session answered for it: its move is dropped
   std::optional<std::string> held_bestmove_;  // computed, waiting for stop or ponderhit
-  std::optional<std::chrono::steady_clock::time_point> deadline_;
+  std::optional<Clock::time_point> deadline_;  // when the running job is cut short
   bool ended_ = false;
   std::atomic<bool> silent_{false};  // after quit nothing more goes to the GUI
   std::atomic<bool> debug_{false};   // "debug on": the personas' commentary goes to the GUI too
@@ -127,6 +153,7 @@ class UciSession {
   std::unique_ptr<AI_BASIC> persona_;
   std::string built_name_;
   AI_BASIC* live_persona_ = nullptr;  // guarded by mutex_: the persona a stop may interrupt
+  bool starting_ = false;             // guarded by mutex_: it is being built, its engine starting
 
   std::thread worker_;
   std::thread timer_;
