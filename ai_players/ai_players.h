@@ -9,6 +9,8 @@
 #include "ai_players/core/score.h"
 #include "ai_players/engine/ai_basic.h"
 #include "ai_players/engine/engine_config.h"
+#include "ai_players/engine/engine_process.h"
+#include "ai_players/engine/uci_tokens.h"
 #include "ai_players/host/board.h"
 #include "ai_players/host/common.h"
 #include "ai_players/personas/beginner_gang.h"

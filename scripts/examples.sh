@@ -7,7 +7,9 @@
 #       with --no-undefined there, so that every layer links on its own: a
 #       call into a layer above fails;
 #   (b) the repository taken in with add_subdirectory (AI_PLAYERS_SOURCE_DIR).
-# Neither may need CLI11, fmt, GoogleTest or Google Benchmark: they are
+# Between them, (c): the ai-players command itself is built against the
+# installed library of (a), so it can use nothing the library does not install.
+# Neither (a) nor (b) may need CLI11, fmt, GoogleTest or Google Benchmark: they are
 # switched off for the search.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -36,7 +38,7 @@ cmake --build "$work/lib" -j "$jobs" >/dev/null
 cmake --install "$work/lib" >/dev/null
 # Every public header of the library is installed, and only those: the
 # library's own helpers stay in the source tree.
-internal='^\./(host/position|engine/platform|engine/uci_tokens)\.h$'
+internal='^\./(host/position|engine/platform)\.h$'
 if ! diff <(cd ai_players && find . -name '*.h' | grep -Ev "$internal" | sort) \
           <(cd "$work/prefix/include/ai_players" && find . -name '*.h' | sort); then
   echo "examples: the installed headers (>) differ from the public ones (<): see ai_players/CMakeLists.txt" >&2
@@ -45,6 +47,15 @@ fi
 cmake -S examples -B "$work/installed" -DCMAKE_PREFIX_PATH="$work/prefix" "${no_tools[@]}" >/dev/null
 cmake --build "$work/installed" -j "$jobs" >/dev/null
 run "$work/installed/play_one_move"
+
+echo "== (c) the ai-players command against that installed library"
+cmake -S "$repo" -B "$work/command" -DCMAKE_BUILD_TYPE=Release -DAI_PLAYERS_USE_INSTALLED=ON \
+      -DAI_PLAYERS_BUILD_TESTS=OFF -DAI_PLAYERS_BUILD_BENCH=OFF -DAI_PLAYERS_INSTALL=OFF \
+      -DCMAKE_PREFIX_PATH="$work/prefix" >/dev/null
+cmake --build "$work/command" -j "$jobs" --target ai-players >/dev/null
+LD_LIBRARY_PATH="$work/prefix/lib:$work/prefix/lib64" "$work/command/ai-players" list >/dev/null ||
+  { echo "examples: the command built against the installed library does not run" >&2; exit 1; }
+echo "ai-players list: runs"
 
 echo "== (b) the repository as a subdirectory"
 cmake -S examples -B "$work/subdir" -DAI_PLAYERS_SOURCE_DIR="$repo" -DCMAKE_BUILD_TYPE=Release \

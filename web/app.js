@@ -263,7 +263,8 @@ async function loadChoices() {
     for (const p of personas) {
         const option = document.createElement("option")
         option.value = p.name
-        option.textContent = p.measured ? `${p.name} (rated ${p.measured.text})` : `${p.name} (${p.strength})`
+        // One scale: a persona without a measured rating shows none, not its roster number.
+        option.textContent = p.measured ? `${p.name} (rated ${p.measured.text})` : `${p.name} (not rated)`
         $("persona").append(option)
     }
     $("persona").value = "Diana"

@@ -58,15 +58,4 @@ std::optional<std::string> find_engine(bool elo_limited) {
   return std::nullopt;
 }
 
-std::string shell_quote(std::string_view path) {
-  std::string out = "'";
-  for (char c : path) {
-    if (c == '\'')
-      out += "'\\''";
-    else
-      out += c;
-  }
-  return out + "'";
-}
-
 }  // namespace ai_players::engine

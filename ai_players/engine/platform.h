@@ -32,7 +32,5 @@ class ScopedPlatform {
   Platform saved_;
 };
 
-// A path quoted for /bin/sh so that blanks and shell characters are taken literally.
-std::string shell_quote(std::string_view path);
 
 }  // namespace ai_players::engine

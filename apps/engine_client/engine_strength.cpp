@@ -10,7 +10,6 @@
 #include "ai_players/core/errors.h"
 #include "ai_players/core/text.h"
 #include "ai_players/engine/engine_process.h"
-#include "ai_players/engine/platform.h"
 #include "ai_players/engine/uci_tokens.h"
 
 namespace ai_players::app {

@@ -9,8 +9,7 @@
 
 #include "ai_players/core/errors.h"
 #include "ai_players/core/text.h"
-#include "ai_players/engine/engine_process.h"
-#include "ai_players/engine/platform.h"
+#include "ai_players/engine/child_process.h"
 #include "tournament/game_worker.h"
 
 namespace ai_players::app {
@@ -19,7 +18,7 @@ namespace {
 // One worker process, fed one game at a time.
 class Worker {
  public:
-  Worker() : process_("exec " + engine::shell_quote(worker_program()) + " game-worker", "a game worker") {}
+  Worker() : process_("exec " + engine::shell_quote(worker_program()) + " game-worker", "game worker", "The game worker") {}
 
   // The game's PGN; throws Error when the worker fails or falls silent.
   std::string play(const GameTerms& terms, std::optional<std::chrono::milliseconds> patience) {
@@ -46,7 +45,7 @@ class Worker {
   }
 
  private:
-  engine::EngineProcess process_;
+  engine::ChildProcess process_;
 };
 
 }  // namespace

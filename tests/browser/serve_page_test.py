@@ -34,6 +34,9 @@ def play_on_the_page(driver, wait, By, Select, ActionChains, Keys):
     names = lambda: driver.execute_script("return [...document.querySelectorAll('#persona option')].map(o => o.value)")
     wait.until(lambda d: len(names()) > 5)
     assert not [n for n in names() if n.startswith("disabled.")], names()
+    # The picker shows measured ratings only, never a roster number.
+    labels = driver.execute_script("return [...document.querySelectorAll('#persona option')].map(o => o.textContent)")
+    assert all("(rated " in t or t.endswith("(not rated)") for t in labels), labels
 
     Select(driver.find_element(By.ID, "persona")).select_by_value("Gnome")
     driver.find_element(By.ID, "new-game").click()

@@ -1,4 +1,4 @@
-#include "ai_players/engine/engine_process.h"
+#include "ai_players/engine/child_process.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -225,10 +225,10 @@ void UniqueFd::reset() {
   fd_ = -1;
 }
 
-EngineProcess::EngineProcess(const std::string& command, std::string name)
-    : command_(command), name_(name.empty() ? command : std::move(name)) {
+ChildProcess::ChildProcess(const std::string& command, std::string name, std::string subject)
+    : command_(command), name_(name.empty() ? command : std::move(name)), subject_(std::move(subject)) {
   const auto cannot_start = [&](const std::string& why) {
-    return EngineError(format_s("The chess engine %s cannot be started: %s", name_, why));
+    return EngineError(format_s("%s cannot be started: %s", subject_, why));
   };
   int fds[2] = {-1, -1};
   const auto held = [&](int rc) {
@@ -262,7 +262,7 @@ EngineProcess::EngineProcess(const std::string& command, std::string name)
   // Whatever fails from here on lets the supervisor go and reaps it; the
   // descriptors close with their holders.
   struct Abandon {
-    EngineProcess* self;
+    ChildProcess* self;
     ~Abandon() {
       if (self) self->terminate();
     }
@@ -286,7 +286,7 @@ EngineProcess::EngineProcess(const std::string& command, std::string name)
   abandon.self = nullptr;
 }
 
-EngineProcess::~EngineProcess() {
+ChildProcess::~ChildProcess() {
   to_engine_.reset();  // the engine sees the end of its input and exits on its own
   from_engine_.reset();
   if (!reap_supervisor_(Clock::now() + std::chrono::milliseconds(300))) {
@@ -296,12 +296,12 @@ EngineProcess::~EngineProcess() {
   cut_lifeline_();
 }
 
-void EngineProcess::cut_lifeline_() {
+void ChildProcess::cut_lifeline_() {
   const int fd = lifeline_.exchange(-1);
   if (fd >= 0) ::close(fd);
 }
 
-bool EngineProcess::reap_supervisor_(std::optional<Clock::time_point> deadline) {
+bool ChildProcess::reap_supervisor_(std::optional<Clock::time_point> deadline) {
   if (reaped_ || supervisor_ <= 0) return true;
   int fd = -1;  // opened only when there is something to wait for
   for (bool first = true;; first = false) {
@@ -326,21 +326,21 @@ bool EngineProcess::reap_supervisor_(std::optional<Clock::time_point> deadline) 
   return true;
 }
 
-void EngineProcess::terminate() {
+void ChildProcess::terminate() {
   eof_ = true;
   finish_();
 }
 
-void EngineProcess::finish_() {
+void ChildProcess::finish_() {
   to_engine_.reset();
   from_engine_.reset();
   cut_lifeline_();
   reap_supervisor_(std::nullopt);
 }
 
-void EngineProcess::kill() { cut_lifeline_(); }
+void ChildProcess::kill() { cut_lifeline_(); }
 
-void EngineProcess::write(std::string_view bytes) {
+void ChildProcess::write(std::string_view bytes) {
   const auto deadline = Clock::now() + write_timeout;
   while (!bytes.empty()) {
     const ssize_t n = to_engine_.get() < 0 ? (errno = EPIPE, -1)
@@ -354,23 +354,23 @@ void EngineProcess::write(std::string_view bytes) {
     if (err == EAGAIN) {
       const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
       if (left <= 0)
-        throw EngineTimeout(format_s("The chess engine %s has not read its input for %s ms", name_,
+        throw EngineTimeout(format_s("%s has not read its input for %s ms", subject_,
                                      static_cast<long long>(write_timeout.count())));
       pollfd p{to_engine_.get(), POLLOUT, 0};
       ::poll(&p, 1, static_cast<int>(std::min<long long>(left, 1 << 30)));
       continue;
     }
-    throw EngineError(format_s("The chess engine %s cannot be written to: %s", name_, reason(err)));
+    throw EngineError(format_s("%s cannot be written to: %s", subject_, reason(err)));
   }
 }
 
-void EngineProcess::wake() {
+void ChildProcess::wake() {
   if (wake_write_.get() < 0) return;
   const char byte = 1;
   [[maybe_unused]] const ssize_t n = ::write(wake_write_.get(), &byte, 1);  // a full pipe is awake already
 }
 
-std::optional<std::string> EngineProcess::read_line(std::optional<Clock::time_point> until) {
+std::optional<std::string> ChildProcess::read_line(std::optional<Clock::time_point> until) {
   using namespace std::chrono;
   for (;;) {
     const auto nl = buffer_.find('\n', scanned_);
@@ -382,8 +382,8 @@ std::optional<std::string> EngineProcess::read_line(std::optional<Clock::time_po
     }
     scanned_ = buffer_.size();
     if (buffer_.size() > kMaxEngineLine)
-      throw EngineError(format_s("The chess engine %s wrote more than %s bytes without ending the line",
-                                 name_, kMaxEngineLine));
+      throw EngineError(format_s("%s wrote more than %s bytes without ending the line",
+                                 subject_, kMaxEngineLine));
     if (eof_ || from_engine_.get() < 0) {
       scanned_ = 0;
       return std::exchange(buffer_, std::string());  // the last, unterminated piece, then ""
@@ -418,19 +418,30 @@ std::optional<std::string> EngineProcess::read_line(std::optional<Clock::time_po
   }
 }
 
-std::string EngineProcess::read_line_within(std::chrono::milliseconds timeout) {
+std::string ChildProcess::read_line_within(std::chrono::milliseconds timeout) {
   return read_line_by(Clock::now() + timeout);
 }
 
-std::string EngineProcess::read_line_by(Clock::time_point deadline) {
+std::string ChildProcess::read_line_by(Clock::time_point deadline) {
   for (;;) {
     if (Clock::now() >= deadline)
-      throw EngineTimeout(format_s("The chess engine %s did not answer in time", name_));
+      throw EngineTimeout(format_s("%s did not answer in time", subject_));
     if (auto line = read_line(deadline)) {
-      if (line->empty()) throw EngineError(format_s("The chess engine %s stopped: its output ended", name_));
+      if (line->empty()) throw EngineError(format_s("%s stopped: its output ended", subject_));
       return *line;
     }
   }
+}
+
+std::string shell_quote(std::string_view path) {
+  std::string out = "'";
+  for (char c : path) {
+    if (c == '\'')
+      out += "'\\''";
+    else
+      out += c;
+  }
+  return out + "'";
 }
 
 }  // namespace ai_players::engine
