@@ -7,7 +7,8 @@ usage: scripts/check_docs.py PATH/TO/ai-players [FILE.md ...]   (default: README
 An example is a fenced block whose lines starting with "$ " are commands
 (a trailing backslash continues one) and whose other lines are what they
 print, standard output and standard error as a terminal shows them; a line
-of just "..." stands for any number of lines. The line before the fence
+of just "..." stands for any number of lines, and "…" within a line for
+any text (a time, say). The line before the fence
 says what to do with it:
 
     <!-- check -->                 run it; its output must match
@@ -67,13 +68,19 @@ def steps(body):
     return out
 
 
+def same_line(expected, actual):
+    if "…" not in expected:
+        return expected == actual
+    return re.fullmatch(".*".join(map(re.escape, expected.split("…"))), actual) is not None
+
+
 def matches(expected, actual):
     """Line by line, with "..." taking any run of lines."""
     if not expected:
         return not actual
     if expected[0] == "...":
         return any(matches(expected[1:], actual[n:]) for n in range(len(actual) + 1))
-    return bool(actual) and expected[0] == actual[0] and matches(expected[1:], actual[1:])
+    return bool(actual) and same_line(expected[0], actual[0]) and matches(expected[1:], actual[1:])
 
 
 def folder(program):
