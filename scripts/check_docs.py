@@ -8,7 +8,7 @@ An example is a fenced block whose lines starting with "$ " are commands
 (a trailing backslash continues one) and whose other lines are what they
 print, standard output and standard error as a terminal shows them; a line
 of just "..." stands for any number of lines, and "…" within a line for
-any text (a time, say). The line before the fence
+any text (a time, say); spaces at the end of a line do not count. The line before the fence
 says what to do with it:
 
     <!-- check -->                 run it; its output must match
@@ -69,6 +69,7 @@ def steps(body):
 
 
 def same_line(expected, actual):
+    actual = actual.rstrip()  # as invisible in a terminal as in the docs
     if "…" not in expected:
         return expected == actual
     return re.fullmatch(".*".join(map(re.escape, expected.split("…"))), actual) is not None
