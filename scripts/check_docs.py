@@ -8,7 +8,8 @@ An example is a fenced block whose lines starting with "$ " are commands
 (a trailing backslash continues one) and whose other lines are what they
 print, standard output and standard error as a terminal shows them; a line
 of just "..." stands for any number of lines, and "…" within a line for
-any text (a time, say); spaces at the end of a line do not count. The line before the fence
+any text (a time, say); spaces at the end of a line and blank lines at the end of the output do
+not count. The line before the fence
 says what to do with it:
 
     <!-- check -->                 run it; its output must match
@@ -110,8 +111,8 @@ def run(program, where, body):
                 actual = done.stdout.decode("utf-8", "replace").split("\n")
             except subprocess.TimeoutExpired:
                 actual = [f"(no end after {TIMEOUT} s)"]
-            if actual and actual[-1] == "":
-                actual.pop()
+            while actual and not actual[-1].strip():
+                actual.pop()  # blank lines at the end show in neither
             if not matches(expected, actual):
                 diff = difflib.unified_diff(expected, actual, "the docs", "the program", lineterm="")
                 failures.append(f"{where}: $ {command}\n" + "\n".join(diff))
