@@ -8,15 +8,17 @@ An example is a fenced block whose lines starting with "$ " are commands
 (a trailing backslash continues one) and whose other lines are what they
 print, standard output and standard error as a terminal shows them; a line
 of just "..." stands for any number of lines, and "…" within a line for
-any text (a time, say); spaces at the end of a line and blank lines at the end of the output do
-not count. The line before the fence
-says what to do with it:
+any text (a time, say); spaces at the end of a line and blank lines at the
+end of the output do not count. The line before the fence says what to do
+with it:
 
     <!-- check -->                 run it; its output must match
-    <!-- unchecked: REASON -->     leave it (timings, engine load, a server)
+    *Not checked: REASON.*         leave it (timings, a server, minutes of
+                                   work), and say so to the reader
 
 A block of commands with neither marker is an error, so that no example
-goes unchecked by accident. Each checked block runs in a fresh folder that
+goes unchecked by accident; so is a link to a file or heading that is not
+there. Each checked block runs in a fresh folder that
 sees the repository's files (bench/, data/, ...), with `ai-players` and
 `build/ai-players` being the program given, and the engine variables unset.
 """
@@ -31,7 +33,7 @@ import sys
 import tempfile
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-MARK = re.compile(r"^<!-- (check|unchecked: .+) -->$")
+MARK = re.compile(r"^(?:<!-- (check) -->|\*(Not checked: .+)\*)$")
 TIMEOUT = 60
 
 
@@ -47,8 +49,38 @@ def examples(path):
         body = lines[i + 1:end]
         if body and body[0].startswith("$ "):
             mark = MARK.match(lines[i - 1]) if i > 0 else None
-            found.append((i + 1, mark.group(1) if mark else None, body))
+            found.append((i + 1, mark and (mark.group(1) or mark.group(2)), body))
         i = end + 1
+    return found
+
+
+LINK = re.compile(r"\]\(([^)\s]+)\)")
+
+
+def slug(heading):
+    """The anchor a heading gets, as GitHub makes it."""
+    text = re.sub(r"[^\w\- ]", "", heading.strip().lower().replace("`", ""))
+    return text.replace(" ", "-")
+
+
+def anchors(path):
+    text = re.sub(r"```.*?```", "", open(path, encoding="utf-8").read(), flags=re.S)
+    return {slug(m.group(1)) for m in re.finditer(r"^#+ (.+)$", text, flags=re.M)}
+
+
+def broken_links(path, name):
+    """Links to files of the repository or headings that are not there."""
+    text = re.sub(r"```.*?```", "", open(path, encoding="utf-8").read(), flags=re.S)
+    found = []
+    for target in LINK.findall(text):
+        if re.match(r"[a-z]+:", target):
+            continue  # http:, mailto:
+        file, _, anchor = target.partition("#")
+        linked = os.path.normpath(os.path.join(os.path.dirname(path), file)) if file else path
+        if not os.path.exists(linked):
+            found.append(f"{name}: a link to {target}, which is not there")
+        elif anchor and linked.endswith(".md") and anchor not in anchors(linked):
+            found.append(f"{name}: a link to {target}, a heading that is not there")
     return found
 
 
@@ -131,10 +163,11 @@ def main():
     with concurrent.futures.ThreadPoolExecutor(max_workers=2) as pool:
         for path in files:
             name = os.path.relpath(path, ROOT)
+            problems += broken_links(path, name)
             for line, mark, body in examples(path):
                 where = f"{name}:{line}"
                 if mark is None:
-                    problems.append(f"{where}: an example with no <!-- check --> or <!-- unchecked: why --> before it")
+                    problems.append(f"{where}: an example with neither <!-- check --> nor *Not checked: why.* before it")
                 elif mark == "check":
                     checked += 1
                     jobs.append(pool.submit(run, program, where, body))
