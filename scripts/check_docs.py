@@ -38,7 +38,7 @@ TIMEOUT = 60
 
 
 def examples(path):
-    """(line, marker, commands, expected) for every fenced block of commands."""
+    """(line, marker, lines) for every fenced block that starts with a command."""
     lines = open(path, encoding="utf-8").read().split("\n")
     found, i = [], 0
     while i < len(lines):
