@@ -160,7 +160,7 @@ def main():
     program = os.path.abspath(sys.argv[1])
     files = sys.argv[2:] or [os.path.join(ROOT, "README.md")] + sorted(glob.glob(os.path.join(ROOT, "docs", "*.md")))
     checked, problems, jobs = 0, [], []
-    with concurrent.futures.ThreadPoolExecutor(max_workers=2) as pool:
+    with concurrent.futures.ThreadPoolExecutor(max_workers=4) as pool:
         for path in files:
             name = os.path.relpath(path, ROOT)
             problems += broken_links(path, name)
