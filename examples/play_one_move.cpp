@@ -1,5 +1,5 @@
-// A host program in a few lines, as in the README ("Using the library from a
-// C++ host"): the human has played 1.d4, a persona answers.
+// A host program in a few lines, as in docs/library.md: the human has
+// played 1.d4, a persona answers.
 #include <iostream>
 
 #include "ai_players/ai_players.h"

@@ -1,10 +1,10 @@
 #!/usr/bin/python3
-"""Screenshots of the two ways to play, for docs/: the page of `serve` in
+"""Screenshots of the two ways to play, for docs/images/: the page of `serve` in
 headless Chromium (desktop and a phone-sized window, a persona thinking with
 its clocks running) and `play` in tmux at 80x24, captured as text and drawn
 as a picture.
 
-usage: scripts/screenshots.py build/ai-players [OUT_DIR]   (default docs/)
+usage: scripts/screenshots.py build/ai-players [OUT_DIR]   (default docs/images/)
 Needs chromium, chromium-driver, python3-selenium and tmux.
 """
 import html
@@ -111,7 +111,7 @@ def text_picture(text, path):
 
 def main():
     program = os.path.abspath(sys.argv[1])
-    out = sys.argv[2] if len(sys.argv) > 2 else os.path.join(ROOT, "docs")
+    out = sys.argv[2] if len(sys.argv) > 2 else os.path.join(ROOT, "docs", "images")
     text = terminal_text(program)
     with open(os.path.join(out, "terminal.txt"), "w") as f:
         f.write(text)

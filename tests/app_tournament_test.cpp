@@ -206,7 +206,7 @@ TEST(Adjudicator, CountsPliesInARowBeyondTheMargins) {
       {rule, 1, cp({0, 5, -10, 0, 0}), "", 0},  // level, but too early
       {rule, 25, same(6, 3), "1/2-1/2", 6},      // level, ending at ply 30
       {rule, 1, {Score::mate_in(-4), Score::mate_in(-3), Score::mate_in(-3)}, "0-1", 3},  // beyond any margin
-      // The rule the README states as measured: 6 pawns for 12 plies.
+      // The rule docs/tournaments-and-ratings.md states as measured: 6 pawns for 12 plies.
       {{}, 1, same(40, 600), "1-0", 12},
       {{}, 1, same(40, -600), "0-1", 12},
       {{}, 1, same(40, 599), "", 0},

@@ -1,7 +1,7 @@
 // The server's JSON API, one function per call. A failed call throws an
 // Error whose message is the server's sentence (or says the server is gone).
 
-export async function call(method, path, body) {
+async function call(method, path, body) {
     let response
     try {
         response = await fetch(path, {

@@ -242,7 +242,7 @@ async function review() {
     say("Reviewing every move…")
     try {
         $("review-out").hidden = true
-        showReview(await api.review(game.id), game, api.call)
+        showReview(await api.review(game.id), game)
     } catch (error) {
         $("review-summary").textContent = error.message
         $("review-out").hidden = false

@@ -6,6 +6,7 @@ import {Chessboard, COLOR} from "./node_modules/cm-chessboard/src/Chessboard.js"
 import {Arrows, ARROW_TYPE} from "./node_modules/cm-chessboard/src/extensions/arrows/Arrows.js"
 import {Markers, MARKER_TYPE} from "./node_modules/cm-chessboard/src/extensions/markers/Markers.js"
 import {ANIMATION_MS} from "./game_view.js"
+import * as api from "./api.js"
 
 const MARKS = {inaccuracy: "?!", mistake: "?", blunder: "??"}
 const PLAYED_ARROW = {
@@ -194,8 +195,8 @@ function showProgress(answer) {
 }
 
 // The answer of POST /api/games/{id}/review: a review running (polled here
-// until it is done) or finished. `api(method, path)` is the page's caller.
-export async function showReview(answer, game, api) {
+// until it is done) or finished.
+export async function showReview(answer, game) {
     view = view || buildView()
     const mine = ++generation
     review = null
@@ -209,7 +210,7 @@ export async function showReview(answer, game, api) {
             showProgress(answer)
             await new Promise(resolve => setTimeout(resolve, POLL_MS))
             if (mine !== generation) return
-            answer = await api("POST", `/api/games/${game.id}/review`)
+            answer = await api.review(game.id)
         }
         if (mine === generation) showDone(answer, game.color)
     } catch (error) {

@@ -25,7 +25,7 @@ inline constexpr int kScoreCap = 1000;
 inline constexpr int kStillWinning = 500;
 
 // The search a review runs in every position unless told otherwise (the
-// README's review section says why this depth).
+// docs/review.md says why this depth).
 inline constexpr int kReviewDepth = 16;
 
 enum class Judgement { Good, Inaccuracy, Mistake, Blunder };
