@@ -75,6 +75,8 @@ TEST(GameStore, RefusesWhatItCannotKeepInOneSentenceAsInFile) {
   say("folder not made", refusal("/proc/ai-players/games.db"));
   {
     GameStore store(dir.file("locked.db"), std::chrono::milliseconds(50));
+    GameRecorder before(store, against("Gnome"));
+    before.keep(moves({"d4"}));
     sql::Connection holder(dir.file("locked.db"), false, std::chrono::milliseconds(0));
     sql::Transaction lock(holder);
     say("locked", refusal(dir.file("locked.db"), std::chrono::milliseconds(50)));
@@ -84,6 +86,7 @@ TEST(GameStore, RefusesWhatItCannotKeepInOneSentenceAsInFile) {
     } catch (const StoreError& e) {
       say("locked while playing", e.what());
     }
+    EXPECT_NO_THROW(before.keep(moves({"d4"}))) << "nothing new, nothing written";
   }
   testing_support::expect_as_in_file("games_db_refusals.txt", text);
 }
@@ -256,6 +259,8 @@ TEST(PlayerRating, MatchesADirectFitAndLeavesOutWhatTheRulesSay) {
   StoredGame* between = add("Gnome", 750, "1-0");
   between->header.human_side.reset();
 
+  const PlayerStanding none = rate_player({*between}, measured);
+  EXPECT_TRUE(!none.rating && standing_text(none).starts_with("No rating yet")) << standing_text(none);
   const PlayerStanding s = rate_player(games, measured);
   ASSERT_TRUE(s.rating);
   EXPECT_EQ(s.counted.size(), 10u);
