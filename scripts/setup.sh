@@ -5,7 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 packages=(g++ cmake make libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev libfmt-dev stockfish pgn-extract
-          pkg-config libcpp-httplib-dev nlohmann-json3-dev chromium chromium-driver python3-selenium)
+          pkg-config libsqlite3-dev libcpp-httplib-dev nlohmann-json3-dev chromium chromium-driver python3-selenium)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

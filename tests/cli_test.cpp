@@ -115,7 +115,7 @@ TEST(Cli, BadRequestsFailWithAClearMessageAndWithoutACrash) {
 TEST(Cli, HelpOfEveryCommand) {
   std::string all;
   for (const std::string command :
-       {"", "perft", "analyse", "list", "match", "play", "uci", "review", "serve", "tournament", "ratings"})
+       {"", "perft", "analyse", "list", "match", "play", "uci", "review", "serve", "games", "tournament", "ratings"})
     all += transcript(command.empty() ? V{"--help"} : V{command, "--help"});
   all = testing_support::replace_all(all, fmt::format("(default {}, the number of cores)", ai_players::app::default_review_jobs()),
                                      "(default N, the number of cores)");
@@ -549,3 +549,47 @@ TEST(CliUci, AnEngineThatNeverGetsReadyStillGivesEveryGoALegalMoveInTime) {
 }
 
 }  // namespace
+
+// The games command end to end: PGN files imported (a broken game said),
+// listed with the rating and the next opponent, filtered, shown, exported
+// for pgn-extract, deleted; `play` without --persona plays the suggested one.
+TEST(CliGames, ImportListShowExportDeleteAndTheSuggestedOpponent) {
+  FakeEngine fake;
+  testing_support::TempDir dir;
+  const std::string db = dir.file("g.db");
+  const auto game = [](const std::string& date, const std::string& white, const std::string& black,
+                       const std::string& result, const std::string& extra, const std::string& moves) {
+    return fmt::format("[Event \"old\"]\n[Site \"?\"]\n[Date \"{}\"]\n[Round \"1\"]\n[White \"{}\"]\n[Black \"{}\"]\n"
+                       "[Result \"{}\"]\n{}\n{} {}\n\n",
+                       date, white, black, result, extra, moves, result);
+  };
+  testing_support::write_file(
+      dir.file("old.pgn"),
+      game("2025.01.02", "Human", "Gnome", "1-0", "", "1. e4 e5 2. Qh5 Nc6 3. Bc4 Nf6 4. Qxf7#") +
+          game("2025.01.03", "Diana", "Human", "1-0", "[TimeControl \"300+5\"]", "1. d4 d5 {a comment} 2. c4") +
+          game("2025.01.04", "Human", "Diana", "1/2-1/2", "", "1. e4 c5") +
+          game("2025.01.05", "Human", "Gnome", "0-1", "[SetUp \"1\"]\n[FEN \"4k3/8/8/8/8/8/8/4K2R w K - 0 1\"]",
+               "1. Rh7 Kd8") +
+          game("2025.01.06", "Human", "Gnome", "*", "", "1. e4") +
+          game("2025.01.07", "Human", "Gnome", "1-0", "", "1. e4 e4"));
+  std::string said = transcript({"games", "--db", db, "--import", dir.file("old.pgn")});
+  said += transcript({"games", "--db", db});
+  said += transcript({"games", "--db", db, "--persona", "gnome", "--result", "won", "--since", "2025-01-02",
+                      "--until", "2025-01-02"});
+  said += transcript({"games", "--db", db, "--show", "2"});
+  said += transcript({"games", "--db", db, "--export", dir.file("all.pgn")});
+  said += transcript({"games", "--db", db, "--delete", "2"});
+  said += transcript({"games", "--db", db, "--result", "drawn", "--target", "30"});
+  said += transcript({"games", "--db", db, "--show", "2"});
+  said += transcript({"games", "--no-db"});
+  said += transcript({"games", "--db", db, "--since", "January"});
+  said += transcript({"play", "--db", db, "--no-preview"}, "quit\n");
+  testing_support::expect_as_in_file("games_command.txt", testing_support::replace_all(said, dir.path(), "DIR"));
+  // pgn-extract replays every exported game.
+  if (::access("/usr/games/pgn-extract", X_OK) != 0) return;
+  const std::string command = "/usr/games/pgn-extract -s -o " + dir.file("out.pgn") + " " + dir.file("all.pgn") +
+                              " 2>" + dir.file("err");
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  EXPECT_EQ(testing_support::read_file(dir.file("err")), "");
+  EXPECT_EQ(testing_support::read_pgn(testing_support::read_file(dir.file("out.pgn"))).size(), 5u);
+}

@@ -5,6 +5,7 @@
 #include "game/numbers.h"
 #include "game/start_position.h"
 #include "game/user_error.h"
+#include "games_db/game_store.h"
 
 namespace ai_players::app {
 namespace {
@@ -80,6 +81,19 @@ void add_pgn_options(CLI::App* cmd, PgnOptions& options, const std::string& file
   auto* force = cmd->add_flag("--force", options.force, "replace the games a --pgn file already holds");
   resume->excludes(force);
   force->excludes(resume);
+}
+
+std::optional<std::string> DbOptions::chosen() const {
+  if (none) return std::nullopt;
+  return path.empty() ? GameStore::default_path() : path;
+}
+
+void add_db_options(CLI::App* cmd, DbOptions& options) {
+  auto* db = cmd->add_option("--db", options.path, "the games database (default: $XDG_DATA_HOME/ai-players/games.db)")
+                 ->type_name("PATH");
+  auto* none = cmd->add_flag("--no-db", options.none, "keep no games");
+  db->excludes(none);
+  none->excludes(db);
 }
 
 }  // namespace ai_players::app

@@ -46,4 +46,14 @@ struct PgnOptions {
 };
 void add_pgn_options(CLI::App* cmd, PgnOptions& options, const std::string& file_help, const std::string& resume_help);
 
+// --db PATH and --no-db: where the player's games are kept.
+struct DbOptions {
+  std::string path;
+  bool none = false;
+  // The database to open: none with --no-db, else --db or the default path
+  // (StoreError when there is no home folder for it).
+  std::optional<std::string> chosen() const;
+};
+void add_db_options(CLI::App* cmd, DbOptions& options);
+
 }  // namespace ai_players::app

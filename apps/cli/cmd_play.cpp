@@ -11,9 +11,11 @@
 #include "cli/commands.h"
 #include "cli/stop_signals.h"
 #include "game/numbers.h"
+#include "games_db/player_rating.h"
 #include "review/review.h"
 #include "review/review_engine.h"
 #include "review/review_run.h"
+#include "terminal/board_view.h"
 #include "terminal/terminal_play.h"
 
 namespace ai_players::app {
@@ -30,6 +32,23 @@ std::string review_text(HumanGame& game, const PersonaSettings& settings) {
                   << std::flush;
       });
   return summary_text(r) + '\n' + moves_text(r);
+}
+
+// The persona `games` suggests, said; from the stored games when there are any.
+std::string suggested_persona(const std::optional<std::string>& db, std::ostream& out) {
+  std::vector<StoredGame> games;
+  if (db) {
+    try {
+      games = GameStore(*db).games();
+    } catch (const StoreError&) {
+      // said once the game starts, by the session that keeps it
+    }
+  }
+  const PlayerStanding standing = rate_player(games, measured_ratings());
+  const auto next = suggest_opponent(standing.rating ? standing.rating->rating : kNewPlayerRating, 0.5, measured_ratings());
+  if (!next) throw UserError("no persona has a measured rating to suggest; --persona names one");
+  out << wrapped(suggestion_text(*next, standing)) << '\n';
+  return next->name;
 }
 
 void run_play(TerminalPlay play) {
@@ -63,10 +82,12 @@ void add_play_command(CLI::App& app) {
     std::optional<std::uint64_t> seed;
     ClockOptions clock;
     PgnOptions pgn;
+    DbOptions db;
   };
   auto o = std::make_shared<Options>();
   CLI::App* cmd = app.add_subcommand("play", "play a persona in the terminal");
-  cmd->add_option("--persona", o->play.game.persona, "your opponent ('ai-players list' shows them)")->required();
+  cmd->add_option("--persona", o->play.game.persona,
+                  "your opponent ('ai-players list' shows them); default: the one 'ai-players games' suggests");
   cmd->add_option("--color", o->color, "your colour")->check(CLI::IsMember({"white", "black"}));
   add_fen_option(cmd, o->play.game.start_fen, "start position (FEN)");
   add_pgn_options(cmd, o->pgn, "save the games to this PGN file, each when it ends or you leave",
@@ -78,6 +99,7 @@ void add_play_command(CLI::App& app) {
                     true);
   add_engine_timeout_option(cmd, o->play.game.settings);
   cmd->add_flag("!--no-preview", o->play.game.preview, "do not judge your moves with Verevovera");
+  add_db_options(cmd, o->db);
   cmd->add_flag("--verbose", o->play.verbose, "show the personas' own messages on standard error");
   cmd->callback([o] {
     ai_players::seed(seed_or_random(o->seed));
@@ -88,6 +110,12 @@ void add_play_command(CLI::App& app) {
     play.game.clock = o->clock.clock;
     play.game.think_limit = o->clock.think_limit(kDefaultThinkLimit);
     play.live = ::isatty(STDIN_FILENO) && ::isatty(STDOUT_FILENO);
+    try {
+      play.db = o->db.chosen();
+    } catch (const StoreError& e) {
+      std::cout << e.what() << '\n';
+    }
+    if (play.game.persona.empty()) play.game.persona = suggested_persona(play.db, std::cout);
     play.review = [settings = play.game.settings](HumanGame& game) { return review_text(game, settings); };
     run_play(std::move(play));
   });

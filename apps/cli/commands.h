@@ -13,6 +13,7 @@ void add_play_command(CLI::App& app);
 void add_uci_command(CLI::App& app);
 void add_review_command(CLI::App& app);
 void add_serve_command(CLI::App& app);
+void add_games_command(CLI::App& app);
 // tournament, ratings and the hidden game command.
 void add_tournament_commands(CLI::App& app);
 

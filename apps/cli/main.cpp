@@ -26,6 +26,7 @@ int main(int argc, char** argv) {
   ai_players::app::add_uci_command(app);
   ai_players::app::add_review_command(app);
   ai_players::app::add_serve_command(app);
+  ai_players::app::add_games_command(app);
   ai_players::app::add_tournament_commands(app);
   try {
     app.parse(argc, argv);

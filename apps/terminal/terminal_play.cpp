@@ -8,6 +8,7 @@
 
 #include "ai_players/core/text.h"
 #include "players/library_output.h"
+#include "games_db/game_store.h"
 #include "pgn/pgn_file.h"
 #include "terminal/board_view.h"
 
@@ -17,6 +18,8 @@ namespace {
 using namespace std::chrono_literals;
 
 constexpr auto kTick = 250ms;
+
+constexpr const char* kNotKept = "Play goes on, but your games are not kept from here on (--pgn FILE saves them).";
 
 enum class Leaving { Quit, EndOfInput, Interrupted };  // how often the ticker and the clock are looked at
 
@@ -55,6 +58,13 @@ class Session {
   Session(const TerminalPlay& options, LineInput& in, std::ostream& out)
       : options_(options), setup_(options.game), input_(in), out_(out) {
     if (!options.pgn_file.empty()) file_.emplace(options.pgn_file, options.pgn_mode);
+    if (options.db) {
+      try {
+        store_.emplace(*options.db);
+      } catch (const StoreError& e) {
+        out_ << wrapped(std::string(e.what()) + " " + kNotKept) << '\n';
+      }
+    }
   }
 
   // What the file could not take, once the session is over.
@@ -69,6 +79,7 @@ class Session {
     for (;;) {
       if (input_.interrupted()) return leave(Leaving::Interrupted);
       const HumanGame::View view = game_->view();
+      keep(view.record);
       if (view.record.outcome && !finished_) finish(view);
       if (game_->personas_turn()) {
         persona_turn();
@@ -91,6 +102,19 @@ class Session {
     archived_ = false;
     black_view_ = setup_.human_side == common::BLACK;
     drawn_.clear();
+    undos_ = hints_ = 0;
+    if (store_) {
+      const bool human_white = setup_.human_side == common::WHITE;
+      GameHeader h;
+      h.source = "play";
+      (human_white ? h.white : h.black) = kHumanName;
+      (human_white ? h.black : h.white) = h.persona = game_->persona_name();
+      h.human_side = setup_.human_side;
+      h.persona_elo = game_->persona_strength();
+      h.clock = game_->clock();
+      h.start_fen = game_->view().record.start_fen;
+      recorder_.emplace(*store_, std::move(h));
+    }
     out_ << wrapped(fmt::format("You play {} against {} ({}); {}. Type 'help' for the commands.",
                                 setup_.human_side == common::WHITE ? "white" : "black", game_->persona_name(),
                                 game_->persona_strength(), time_terms()))
@@ -180,11 +204,13 @@ class Session {
 
   void hint() {
     const MoveJudgement best = game_->hint();
+    ++hints_;
     out_ << fmt::format("Hint: {} ({})\n", best.best_san, best.best.text());
   }
 
   void undo() {
     game_->undo();
+    ++undos_;
     out_ << "Took back your last move and " << game_->persona_name() << "'s reply.\n";
     draw(true);
   }
@@ -221,6 +247,7 @@ class Session {
     if (!colour.empty()) setup_.human_side = colour == "white" ? common::WHITE : common::BLACK;
     archive();
     save();
+    left();
     start();
   }
 
@@ -280,7 +307,29 @@ class Session {
       games_.push_back(to_pgn(game_->pgn("ai-players play", "?")));
     }
     save();
+    left();
     return how;
+  }
+
+  // The game as it stands goes to the database; a database that fails is
+  // said once and left, and the game goes on.
+  void keep(const PlayedGame& record) {
+    stored([&] { recorder_->keep(record, undos_, hints_); });
+  }
+  void left() {
+    keep(game_->view().record);
+    stored([&] { recorder_->leave(); });
+  }
+  template <class F>
+  void stored(F f) {
+    if (!recorder_) return;
+    try {
+      f();
+    } catch (const StoreError& e) {
+      out_ << wrapped(std::string(e.what()) + " " + kNotKept) << '\n';
+      recorder_.reset();
+      store_.reset();
+    }
   }
 
   const TerminalPlay& options_;
@@ -289,6 +338,9 @@ class Session {
   std::ostream& out_;
   std::unique_ptr<HumanGame> game_;
   std::optional<PgnFile> file_;
+  std::optional<GameStore> store_;
+  std::optional<GameRecorder> recorder_;  // the current game's, while the store works
+  int undos_ = 0, hints_ = 0;             // in the current game
   std::vector<std::string> games_;  // the PGN of every game of the session that is done with
   std::size_t written_ = 0;         // how many of them the file holds
   std::string save_error_;          // why the file refused the last of them

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <ostream>
 #include <string>
 
@@ -17,6 +18,8 @@ struct TerminalPlay {
   HumanGameSetup game;
   std::string pgn_file;  // every game of the session is saved here; empty: nowhere
   PgnWrite pgn_mode = PgnWrite::Fresh;
+  // The games database every game is kept in, move by move; none: nowhere.
+  std::optional<std::string> db;
   bool verbose = false;
   bool live = false;  // a person at a terminal: the ticker redraws its own line
   // The review of a game for the 'review' command, as text; none: no review.
