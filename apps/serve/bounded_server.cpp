@@ -15,6 +15,8 @@
 
 #include <fmt/format.h>
 
+#include "serve/connection_pool.h"
+
 namespace ai_players::app {
 namespace {
 
@@ -204,7 +206,10 @@ std::string too_large_text(std::size_t body_bytes) {
   return fmt::format("the request is larger than {} kB", body_bytes / 1024);
 }
 
-BoundedServer::BoundedServer(RequestLimits limits) : limits_(limits) { set_payload_max_length(limits.body_bytes); }
+BoundedServer::BoundedServer(RequestLimits limits, std::size_t threads) : limits_(limits) {
+  set_payload_max_length(limits.body_bytes);
+  new_task_queue = [this, threads] { return new ConnectionPool(threads, queued_); };
+}
 
 void BoundedServer::widen_backlog() {
   const socket_t sock = svr_sock_;
@@ -218,8 +223,10 @@ bool BoundedServer::process_and_close_socket(socket_t sock) {
                        ms_of(write_timeout_sec_, write_timeout_usec_));
   bool ok = false;
   for (std::size_t left = keep_alive_max_count_; left > 0; --left) {
+    // The first request is waited for; a next one only while no other connection waits for a thread.
+    const bool first = left == keep_alive_max_count_;
     if (!stream.wait_for_request(std::chrono::seconds(keep_alive_timeout_sec_),
-                                 [this] { return svr_sock_ != INVALID_SOCKET; }))
+                                 [this, first] { return svr_sock_ != INVALID_SOCKET && (first || queued_ == 0); }))
       break;
     stream.begin_request();
     bool closed = false;

@@ -8,6 +8,7 @@
 // the request off at the limit: the rest is never read into memory.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <string>
 
@@ -26,7 +27,10 @@ std::string too_large_text(std::size_t body_bytes);
 
 class BoundedServer : public httplib::Server {
  public:
-  explicit BoundedServer(RequestLimits limits);
+  // Serves each connection on a thread of its own, up to `threads` at once
+  // (see ConnectionPool); a connection between two requests gives its thread
+  // up at once when others wait for one.
+  BoundedServer(RequestLimits limits, std::size_t threads);
 
   // After binding: lets a burst of clients queue for accept(). With 0.11's
   // backlog of 5 the others' SYNs are dropped and retried a second or more later.
@@ -42,6 +46,7 @@ class BoundedServer : public httplib::Server {
   bool process_and_close_socket(socket_t sock) override;
 
   RequestLimits limits_;
+  std::atomic<std::size_t> queued_{0};  // connections waiting for a thread
 };
 
 }  // namespace ai_players::app

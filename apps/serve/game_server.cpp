@@ -12,7 +12,6 @@
 #include "ai_players/personas/safe_reply.h"
 #include "serve/api.h"
 #include "serve/bounded_server.h"
-#include "serve/connection_pool.h"
 #include "game/data_files.h"
 #include "game/user_error.h"
 
@@ -58,7 +57,10 @@ struct GameServer::Impl {
 
   ServeOptions options;
   GameApi api;
-  BoundedServer http{RequestLimits{}};
+  // A reply keeps its request's thread waiting; every game may have one
+  // waiting (and a "move now" beside it), and slow clients some more, while
+  // the page is still answered.
+  BoundedServer http{RequestLimits{}, 2 * static_cast<std::size_t>(options.max_games) + 128};
   int port = 0;
 
   // Only requests meant for this server, from its own page: another web page
@@ -162,12 +164,6 @@ ServeOptions checked(ServeOptions o) {
 }
 
 GameServer::GameServer(ServeOptions options) : impl_(std::make_unique<Impl>(checked(std::move(options)))) {
-  const ServeOptions& o = impl_->options;
-  // A reply keeps its request's thread waiting; every game may have one
-  // waiting (and a "move now" beside it), and slow clients some more, while
-  // the page is still answered.
-  const std::size_t threads = 2 * static_cast<std::size_t>(o.max_games) + 128;
-  impl_->http.new_task_queue = [threads] { return new ConnectionPool(threads); };
   impl_->http.set_keep_alive_timeout(2);
   impl_->http.set_read_timeout(5, 0);
   impl_->http.set_write_timeout(5, 0);
