@@ -346,11 +346,14 @@ TEST(ServeApi, IdleGamesEnd) {
   ServeOptions options = options_with(2, false);
   options.idle_timeout = std::chrono::milliseconds(300);  // counted from the game's creation, not its start
   options.verbose = true;
+  options.think_limit = std::chrono::milliseconds(2500);  // serve --movetime 2500: a game that names no time gets it
   testing::internal::CaptureStderr();
   std::string id;
   {
     RunningServer s(options);
-    id = s.ok("POST", "/api/games", {{"persona", "Talvo"}})["id"];
+    const json created = s.ok("POST", "/api/games", {{"persona", "Talvo"}});
+    EXPECT_EQ(created["time"]["think_limit_ms"], 2500);
+    id = created["id"];
     EXPECT_EQ(s.server.game_count(), 1u);
     EXPECT_TRUE(testing_support::eventually([&] { return s.server.game_count() == 0; }));
   }  // the reaper has said its line before the server ends

@@ -505,6 +505,27 @@ TEST(CliUci, ResultLinesShowTheAnalysisOfTheMovePlayed) {
             "wtime 100 movetime 705 depth 5");
 }
 
+// When a go is answered, Move Overhead 200 kept: the persona's own move, then the session's at the budget.
+TEST(CliUci, ReplyTimesKeepTheMoveOverheadAndAReserve) {
+  using ai_players::app::parse_go;
+  std::string said;
+  for (const char* go : {"movetime 1000", "movetime 300", "wtime 2000 btime 1000", "btime 2000 wtime 1000", "infinite movetime 1000",
+                         "ponder wtime 9000", "depth 5"})
+    for (const bool engine : {false, true}) {
+      auto request = parse_go(go, ai_players::common::WHITE);
+      request.clock.overhead = std::chrono::milliseconds(200);
+      const auto times = ai_players::app::reply_times(request, engine);
+      said += fmt::format("{}{}: {}\n", go, engine ? " (engine)" : "",
+                          times ? fmt::format("{} {}", times->own.count(), times->answer.count()) : "none");
+    }
+  EXPECT_EQ(said,
+            "movetime 1000: 650 800\nmovetime 1000 (engine): 650 800\nmovetime 300: 75 100\nmovetime 300 (engine): 75 100\n"
+            "wtime 2000 btime 1000: 45 60\nwtime 2000 btime 1000 (engine): 750 900\n"
+            "btime 2000 wtime 1000: 20 26\nbtime 2000 wtime 1000 (engine): 300 400\n"
+            "infinite movetime 1000: none\ninfinite movetime 1000 (engine): none\n"
+            "ponder wtime 9000: none\nponder wtime 9000 (engine): none\ndepth 5: none\ndepth 5 (engine): none\n");
+}
+
 // The engine's second "isready" (the GUI's new game) finds it dead: a fresh one gives the move.
 TEST(CliUci, AnEngineThatFailsAtANewGameIsStartedAfresh) {
   FakeEngine fake("on isready\n> readyok\non isready\ndie\n");

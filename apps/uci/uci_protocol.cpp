@@ -54,6 +54,17 @@ std::string uci_safe_text(std::string_view text) {
   return out;
 }
 
+std::optional<ReplyTimes> reply_times(const GoRequest& go, bool engine_keeps_time) {
+  constexpr std::chrono::milliseconds reserve{150};
+  if (go.infinite || go.ponder) return std::nullopt;
+  const auto budget = move_budget(go.clock);
+  if (!budget) return std::nullopt;
+  auto limit = *budget;
+  if (engine_keeps_time && !go.clock.movetime && go.clock.remaining)
+    limit = std::max(limit, (*go.clock.remaining - go.clock.overhead) / 2);
+  return ReplyTimes{limit - std::min(reserve, limit / 4), limit};
+}
+
 UciCommand split_command(std::string_view line) {
   const auto w = split_tokens(line);
   if (w.empty()) return {};

@@ -43,6 +43,17 @@ struct GoRequest {
 // Throws UserError for a malformed number.
 GoRequest parse_go(std::string_view args, int side_to_move);
 
+// When a go with a limit is answered: the GUI has its bestmove by `answer`,
+// the move's budget (Move Overhead kept), and the persona's own move is due
+// by `own`, a reserve earlier for the end of its reply on a loaded machine
+// (the stop, the engine's answer, the choice among what was found): 150 ms,
+// or a quarter of a shorter budget. An engine persona given the GUI's clock
+// keeps to it itself, and may spend up to half of what is left. None without a limit.
+struct ReplyTimes {
+  std::chrono::milliseconds own, answer;
+};
+std::optional<ReplyTimes> reply_times(const GoRequest& go, bool engine_keeps_time);
+
 // The words of a line and the text after its first word.
 struct UciCommand {
   std::string name;

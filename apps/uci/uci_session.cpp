@@ -17,9 +17,7 @@ namespace {
 // An engine that does not answer its own stop within this is replaced, and
 // the reply made from what was found (the GUI has its move before then).
 constexpr std::chrono::milliseconds kStopGrace{700};
-// Of a move's budget, the most the persona leaves for the end of its reply
-// on a loaded machine: the stop, the engine's answer, the choice among what
-// was found, before the session answers for it.
+// How long after stop_grace the persona may take, once the input ended, before the session answers for it.
 constexpr std::chrono::milliseconds kAnswerMargin{150};
 // How soon after stop the GUI has its bestmove, whatever the engine does.
 constexpr std::chrono::milliseconds kStopAnswer{80};
@@ -40,23 +38,6 @@ std::optional<std::string> expected_reply(const AI_BASIC& persona, const UciGame
   return line[1];
 }
 
-// When a reply with a limit is due, from its go: the GUI has its bestmove by
-// `answer`, the move's budget (Move Overhead kept), and the persona's own by
-// `own`, a reserve earlier: kAnswerMargin, or a quarter of a shorter budget.
-struct ReplyTimes {
-  std::chrono::milliseconds own, answer;
-};
-std::optional<ReplyTimes> reply_times(const GoRequest& go, bool engine_keeps_time) {
-  if (go.infinite || go.ponder) return std::nullopt;
-  const auto budget = move_budget(go.clock);
-  if (!budget) return std::nullopt;
-  auto limit = *budget;
-  // An engine persona given the GUI's clock keeps to it itself, and may
-  // spend up to half of what is left.
-  if (engine_keeps_time && !go.clock.movetime && go.clock.remaining)
-    limit = std::max(limit, (*go.clock.remaining - go.clock.overhead) / 2);
-  return ReplyTimes{limit - std::min(kAnswerMargin, limit / 4), limit};
-}
 
 // A search told to end is answered by `by` at the latest.
 template <class Job>
@@ -262,7 +243,7 @@ bool UciSession::ensure_persona() {
 
 UciSession::Answer UciSession::choose(const Job& job) {
   const board::MoveList legal = job.game.position.legal_moves();
-  if (legal.empty()) return {"0000", {}};  // the game is over: nothing to play
+  if (legal.empty()) return {"0000", {}, {}};  // the game is over: nothing to play
   Answer answer;
   const auto any_legal = [&](const std::string& why) {
     answer.notes.push_back(why + "; playing a random legal move");
