@@ -1,6 +1,7 @@
 // The serve command's JSON API over loopback, against real engines.
 #include <algorithm>
 #include <chrono>
+#include <fstream>
 #include <future>
 #include <thread>
 #include <vector>
@@ -251,6 +252,70 @@ TEST(ServeApi, RefusesForeignPagesBadBytesAndHugeBodies) {
   EXPECT_TRUE(post(talvo, {{"Origin", "http://127.0.0.1:" + std::to_string(s.port)}}).starts_with("201 "));
 }
 
+// A connection to the server and what it answers until it closes; `repeat` sends `tail` that many times.
+std::string raw_exchange(int port, const std::string& head, const std::string& tail = "", std::size_t repeat = 0) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in to{AF_INET, htons(static_cast<std::uint16_t>(port)), {htonl(INADDR_LOOPBACK)}, {}};
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0) return ::close(fd), "no connection\n";
+  bool sent = ::send(fd, head.data(), head.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(head.size());
+  for (std::size_t i = 0; sent && i < repeat; ++i)
+    sent = ::send(fd, tail.data(), tail.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(tail.size());
+  std::string answer;
+  char buffer[4096];
+  for (ssize_t n; (n = ::recv(fd, buffer, sizeof buffer, 0)) > 0;) answer.append(buffer, static_cast<std::size_t>(n));
+  ::close(fd);
+  // The status line and the body, without the headers.
+  const auto body = answer.find("\r\n\r\n");
+  return answer.substr(0, answer.find("\r\n")) + (body == std::string::npos ? "" : " " + answer.substr(body + 4)) + "\n";
+}
+
+long resident_kb() {
+  std::ifstream status("/proc/self/status");
+  for (std::string line; std::getline(status, line);)
+    if (line.starts_with("VmRSS:")) return std::stol(line.substr(6));
+  return 0;
+}
+
+// Headers are cut off at their limits while they come, not read whole first; a body too.
+TEST(ServeApi, HeadersAndBodiesAreCutAtTheirLimits) {
+  RunningServer s(options_with(1, false));
+  const std::string get = "GET /api/defaults HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n";
+  std::string fields;
+  for (int i = 0; i < 98; ++i) fields += "X-Field: " + std::to_string(i) + "\r\n";
+  // 100 fields, then 101; 64 kB of headers in lines of 8 kB, each within the parser's own limit for a line.
+  std::string said = raw_exchange(s.port, get + fields + "\r\n") + raw_exchange(s.port, get + fields + "X-Field: 99\r\n\r\n");
+  said += raw_exchange(s.port, get, "X-Long: " + std::string(8000, 'a') + "\r\n", 9);
+  // A body with no length, and one whose chunk never ends: each is cut where the payload would be too large.
+  const std::string post = "POST /api/positions HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/json\r\n";
+  said += raw_exchange(s.port, post + "Transfer-Encoding: chunked\r\n\r\n", std::string(4096, '1'), 64);
+  // 16 MB of headers leave the server's memory as it was: the rest is read and dropped.
+  const long before = resident_kb();
+  said += raw_exchange(s.port, get, "X-Filler: " + std::string(1000, 'b') + "\r\n", 16000);
+  EXPECT_LT(resident_kb() - before, 8000);
+  testing_support::expect_as_in_file("serve_bounds.txt", said);
+}
+
+// A client that leaves while the persona makes its first move never learns of the game: it does not keep its place.
+TEST(ServeApi, AGameWhoseClientLeftBeforeItsAnswerIsNotKept) {
+  testing_support::FakeEngine fake("on go infinite\n> info depth 9 seldepth 9 multipv 1 score cp 10 nodes 500 nps 1000 pv e2e4\n"
+                                   "on stop\n> bestmove e2e4\n");  // only the game's time per move ends the search
+  RunningServer s(options_with(1, false));
+  // A set-up position: no opening book answers for the persona.
+  const std::string body =
+      R"({"persona": "Verevovera", "color": "black", "movetime_ms": 300, "fen": "4k3/8/8/8/8/8/4P3/4K3 w - - 0 1"})";
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in to{AF_INET, htons(static_cast<std::uint16_t>(s.port)), {htonl(INADDR_LOOPBACK)}, {}};
+  ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to), 0);
+  const std::string request = "POST /api/games HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/json\r\n"
+                              "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+  ASSERT_EQ(::send(fd, request.data(), request.size(), MSG_NOSIGNAL), static_cast<ssize_t>(request.size()));
+  ASSERT_TRUE(testing_support::eventually([&] { return std::ranges::count(fake.received(), "go infinite") > 0; }));
+  ::close(fd);
+  // The one place is free again for the next client.
+  EXPECT_TRUE(testing_support::eventually(
+      [&] { return s.call("POST", "/api/games", R"({"persona": "Talvo"})").first == 201; }, std::chrono::seconds(10)));
+}
+
 // Clients that send their requests slowly do not hold every thread: the page is answered meanwhile.
 TEST(ServeApi, SlowClientsLeaveThePageAnswered) {
   RunningServer s(options_with(1, false));
@@ -262,9 +327,6 @@ TEST(ServeApi, SlowClientsLeaveThePageAnswered) {
     const std::string part = "GET /api/personas HTTP/1.1\r\nHost: 127.0.0.1\r\n";  // and no end of headers
     ASSERT_GT(::send(fd, part.data(), part.size(), MSG_NOSIGNAL), 0);
     slow.push_back(fd);
-    // A moment for the server to accept it: its listen backlog is 5, and a refused SYN is retried after 1 s
-    // (a loaded machine needs more than a few milliseconds).
-    std::this_thread::sleep_for(std::chrono::milliseconds(25));
   }
   httplib::Client client("127.0.0.1", s.port);
   client.set_read_timeout(3, 0);  // the slow ones hold their threads for the server's 5 s read timeout
@@ -284,11 +346,14 @@ TEST(ServeApi, IdleGamesEnd) {
   ServeOptions options = options_with(2, false);
   options.idle_timeout = std::chrono::milliseconds(300);  // counted from the game's creation, not its start
   options.verbose = true;
+  options.think_limit = std::chrono::milliseconds(2500);  // serve --movetime 2500: a game that names no time gets it
   testing::internal::CaptureStderr();
   std::string id;
   {
     RunningServer s(options);
-    id = s.ok("POST", "/api/games", {{"persona", "Talvo"}})["id"];
+    const json created = s.ok("POST", "/api/games", {{"persona", "Talvo"}});
+    EXPECT_EQ(created["time"]["think_limit_ms"], 2500);
+    id = created["id"];
     EXPECT_EQ(s.server.game_count(), 1u);
     EXPECT_TRUE(testing_support::eventually([&] { return s.server.game_count() == 0; }));
   }  // the reaper has said its line before the server ends

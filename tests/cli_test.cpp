@@ -418,9 +418,10 @@ TEST(CliUci, AFailedReplyStillMovesAndTheEndOfInputGivesAPonderedMove) {
   const std::string fen = "position fen 4k3/8/8/8/8/8/4P3/4K3 w - - 0 1 moves e2e3 e8d7";
   p.send(fen);
   const V failed = ask(p, "go depth 7", "bestmove");
-  const std::string why = failed.size() >= 2 ? failed[failed.size() - 2] : "";
+  const std::string why = failed.size() >= 3 ? failed[failed.size() - 3] : "";  // then the move with no analysis
   EXPECT_TRUE(has(why, "its output ended") && has(why, "; playing a random legal move")) << why;
   EXPECT_TRUE(std::regex_match(failed.back(), std::regex("bestmove (e1(d1|d2|e2|f1|f2)|e3e4)"))) << failed.back();  // any legal
+  EXPECT_EQ(failed[failed.size() - 2], "info pv " + failed.back().substr(9));
   // A new engine for the next reply; a pondered move is held, and given when the input ends.
   p.send(fen + " e1d2 d7e6");
   p.send("go ponder wtime 100000 btime 100000");
@@ -434,7 +435,7 @@ TEST(CliUci, AFailedReplyStillMovesAndTheEndOfInputGivesAPonderedMove) {
   q.send("go");
   ASSERT_TRUE(testing_support::eventually([&] { return has(slow.received(), "go depth 30"); }, std::chrono::seconds(5)));
   EXPECT_EQ(q.wait(), 0);
-  EXPECT_EQ(q.out, "bestmove b8c6\n");
+  EXPECT_EQ(q.out, "info pv b8c6\nbestmove b8c6\n");  // its engine's line was for another move
   EXPECT_FALSE(has(slow.received(), "stop"));
 }
 
@@ -445,18 +446,84 @@ TEST(CliUci, TheClockCutsASearchANewGoEndsAnInfiniteOneAndAnEngineThatFailsKeeps
   testing_support::TempDir dir;
   CliProcess p({"uci", "--persona", "Verevovera", "--log", dir.file("uci.log")});
   p.send("position startpos moves d2d4");
-  EXPECT_EQ(ask(p, "go wtime 3000 btime 3000", "bestmove").back(), "bestmove e7e5");
+  EXPECT_EQ(ask(p, "go wtime 30000 btime 30000", "bestmove").back(), "bestmove e7e5");
   EXPECT_TRUE(has(ask(p, "go btime soon", "info string").back(), "; searching without a duration limit"));  // "time" is a UCI word
   EXPECT_EQ(ask(p, "stop", "bestmove").back(), "bestmove e7e5");
   p.send("go infinite");
-  EXPECT_EQ(ask(p, "go movetime 100", "bestmove").back(), "bestmove e7e5");  // the infinite search ends
+  EXPECT_EQ(ask(p, "go movetime 1000", "bestmove").back(), "bestmove e7e5");  // the infinite search ends
   EXPECT_EQ(ask(p, "isready", "bestmove").back(), "bestmove e7e5");          // then the one with a limit
   p.send("setoption name Engine value /bin/false");
-  const V kept = ask(p, "go movetime 100", "bestmove");
+  const V kept = ask(p, "go movetime 1000", "bestmove");
   EXPECT_TRUE(has(kept, "info string cannot build Verevovera: ") && has(kept, "; keeping Verevovera")) << p.out;
   p.send("quit");
   EXPECT_EQ(p.wait(), 0);
   EXPECT_TRUE(testing_support::read_file(dir.file("uci.log")).starts_with("Verevovera 2500\n"));  // what it said to itself
+}
+
+// Move Overhead holds for the engine persona too: its engine gets the GUI's time per move less the
+// session's reserve, and under a clock it is cut before the move's budget. Each move comes with the
+// analysis its engine gave for it, a random one with none.
+TEST(CliUci, TheEnginePersonaKeepsTheMoveOverheadAndEveryMoveComesWithItsAnalysis) {
+  FakeEngine fake("on go movetime\n> info depth 12 score cp 31 pv g1f3 b8c6 f1b5 e1e8\n> bestmove g1f3 ponder b8c6\n"
+                  "on go wtime\n> info depth 3 score mate -2 pv g1f3 d8h4\non stop\n> bestmove g1f3\n");
+  CliProcess p(kUciHoudini);
+  p.send("setoption name Move Overhead value 200");
+  p.send("position startpos moves e2e4 e7e5");
+  // 1000 less 200 is the budget; the session keeps 150 of it and the engine stops half of that before its cut.
+  const V timed = ask(p, "go movetime 1000", "bestmove");
+  EXPECT_EQ(V(timed.end() - 2, timed.end()), (V{"info depth 12 score cp 31 pv g1f3 b8c6 f1b5", "bestmove g1f3 ponder b8c6"}));
+  EXPECT_TRUE(has(fake.received(), "go movetime 575"));
+  // The engine keeps the clock itself, and is stopped when it would not: its own move, in time.
+  const V clocked = ask(p, "go wtime 2000 btime 2000", "bestmove");
+  EXPECT_EQ(V(clocked.end() - 2, clocked.end()), (V{"info depth 3 score mate -2 pv g1f3 d8h4", "bestmove g1f3 ponder d8h4"}));
+  EXPECT_TRUE(has(fake.received(), "go wtime 2000 btime 2000"));
+  EXPECT_TRUE(has(fake.received(), "stop"));
+  // No analysis: a random move shows its move alone.
+  p.send("setoption name Persona value Talvo");
+  const V random = ask(p, "go movetime 1000", "bestmove");
+  ASSERT_GE(random.size(), 2u);
+  EXPECT_EQ(random[random.size() - 2], "info pv " + random.back().substr(9));
+  p.send("quit");
+  EXPECT_EQ(p.wait(), 0);
+}
+
+// The line before each bestmove, as a GUI reads it: depth, score (mates in moves) and the legal
+// part of the line; the move alone when the persona's analysis has nothing for it.
+TEST(CliUci, ResultLinesShowTheAnalysisOfTheMovePlayed) {
+  using ai_players::Analysis;
+  using ai_players::app::result_info;
+  const auto position = ai_players::app::parse_position("startpos moves e2e4").position;
+  EXPECT_EQ(result_info(position, "e7e5", Analysis(-35, 7, {"e7e5", "g1f3", "b8c6"})),
+            "info depth 7 score cp -35 pv e7e5 g1f3 b8c6");
+  EXPECT_EQ(result_info(position, "e7e5", Analysis(ai_players::MATE_IN(3), 12, {"e7e5", "e1e8", "g1f3"})),
+            "info depth 12 score mate 3 pv e7e5");
+  EXPECT_EQ(result_info(position, "g7g5", Analysis(-ai_players::MATE_IN(1), 2, {"g7g5", "d1h5"})),
+            "info depth 2 score mate -1 pv g7g5 d1h5");
+  EXPECT_EQ(result_info(position, "d7d5", Analysis(10, 3, {"e7e5"})), "info pv d7d5");
+  EXPECT_EQ(result_info(position, "d7d5", std::nullopt), "info pv d7d5");
+  EXPECT_EQ(ai_players::app::with_movetime("wtime 100 movetime 980 depth 5", std::chrono::milliseconds(705)),
+            "wtime 100 movetime 705 depth 5");
+}
+
+// When a go is answered, Move Overhead 200 kept: the persona's own move, then the session's at the budget.
+TEST(CliUci, ReplyTimesKeepTheMoveOverheadAndAReserve) {
+  using ai_players::app::parse_go;
+  std::string said;
+  for (const char* go : {"movetime 1000", "movetime 300", "wtime 2000 btime 1000", "btime 2000 wtime 1000", "infinite movetime 1000",
+                         "ponder wtime 9000", "depth 5"})
+    for (const bool engine : {false, true}) {
+      auto request = parse_go(go, ai_players::common::WHITE);
+      request.clock.overhead = std::chrono::milliseconds(200);
+      const auto times = ai_players::app::reply_times(request, engine);
+      said += fmt::format("{}{}: {}\n", go, engine ? " (engine)" : "",
+                          times ? fmt::format("{} {}", times->own.count(), times->answer.count()) : "none");
+    }
+  EXPECT_EQ(said,
+            "movetime 1000: 650 800\nmovetime 1000 (engine): 650 800\nmovetime 300: 75 100\nmovetime 300 (engine): 75 100\n"
+            "wtime 2000 btime 1000: 45 60\nwtime 2000 btime 1000 (engine): 750 900\n"
+            "btime 2000 wtime 1000: 20 26\nbtime 2000 wtime 1000 (engine): 300 400\n"
+            "infinite movetime 1000: none\ninfinite movetime 1000 (engine): none\n"
+            "ponder wtime 9000: none\nponder wtime 9000 (engine): none\ndepth 5: none\ndepth 5 (engine): none\n");
 }
 
 // The engine's second "isready" (the GUI's new game) finds it dead: a fresh one gives the move.

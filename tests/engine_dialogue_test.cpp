@@ -61,6 +61,11 @@ TEST(EngineDialogue, DepthSearchSendsThePositionAndExcludesEachFoundMove) {
   ASSERT_EQ(got.size(), 2u);
   EXPECT_EQ(std::tie(got[0].score, got[0].depth, got[0].pv_list), std::make_tuple(30, 9, Lines{"f1c4", "g8f6"}));
   EXPECT_EQ(got[1].pv_list, Lines{"d2d4"});
+  // What the reply's analysis says of a move: the line found for it, none for a move no line began with.
+  const auto line = pl.p.line_for("f1c4");
+  ASSERT_TRUE(line);
+  EXPECT_EQ(std::tie(line->score, line->depth, line->pv_list), std::make_tuple(30, 9, Lines{"f1c4", "g8f6"}));
+  EXPECT_FALSE(pl.p.line_for("g1f3"));
   pl.p.MakeMovesFromStartPos(pl.p.game_history);  // from the start again, not from the last position
   EXPECT_EQ(pl.p.board.export_FEN(), after);
   const std::string position = "position fen " + kStartFen + " moves e2e4 e7e5";
@@ -103,6 +108,23 @@ TEST(EngineDialogue, BestmoveRunIntoPonderIsRepairedOtherwiseNotFound) {
   // Still usable; more candidates asked for than given runs into the same error.
   EXPECT_EQ(pl.p.obtain_engine_thoughts(1, 5, std::nullopt, "g1f3").size(), 1u);
   EXPECT_THROW(pl.p.obtain_engine_thoughts(2, 5, std::nullopt, "g1f3"), Error);
+}
+
+// Within one reply a move keeps its deepest line, the latest of that depth; the next reply starts afresh.
+TEST(EngineDialogue, AReplyKeepsTheDeepestLineOfEachMove) {
+  ScriptedEngine fake(answer("depth 9 score cp 30 pv e2e4 e7e5", "e2e4") + answer("depth 3 score cp 50 pv e2e4", "e2e4") +
+                      answer("depth 9 score cp 20 pv e2e4 c7c5", "e2e4") + answer("depth 9 score cp 10 pv d2d4", "d2d4"));
+  Player pl(fake);
+  {
+    const AI_BASIC::ReplyScope reply(pl.p);
+    for (int depth : {9, 3, 9}) pl.p.obtain_engine_thoughts(1, depth, std::nullopt, "e2e4");
+    const auto line = pl.p.line_for("e2e4");
+    ASSERT_TRUE(line);
+    EXPECT_EQ(std::tie(line->score, line->depth, line->pv_list), std::make_tuple(20, 9, Lines{"e2e4", "c7c5"}));
+  }
+  pl.p.obtain_engine_thoughts(1, 9, std::nullopt, "d2d4");
+  EXPECT_FALSE(pl.p.line_for("e2e4"));
+  EXPECT_TRUE(pl.p.line_for("d2d4"));
 }
 
 TEST(EngineDialogue, ResultsAreOrderedByScoreThenDepthThenMovesWithMatesFolded) {

@@ -184,8 +184,8 @@ TEST(StrongGang, WithoutATopMove) {
 
 TEST(HOUD20c, StrengthCommandsAndBestmoveReading) {
   // The leftover answers to "uci" and the info lines are skipped.
-  ScriptedEngine fake("on go depth 30\n> info depth 1 score cp 13 pv d2d4\n> bestmove g1f3 ponder b8c6\n"
-                  "on go depth 30\n> info depth 1 score cp 13 pv d2d4\ndie\n");
+  ScriptedEngine fake("on go depth 30\n> info depth 1 score cp 13 pv d2d4\n> info depth 2 score mate 3 pv g1f3 b8c6\n"
+                      "> bestmove g1f3 ponder b8c6\non go depth 30\n> info depth 1 score cp 13 pv d2d4\ndie\n");
   const std::string kNew(common::FEN_New_Game), third = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 3";
   {
     CaptureEcho echo;
@@ -197,8 +197,13 @@ TEST(HOUD20c, StrengthCommandsAndBestmoveReading) {
     EXPECT_EQ(std::make_pair(h.Name, h.ELO), std::make_pair(std::string("HOUD20c(1555)"), Number(1555)));
     EXPECT_EQ(echo.lines, (V{"HOUD20c 1200", "AI:HOUDINI20c; elo_limited=1200", "HOUD20c 1555"}));
     EXPECT_EQ(reply(h, {}, kNew, "e2e4 e7e5"), "g1f3");
-    // In the first two plies the engine is not asked; a fixed move is played.
+    // Its engine's line for the move is the persona's analysis of it.
+    const auto line = h.line_for("g1f3");
+    ASSERT_TRUE(line);
+    EXPECT_EQ(std::tie(line->score, line->depth, line->pv_list), std::make_tuple(MATE_IN(3), 2, V{"g1f3", "b8c6"}));
+    // In the first two plies the engine is not asked; a fixed move is played, with no analysis.
     EXPECT_EQ(reply(h, {}, third, ""), "e2e4");
+    EXPECT_FALSE(h.line_for("e2e4") || h.line_for("g1f3"));
     EXPECT_EQ(reply(h, {}, kNew, "d2d4"), "e7e5");
     // An engine that ends without a bestmove line is an error, not an endless loop.
     EXPECT_THROW(reply(h, {}, kNew, "e2e4 e7e5"), EngineError);

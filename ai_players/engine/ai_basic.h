@@ -115,6 +115,11 @@ class AI_BASIC {
   bool out_of_time() const;
   // Whether the engine was killed and replaced during the current (or last) reply.
   bool engine_replaced() const { return engine_replaced_; }
+  // What the current (or last) reply's analysis says of a move (coordinates,
+  // "e2e4"): the deepest of the lines its choice was made from that begin
+  // with it, the latest of that depth. None when no such line was found (a
+  // random move, an opening move played by heart, a quick move).
+  std::optional<Analysis> line_for(std::string_view coord) const;
   // The engine as people know it (its path, not the shell command).
   std::string engine_name() const;
   // The persona's name without its strength, as notes call it ("Horus").
@@ -217,6 +222,8 @@ class AI_BASIC {
   // the candidates when the reply is cut short during this very probe.
   std::map<int, Analysis> probe_lines_;
   void remember_probe_line_(const std::string& line);
+  // Keeps lines the reply's choice is made from, for line_for().
+  void remember_reply_lines_(const std::vector<Analysis>& lines);
   std::vector<Analysis> analyses_of_probe_(int multipv, const std::vector<std::string>& smoveslist) const;
   // Sends a search command and arms its watchdog. A search that must run
   // although time is up (may_cut false) is not stopped by the clock; half of
@@ -269,6 +276,7 @@ class AI_BASIC {
   // (`patience` after they were asked, for the message); with none, whenever it comes.
   std::string read_checked_line_(std::optional<engine::Clock::time_point> deadline, std::chrono::milliseconds patience);
   bool uci_answered_ = false;  // the running engine said uciok
+  std::map<std::string, Analysis, std::less<>> reply_lines_;  // by their first move
 };
 
 }  // namespace ai_players

@@ -66,9 +66,11 @@ std::vector<Analysis> AI_BASIC::obtain_engine_thoughts(int multipv, int depth, s
     // Time ran out during the probe: its own lines are the candidates.
     std::vector<Analysis> analyses = analyses_of_probe_(multipv, smoveslist);
     last_search_depth = analyses.empty() ? 0 : analyses.front().depth;
+    remember_reply_lines_(analyses);
     return analyses;
   }
   std::vector<Analysis> analyses = o_t_get_analyses_(multipv, depth, std::move(smoveslist));
+  remember_reply_lines_(analyses);
   if (!timed || cut_short_) return analyses;  // a cut is expected: nothing to record
 
   // A record of searches that took much longer than their budget should.
@@ -162,6 +164,21 @@ std::vector<Analysis> AI_BASIC::analyses_of_probe_(int multipv, const std::vecto
   });
   if (static_cast<int>(analyses.size()) > multipv) analyses.resize(static_cast<std::size_t>(multipv));
   return analyses;
+}
+
+void AI_BASIC::remember_reply_lines_(const std::vector<Analysis>& lines) {
+  for (const Analysis& a : lines) {
+    if (a.pv_list.empty()) continue;
+    const auto known = reply_lines_.find(a.pv_list.front());
+    if (known == reply_lines_.end()) reply_lines_.emplace(a.pv_list.front(), a);
+    else if (a.depth >= known->second.depth) known->second = a;
+  }
+}
+
+std::optional<Analysis> AI_BASIC::line_for(std::string_view coord) const {
+  const auto it = reply_lines_.find(coord);
+  if (it == reply_lines_.end()) return std::nullopt;
+  return it->second;
 }
 
 void AI_BASIC::require_candidates_(const std::vector<Analysis>& analyses) {

@@ -49,6 +49,7 @@ void AI_BASIC::start_reply_state_() {
   engine_trouble.clear();
   activity.clear();
   probe_lines_.clear();
+  reply_lines_.clear();
   reply_deadline_.reset();
   if (engine_timeout) reply_deadline_ = Clock::now() + kReplyTimeoutFactor * *engine_timeout;
   if (engine_broken) restart_engine();
@@ -222,6 +223,7 @@ void AI_BASIC::new_game() {
   activity.clear();
   engine_trouble.clear();
   probe_lines_.clear();
+  reply_lines_.clear();
   cut_short_ = false;
   engine_replaced_ = false;
   interrupted_ = false;

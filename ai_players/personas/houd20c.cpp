@@ -61,7 +61,18 @@ std::string HOUD20c::engine_bestmove_() {
   ponder_move.clear();
   start_search_("go " + search_limits);
   while (const auto eline = next_search_line_()) {
-    if (eline->find("bestmove") == std::string::npos) continue;
+    if (eline->find("bestmove") == std::string::npos) {
+      // Its line so far is the persona's analysis of the move it plays.
+      if (eline->find(" pv ") != std::string::npos && eline->find(" score ") != std::string::npos) {
+        try {
+          auto [score, depth, pv] = parse_pv_line_(*eline);
+          remember_reply_lines_({Analysis(score, depth, std::move(pv))});
+        } catch (const Error&) {
+          // not a line of the search: the bestmove is what counts
+        }
+      }
+      continue;
+    }
     const auto tokens = engine::split_tokens(*eline);
     if (tokens.size() < 2)
       throw EngineError(format_s("The chess engine %s sent a bestmove line without a move: %s", engine_name(),

@@ -193,7 +193,7 @@ json GameApi::position(const json& body) const {
   return out;
 }
 
-json GameApi::create(const json& body) {
+json GameApi::create(const json& body, const std::function<bool()>& client_gone) {
   HumanGameSetup setup;
   setup.persona = playable_persona_name(string_field(body, "persona"));
   const std::string color = string_field(body, "color", "white");
@@ -206,6 +206,11 @@ json GameApi::create(const json& body) {
   setup.preview = options_.preview;
   setup.preview_depth = options_.preview_depth;
   setup.settings = options_.persona;
+  // A game whose client has gone would hold its place until it is idle for long: none is kept.
+  const auto check_client = [&client_gone] {
+    if (client_gone && client_gone()) throw ApiError(400, "the client closed its connection before the game was set up");
+  };
+  check_client();
   games_.reserve();
   std::unique_ptr<HumanGame> game;
   try {
@@ -214,13 +219,26 @@ json GameApi::create(const json& body) {
     games_.add(nullptr);
     throw;
   }
-  const auto served = games_.find(games_.add(std::move(game)));
-  json reply = nullptr;
-  if (served->game->personas_turn() && (await_reply == body.end() || await_reply->get<bool>()))
-    reply = reply_json(served->game->reply());
-  json out = state_of(*served);
-  out["reply"] = reply;
-  return out;
+  const std::string id = games_.add(std::move(game));
+  try {
+    const auto served = games_.find(id);
+    check_client();
+    json reply = nullptr;
+    if (served->game->personas_turn() && (await_reply == body.end() || await_reply->get<bool>()))
+      reply = reply_json(served->game->reply());
+    check_client();
+    json out = state_of(*served);
+    out["reply"] = reply;
+    return out;
+  } catch (...) {
+    // The client learns no id from a failure: the game goes with it.
+    try {
+      games_.end(id);
+    } catch (const ApiError&) {
+      // ended meanwhile (the server stops)
+    }
+    throw;
+  }
 }
 
 json GameApi::reply(const std::string& id) {

@@ -3,6 +3,7 @@
 // PersonaError, EngineError); the server turns them into HTTP statuses in one place.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -28,7 +29,8 @@ class GameApi {
   json defaults() const;
   // Checks a start position without touching any game.
   json position(const json& body) const;
-  json create(const json& body);
+  // client_gone: whether the client has left; a game it would never learn of is not kept.
+  json create(const json& body, const std::function<bool()>& client_gone = {});
   json state(const std::string& id);
   json move(const std::string& id, const json& body);
   json move_now(const std::string& id);

@@ -1,6 +1,7 @@
 // The server's threads: one per open connection, up to a limit.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
@@ -18,7 +19,8 @@ namespace ai_players::app {
 // thread is busy, up to `limit`, and queues connections only beyond it.
 class ConnectionPool : public httplib::TaskQueue {
  public:
-  explicit ConnectionPool(std::size_t limit) : limit_(limit) {}
+  // `queued`: kept at the number of connections waiting for a thread.
+  ConnectionPool(std::size_t limit, std::atomic<std::size_t>& queued) : limit_(limit), queued_(queued) {}
   ~ConnectionPool() override { shutdown(); }
 
   void enqueue(std::function<void()> fn) override {
@@ -26,6 +28,7 @@ class ConnectionPool : public httplib::TaskQueue {
     jobs_.push_back(std::move(fn));
     if (jobs_.size() > idle_ && threads_.size() < limit_) threads_.emplace_back([this] { work(); });
     else ready_.notify_one();
+    queued_ = jobs_.size() > idle_ ? jobs_.size() - idle_ : 0;
   }
 
   // Ends once every queued connection has been served.
@@ -49,6 +52,7 @@ class ConnectionPool : public httplib::TaskQueue {
       if (jobs_.empty()) return;
       std::function<void()> job = std::move(jobs_.front());
       jobs_.pop_front();
+      queued_ = jobs_.size() > idle_ ? jobs_.size() - idle_ : 0;
       lock.unlock();
       job();
       lock.lock();
@@ -56,6 +60,7 @@ class ConnectionPool : public httplib::TaskQueue {
   }
 
   const std::size_t limit_;
+  std::atomic<std::size_t>& queued_;
   std::mutex mutex_;
   std::condition_variable ready_;
   std::deque<std::function<void()>> jobs_;

@@ -11,14 +11,12 @@
 #include "ai_players/core/text.h"
 #include "ai_players/personas/safe_reply.h"
 #include "serve/api.h"
-#include "serve/connection_pool.h"
+#include "serve/bounded_server.h"
 #include "game/data_files.h"
 #include "game/user_error.h"
 
 namespace ai_players::app {
 namespace {
-
-constexpr std::size_t kBodyLimit = 64 * 1024;
 
 // Every failure as the status people and pages expect, said in one place.
 int status_of(const std::exception& e) {
@@ -59,7 +57,10 @@ struct GameServer::Impl {
 
   ServeOptions options;
   GameApi api;
-  httplib::Server http;
+  // A reply keeps its request's thread waiting; every game may have one
+  // waiting (and a "move now" beside it), and slow clients some more, while
+  // the page is still answered.
+  BoundedServer http{RequestLimits{}, 2 * static_cast<std::size_t>(options.max_games) + 128};
   int port = 0;
 
   // Only requests meant for this server, from its own page: another web page
@@ -112,7 +113,7 @@ void GameServer::Impl::routes() {
   route("GET", "/api/personas", [this](const auto&) { return api.personas(); });
   route("GET", "/api/defaults", [this](const auto&) { return api.defaults(); });
   route("POST", "/api/positions", [this](const auto& req) { return api.position(parse_body(req.body)); });
-  route("POST", "/api/games", [this](const auto& req) { return api.create(parse_body(req.body)); }, 201);
+  route("POST", "/api/games", [this](const auto& req) { return api.create(parse_body(req.body), BoundedServer::client_gone); }, 201);
   route("GET", game, [this, id](const auto& req) { return api.state(id(req)); });
   route("DELETE", game, [this, id](const auto& req) { return api.end(id(req)); });
   route("POST", game + "/moves", [this, id](const auto& req) { return api.move(id(req), parse_body(req.body)); });
@@ -147,7 +148,7 @@ void GameServer::Impl::routes() {
   // Anything else under /api is an unknown call, not a missing file.
   http.set_error_handler([](const httplib::Request& req, httplib::Response& res) {
     if (!res.body.empty()) return;
-    if (res.status == 413) return send_json(res, json{{"error", fmt::format("the request is larger than {} kB", kBodyLimit / 1024)}});
+    if (res.status == 413) return send_json(res, json{{"error", too_large_text(RequestLimits{}.body_bytes)}});
     if (req.path.rfind("/api/", 0) != 0) return;
     send_json(res, json{{"error", res.status == 404 ? fmt::format("no such call: {} {}", req.method, req.path)
                                                      : fmt::format("HTTP status {} for {} {}", res.status, req.method, req.path)}});
@@ -163,16 +164,9 @@ ServeOptions checked(ServeOptions o) {
 }
 
 GameServer::GameServer(ServeOptions options) : impl_(std::make_unique<Impl>(checked(std::move(options)))) {
-  const ServeOptions& o = impl_->options;
-  // A reply keeps its request's thread waiting; every game may have one
-  // waiting (and a "move now" beside it), and slow clients some more, while
-  // the page is still answered.
-  const std::size_t threads = 2 * static_cast<std::size_t>(o.max_games) + 128;
-  impl_->http.new_task_queue = [threads] { return new ConnectionPool(threads); };
   impl_->http.set_keep_alive_timeout(2);
   impl_->http.set_read_timeout(5, 0);
   impl_->http.set_write_timeout(5, 0);
-  impl_->http.set_payload_max_length(kBodyLimit);
   // Headers and body go out in separate writes; without this, Nagle and the
   // client's delayed ACK add 40 ms to every answer.
   impl_->http.set_tcp_nodelay(true);
@@ -188,6 +182,7 @@ int GameServer::bind() {
   if (port < 0)
     throw UserError(fmt::format("cannot listen on {}:{} (in use, or not an address of this machine)",
                                 o.host, o.port));
+  impl_->http.widen_backlog();
   impl_->port = port;
   return port;
 }

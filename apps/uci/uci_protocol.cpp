@@ -6,6 +6,7 @@
 
 #include <fmt/format.h>
 
+#include "ai_players/core/score.h"
 #include "ai_players/core/text.h"
 #include "ai_players/engine/uci_tokens.h"
 #include "game/numbers.h"
@@ -51,6 +52,17 @@ std::string uci_safe_text(std::string_view text) {
     i = j;
   }
   return out;
+}
+
+std::optional<ReplyTimes> reply_times(const GoRequest& go, bool engine_keeps_time) {
+  constexpr std::chrono::milliseconds reserve{150};
+  if (go.infinite || go.ponder) return std::nullopt;
+  const auto budget = move_budget(go.clock);
+  if (!budget) return std::nullopt;
+  auto limit = *budget;
+  if (engine_keeps_time && !go.clock.movetime && go.clock.remaining)
+    limit = std::max(limit, (*go.clock.remaining - go.clock.overhead) / 2);
+  return ReplyTimes{limit - std::min(reserve, limit / 4), limit};
 }
 
 UciCommand split_command(std::string_view line) {
@@ -117,6 +129,33 @@ GoRequest parse_go(std::string_view args, int side_to_move) {
     else if (key == "wtime" || key == "btime" || key == "winc" || key == "binc") ++i;  // the other side's clock
   }
   return go;
+}
+
+std::vector<std::string> legal_prefix(const board::Board& position, const std::vector<std::string>& pv) {
+  std::vector<std::string> out;
+  board::Board after = position;
+  for (const std::string& coord : pv) {
+    const board::MovePtr move = board::find_move(after.legal_moves(), coord);
+    if (!move || move->to_coord() != coord) break;
+    after.make_internal_move(*move);
+    out.push_back(coord);
+  }
+  return out;
+}
+
+std::string result_info(const board::Board& position, const std::string& move, const std::optional<Analysis>& line) {
+  const std::vector<std::string> pv = line ? legal_prefix(position, line->pv_list) : std::vector<std::string>{};
+  if (pv.empty() || pv.front() != move) return "info pv " + move;
+  const Score score(line->score);
+  return fmt::format("info depth {} score {} {} pv {}", line->depth, score.is_mate() ? "mate" : "cp",
+                     score.is_mate() ? score.mate() : score.value(), joined(pv, 0, pv.size()));
+}
+
+std::string with_movetime(std::string_view limits, std::chrono::milliseconds movetime) {
+  auto w = split_tokens(limits);
+  for (std::size_t i = 0; i + 1 < w.size(); ++i)
+    if (w[i] == "movetime") w[i + 1] = std::to_string(movetime.count());
+  return joined(w, 0, w.size());
 }
 
 std::string option_line(const UciOption& o) {

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "ai_players/core/analysis.h"
 #include "ai_players/host/board.h"
 #include "game/time_control.h"
 #include "game/user_error.h"
@@ -41,6 +42,17 @@ struct GoRequest {
 };
 // Throws UserError for a malformed number.
 GoRequest parse_go(std::string_view args, int side_to_move);
+
+// When a go with a limit is answered: the GUI has its bestmove by `answer`,
+// the move's budget (Move Overhead kept), and the persona's own move is due
+// by `own`, a reserve earlier for the end of its reply on a loaded machine
+// (the stop, the engine's answer, the choice among what was found): 150 ms,
+// or a quarter of a shorter budget. An engine persona given the GUI's clock
+// keeps to it itself, and may spend up to half of what is left. None without a limit.
+struct ReplyTimes {
+  std::chrono::milliseconds own, answer;
+};
+std::optional<ReplyTimes> reply_times(const GoRequest& go, bool engine_keeps_time);
 
 // The words of a line and the text after its first word.
 struct UciCommand {
@@ -84,6 +96,18 @@ const UciOption* find_option(const std::vector<UciOption>& options, const std::s
 // The value as the option takes it ("true"/"false", a number in range, one of
 // the combo's vars in its own spelling); UserError saying what it must be.
 std::string checked_value(const UciOption& option, const std::string& value);
+
+// The moves of `pv` that are legal one after another from `position`, up to the first that is not.
+std::vector<std::string> legal_prefix(const board::Board& position, const std::vector<std::string>& pv);
+
+// The line before a bestmove that a GUI shows as the search's result: the
+// depth, score ("cp 35", "mate -2": the side to move's view) and principal
+// variation (its legal part) of the analysis the persona has of the move it
+// plays; "info pv MOVE" alone when it has none, or one that begins otherwise.
+std::string result_info(const board::Board& position, const std::string& move, const std::optional<Analysis>& line);
+
+// The limits a GUI gave with a fixed time per move put in their place ("movetime 980" -> "movetime 780").
+std::string with_movetime(std::string_view limits, std::chrono::milliseconds movetime);
 
 // Text for an "info string" line: the words a GUI reads as search fields or
 // commands ("score", "pv", "depth", "bestmove", ...) become plain ones, so

@@ -17,27 +17,27 @@ namespace {
 // An engine that does not answer its own stop within this is replaced, and
 // the reply made from what was found (the GUI has its move before then).
 constexpr std::chrono::milliseconds kStopGrace{700};
-// How late after its budget a reply may come before the session answers for the persona.
+// How long after stop_grace the persona may take, once the input ended, before the session answers for it.
 constexpr std::chrono::milliseconds kAnswerMargin{150};
 // How soon after stop the GUI has its bestmove, whatever the engine does.
 constexpr std::chrono::milliseconds kStopAnswer{80};
 // How long isready waits for the persona and its engine at most.
 constexpr std::chrono::seconds kReadyBound{5};
 
-// The reply the persona expects to its move, when it knows one (its engine's
-// line for that move), so that a GUI can ponder on it; it must be legal.
-std::optional<std::string> expected_reply(const AI_BASIC& persona, const UciGame& game, const board::Move& move) {
-  std::string coord;
-  if (const auto* engine_persona = dynamic_cast<const HOUD20c*>(&persona)) coord = engine_persona->ponder_move;
-  for (const Analysis& a : persona.DEBUG_analyses)
-    if (coord.empty() && a.pv_list.size() > 1 && a.pv_list[0] == move.to_coord()) coord = a.pv_list[1];
-  if (coord.empty()) return std::nullopt;
-  board::Board after = game.position;
-  after.make_internal_move(move);
-  const auto reply = board::find_move(after.legal_moves(), coord);
-  if (!reply || reply->to_coord() != coord) return std::nullopt;
-  return coord;
+// The reply the persona expects to its move, when it knows one (the engine
+// persona's ponder move, else the line of its analysis for that move), so
+// that a GUI can ponder on it; it must be legal.
+std::optional<std::string> expected_reply(const AI_BASIC& persona, const UciGame& game, const std::string& move) {
+  std::vector<std::string> line;
+  if (const auto* engine_persona = dynamic_cast<const HOUD20c*>(&persona); engine_persona && !engine_persona->ponder_move.empty())
+    line = {move, engine_persona->ponder_move};
+  else if (const auto analysis = persona.line_for(move))
+    line = analysis->pv_list;
+  line = legal_prefix(game.position, line);
+  if (line.size() < 2 || line[0] != move) return std::nullopt;
+  return line[1];
 }
+
 
 // A search told to end is answered by `by` at the latest.
 template <class Job>
@@ -80,17 +80,11 @@ void UciSession::go(std::string_view args) {
 void UciSession::arm(Job& job, Clock::time_point start) const {
   job.cut_at.reset();
   job.answer_by.reset();
-  if (job.go.infinite || job.go.ponder) return;
-  const auto budget = move_budget(job.go.clock);
-  if (!budget) return;
-  // An engine persona given the GUI's clock keeps to it itself, and spends
-  // at most half of what is left.
   const bool engine_keeps_time = !job.go.limits.empty() && current_persona().starts_with("HOUD20c");
-  auto limit = *budget;
-  if (!engine_keeps_time) job.cut_at = start + limit;
-  else if (!job.go.clock.movetime && job.go.clock.remaining)
-    limit = std::max(limit, (*job.go.clock.remaining - job.go.clock.overhead) / 2);
-  job.answer_by = start + limit + kAnswerMargin;
+  const auto times = reply_times(job.go, engine_keeps_time);
+  if (!times) return;
+  job.cut_at = start + times->own;
+  job.answer_by = start + times->answer;
 }
 
 void UciSession::ready() {
@@ -177,6 +171,7 @@ void UciSession::work() {
     if (ended_) return;
     if (!current_answered_) {  // else the session answered in its place
       for (const std::string& note : answer.notes) info(note);
+      if (!answer.result.empty()) send(answer.result);
       if (hold_ && !finishing_)
         held_bestmove_ = answer.move;
       else
@@ -248,17 +243,23 @@ bool UciSession::ensure_persona() {
 
 UciSession::Answer UciSession::choose(const Job& job) {
   const board::MoveList legal = job.game.position.legal_moves();
-  if (legal.empty()) return {"0000", {}};  // the game is over: nothing to play
+  if (legal.empty()) return {"0000", {}, {}};  // the game is over: nothing to play
   Answer answer;
   const auto any_legal = [&](const std::string& why) {
     answer.notes.push_back(why + "; playing a random legal move");
     answer.move = choice(legal)->to_coord();
+    answer.result = result_info(job.game.position, answer.move, std::nullopt);
     return answer;
   };
   if (!ensure_persona()) return any_legal("no persona to ask");
-  // The engine persona lets its engine search within the GUI's own limits.
-  if (auto* engine_persona = dynamic_cast<HOUD20c*>(persona_.get()))
+  // The engine persona lets its engine search within the GUI's own limits;
+  // a fixed time per move ends half the reserve before the persona's cut, so
+  // that the engine stops by itself and the cut is only there if it does not.
+  if (auto* engine_persona = dynamic_cast<HOUD20c*>(persona_.get())) {
     engine_persona->search_limits = job.go.limits.empty() ? HOUD20c::kDefaultSearchLimits : job.go.limits;
+    if (const auto times = reply_times(job.go, true); times && job.go.clock.movetime)
+      engine_persona->search_limits = with_movetime(job.go.limits, times->own - (times->answer - times->own) / 2);
+  }
   {
     std::lock_guard<std::mutex> lock(mutex_);
     live_persona_ = persona_.get();
@@ -272,7 +273,8 @@ UciSession::Answer UciSession::choose(const Job& job) {
     if (!reply.note.empty()) answer.notes.push_back(reply.note);
     if (reply.cut_short && !reply.fallback) answer.notes.push_back(built_name_ + "'s reply was cut short by the clock or a stop");
     answer.move = reply.move->to_coord();
-    if (const auto ponder = expected_reply(*persona_, job.game, *reply.move)) answer.move += " ponder " + *ponder;
+    answer.result = result_info(job.game.position, answer.move, persona_->line_for(answer.move));
+    if (const auto ponder = expected_reply(*persona_, job.game, answer.move)) answer.move += " ponder " + *ponder;
   } catch (const std::exception& e) {
     any_legal(failure_text(e));
   }
@@ -299,7 +301,9 @@ void UciSession::answer_overdue(Clock::time_point now) {
     } else {
       info(fmt::format("{} has no move ready: its engine {}; playing a random legal move", who,
                        starting_ ? "is still starting" : "has not answered"));
-      send("bestmove " + choice(legal)->to_coord());
+      const std::string move = choice(legal)->to_coord();
+      send(result_info(job.game.position, move, std::nullopt));
+      send("bestmove " + move);
     }
     if (&job == &current_) {
       current_answered_ = true;

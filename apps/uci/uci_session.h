@@ -79,6 +79,7 @@ class UciSession {
   struct Answer {
     std::string move;
     std::vector<std::string> notes;
+    std::string result;  // the analysis of the move, as result_info() gives it; empty when there is no move
   };
 
   // Answers isready once the persona and its engine are built, so that the
