@@ -29,7 +29,8 @@ WORK = os.environ.get("MUTANTS_DIR", "/tmp/ai_players-mutants")
 SRC = os.path.join(WORK, "src")
 BUILD = os.path.join(WORK, "build")
 FOLDERS = ("ai_players", "apps")
-COPIED = ("ai_players", "apps", "tests", "examples", "bench", "cmake", "data", "web", "fuzz", "CMakeLists.txt")
+COPIED = ("ai_players", "apps", "tests", "examples", "bench", "cmake", "data", "web", "fuzz", "docs", "scripts",
+          "README.md", "CMakeLists.txt")
 
 # Lines that only declare or arrange: nothing there to mutate usefully.
 SKIP = re.compile(r"^\s*(#|//|\*|/\*|namespace\b|using\b|template\b|class\b|struct\b|enum\b|public:|private:|"
