@@ -291,7 +291,11 @@ TEST(ServeApi, HeadersAndBodiesAreCutAtTheirLimits) {
   // 16 MB of headers leave the server's memory as it was: the rest is read and dropped.
   const long before = resident_kb();
   said += raw_exchange(s.port, get, "X-Filler: " + std::string(1000, 'b') + "\r\n", 16000);
+#ifndef __SANITIZE_ADDRESS__  // the address sanitizer holds freed memory back, so the process grows anyway
   EXPECT_LT(resident_kb() - before, 8000);
+#else
+  (void)before;
+#endif
   testing_support::expect_as_in_file("serve_bounds.txt", said);
 }
 
