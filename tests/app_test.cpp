@@ -408,6 +408,26 @@ TEST(HumanGameEnds, OnTheHumansFlagAndWhenThePersonaCannotMove) {
   EXPECT_EQ(game.pgn("E", "S").tag("Termination"), "abandoned");
 }
 
+// "Move now" in the player's own turn came too late for the last reply and
+// is not for the next one; in the persona's turn it counts even before the
+// reply's thread has begun.
+TEST(HumanGame, MoveNowCountsOnlyInThePersonasTurn) {
+  testing_support::FakeEngine fake("on go\n> info depth 9 score cp 50 pv e8d8\n> bestmove e8d8\n"
+                                   "on go\non stop\n> bestmove d8c7\n");
+  common::ScopedEchoSink quiet([](std::string_view) {});
+  HumanGame game(houdini().game);
+  game.move_now();
+  game.play_human(*game.read_move("Rh7"));
+  const auto searched = game.reply();
+  ASSERT_TRUE(searched);
+  EXPECT_EQ(std::make_pair(searched->san, searched->cut_short), std::make_pair(std::string("Kd8"), false));
+  game.play_human(*game.read_move("Rh8"));
+  game.move_now();
+  const auto hurried = game.reply();  // the engine searches until told to stop
+  ASSERT_TRUE(hurried);
+  EXPECT_EQ(std::make_pair(hurried->san, hurried->cut_short), std::make_pair(std::string("Kc7"), true));
+}
+
 // An engine that had to be replaced once is given another chance; the same
 // engine failing again is broken, and the persona gives up instead of waiting
 // on it reply after reply. The summary counts the restart.
@@ -428,7 +448,6 @@ TEST(PersonaPlayer, AnEngineReplacedTwiceIsBroken) {
   PersonaPlayer player{"Hera", make_persona("Hera", settings)};
   const board::Board middle("r1bq1rk1/pp3ppp/2nbpn2/2pp4/3P4/2PBPN2/PP1N1PPP/R1BQ1RK1 w - - 0 8");
   const board::Board ending(kEnding);
-  player.persona->interrupt();  // "move now" that came after the last reply: not for the next one
   const SafeReply first = ask_persona(player, {}, middle.legal_moves(), middle.export_FEN(), std::nullopt);
   EXPECT_TRUE(!first.cut_short && first.engine_restarted) << first.note;
   try {

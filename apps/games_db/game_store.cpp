@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <thread>
 
 #include <fmt/format.h>
 
@@ -99,13 +100,22 @@ GameStore::GameStore(std::string path, std::chrono::milliseconds busy_timeout) :
   if (error)
     throw StoreError(fmt::format("The folder {} for the games database cannot be made: {}.", folder.string(),
                                  error.message()));
-  try {
-    db_ = std::make_unique<sql::Connection>(path_, true, busy_timeout);
-    // WAL: readers never wait for the writer, and a writer's commit is one append.
-    db_->exec("PRAGMA journal_mode = WAL; PRAGMA synchronous = NORMAL");
-    migrate();
-  } catch (const sql::SqlError& e) {
-    throw StoreError(explain(e));
+  // Two programs that open a new database at once may both try to turn it to
+  // WAL, and SQLite then refuses one at once instead of waiting: try again.
+  const auto give_up = std::chrono::steady_clock::now() + busy_timeout;
+  for (;;) {
+    try {
+      db_ = std::make_unique<sql::Connection>(path_, true, busy_timeout);
+      // WAL: readers never wait for the writer, and a writer's commit is one append.
+      db_->exec("PRAGMA journal_mode = WAL; PRAGMA synchronous = NORMAL");
+      migrate();
+      return;
+    } catch (const sql::SqlError& e) {
+      db_.reset();
+      const bool busy = e.code == SQLITE_BUSY || e.code == SQLITE_LOCKED;
+      if (!busy || std::chrono::steady_clock::now() >= give_up) throw StoreError(explain(e));
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
   }
 }
 

@@ -212,6 +212,7 @@ std::optional<PersonaMove> HumanGame::reply() {
   }
   const auto thought = std::chrono::duration_cast<milliseconds>(SteadyClock::now() - started);
   const std::lock_guard lock(mutex_);
+  player_.persona->clear_interrupt();  // a "move now" that came late must not cut the next reply
   thinking_ = false;
   turn_started_ = SteadyClock::now();
   if (!answer) {
@@ -224,7 +225,12 @@ std::optional<PersonaMove> HumanGame::reply() {
   return move;
 }
 
-void HumanGame::move_now() { player_.persona->interrupt(); }
+// Also before the reply has begun: the host asks as soon as it is the
+// persona's turn, and the reply's thread may not have started yet.
+void HumanGame::move_now() {
+  const std::lock_guard lock(mutex_);
+  if (!state_.over() && state_.side_to_move() != setup_.human_side) player_.persona->interrupt();
+}
 
 void HumanGame::abandon() {
   player_.persona->abandon();

@@ -115,7 +115,8 @@ class HumanGame {
   // The persona's reply, played: blocks while it thinks. A persona that can
   // give no move ends the game as abandoned (and none is returned).
   std::optional<PersonaMove> reply();
-  // Cuts the running reply short; any thread.
+  // Cuts the running reply short, or the one about to start in the
+  // persona's turn; any thread.
   void move_now();
   // Ends the engines at once (the program is shutting down); any thread.
   void abandon();

@@ -39,7 +39,6 @@ SafeReply ask_persona(PersonaPlayer& player, const board::MoveList& history, con
                       const std::string& start_fen, std::optional<std::chrono::steady_clock::time_point> deadline) {
   AI_BASIC& persona = *player.persona;
   persona.stop_at = deadline;
-  persona.clear_interrupt();
   ++player.replies;
   try {
     SafeReply reply = reply_safely(persona, history, legal, start_fen);
