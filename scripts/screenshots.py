@@ -78,7 +78,7 @@ def terminal_text(program):
     session = "ai-players-shot"
     pgn = tempfile.mktemp(suffix=".pgn")
     subprocess.run(["tmux", "new-session", "-d", "-s", session, "-x", "80", "-y", "24",
-                    f"{program} play --persona HOUD20c --tc 300+5 --seed 4 --pgn {pgn}"], check=True)
+                    f"{program} play --persona HOUD20c --tc 5+5 --seed 4 --pgn {pgn}"], check=True)
     keys = lambda *k: subprocess.run(["tmux", "send-keys", "-t", session, *k], check=True)
     try:
         time.sleep(1.5)

@@ -124,10 +124,12 @@ TEST(ServeApi, PersonaMovesFirstThenAWholeGameUntilTheEnd) {
   }
   EXPECT_EQ(s.ok("DELETE", game)["deleted"], created["id"]);
   EXPECT_EQ(s.server.game_count(), 0u);
-  // Your flag falls while you think: the next look at the game ends it.
-  const json flagged = s.ok("POST", "/api/games", {{"persona", "Talvo"}, {"tc", "0.1"}});
+  // Each side's first move is free; then your flag falls while you think, and the next look at the game ends it.
+  const std::string flagged = "/api/games/" + s.ok("POST", "/api/games", {{"persona", "Talvo"}, {"tc", "0.1"}})["id"].get<std::string>();
   std::this_thread::sleep_for(std::chrono::milliseconds(150));
-  EXPECT_EQ(s.ok("GET", "/api/games/" + flagged["id"].get<std::string>())["result"]["result"], "0-1");
+  EXPECT_TRUE(s.ok("POST", flagged + "/moves", {{"move", "e4"}})["time"]["clock"]["runs"]);
+  std::this_thread::sleep_for(std::chrono::milliseconds(150));
+  EXPECT_EQ(s.ok("GET", flagged)["result"]["result"], "0-1");
 }
 
 TEST(ServeApi, ErrorsAreJsonWithTheirStatusAndLeaveTheGameAloneUndoTakesBackMoves) {
@@ -191,8 +193,8 @@ TEST(ServeApi, ThinkLimitsMoveNowAndTheProgressOfAReply) {
   const json noted = s.ok("POST", "/api/games", {{"persona", "Horus"}, {"color", "black"},
                                                  {"fen", "4k3/8/8/8/8/8/4P3/4K3 w - - 0 1"}});
   EXPECT_EQ(noted["time"]["tc"], "300+5");
-  const json& clock = noted["time"]["clock"];  // Horus's increment added, and your clock running
-  EXPECT_TRUE(clock["white_ms"] > 300000 && clock["black_ms"] <= 300000 && clock["black_ms"] > 290000) << noted.dump();
+  const json& clock = noted["time"]["clock"];  // each side's first move is free
+  EXPECT_EQ(clock, json({{"white_ms", 300000}, {"black_ms", 300000}, {"runs", false}})) << noted.dump();
   EXPECT_TRUE(noted["reply"].value("note", "").starts_with("Horus has no previous move to answer")) << noted.dump();
 
   // A time per move replaces the clock.

@@ -205,11 +205,14 @@ TEST(Numbers, ReadWithinTheirBoundsAsInFile) {
     text += line(fmt::format("seconds up to 10 '{}'", s), [&] { return read_seconds(s, "t", 10); });
   for (const char* s : {"18446744073709551615", "18446744073709551616", "-1", ""})
     text += line(fmt::format("seed '{}'", s), [&] { return read_seed(s, "s"); });
-  for (const char* s : {"60+1", "0.5+0.1", "300", "", "+1", "60+", "0", "a+b", "-5"})
-    text += line(fmt::format("time control '{}'", s), [&] {
-      const TimeControl tc = parse_time_control(s);
-      return fmt::format("{}, base {}, increment {}", tc.pgn(), show(tc.base), show(tc.increment));
-    });
+  // A plain base is seconds for engines and minutes for people; units and m:ss say it either way.
+  for (const char* s : {"60+1", "0.5+0.1", "300", "5m+3", "5min+3s", "90s+1", "3:00+2", "1:30", "", "+1", "60+", "0",
+                        "a+b", "-5", "3:60", "1.5:00", "3:5", "5h"})
+    for (const PlainBase plain : {PlainBase::Seconds, PlainBase::Minutes})
+      text += line(fmt::format("time control '{}' ({})", s, plain == PlainBase::Seconds ? "s" : "min"), [&] {
+        const TimeControl tc = parse_time_control(s, plain);
+        return fmt::format("{} = {}", tc.pgn(), tc.text());
+      });
   // A GUI's go: the mover's own clock; movestogo 0 and a negative time mean none and
   // nothing left; the limits passed on in the GUI's order; searchmoves ends the line.
   const auto go = [](const std::string& args, int side) {
@@ -387,17 +390,28 @@ TEST(HumanGameEnds, OnTheHumansFlagAndWhenThePersonaCannotMove) {
   HumanGameSetup setup = houdini().game;  // no e2e4 to open with: the engine must answer
   setup.clock = TimeControl{milliseconds(400), milliseconds(0)};
   {
-    // The flag falls; a lone king cannot win on time.
-    HumanGame bare(setup);
-    setup.start_fen = "4k3/7r/8/8/8/8/8/4K2R w K - 0 1";
-    HumanGame rook(setup);
-    EXPECT_FALSE(rook.flag_check());
+    // Each side's first move is free: a game nobody has begun is not lost on time.
+    HumanGame waiting(setup);
     std::this_thread::sleep_for(milliseconds(450));
-    const HumanGame::View running = rook.view();  // only the clock of the side to move runs
-    EXPECT_EQ(std::make_pair(*running.white_left, *running.black_left), std::make_pair(milliseconds(0), milliseconds(400)));
-    EXPECT_TRUE(rook.flag_check() && bare.flag_check());
-    EXPECT_EQ(ending_of(rook.view().record), "0-1 time forfeit after 0 plies: White ran out of time");
-    EXPECT_EQ(ending_of(bare.view().record), "1/2-1/2 time forfeit after 0 plies: White ran out of time");
+    EXPECT_FALSE(waiting.flag_check());
+    const HumanGame::View view = waiting.view();
+    EXPECT_TRUE(*view.white_left == milliseconds(400) && !view.clock_runs && !view.record.outcome);
+    // Then the flag falls; a lone king cannot win on time.
+    std::string text;
+    for (const std::string& fen : {std::string("4k3/7r/8/8/8/8/8/4K2R w K - 0 1"), kEnding}) {
+      GameState state(fen, setup.clock, true);
+      for (const char* move : {"e1d1", "e8d8"}) {
+        EXPECT_TRUE(state.charge(milliseconds(1000)));
+        state.play(*board::find_move(state.legal(), move));
+      }
+      EXPECT_TRUE(state.clock_runs() && state.charge(milliseconds(300)) && *state.time_left(common::WHITE) == milliseconds(100));
+      state.play(*board::find_move(state.legal(), "d1e1"));
+      state.play(*board::find_move(state.legal(), "d8e8"));
+      EXPECT_FALSE(state.charge(milliseconds(101)));
+      text += ending_of(state.record()) + "\n";
+    }
+    EXPECT_EQ(text, "0-1 time forfeit after 4 plies: White ran out of time\n"
+                    "1/2-1/2 time forfeit after 4 plies: White ran out of time\n");
   }
   HumanGame game(houdini().game);
   game.play_human(*game.read_move("Rh7"));
@@ -411,6 +425,20 @@ TEST(HumanGameEnds, OnTheHumansFlagAndWhenThePersonaCannotMove) {
 // "Move now" in the player's own turn came too late for the last reply and
 // is not for the next one; in the persona's turn it counts even before the
 // reply's thread has begun.
+// A draw offer is answered by the persona's score and the game's length, each at its boundary.
+TEST(HumanGame, ADrawIsTakenWhenLosingAndInALevelGameFromMoveThirty) {
+  std::string text;
+  for (const auto& [cp, plies] : {std::pair{-200, 0}, {-199, 0}, {49, 59}, {49, 60}, {50, 200}}) {
+    const DrawAnswer a = answer_draw(Score(cp), static_cast<std::size_t>(plies));
+    text += fmt::format("{} after {}: {}\n", cp, plies, a.accepted ? "accepted" : a.reason);
+  }
+  EXPECT_EQ(text, "-200 after 0: accepted\n"
+                  "-199 after 0: it is too early; it takes a draw in a level game from move 30 on\n"
+                  "49 after 59: it is too early; it takes a draw in a level game from move 30 on\n"
+                  "49 after 60: accepted\n"
+                  "50 after 200: it thinks it is better\n");
+}
+
 TEST(HumanGame, MoveNowCountsOnlyInThePersonasTurn) {
   testing_support::FakeEngine fake("on go\n> info depth 9 score cp 50 pv e8d8\n> bestmove e8d8\n"
                                    "on go\non stop\n> bestmove d8c7\n");

@@ -67,7 +67,11 @@ TEST(Cli, BadRequestsFailWithAClearMessageAndWithoutACrash) {
       {"serve", "--movetime", "0", "--host", "256.1.1.1"},  // serve's 0: no limit
       {"serve", "--idle-timeout", "0"},
       {"ratings", "/nonexistent/x.pgn"},
-      // Every command line that cannot be read: one line, status 2, however long what it quotes.
+      // Every command line that cannot be read: one line, status 2, however long what it quotes;
+      // the commands with the nearest one for a word that names none.
+      {},
+      {"plya"},
+      {"play", "--persona", "Gnom"},
       {"match", "--white"},
       {"play", "--persona", "Talvo", "--color", std::string(100000, 'x')},
       {"perft", "--fen", "garbage"},
@@ -117,6 +121,7 @@ TEST(Cli, HelpOfEveryCommand) {
   for (const std::string command :
        {"", "perft", "analyse", "list", "match", "play", "uci", "review", "serve", "games", "tournament", "ratings"})
     all += transcript(command.empty() ? V{"--help"} : V{command, "--help"});
+  all += transcript({"help"}) + transcript({"--version"});
   all = testing_support::replace_all(all, fmt::format("(default {}, the number of cores)", ai_players::app::default_review_jobs()),
                                      "(default N, the number of cores)");
   testing_support::expect_as_in_file("help.txt", testing_support::replace_all(all, testing_support::cli_path(), "ai-players"));
@@ -206,8 +211,8 @@ TEST(CliPlay, PreviewsHintsUndoAndBadInputThatLosesNothing) {
   // review runs on engines of its own, as the review command does.
   std::string said = transcript({"play", "--persona", "Talvo", "--no-preview", "--seed", "1", "--movetime", "0"},
                                  "e4\nreview\nhint\nquit\n");
-  for (const std::string score : {"-49", "-50"}) {
-    FakeEngine level("default-score " + score + "\n");  // the human's score: Talvo is that much better
+  for (const std::string score : {"199", "200"}) {
+    FakeEngine level("default-score " + score + "\n");  // the human's score: Talvo is that much worse
     said += transcript({"play", "--persona", "Talvo"}, "draw\nquit\n");
   }
   testing_support::expect_as_in_file("play_without_adviser_and_draw_offers.txt", said);
@@ -235,12 +240,12 @@ TEST(CliPlay, GameAfterGameWithCommandsAndEveryGameInThePgn) {
 TEST(CliPlay, TermSavesTheGameAndCaseGoesWhereItIsClear) {
   FakeEngine fake;
   testing_support::TempDir dir;
-  CliProcess p({"play", "--persona", "Talvo", "--tc", "300+5", "--pgn", dir.file("g.pgn"), "--fen",
+  CliProcess p({"play", "--persona", "Talvo", "--tc", "5+5", "--pgn", dir.file("g.pgn"), "--fen",
                 "4k3/8/8/8/8/2n5/1P1B4/4K3 w - - 0 1"});
-  EXPECT_TRUE(has(p.read_until(kFiles), "Talvo (100); each side has a clock of 300+5."));
+  EXPECT_TRUE(has(p.read_until(kFiles), "Talvo (100); each side has a clock of 5 min + 5 s."));
   p.send("bxc3\nBXC3\nBxc3");  // the pawn or the bishop, then the bishop
   const V seen = p.read_until(kFiles);
-  for (const std::string line : {"'bxc3' could be bxc3 or Bxc3", "'BXC3' could be", "Talvo plays", "Clocks: you 5:0", ", Talvo 5:0"})
+  for (const std::string line : {"'bxc3' could be bxc3 or Bxc3", "'BXC3' could be", "Talvo plays", "Clocks: you 4:5", ", Talvo 5:00"})
     EXPECT_TRUE(has(seen, line)) << line;
   ::kill(p.pid(), SIGTERM);
   p.read_until("Interrupted.");  // before the end of its input, which would end the game too
@@ -277,7 +282,7 @@ TEST(CliPlay, EnterWhileThePersonaThinksMakesItMoveNow) {
 // SIGTERM ends the server cleanly.
 TEST(CliServe, FindsItsPageAndStopsOnSigterm) {
   FakeEngine fake;
-  CliProcess p({"serve", "--port", "0", "--tc", "300+5"});
+  CliProcess p({"serve", "--port", "0", "--tc", "5+5"});
   const std::string serving = p.read_until("Serving the personas on http://127.0.0.1:").back();
   EXPECT_TRUE(has(serving, "(this machine only)"));
   // The page starts from the clock given here.

@@ -214,7 +214,7 @@ async function act(request, note) {
 
 function drawNote(state) {
     return state.draw.accepted ? `${state.persona} accepts the draw.`
-        : `${state.persona} declines the draw: it thinks it is better.`
+        : `${state.persona} declines the draw: ${state.draw.reason}.`
 }
 
 async function hint() {

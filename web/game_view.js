@@ -136,7 +136,8 @@ export class GameView {
             this.clock = null
             return
         }
-        this.clock = {...c, running: state.result ? null : state.turn, since: performance.now()}
+        // Each side's first move is free: the clocks stand still until both have moved.
+        this.clock = {...c, running: state.result || !c.runs ? null : state.turn, since: performance.now()}
         this.tickClocks()
     }
 

@@ -38,9 +38,11 @@ void add_engine_timeout_option(CLI::App* cmd, PersonaSettings& settings) {
 }
 
 void add_clock_options(CLI::App* cmd, ClockOptions& options, const std::string& tc_help,
-                       const std::string& movetime_help, bool zero_is_unlimited) {
+                       const std::string& movetime_help, bool zero_is_unlimited, PlainBase plain) {
   auto* clock = cmd->add_option_function<std::string>(
-      "--tc", flag_reader("--tc", [&options](const std::string& text) { options.clock = parse_time_control(text); }),
+      "--tc",
+      flag_reader("--tc",
+                  [&options, plain](const std::string& text) { options.clock = parse_time_control(text, plain); }),
       tc_help);
   auto* movetime = cmd->add_option_function<std::string>(
       "--movetime",

@@ -28,7 +28,8 @@ struct ClockOptions {
 };
 // With `zero_is_unlimited`, --movetime 0 asks for no limit at all.
 void add_clock_options(CLI::App* cmd, ClockOptions& options, const std::string& tc_help,
-                       const std::string& movetime_help, bool zero_is_unlimited = false);
+                       const std::string& movetime_help, bool zero_is_unlimited = false,
+                       PlainBase plain = PlainBase::Seconds);
 
 // --seed: a whole number from 0 to 2^64-1, said plainly when it is not.
 CLI::Option* add_seed_option(CLI::App* cmd, std::optional<std::uint64_t>& seed, const std::string& what);

@@ -127,7 +127,7 @@ void add_games_command(CLI::App& app) {
   add_db_options(cmd, o->db);
   cmd->add_option("--persona", o->filter.persona, "only the games against this persona");
   cmd->add_option("--result", o->filter.result, "only the games you won, lost, drew or left unfinished")
-      ->check(CLI::IsMember({"won", "lost", "drawn", "unfinished"}));
+      ->transform(CLI::IsMember({"won", "lost", "drawn", "unfinished"}, CLI::ignore_case));
   cmd->add_option_function<std::string>("--since", date_reader("--since", o->filter.since), "only games from this day on")
       ->type_name("YYYY-MM-DD");
   cmd->add_option_function<std::string>("--until", date_reader("--until", o->filter.until), "only games up to this day")

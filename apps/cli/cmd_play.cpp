@@ -88,15 +88,17 @@ void add_play_command(CLI::App& app) {
   CLI::App* cmd = app.add_subcommand("play", "play a persona in the terminal");
   cmd->add_option("--persona", o->play.game.persona,
                   "your opponent ('ai-players list' shows them); default: the one 'ai-players games' suggests");
-  cmd->add_option("--color", o->color, "your colour")->check(CLI::IsMember({"white", "black"}));
+  cmd->add_option("--color,--colour", o->color, "your colour: white or black")
+      ->transform(CLI::IsMember({"white", "black"}, CLI::ignore_case));
   add_fen_option(cmd, o->play.game.start_fen, "start position (FEN)");
   add_pgn_options(cmd, o->pgn, "save the games to this PGN file, each when it ends or you leave",
                   "add the games to those --pgn already holds");
   add_seed_option(cmd, o->seed, "seed of the persona's random draws");
-  add_clock_options(cmd, o->clock, "a clock for each side, yours too: base seconds + increment, e.g. 300+5",
+  add_clock_options(cmd, o->clock,
+                    "a clock for each side, yours too: base minutes + increment seconds, e.g. 5+3 (or 90s+1, 3:00+2)",
                     fmt::format("milliseconds the persona may think per move (default {}; 0: no limit)",
                                 kDefaultThinkLimit.count()),
-                    true);
+                    true, PlainBase::Minutes);
   add_engine_timeout_option(cmd, o->play.game.settings);
   cmd->add_flag("!--no-preview", o->play.game.preview, "do not judge your moves with Verevovera");
   add_db_options(cmd, o->db);

@@ -97,10 +97,12 @@ void add_serve_command(CLI::App& app) {
                 "no Verevovera per game: no preview, hint or review, one engine per game");
   cmd->add_option("--web-root", options->web_root, "folder of the page (default: web/ found beside the program)");
   cmd->add_flag("--verbose", options->verbose, "show the personas' own messages on standard error");
-  add_clock_options(cmd, *clock, "the games' default clock for each side, e.g. 300+5 (the page can choose another)",
+  add_clock_options(cmd, *clock,
+                    "the games' default clock for each side: base minutes + increment seconds, e.g. 5+3 (the page "
+                    "can choose another)",
                     fmt::format("the default milliseconds a persona may think per move (default {}; 0: no limit)",
                                 kDefaultThinkLimit.count()),
-                    true);
+                    true, PlainBase::Minutes);
   add_engine_timeout_option(cmd, options->persona);
   cmd->callback([options, idle, clock] { run_serve(*options, *idle, *clock); });
 }

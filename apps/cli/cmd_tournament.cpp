@@ -67,7 +67,7 @@ void add_tournament(CLI::App& app) {
   cmd->add_option("--format", o->format,
                   "round-robin (default), gauntlet (the first against each other) or neighbours (each against the "
                   "next --span names: list them in order of strength)")
-      ->check(CLI::IsMember({"round-robin", "gauntlet", "neighbours"}));
+      ->transform(CLI::IsMember({"round-robin", "gauntlet", "neighbours"}, CLI::ignore_case));
   cmd->add_option("--span", plan.span, "neighbours: how many of the next names each one meets (default 2)")
       ->check(CLI::Range(1, 1000));
   cmd->add_option("--rounds", plan.rounds,

@@ -18,8 +18,8 @@ bool has_more_than_king(const board::Board& position, int side) {
 
 }  // namespace
 
-GameState::GameState(const std::string& start_fen, std::optional<TimeControl> clock)
-    : position_(start_fen), clock_(clock) {
+GameState::GameState(const std::string& start_fen, std::optional<TimeControl> clock, bool first_moves_free)
+    : position_(start_fen), clock_(clock), first_moves_free_(first_moves_free) {
   record_.start_fen = start_fen;
   legal_ = position_.legal_moves();
   record_.outcome = outcome_of(position_);
@@ -84,7 +84,7 @@ std::optional<std::chrono::steady_clock::time_point> GameState::move_deadline(
 }
 
 bool GameState::charge(milliseconds spent) {
-  if (!clock_) return true;
+  if (!clock_runs()) return true;
   const int side = side_to_move();
   milliseconds& left = left_[slot(side)];
   left -= spent;

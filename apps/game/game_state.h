@@ -27,7 +27,11 @@ struct PlayedGame {
 class GameState {
  public:
   // Throws board::FenError for a start position our board rejects.
-  explicit GameState(const std::string& start_fen, std::optional<TimeControl> clock = std::nullopt);
+  // With `first_moves_free`, as on chess sites, each side's first move is not
+  // timed, so that a game nobody has begun cannot be lost on time; engines'
+  // games are timed from the first move, as engine testers time them.
+  explicit GameState(const std::string& start_fen, std::optional<TimeControl> clock = std::nullopt,
+                     bool first_moves_free = false);
 
   const PlayedGame& record() const { return record_; }
   const board::Board& position() const { return position_; }
@@ -45,6 +49,8 @@ class GameState {
   // Takes back the last `plies` moves; the game goes on (an ended one too).
   void take_back(std::size_t plies);
 
+  // Whether the clocks run.
+  bool clock_runs() const { return clock_ && (!first_moves_free_ || record_.moves.size() >= 2); }
   // The side's time left; none without a clock.
   std::optional<milliseconds> time_left(int side) const;
   // When the side to move must have moved, for a move started at `now`: a
@@ -52,9 +58,9 @@ class GameState {
   std::optional<std::chrono::steady_clock::time_point> move_deadline(
       std::chrono::steady_clock::time_point now, std::optional<milliseconds> fixed_movetime,
       milliseconds overhead = milliseconds(10)) const;
-  // Charges `spent` to the side to move, then adds its increment. A side out
-  // of time loses (or draws when the other side has only its king) and false
-  // is returned.
+  // Charges `spent` to the side to move, then adds its increment, once the
+  // clocks run. A side out of time loses (or draws when the other side has
+  // only its king) and false is returned.
   bool charge(milliseconds spent);
 
  private:
@@ -63,6 +69,7 @@ class GameState {
   board::Board position_;
   board::MoveList legal_;
   std::optional<TimeControl> clock_;
+  bool first_moves_free_ = false;
   milliseconds left_[2]{};
 };
 

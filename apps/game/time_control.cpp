@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <optional>
+#include <utility>
 #include <stdexcept>
 
 #include <fmt/format.h>
@@ -14,14 +16,47 @@ namespace ai_players::app {
 
 namespace {
 
-milliseconds seconds_part(std::string_view text, const std::string& whole) {
-  double seconds = 0;
-  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), seconds);
-  if (text.empty() || ec != std::errc() || end != text.data() + text.size() || !std::isfinite(seconds) ||
-      seconds < 0 || seconds > 1e7)
-    throw UserError(fmt::format("{} is not a time control; write base seconds and increment, e.g. 60+1 or 300",
-                                echoed(whole)));
+[[noreturn]] void not_a_clock(const std::string& whole) {
+  throw UserError(fmt::format(
+      "{} is not a time control; write a base and an increment in seconds, e.g. 5m+3 (5 minutes, 3 s a move), "
+      "90s+1 or 3:00+2",
+      echoed(whole)));
+}
+
+// A plain decimal; none for anything else.
+std::optional<double> decimal(std::string_view text) {
+  double value = 0;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (text.empty() || ec != std::errc() || end != text.data() + text.size() || !std::isfinite(value) || value < 0)
+    return std::nullopt;
+  return value;
+}
+
+milliseconds from_seconds(double seconds, const std::string& whole) {
+  if (seconds > 1e7) not_a_clock(whole);
   return milliseconds(static_cast<long long>(std::llround(seconds * 1000)));
+}
+
+// "5", "5m", "5min", "90s", "3:00".
+milliseconds base_part(std::string_view text, PlainBase plain, const std::string& whole) {
+  if (const auto colon = text.find(':'); colon != std::string_view::npos) {
+    const auto minutes = decimal(text.substr(0, colon));
+    const auto seconds = decimal(text.substr(colon + 1));
+    if (!minutes || !seconds || *minutes != std::floor(*minutes) || text.size() - colon != 3 || *seconds >= 60)
+      not_a_clock(whole);
+    return from_seconds(*minutes * 60 + *seconds, whole);
+  }
+  double scale = plain == PlainBase::Minutes ? 60 : 1;
+  static constexpr std::pair<std::string_view, int> kUnits[] = {{"min", 60}, {"m", 60}, {"s", 1}};
+  for (const auto& [unit, factor] : kUnits)
+    if (text.ends_with(unit)) {
+      text.remove_suffix(unit.size());
+      scale = factor;
+      break;
+    }
+  const auto value = decimal(text);
+  if (!value) not_a_clock(whole);
+  return from_seconds(*value * scale, whole);
 }
 
 std::string seconds_text(milliseconds ms) {
@@ -35,11 +70,23 @@ std::string TimeControl::pgn() const {
   return increment.count() ? seconds_text(base) + "+" + seconds_text(increment) : seconds_text(base);
 }
 
-TimeControl parse_time_control(const std::string& text) {
+std::string TimeControl::text() const {
+  const std::string base_text = base.count() % 60000 == 0 ? fmt::format("{} min", base.count() / 60000)
+                                                          : seconds_text(base) + " s";
+  return increment.count() ? base_text + " + " + seconds_text(increment) + " s" : base_text;
+}
+
+TimeControl parse_time_control(const std::string& text, PlainBase plain) {
   const auto plus = text.find('+');
   TimeControl tc;
-  tc.base = seconds_part(std::string_view(text).substr(0, plus), text);
-  if (plus != std::string::npos) tc.increment = seconds_part(std::string_view(text).substr(plus + 1), text);
+  tc.base = base_part(std::string_view(text).substr(0, plus), plain, text);
+  if (plus != std::string::npos) {
+    std::string_view increment = std::string_view(text).substr(plus + 1);
+    if (increment.ends_with("s")) increment.remove_suffix(1);
+    const auto seconds = decimal(increment);
+    if (!seconds) not_a_clock(text);
+    tc.increment = from_seconds(*seconds, text);
+  }
   if (tc.base.count() <= 0)
     throw UserError(fmt::format("{}: the base time must be more than 0 seconds", echoed(text)));
   return tc;

@@ -10,15 +10,24 @@ namespace ai_players::app {
 
 using std::chrono::milliseconds;
 
-// "60+1" (base seconds + increment seconds), "300" or "0.5+0.1".
+// A clock for each side: a base time and an increment per move.
 struct TimeControl {
   milliseconds base{0};
   milliseconds increment{0};
-  // The PGN TimeControl tag: "60+1", "300".
+  // The PGN TimeControl tag, in seconds: "60+1", "300".
   std::string pgn() const;
+  // As players say it: "5 min + 3 s", "90 s".
+  std::string text() const;
 };
-// Throws UserError with a message for anything else.
-TimeControl parse_time_control(const std::string& text);
+
+// What a base written as a plain number means: seconds where engines are
+// tested and in PGN ("60+0.6"), minutes where people play, as on every chess
+// site ("5+3").
+enum class PlainBase { Seconds, Minutes };
+
+// "5+3", "300", "0.5+0.1", "5m+3", "5min+3s", "90s+1", "3:00+2" (minutes and
+// seconds); the increment is always seconds. Throws UserError for anything else.
+TimeControl parse_time_control(const std::string& text, PlainBase plain = PlainBase::Seconds);
 
 // What is known on the clock when a move is to be made.
 struct ClockReading {

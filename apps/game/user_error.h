@@ -4,9 +4,11 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "ai_players/core/text.h"
 
@@ -37,5 +39,10 @@ inline std::string echoed(std::string_view input) { return quoted_excerpt(input,
 // become "; ", and the rest is cut.
 inline constexpr std::size_t kMessageLimit = 500;
 std::string message_line(std::string_view message);
+
+// The name among `names` that `typed` most likely meant (case aside, at most
+// two letters wrong, dropped, added or swapped; one for short names); none
+// when no name is that close or two are equally close.
+std::optional<std::string> did_you_mean(std::string_view typed, const std::vector<std::string>& names);
 
 }  // namespace ai_players::app

@@ -42,7 +42,7 @@ board::MoveList typed_moves(const board::MoveList& legal, const std::string& tex
 }  // namespace
 
 HumanGame::HumanGame(HumanGameSetup setup)
-    : setup_(std::move(setup)), state_(setup_.start_fen, setup_.clock), turn_started_(SteadyClock::now()) {
+    : setup_(std::move(setup)), state_(setup_.start_fen, setup_.clock, true), turn_started_(SteadyClock::now()) {
   player_.name = canonical_persona_name(setup_.persona);
   PersonaSettings watched = setup_.settings;
   watched.launch = EngineWatch::watched(watch_, watched.launch);
@@ -73,7 +73,8 @@ HumanGame::View HumanGame::view() const {
   if (!state_.over() && !thinking_ && v.side_to_move == setup_.human_side) v.legal = state_.legal();
   v.white_left = state_.time_left(common::WHITE);
   v.black_left = state_.time_left(common::BLACK);
-  if (v.white_left && !state_.over()) {
+  v.clock_runs = state_.clock_runs();
+  if (v.clock_runs && !state_.over()) {
     auto& running = v.side_to_move == common::WHITE ? v.white_left : v.black_left;
     running = std::max(milliseconds(0), *running - turn_time());
   }
@@ -82,7 +83,7 @@ HumanGame::View HumanGame::view() const {
 
 bool HumanGame::flag_check() {
   const std::lock_guard lock(mutex_);
-  if (state_.over() || thinking_ || state_.side_to_move() != setup_.human_side || !setup_.clock) return false;
+  if (state_.over() || thinking_ || state_.side_to_move() != setup_.human_side || !state_.clock_runs()) return false;
   if (turn_time() <= *state_.time_left(setup_.human_side)) return false;
   state_.charge(turn_time());  // ends the game on time
   return true;
@@ -161,6 +162,14 @@ void HumanGame::resign() {
              setup_.human_side == common::WHITE ? "White resigns" : "Black resigns");
 }
 
+DrawAnswer answer_draw(Score score, std::size_t plies) {
+  const int cp = score.value();
+  if (cp <= -kDrawWelcomeMargin) return {true, score, ""};
+  if (cp >= kDrawDeclineMargin) return {false, score, "it thinks it is better"};
+  if (plies < kDrawEarliestPly) return {false, score, "it is too early; it takes a draw in a level game from move 30 on"};
+  return {true, score, ""};
+}
+
 DrawAnswer HumanGame::offer_draw() {
   if (!adviser_) throw NotAvailableError("a draw offer needs the adviser's engine, which this game runs without");
   std::optional<GameState> now;
@@ -174,10 +183,11 @@ DrawAnswer HumanGame::offer_draw() {
     const std::lock_guard engines(engines_);
     best = best_move(*adviser_, *now, setup_.preview_depth);
   }
-  const DrawAnswer answer{-best.best.value() < kDrawDeclineMargin, -best.best};
+  const DrawAnswer answer = answer_draw(-best.best, now->record().moves.size());
   const std::lock_guard lock(mutex_);
-  if (!answer.accepted || state_.over() || state_.record().moves.size() != now->record().moves.size())
-    return DrawAnswer{false, answer.score};
+  if (!answer.accepted) return answer;
+  if (state_.over() || state_.record().moves.size() != now->record().moves.size())
+    return DrawAnswer{false, answer.score, "the game has moved on"};
   state_.end(Outcome{"1/2-1/2", Termination::Agreement}, player_.name + " accepts your draw offer");
   return answer;
 }
@@ -237,12 +247,12 @@ void HumanGame::abandon() {
   if (adviser_) adviser_->abandon();
 }
 
-PgnGame HumanGame::pgn(const std::string& event, const std::string& site) const {
+PgnGame HumanGame::pgn(const std::string& event, const std::string& site, int round) const {
   const std::lock_guard lock(mutex_);
   GameTags tags;
   tags.event = event;
   tags.site = site;
-  tags.round = "1";
+  tags.round = std::to_string(round);
   const bool human_white = setup_.human_side == common::WHITE;
   (human_white ? tags.white : tags.black) = kHumanName;
   (human_white ? tags.black : tags.white) = player_.name;

@@ -28,9 +28,13 @@ namespace ai_players::app {
 // (HOUD20c's depth 30) can take minutes.
 inline constexpr milliseconds kDefaultThinkLimit{10000};
 
-// A persona accepts a draw unless the engine finds it at least this far
-// ahead (centipawns, from its side).
+// A persona offered a draw takes it as a player would: never when the engine
+// finds it this far ahead or more (centipawns, from its side); in a level
+// game only from move 30 on, as tournaments rule; at once when it is losing
+// by kDrawWelcomeMargin or more.
 inline constexpr int kDrawDeclineMargin = 50;
+inline constexpr std::size_t kDrawEarliestPly = 60;
+inline constexpr int kDrawWelcomeMargin = 200;
 
 struct HumanGameSetup {
   std::string persona;  // a name make_persona knows
@@ -56,8 +60,12 @@ struct PersonaMove {
 // The persona's answer to a draw offer, and the score it went by.
 struct DrawAnswer {
   bool accepted = false;
-  Score score;  // the position for the persona, as the adviser's engine sees it
+  Score score;         // the position for the persona, as the adviser's engine sees it
+  std::string reason;  // a refusal's, as the player is told it: "it thinks it is better"
 };
+// The answer to a draw offered when the persona's score is `score` and
+// `plies` moves have been played.
+DrawAnswer answer_draw(Score score, std::size_t plies);
 
 class HumanGame {
  public:
@@ -84,6 +92,7 @@ class HumanGame {
     milliseconds thinking_for{0};  // while thinking: since the reply began
     EngineWatch::Reading engine;   // while thinking: the persona's searches so far
     std::optional<milliseconds> white_left, black_left;  // as they stand now, the running clock included
+    bool clock_runs = false;  // each side's first move is free
   };
   View view() const;
   // Ends the game when the human's flag has fallen while they think; whether it did.
@@ -105,9 +114,9 @@ class HumanGame {
   // that is over stays over (NotNowError); UserError when the human has no move yet.
   void undo();
   void resign();
-  // The human offers a draw on their turn; the persona accepts unless the
-  // adviser's engine finds it kDrawDeclineMargin or more ahead, and an
-  // accepted draw ends the game. NotAvailableError without an adviser.
+  // The human offers a draw on their turn; the persona answers by the
+  // adviser's score as kDrawDeclineMargin says, and an accepted draw ends the
+  // game. NotAvailableError without an adviser.
   DrawAnswer offer_draw();
 
   // Whether the persona is to move in a game still going on.
@@ -122,7 +131,7 @@ class HumanGame {
   void abandon();
 
   // The game as PGN, players named as every command names them.
-  PgnGame pgn(const std::string& event, const std::string& site) const;
+  PgnGame pgn(const std::string& event, const std::string& site, int round = 1) const;
 
  private:
   void require_humans_turn() const;

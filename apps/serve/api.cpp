@@ -44,7 +44,8 @@ json time_of(const HumanGame& game, const HumanGame::View& v) {
   json out{{"think_limit_ms", nullptr}, {"tc", nullptr}};
   if (const auto limit = game.think_limit()) out["think_limit_ms"] = limit->count();
   if (game.clock()) out["tc"] = game.clock()->pgn();
-  if (v.white_left) out["clock"] = {{"white_ms", v.white_left->count()}, {"black_ms", v.black_left->count()}};
+  if (v.white_left)
+    out["clock"] = {{"white_ms", v.white_left->count()}, {"black_ms", v.black_left->count()}, {"runs", v.clock_runs}};
   if (v.thinking)
     out["thinking"] = {{"ms", v.thinking_for.count()}, {"search", v.engine.searches}, {"depth", v.engine.depth}};
   return out;
@@ -299,7 +300,7 @@ json GameApi::draw(const std::string& id) {
   const auto served = games_.find(id);
   const DrawAnswer answer = served->game->offer_draw();
   json out = state_of(*served);
-  out["draw"] = {{"accepted", answer.accepted}};
+  out["draw"] = {{"accepted", answer.accepted}, {"reason", answer.reason}};
   return out;
 }
 

@@ -123,7 +123,7 @@ class Session {
   }
 
   std::string time_terms() const {
-    if (const auto& clock = game_->clock()) return fmt::format("each side has a clock of {}", clock->pgn());
+    if (const auto& clock = game_->clock()) return fmt::format("each side has a clock of {}", clock->text());
     if (const auto limit = game_->think_limit())
       return fmt::format("{} thinks at most {} a move", game_->persona_name(), seconds(*limit));
     return fmt::format("{} thinks without a time limit", game_->persona_name());
@@ -218,7 +218,7 @@ class Session {
   void offer_draw() {
     const DrawAnswer answer = game_->offer_draw();
     out_ << (answer.accepted ? game_->persona_name() + " accepts the draw.\n"
-                             : game_->persona_name() + " declines the draw: it thinks it is better.\n");
+                             : game_->persona_name() + " declines the draw: " + answer.reason + ".\n");
   }
 
   void play(const std::string& text) {
@@ -277,7 +277,7 @@ class Session {
   void archive() {
     if (archived_ || (game_->view().record.moves.empty() && !finished_)) return;
     archived_ = true;
-    games_.push_back(to_pgn(game_->pgn("ai-players play", "?")));
+    games_.push_back(to_pgn(game_->pgn("ai-players play", "?", static_cast<int>(games_.size()) + 1)));
   }
 
   // The games done with and not written yet go to the file, each whole; what
@@ -304,7 +304,7 @@ class Session {
     // A session without a game still leaves its file a game, as played so far.
     if (!archived_ && (moved || games_.empty())) {
       archived_ = true;
-      games_.push_back(to_pgn(game_->pgn("ai-players play", "?")));
+      games_.push_back(to_pgn(game_->pgn("ai-players play", "?", static_cast<int>(games_.size()) + 1)));
     }
     save();
     left();
