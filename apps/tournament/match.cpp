@@ -85,15 +85,16 @@ void print_summary(std::ostream& out, const PersonaPlayer& first, const PersonaP
 }  // namespace
 
 void run_match(const MatchPlan& plan, std::ostream& out, std::ostream& log) {
-  PersonaPlayer first{playable_persona_name(plan.white), nullptr};
-  PersonaPlayer second{playable_persona_name(plan.black), nullptr};
+  const PersonaId first_id = resolve_playable(plan.white), second_id = resolve_playable(plan.black);
+  PersonaPlayer first{first_id.name, nullptr};
+  PersonaPlayer second{second_id.name, nullptr};
   const std::uint64_t seed = seed_or_random(plan.seed);
   ai_players::seed(seed);
   std::optional<PgnFile> pgn_out;
   if (!plan.pgn_file.empty()) pgn_out.emplace(plan.pgn_file, plan.pgn_mode);
   LibraryOutput output(plan.verbose);
-  first.persona = start_persona(first.name, output, plan.settings);
-  second.persona = start_persona(second.name, output, plan.settings);
+  first.persona = start_persona(first_id, output, plan.settings);
+  second.persona = start_persona(second_id, output, plan.settings);
   const bool single = plan.games == 1;
   const auto announce = [single, verbose = plan.verbose, &log](const std::string& note, const std::string& detail) {
     if (!single) log << '\n' << note << '\n';  // a single game shows it in its move list

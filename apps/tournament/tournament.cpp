@@ -22,14 +22,21 @@
 namespace ai_players::app {
 namespace {
 
-std::vector<std::string> checked_names(const std::vector<std::string>& names) {
-  std::vector<std::string> out;
+// The players, each name resolved once.
+std::vector<PersonaId> checked_personas(const std::vector<std::string>& names) {
+  std::vector<PersonaId> out;
   for (const std::string& n : names) {
-    const std::string canonical = playable_persona_name(n);
-    if (std::find(out.begin(), out.end(), canonical) != out.end())
-      throw UserError(fmt::format("{} is named twice", canonical));
-    out.push_back(canonical);
+    PersonaId id = resolve_playable(n);
+    if (std::any_of(out.begin(), out.end(), [&](const PersonaId& o) { return o.name == id.name; }))
+      throw UserError(fmt::format("{} is named twice", id.name));
+    out.push_back(std::move(id));
   }
+  return out;
+}
+
+std::vector<std::string> names_of(const std::vector<PersonaId>& personas) {
+  std::vector<std::string> out;
+  for (const PersonaId& id : personas) out.push_back(id.name);
   return out;
 }
 
@@ -99,7 +106,7 @@ namespace {
 class TournamentRun {
  public:
   TournamentRun(const TournamentPlan& plan, std::ostream& log)
-      : plan_(plan), log_(log), names_(checked_names(plan.names)) {
+      : plan_(plan), log_(log), personas_(checked_personas(plan.names)), names_(names_of(personas_)) {
     for (const Anchor& a : plan.anchors)
       if (std::none_of(names_.begin(), names_.end(), [&](const auto& n) { return lower(n) == lower(a.name); }))
         throw UserError(fmt::format("the anchor {} plays in none of the games", a.name));
@@ -108,12 +115,12 @@ class TournamentRun {
     if (plan.sprt) sprt_.emplace(*plan.sprt);
     openings_ = read_openings_file(plan.openings_file.empty() ? default_openings_path() : plan.openings_file);
     seed_ = seed_or_random(plan.seed);
-    for (const std::string& n : names_) strengths_[n] = playing_strength(n, plan.terms.settings);
+    for (const PersonaId& id : personas_) strengths_[id.name] = playing_strength(id, plan.terms.settings);
     for (const auto& [named, limits] : plan.search) {
       const std::string name = named;  // clang 14 cannot capture a structured binding
       const auto it = std::find_if(names_.begin(), names_.end(), [&](const auto& n) { return lower(n) == lower(name); });
       if (it == names_.end()) throw UserError(fmt::format("--search names {}, who plays in none of the games", name));
-      search_[*it] = checked_search_limits(*it, limits);
+      search_[*it] = checked_search_limits(personas_[it - names_.begin()], limits);
     }
     all_ = schedule_games(names_, plan.format, plan.rounds, openings_.size(), seed_, plan.span);
     games_ = shard_of(all_, plan.shard);
@@ -237,7 +244,8 @@ class TournamentRun {
 
   const TournamentPlan& plan_;
   std::ostream& log_;
-  std::vector<std::string> names_;
+  std::vector<PersonaId> personas_;
+  std::vector<std::string> names_;  // theirs, in canonical spelling
   std::vector<Opening> openings_;
   std::uint64_t seed_ = 0;
   std::map<std::string, std::optional<int>> strengths_;
