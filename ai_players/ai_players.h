@@ -10,6 +10,7 @@
 #include "ai_players/engine/ai_basic.h"
 #include "ai_players/engine/engine_config.h"
 #include "ai_players/engine/engine_process.h"
+#include "ai_players/engine/search_control.h"
 #include "ai_players/engine/uci_tokens.h"
 #include "ai_players/host/board.h"
 #include "ai_players/host/common.h"

@@ -91,7 +91,7 @@ void AI_BASIC::launch_engine_() {
     engine = std::move(fresh);
   }
   engine_broken = false;
-  stop_sent_ = false;
+  search_.stop_sent = false;
   uci_answered_ = false;
   writeIntoEngine("uci");
   writeIntoEngine("ucinewgame");

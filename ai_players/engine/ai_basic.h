@@ -17,6 +17,7 @@
 #include "ai_players/core/number.h"
 #include "ai_players/engine/engine_config.h"
 #include "ai_players/engine/line_channel.h"
+#include "ai_players/engine/search_control.h"
 #include "ai_players/host/board.h"
 #include "ai_players/host/common.h"
 
@@ -32,7 +33,7 @@ struct TopMoves {
   std::vector<Analysis> analyses;
 };
 
-class AI_BASIC {
+class AI_BASIC : public engine::HostControl {
  public:
   static constexpr std::string_view HOUDINI = "Houdini_20c_Pro_w32.exe";
 
@@ -73,25 +74,9 @@ class AI_BASIC {
   std::vector<Analysis> DEBUG_analyses;
   MoveList DEBUG_topD2moves;
 
-  // ---- request control: how a host keeps a reply within its time.
-  // The watchdog: a search that reports no progress (no deeper "info depth",
-  // no growing "nodes") for this long is told "stop", and the reply makes do
-  // with what it has; one that keeps progressing is never cut by it. A whole
-  // reply is cut short after kReplyTimeoutFactor times this. None: no limit.
-  std::optional<std::chrono::milliseconds> engine_timeout;
-  static constexpr int kReplyTimeoutFactor = 10;
-  // The least time an engine has to answer "isready" at a new game: one just
-  // started, or clearing a big hash, may need seconds, whatever its watchdog.
-  std::chrono::milliseconds ready_timeout = std::chrono::seconds(10);
-  // The host's clock: searches running at this moment are told "stop", later
-  // ones are skipped, and the persona chooses among the candidates found.
-  std::optional<engine::Clock::time_point> stop_at;
-  // How long a stopped engine may take to send its "bestmove" once the host
-  // has set a limit (engine_timeout, stop_at, interrupt()). One that takes
-  // longer is killed and a fresh one started (without waiting for it); the
-  // reply goes on with what was found. With no limit set, the engine takes
-  // as long as it takes, also to answer the probe's own "stop".
-  std::chrono::milliseconds stop_grace{2000};
+  // ---- request control: how a host keeps a reply within its time. The
+  // host's fields (engine_timeout, ready_timeout, stop_at, stop_grace) are
+  // engine::HostControl's, in engine/search_control.h; the calls are here.
   // What the engine is doing, for messages ("searching ... at depth 7").
   std::string activity;
   // What went wrong with the engine in this reply (killed, replaced), for messages.
@@ -236,7 +221,7 @@ class AI_BASIC {
   std::optional<std::string> next_search_line_();
   // "stop" for the running search; `cut` marks the reply as cut short.
   void stop_search_(bool cut);
-  bool search_stop_sent_() const { return stop_sent_; }
+  bool search_stop_sent_() const { return search_.stop_sent; }
   // Called after (re)starting the engine; personas re-send their own options.
   virtual void engine_started_() {}
   // Called by new_game(); personas put back the fields their replies change.
@@ -245,31 +230,26 @@ class AI_BASIC {
   virtual void reply_asked_() {}
 
  private:
-  std::atomic<bool> interrupted_{false};
-  std::atomic<bool> abandoned_{false};
   mutable std::mutex engine_mutex_;  // guards `engine` against wake() from other threads
   bool cut_short_ = false;
   bool engine_replaced_ = false;
   int reply_depth_ = 0;
   std::optional<engine::Clock::time_point> reply_deadline_;
-  bool may_cut_ = true;
-  std::optional<std::chrono::milliseconds> watchdog_;
-  bool stop_sent_ = false;
-  std::chrono::milliseconds grace_{2000};  // the running search's time to answer "stop"
-  engine::Clock::time_point last_progress_{};
-  long long best_depth_ = -1, best_nodes_ = -1, last_currmove_ = -1;
-  // When the stopped search's grace began: none while no limit is set.
-  std::optional<engine::Clock::time_point> grace_from_;
+  engine::SearchWatch search_;  // the running search's watchdog
   engine::EngineConfig config_;
   std::string basename_;
   void launch_engine_();
   void begin_reply_();
   void start_reply_state_();
   void end_reply_();
-  void note_progress_(std::string_view line);
   // Whether the host set a limit that is in force: engine_timeout, or the
   // clock, the reply's bound or an interrupt has come.
   bool host_bounds_time_() const;
+  // Sends "stop" when a limit says so; kills the engine (true) once it has
+  // not answered "stop" within its grace.
+  bool search_given_up_();
+  // When the running search's reading must wake to check its limits; none: never.
+  std::optional<engine::Clock::time_point> search_wake_at_() const;
   // The engine did not answer "stop": it is killed and replaced.
   void give_up_search_();
   // A line of the engine's answers to "uci" and "isready" before `deadline`

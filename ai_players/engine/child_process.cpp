@@ -134,7 +134,8 @@ int kill_children(pid_t self) {
   return found;
 }
 
-[[noreturn]] void supervise(const char* const* argv, int in_r, int out_w, int life_r, int report_w) {
+// The supervisor leaves the host's process group and signals: it follows the lifeline.
+void detach_from_host() {
   ::setpgid(0, 0);  // signals meant for the host's group do not reach it: it follows the lifeline
   ::prctl(PR_SET_CHILD_SUBREAPER, 1);
   sigset_t none;
@@ -143,9 +144,11 @@ int kill_children(pid_t self) {
   struct sigaction ignore {};
   ignore.sa_handler = SIG_IGN;
   for (int sig : kHostSignals) ::sigaction(sig, &ignore, nullptr);
+}
 
-  // Only our own descriptors stay, above the standard ones: another engine's
-  // lifeline held here would keep that engine alive after the host.
+// Only our own descriptors stay, above the standard ones: another engine's
+// lifeline held here would keep that engine alive after the host.
+void keep_own_descriptors(int& in_r, int& out_w, int& life_r, int& report_w) {
   int fds[4] = {in_r, out_w, life_r, report_w};
   for (int& fd : fds)
     if ((fd = ::fcntl(fd, F_DUPFD_CLOEXEC, 3)) < 0) ::_exit(127);
@@ -159,29 +162,24 @@ int kill_children(pid_t self) {
     ::dup2(null, STDOUT_FILENO);
     ::close(null);
   }
+}
 
-  const pid_t self = ::getpid();
-  const pid_t engine = ::_Fork();  // no fork handlers: this process may hold a copy of a lock in use
-  if (engine == 0) {
-    ::setpgid(0, 0);  // own group: the shell and whatever it starts die together
-    ::prctl(PR_SET_PDEATHSIG, SIGKILL);  // the supervisor has one thread: this follows the supervisor itself
-    if (::getppid() != self) ::_exit(127);
-    struct sigaction dfl {};
-    dfl.sa_handler = SIG_DFL;
-    for (int sig : kHostSignals) ::sigaction(sig, &dfl, nullptr);
-    ::dup2(in_r, STDIN_FILENO);
-    ::dup2(out_w, STDOUT_FILENO);
-    ::execve("/bin/sh", const_cast<char* const*>(argv), environ);
-    ::_exit(127);
-  }
-  const int report = engine > 0 ? engine : -errno;
-  if (engine > 0) ::setpgid(engine, engine);  // also here, so the group exists before we might kill it
-  [[maybe_unused]] const ssize_t written = ::write(report_w, &report, sizeof report);
-  ::close(report_w);
-  ::close(in_r);
-  ::close(out_w);
-  if (engine < 0) ::_exit(1);
+// In the engine's process: the shell with the engine's pipes as its standard ones.
+[[noreturn]] void exec_engine(const char* const* argv, int in_r, int out_w, pid_t supervisor) {
+  ::setpgid(0, 0);  // own group: the shell and whatever it starts die together
+  ::prctl(PR_SET_PDEATHSIG, SIGKILL);  // the supervisor has one thread: this follows the supervisor itself
+  if (::getppid() != supervisor) ::_exit(127);
+  struct sigaction dfl {};
+  dfl.sa_handler = SIG_DFL;
+  for (int sig : kHostSignals) ::sigaction(sig, &dfl, nullptr);
+  ::dup2(in_r, STDIN_FILENO);
+  ::dup2(out_w, STDOUT_FILENO);
+  ::execve("/bin/sh", const_cast<char* const*>(argv), environ);
+  ::_exit(127);
+}
 
+// Until the engine ends, or the host is gone or lets go (the lifeline).
+void watch_engine(int life_r, pid_t engine) {
   const int engine_fd = pidfd_open(engine);
   bool engine_gone = false;
   while (!engine_gone) {
@@ -196,8 +194,11 @@ int kill_children(pid_t self) {
     for (pid_t w; (w = ::waitpid(-1, nullptr, WNOHANG)) > 0;)  // the engine, or an orphan it left
       if (w == engine) engine_gone = true;
   }
-  // Whatever is left: the engine's group, then every adopted process (whose
-  // own children come to us in turn), until no child remains.
+}
+
+// Whatever is left: the engine's group, then every adopted process (whose
+// own children come to us in turn), until no child remains.
+[[noreturn]] void end_everything(pid_t engine, pid_t self) {
   ::kill(-engine, SIGKILL);
   for (int round = 0; round < 500; ++round) {
     while (::waitpid(-1, nullptr, WNOHANG) > 0) {
@@ -208,6 +209,36 @@ int kill_children(pid_t self) {
     sleep_ms(2);
   }
   ::_exit(0);
+}
+
+[[noreturn]] void supervise(const char* const* argv, int in_r, int out_w, int life_r, int report_w) {
+  detach_from_host();
+  keep_own_descriptors(in_r, out_w, life_r, report_w);
+  const pid_t self = ::getpid();
+  const pid_t engine = ::_Fork();  // no fork handlers: this process may hold a copy of a lock in use
+  if (engine == 0) exec_engine(argv, in_r, out_w, self);
+  const int report = engine > 0 ? engine : -errno;
+  if (engine > 0) ::setpgid(engine, engine);  // also here, so the group exists before we might kill it
+  [[maybe_unused]] const ssize_t written = ::write(report_w, &report, sizeof report);
+  ::close(report_w);
+  ::close(in_r);
+  ::close(out_w);
+  if (engine < 0) ::_exit(1);
+  watch_engine(life_r, engine);
+  end_everything(engine, self);
+}
+
+// The supervisor's report (the engine's process id, or minus the errno of
+// its failed fork) into `code`; the bytes read.
+std::size_t read_report(int fd, int& code) {
+  std::size_t got = 0;
+  while (got < sizeof code) {
+    const ssize_t n = ::read(fd, reinterpret_cast<char*>(&code) + got, sizeof code - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    got += static_cast<std::size_t>(n);
+  }
+  return got;
 }
 
 }  // namespace
@@ -270,13 +301,7 @@ ChildProcess::ChildProcess(const std::string& command, std::string name, std::st
 
   // The supervisor reports the engine's process id, or why it could not start it.
   int code = 0;
-  std::size_t got = 0;
-  while (got < sizeof code) {
-    const ssize_t n = ::read(report_r.get(), reinterpret_cast<char*>(&code) + got, sizeof code - got);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    got += static_cast<std::size_t>(n);
-  }
+  const std::size_t got = read_report(report_r.get(), code);
   report_r.reset();
   if (got != sizeof code || code <= 0)
     throw cannot_start(got == sizeof code && code < 0 ? reason(-code) : std::string("its supervisor failed"));

@@ -8,6 +8,29 @@
 
 namespace ai_players {
 
+namespace {
+
+// What the probe reads from a "multipv 1" line with depth, nodes and pv.
+struct ProbeLine {
+  long long nodes = 0, absscore = 0, nps = 0;
+  int depth = 0, len_pv = 0;
+};
+
+ProbeLine read_probe_line(const std::string& line) {
+  using namespace engine;
+  const auto tokens = split_tokens(line);
+  ProbeLine p;
+  p.nodes = to_int64_strict(value_after(tokens, "nodes"), "nodes");
+  p.depth = to_int_strict(value_after(tokens, "depth"), "depth");
+  p.len_pv = static_cast<int>(tokens.size() - index_of(tokens, "pv") - 1);
+  p.absscore = line.find("mate") != std::string::npos ? common::MATE
+                                                      : std::llabs(to_int64_strict(value_after(tokens, "cp"), "cp"));
+  p.nps = to_int64_strict(value_after(tokens, "nps"), "nps");
+  return p;
+}
+
+}  // namespace
+
 int AI_BASIC::o_t_get_depth_(int multipv, int depth, std::optional<long long> nodes) {
   using namespace engine;
   if (depth != 0) return depth;
@@ -35,20 +58,15 @@ int AI_BASIC::o_t_get_depth_(int multipv, int depth, std::optional<long long> no
         line.find("nodes") == std::string::npos || line.find("pv") == std::string::npos)
       continue;
 
-    const auto tokens = split_tokens(line);
-    long long curnodes = 0, absscore = 0, nps = 0;
-    int curdepth = 0, len_pv = 0;
+    ProbeLine probe;
     try {
-      curnodes = to_int64_strict(value_after(tokens, "nodes"), "nodes");
-      curdepth = to_int_strict(value_after(tokens, "depth"), "depth");
-      len_pv = static_cast<int>(tokens.size() - index_of(tokens, "pv") - 1);
-      absscore = line.find("mate") != std::string::npos ? common::MATE
-                                                         : std::llabs(to_int64_strict(value_after(tokens, "cp"), "cp"));
-      nps = to_int64_strict(value_after(tokens, "nps"), "nps");
+      probe = read_probe_line(line);
     } catch (...) {
       engine_broken = true;  // still searching: the next reply starts a fresh engine
       throw;
     }
+    const long long curnodes = probe.nodes, absscore = probe.absscore, nps = probe.nps;
+    const int curdepth = probe.depth, len_pv = probe.len_pv;
 
     if (depth < 11 || static_cast<double>(curnodes) < MAX_ALLOWED_NODES)
       depth = std::min(curdepth, std::max(12, len_pv));

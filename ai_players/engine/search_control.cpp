@@ -71,75 +71,83 @@ bool AI_BASIC::out_of_time() const {
          (reply_deadline_ && now >= *reply_deadline_);
 }
 
-void AI_BASIC::start_search_(std::string_view go_command, bool may_cut) {
-  writeIntoEngine(go_command);
-  last_progress_ = Clock::now();
-  best_depth_ = best_nodes_ = last_currmove_ = -1;
-  stop_sent_ = false;
-  grace_from_.reset();
-  may_cut_ = may_cut;
+void engine::SearchWatch::start(bool may_cut_it, const HostControl& host) {
+  last_progress = Clock::now();
+  best_depth = best_nodes = last_currmove = -1;
+  stop_sent = false;
+  grace_from.reset();
+  may_cut = may_cut_it;
   // A search that must run although time is up is a quick one: a short leash.
-  watchdog_ = may_cut ? engine_timeout : std::optional(stop_grace / 2);
-  grace_ = may_cut ? stop_grace : stop_grace / 2;
+  watchdog = may_cut_it ? host.engine_timeout : std::optional(host.stop_grace / 2);
+  grace = may_cut_it ? host.stop_grace : host.stop_grace / 2;
 }
 
-void AI_BASIC::stop_search_(bool cut) {
-  if (cut) cut_short_ = true;
-  if (stop_sent_) return;
-  writeIntoEngine("stop");
-  stop_sent_ = true;
-  if (cut || host_bounds_time_()) grace_from_ = Clock::now();
-}
-
-bool AI_BASIC::host_bounds_time_() const { return engine_timeout.has_value() || out_of_time(); }
-
-void AI_BASIC::note_progress_(std::string_view line) {
+void engine::SearchWatch::note_progress(std::string_view line) {
   const auto tokens = engine::token_views(line);
   if (tokens.empty() || tokens[0] != "info") return;
   bool progress = false;
   for (std::size_t i = 1; i + 1 < tokens.size(); ++i) {
     const std::string_view key = tokens[i];
-    long long* best = key == "depth" ? &best_depth_ : key == "nodes" ? &best_nodes_ : key == "currmovenumber" ? &last_currmove_ : nullptr;
+    long long* best = key == "depth" ? &best_depth : key == "nodes" ? &best_nodes : key == "currmovenumber" ? &last_currmove : nullptr;
     if (!best) continue;
     long long value = 0;
     const std::string_view text = tokens[i + 1];
     if (std::from_chars(text.data(), text.data() + text.size(), value).ec != std::errc()) continue;
     // Deeper, more nodes, or on to another move: the engine is getting somewhere.
-    if (best == &last_currmove_ ? value != *best : value > *best) {
+    if (best == &last_currmove ? value != *best : value > *best) {
       *best = value;
       progress = true;
     }
   }
-  if (progress) last_progress_ = Clock::now();
+  if (progress) last_progress = Clock::now();
+}
+
+void AI_BASIC::start_search_(std::string_view go_command, bool may_cut) {
+  writeIntoEngine(go_command);
+  search_.start(may_cut, *this);
+}
+
+void AI_BASIC::stop_search_(bool cut) {
+  if (cut) cut_short_ = true;
+  if (search_.stop_sent) return;
+  writeIntoEngine("stop");
+  search_.stop_sent = true;
+  if (cut || host_bounds_time_()) search_.grace_from = Clock::now();
+}
+
+bool AI_BASIC::host_bounds_time_() const { return engine_timeout.has_value() || out_of_time(); }
+
+bool AI_BASIC::search_given_up_() {
+  const auto now = Clock::now();
+  if (!search_.stop_sent) {
+    if ((search_.may_cut && out_of_time()) || search_.starved(now)) stop_search_(true);
+    return false;
+  }
+  // The probe's own "stop" with no limit set: the engine answers when it
+  // answers. A limit the host sets meanwhile starts the grace then.
+  if (!search_.grace_from && host_bounds_time_()) search_.grace_from = now;
+  if (!search_.grace_over(now)) return false;
+  give_up_search_();
+  return true;
+}
+
+std::optional<Clock::time_point> AI_BASIC::search_wake_at_() const {
+  if (search_.grace_from) return *search_.grace_from + search_.grace;
+  std::optional<Clock::time_point> until;
+  const auto earliest = [&until](std::optional<Clock::time_point> t) {
+    if (t && (!until || *t < *until)) until = t;
+  };
+  if (search_.watchdog && !search_.stop_sent) earliest(search_.last_progress + *search_.watchdog);
+  if (search_.may_cut || search_.stop_sent) earliest(stop_at), earliest(reply_deadline_);
+  return until;
 }
 
 std::optional<std::string> AI_BASIC::next_search_line_() {
   for (;;) {
-    const auto now = Clock::now();
-    if (!stop_sent_) {
-      if ((may_cut_ && out_of_time()) || (watchdog_ && now >= last_progress_ + *watchdog_)) stop_search_(true);
-    } else {
-      // The probe's own "stop" with no limit set: the engine answers when it
-      // answers. A limit the host sets meanwhile starts the grace then.
-      if (!grace_from_ && host_bounds_time_()) grace_from_ = now;
-      if (grace_from_ && now >= *grace_from_ + grace_) {
-        give_up_search_();
-        return std::nullopt;
-      }
-    }
+    if (search_given_up_()) return std::nullopt;
     // Checked on every line, not only when the engine is quiet: an engine
     // that floods the pipe meets the same deadlines.
-    std::optional<Clock::time_point> until;
-    const auto earliest = [&until](std::optional<Clock::time_point> t) {
-      if (t && (!until || *t < *until)) until = t;
-    };
-    if (grace_from_) {
-      until = *grace_from_ + grace_;
-    } else {
-      if (watchdog_ && !stop_sent_) earliest(last_progress_ + *watchdog_);
-      if (may_cut_ || stop_sent_) earliest(stop_at), earliest(reply_deadline_);
-    }
-    std::optional<std::string> line = engine->read_line(until);
+    std::optional<std::string> line = engine->read_line(search_wake_at_());
     if (!line) continue;  // a deadline, or woken by interrupt(): the loop head decides
     if (line->empty()) {
       engine_broken = true;
@@ -151,7 +159,7 @@ std::optional<std::string> AI_BASIC::next_search_line_() {
       throw EngineError(format_s("The chess engine %s wrote a line that is not valid UTF-8 (garbled output): %s",
                                  engine->name(), quoted_excerpt(*line)));
     }
-    note_progress_(*line);
+    search_.note_progress(*line);
     return line;
   }
 }
@@ -160,7 +168,7 @@ void AI_BASIC::give_up_search_() {
   cut_short_ = true;
   engine_replaced_ = true;
   engine_trouble = format_s("The chess engine %s did not answer \"stop\" within %s ms%s; it was killed", engine_name(),
-                            static_cast<long long>(grace_.count()), activity.empty() ? "" : " while " + activity);
+                            static_cast<long long>(search_.grace.count()), activity.empty() ? "" : " while " + activity);
   {
     std::lock_guard<std::mutex> lock(engine_mutex_);
     engine->terminate();

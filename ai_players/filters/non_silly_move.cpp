@@ -11,6 +11,46 @@
 
 namespace ai_players {
 
+namespace {
+
+// Take back the piece that has just moved, if it is in sight or if it has
+// just taken something bigger than a pawn.
+MovePtr recapture_of(const MoveList& topD2moves, const board::Move& lastply, int see_range) {
+  using namespace common;
+  for (const MovePtr& m : topD2moves) {
+    if (m->ToSQ != lastply.ToSQ) continue;
+    if (distance_(m->FromSQ, m->ToSQ) <= see_range || std::abs(lastply.Captured) > Pawn) {
+      echo("nonsillymove: capture_lastply.piece");
+      return m;
+    }
+  }
+  return nullptr;
+}
+
+// A move among those that survived the filters.
+MovePtr pick_among_filtered(const MoveList& filtered, const MoveList& topD2moves) {
+  using namespace common;
+  // A piece with very few moves left (typically a king in trouble): the
+  // filters know too little there, so trust the candidates now and then.
+  std::set<int> from_squares;
+  for (const MovePtr& m : filtered) from_squares.insert(m->FromSQ);
+  if (filtered.size() <= 4 && from_squares.size() == 1 && random_real() < 0.33) {
+    echo("nonsillymove: constrained_king_situation -> topd2moves");
+    return choice(topD2moves);
+  }
+
+  echo(format_s("nonsillymove: general, %s choices", filtered.size()));
+  // Pawn moves are accepted reluctantly, double steps even more so.
+  while (true) {
+    const MovePtr r = choice(filtered);
+    if (std::abs(r->Piece) != Pawn) return r;
+    if (random_real() < 0.1) return r;
+    if (std::abs(r->FromSQ - r->ToSQ) != 2 && random_real() < 0.1) return r;
+  }
+}
+
+}  // namespace
+
 MovePtr AI_BASIC::SelectNonSillyMove(const MoveList& topD2moves, int analyse_depth) {
   using namespace common;
   require_last_move(!game_history.empty());
@@ -21,18 +61,7 @@ MovePtr AI_BASIC::SelectNonSillyMove(const MoveList& topD2moves, int analyse_dep
     echo("nonsillymove: len_analyses==1 -> topd2moves");
     return choice(topD2moves);
   }
-  // Take back the piece that has just moved, if it is in sight or if it has
-  // just taken something bigger than a pawn.
-  const auto recapture = [&]() -> MovePtr {
-    for (const MovePtr& m : topD2moves) {
-      if (m->ToSQ != lastply->ToSQ) continue;
-      if (distance_(m->FromSQ, m->ToSQ) <= SEE_RANGE || std::abs(lastply->Captured) > Pawn) {
-        echo("nonsillymove: capture_lastply.piece");
-        return m;
-      }
-    }
-    return nullptr;
-  };
+  const auto recapture = [&] { return recapture_of(topD2moves, *lastply, SEE_RANGE); };
   // Cut short: too few lines to judge every move by. The recapture needs
   // none; after it the candidates decide.
   if (analyses.size() < std::min<std::size_t>(99, legalmoves.size())) {
@@ -56,23 +85,7 @@ MovePtr AI_BASIC::SelectNonSillyMove(const MoveList& topD2moves, int analyse_dep
     return choice(topD2moves);
   }
 
-  // A piece with very few moves left (typically a king in trouble): the
-  // filters know too little there, so trust the candidates now and then.
-  std::set<int> from_squares;
-  for (const MovePtr& m : filtered) from_squares.insert(m->FromSQ);
-  if (filtered.size() <= 4 && from_squares.size() == 1 && random_real() < 0.33) {
-    echo("nonsillymove: constrained_king_situation -> topd2moves");
-    return choice(topD2moves);
-  }
-
-  echo(format_s("nonsillymove: general, %s choices", filtered.size()));
-  // Pawn moves are accepted reluctantly, double steps even more so.
-  while (true) {
-    const MovePtr r = choice(filtered);
-    if (std::abs(r->Piece) != Pawn) return r;
-    if (random_real() < 0.1) return r;
-    if (std::abs(r->FromSQ - r->ToSQ) != 2 && random_real() < 0.1) return r;
-  }
+  return pick_among_filtered(filtered, topD2moves);
 }
 
 }  // namespace ai_players

@@ -19,18 +19,18 @@ std::string engine_persona() {
   return {};
 }
 
+// The persona plays at the strength it asks of its engine.
 bool is_engine_persona(const std::string& name) {
-  const std::string engine = lower(engine_persona());
-  return lower(name).substr(0, engine.size()) == engine;
+  const auto id = find_persona(name);
+  return id && id->elo_limited;
 }
 
 // The engine persona's measured strengths (asked for -> rating), lowest first.
 std::map<int, double> engine_points(const std::map<std::string, MeasuredRating>& measured) {
-  const std::string prefix = engine_persona() + ":";
   std::map<int, double> points;
   for (const auto& [name, m] : measured)
-    if (name.starts_with(prefix) && m.bound == 0)
-      if (const auto asked = roster_strength(name)) points[*asked] = m.rating;
+    if (const auto id = find_persona(name); id && id->elo_limited && id->strength_named && m.bound == 0)
+      points[id->roster_strength()] = m.rating;
   return points;
 }
 

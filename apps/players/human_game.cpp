@@ -43,10 +43,11 @@ board::MoveList typed_moves(const board::MoveList& legal, const std::string& tex
 
 HumanGame::HumanGame(HumanGameSetup setup)
     : setup_(std::move(setup)), state_(setup_.start_fen, setup_.clock, true), turn_started_(SteadyClock::now()) {
-  player_.name = canonical_persona_name(setup_.persona);
+  const PersonaId id = resolve_persona(setup_.persona);
+  player_.name = id.name;
   PersonaSettings watched = setup_.settings;
   watched.launch = EngineWatch::watched(watch_, watched.launch);
-  player_.persona = make_persona(player_.name, watched);
+  player_.persona = make_persona(id, watched);
   if (setup_.preview) {
     adviser_ = std::make_unique<Verevovera>(engine_config(setup_.settings, false));
     adviser_->engine_timeout = setup_.settings.engine_timeout;

@@ -29,12 +29,12 @@ LibraryOutput::~LibraryOutput() {
   set_bugprint_sink(saved_bugprint_);
 }
 
-std::unique_ptr<AI_BASIC> start_persona(const std::string& name, const LibraryOutput& output,
+std::unique_ptr<AI_BASIC> start_persona(const PersonaId& id, const LibraryOutput& output,
                                         const PersonaSettings& settings, std::optional<int> engine_strength) {
   try {
-    return make_persona(name, settings, engine_strength);
+    return make_persona(id, settings, engine_strength);
   } catch (const EngineError& e) {
-    throw std::runtime_error(describe_failure(name + " was starting its engine", e, output.diagnostics()));
+    throw std::runtime_error(describe_failure(id.name + " was starting its engine", e, output.diagnostics()));
   }
 }
 

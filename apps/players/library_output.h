@@ -41,7 +41,7 @@ std::string describe_failure(const std::string& activity, const std::exception& 
                              const std::vector<std::string>& diagnostics);
 
 // make_persona, with an engine that fails at the start described as above.
-std::unique_ptr<AI_BASIC> start_persona(const std::string& name, const LibraryOutput& output,
+std::unique_ptr<AI_BASIC> start_persona(const PersonaId& id, const LibraryOutput& output,
                                         const PersonaSettings& settings = {},
                                         std::optional<int> engine_strength = std::nullopt);
 

@@ -18,6 +18,28 @@
 #include "game/user_error.h"
 
 namespace ai_players::app {
+
+// A persona class: its entries in 'list', how a name means one of its
+// personas, how it is built and what it can do.
+struct PersonaKind {
+  Gang gang = Gang::Beginner;
+  PersonaAbilities can;
+  bool elo_limited = false;  // runs the Elo-limited engine and asks it for its range
+  std::vector<PersonaEntry> (*entries)(const PersonaKind&) = nullptr;
+  // The persona of this class a name means; none when it names none of them.
+  std::optional<PersonaId> (*resolve)(const PersonaKind&, std::string_view name) = nullptr;
+  std::unique_ptr<AI_BASIC> (*build)(const PersonaId&, const PersonaSettings&, std::optional<int> engine_strength) =
+      nullptr;
+  // A roster class: its rows, whether it accepts one, and building one.
+  std::vector<RosterRow> (*roster)() = nullptr;
+  bool (*accepts)(const RosterRow&) = nullptr;
+  std::unique_ptr<AI_BASIC> (*build_row)(const RosterRow&, engine::EngineConfig) = nullptr;
+  // With can.search_limits: sets limits already checked (empty: its default).
+  void (*set_limits)(AI_BASIC&, const std::string&) = nullptr;
+  // With can.ponder: the reply its engine expects to its last move.
+  std::string (*ponder)(const AI_BASIC&) = nullptr;
+};
+
 namespace {
 
 constexpr std::string_view kPreview = "Verevovera";
@@ -25,25 +47,7 @@ constexpr std::string_view kEngine = "HOUD20c";
 constexpr int kPreviewStrength = 2500;
 constexpr int kEngineDefaultElo = 1200;
 
-struct Row {
-  RosterRow row;
-  bool strong;
-};
-
-std::vector<Row> roster_rows() {
-  std::vector<Row> rows;
-  for (auto& r : get_beginner_list()) rows.push_back({std::move(r), false});
-  for (auto& r : get_strong_list()) rows.push_back({std::move(r), true});
-  return rows;
-}
-
 bool same_name(std::string_view a, std::string_view b) { return lower(a) == lower(b); }
-
-std::optional<Row> find_row(std::string_view name) {
-  for (auto& r : roster_rows())
-    if (same_name(r.row.name, name)) return r;
-  return std::nullopt;
-}
 
 // The strength part of "HOUD20c" or "HOUD20c:1500"; none when the name is
 // not the engine persona's at all.
@@ -70,38 +74,125 @@ std::optional<int> engine_persona_elo(std::string_view name) {
                                  echoed(name)));
 }
 
-bool can_build(const Row& r) {
-  if (!r.strong) return BEGINNER_GANG::accepts(r.row.name, r.row.rate, Number(r.row.strength));
-  const auto* rate = std::get_if<Number>(&r.row.rate);
-  return rate && STRONG_GANG::accepts(r.row.name, *rate, Number(r.row.strength));
+PersonaId identity(const PersonaKind& kind, PersonaEntry entry) {
+  PersonaId id;
+  id.name = entry.name;
+  id.entry = std::move(entry);
+  id.can = kind.can;
+  id.elo_limited = kind.elo_limited;
+  id.kind = &kind;
+  return id;
 }
 
-std::unique_ptr<AI_BASIC> build_row(const Row& r, engine::EngineConfig config) {
-  if (!can_build(r))
-    throw PersonaError(fmt::format("persona '{}' cannot be built: the {} gang does not accept its roster settings "
-                                   "(strength {}, rate {})",
-                                   r.row.name, r.strong ? "strong" : "beginner", r.row.strength, to_text(r.row.rate)));
-  if (!r.strong)
-    return std::make_unique<BEGINNER_GANG>(r.row.name, r.row.rate, Number(r.row.strength), std::move(config));
-  return std::make_unique<STRONG_GANG>(r.row.name, std::get<Number>(r.row.rate), Number(r.row.strength),
-                                       std::move(config));
+// ---- the classes of the roster rows (the gangs)
+
+PersonaEntry roster_entry(const PersonaKind& kind, const RosterRow& row) {
+  const bool buildable = kind.accepts(row);
+  return {row.name, row.strength, to_text(row.rate), kind.gang, buildable,
+          buildable && !row.name.starts_with("disabled.")};
 }
 
-std::unique_ptr<AI_BASIC> build_engine_persona(int elo, const PersonaSettings& settings, std::optional<int> known) {
+std::vector<PersonaEntry> roster_entries(const PersonaKind& kind) {
+  std::vector<PersonaEntry> entries;
+  for (const RosterRow& row : kind.roster()) entries.push_back(roster_entry(kind, row));
+  return entries;
+}
+
+std::optional<PersonaId> resolve_row(const PersonaKind& kind, std::string_view name) {
+  for (const RosterRow& row : kind.roster())
+    if (same_name(row.name, name)) return identity(kind, roster_entry(kind, row));
+  return std::nullopt;
+}
+
+std::unique_ptr<AI_BASIC> build_row(const PersonaId& id, const PersonaSettings& settings, std::optional<int>) {
+  const PersonaKind& kind = *id.kind;
+  for (const RosterRow& row : kind.roster()) {
+    if (row.name != id.name) continue;
+    if (!kind.accepts(row))
+      throw PersonaError(fmt::format("persona '{}' cannot be built: the {} gang does not accept its roster settings "
+                                     "(strength {}, rate {})",
+                                     row.name, gang_name(kind.gang), row.strength, to_text(row.rate)));
+    return kind.build_row(row, engine_config(settings, id.elo_limited));
+  }
+  unknown(id.name);
+}
+
+bool beginner_accepts(const RosterRow& r) { return BEGINNER_GANG::accepts(r.name, r.rate, Number(r.strength)); }
+std::unique_ptr<AI_BASIC> build_beginner(const RosterRow& r, engine::EngineConfig config) {
+  return std::make_unique<BEGINNER_GANG>(r.name, r.rate, Number(r.strength), std::move(config));
+}
+
+bool strong_accepts(const RosterRow& r) {
+  const auto* rate = std::get_if<Number>(&r.rate);
+  return rate && STRONG_GANG::accepts(r.name, *rate, Number(r.strength));
+}
+std::unique_ptr<AI_BASIC> build_strong(const RosterRow& r, engine::EngineConfig config) {
+  return std::make_unique<STRONG_GANG>(r.name, std::get<Number>(r.rate), Number(r.strength), std::move(config));
+}
+
+// ---- Verevovera, the adviser
+
+std::vector<PersonaEntry> preview_entries(const PersonaKind& kind) {
+  return {{std::string(kPreview), kPreviewStrength, "-", kind.gang, true, true}};
+}
+
+std::optional<PersonaId> resolve_preview(const PersonaKind& kind, std::string_view name) {
+  if (!same_name(name, kPreview)) return std::nullopt;
+  return identity(kind, preview_entries(kind).front());
+}
+
+std::unique_ptr<AI_BASIC> build_preview(const PersonaId& id, const PersonaSettings& settings, std::optional<int>) {
+  return std::make_unique<Verevovera>(engine_config(settings, id.elo_limited));
+}
+
+// ---- HOUD20c, the engine at a strength limit
+
+std::vector<PersonaEntry> engine_entries(const PersonaKind& kind) {
+  return {{std::string(kEngine), kEngineDefaultElo, "-", kind.gang, true, true}};
+}
+
+std::optional<PersonaId> resolve_engine(const PersonaKind& kind, std::string_view name) {
+  const auto elo = engine_persona_elo(name);
+  if (!elo) return std::nullopt;
+  PersonaId id = identity(kind, engine_entries(kind).front());
+  id.strength_named = name.size() != kEngine.size();
+  if (id.strength_named) id.name = fmt::format("{}:{}", kEngine, *elo);
+  id.entry.strength = *elo;
+  return id;
+}
+
+std::unique_ptr<AI_BASIC> build_engine(const PersonaId& id, const PersonaSettings& settings,
+                                       std::optional<int> known) {
+  const int elo = id.roster_strength();
   if (elo % 10 != 0)
     throw PersonaError(fmt::format("HOUD20c cannot play at {}: its strength must be a multiple of 10", elo));
   const int played = known ? *known : engine_persona_strength(elo, settings);
   if (played != elo)
     common::echo(fmt::format("HOUD20c:{} plays at {}: the engine {} offers no other strength near it", elo, played,
-                             engine_config(settings, true).path.value_or("?")));
-  return std::make_unique<HOUD20c>(Number(played), engine_config(settings, true));
+                             engine_config(settings, id.elo_limited).path.value_or("?")));
+  return std::make_unique<HOUD20c>(Number(played), engine_config(settings, id.elo_limited));
 }
 
-}  // namespace
+// A persona built from a row of class P, as that class (a row's hooks get
+// only the personas their row built).
+template <class P, class Base>
+P& as_class(Base& persona) {
+  auto* p = dynamic_cast<P*>(&persona);
+  require(p != nullptr);
+  return *p;
+}
 
-std::string checked_search_limits(std::string_view name, const std::string& limits) {
-  if (!lower(name).starts_with(lower(kEngine)))
-    throw PersonaError(fmt::format("{} searches by its own rules; only HOUD20c takes search limits", name));
+template <class P>
+void set_limits_of(AI_BASIC& persona, const std::string& limits) {
+  as_class<P>(persona).search_limits = limits.empty() ? P::kDefaultSearchLimits : limits;
+}
+
+template <class P>
+std::string ponder_of(const AI_BASIC& persona) {
+  return as_class<const P>(persona).ponder_move;
+}
+
+std::string limits_text(const std::string& limits) {
   std::istringstream in(limits);
   std::vector<std::string> words;
   for (std::string w; in >> w;) words.push_back(w);
@@ -124,13 +215,75 @@ std::string checked_search_limits(std::string_view name, const std::string& limi
   return out;
 }
 
-void set_search_limits(AI_BASIC& persona, const std::string& limits) {
-  auto* engine_persona = dynamic_cast<HOUD20c*>(&persona);
-  if (!engine_persona) {
+[[noreturn]] void no_limits(std::string_view name) {
+  throw PersonaError(fmt::format("{} searches by its own rules; only HOUD20c takes search limits", name));
+}
+
+// Every persona class, one row each, in the order 'list' shows them. A new
+// class is a row here (its entries, how a name means one, how it is built,
+// what it can do) plus the class itself.
+const std::vector<PersonaKind>& kinds() {
+  static const std::vector<PersonaKind> table{
+      {.gang = Gang::Beginner, .can = {}, .entries = roster_entries, .resolve = resolve_row, .build = build_row,
+       .roster = get_beginner_list, .accepts = beginner_accepts, .build_row = build_beginner},
+      {.gang = Gang::Strong, .can = {}, .entries = roster_entries, .resolve = resolve_row, .build = build_row,
+       .roster = get_strong_list, .accepts = strong_accepts, .build_row = build_strong},
+      {.gang = Gang::Preview, .can = {.preview = true, .setup_positions = true}, .entries = preview_entries,
+       .resolve = resolve_preview, .build = build_preview},
+      {.gang = Gang::Engine, .can = {.ponder = true, .search_limits = true, .setup_positions = true},
+       .elo_limited = true, .entries = engine_entries, .resolve = resolve_engine, .build = build_engine,
+       .set_limits = set_limits_of<HOUD20c>, .ponder = ponder_of<HOUD20c>},
+  };
+  return table;
+}
+
+}  // namespace
+
+std::string checked_search_limits(const PersonaId& id, const std::string& limits) {
+  if (!id.can.search_limits) no_limits(id.name);
+  return limits_text(limits);
+}
+
+std::string checked_search_limits(std::string_view name, const std::string& limits) {
+  const auto id = find_persona(name);
+  if (!id || !id->can.search_limits) no_limits(name);
+  return limits_text(limits);
+}
+
+void set_search_limits(const PersonaId& id, AI_BASIC& persona, const std::string& limits) {
+  if (!id.can.search_limits) {
     if (limits.empty()) return;
-    throw PersonaError(fmt::format("{} searches by its own rules; only HOUD20c takes search limits", persona.Name));
+    no_limits(persona.Name);
   }
-  engine_persona->search_limits = limits.empty() ? HOUD20c::kDefaultSearchLimits : checked_search_limits(kEngine, limits);
+  id.kind->set_limits(persona, limits.empty() ? limits : limits_text(limits));
+}
+
+void apply_search_limits(const PersonaId& id, AI_BASIC& persona, const std::string& limits) {
+  if (id.can.search_limits) id.kind->set_limits(persona, limits);
+}
+
+std::string ponder_move(const PersonaId& id, const AI_BASIC& persona) {
+  return id.can.ponder ? id.kind->ponder(persona) : std::string();
+}
+
+PersonaId resolve_persona(std::string_view name) {
+  for (const PersonaKind& kind : kinds())
+    if (auto id = kind.resolve(kind, name)) return *id;
+  unknown(name);
+}
+
+PersonaId resolve_playable(std::string_view name) {
+  PersonaId id = resolve_persona(name);
+  if (!id.entry.buildable) throw PersonaError(fmt::format("persona '{}' cannot be built", id.name));
+  return id;
+}
+
+std::optional<PersonaId> find_persona(std::string_view name) {
+  try {
+    return resolve_persona(name);
+  } catch (const PersonaError&) {
+    return std::nullopt;
+  }
 }
 
 std::string gang_name(Gang gang) {
@@ -145,13 +298,8 @@ std::string gang_name(Gang gang) {
 
 std::vector<PersonaEntry> persona_entries() {
   std::vector<PersonaEntry> entries;
-  for (const auto& r : roster_rows()) {
-    const bool buildable = can_build(r);
-    entries.push_back({r.row.name, r.row.strength, to_text(r.row.rate), r.strong ? Gang::Strong : Gang::Beginner,
-                       buildable, buildable && !r.row.name.starts_with("disabled.")});
-  }
-  entries.push_back({std::string(kPreview), kPreviewStrength, "-", Gang::Preview, true, true});
-  entries.push_back({std::string(kEngine), kEngineDefaultElo, "-", Gang::Engine, true, true});
+  for (const PersonaKind& kind : kinds())
+    for (PersonaEntry& e : kind.entries(kind)) entries.push_back(std::move(e));
   return entries;
 }
 
@@ -170,25 +318,22 @@ std::vector<PersonaEntry> offered_entries() {
 }
 
 std::optional<int> roster_strength(std::string_view name) {
-  try {
-    if (auto elo = engine_persona_elo(name)) return *elo;
-    const std::string canonical = canonical_persona_name(name);
-    for (const PersonaEntry& entry : persona_entries())
-      if (entry.name == canonical) return entry.strength;
-  } catch (const PersonaError&) {
-  }
-  return std::nullopt;
-}
-
-std::optional<int> playing_strength(std::string_view name, const PersonaSettings& settings) {
-  if (auto elo = engine_persona_elo(name)) return engine_persona_strength(*elo, settings);
-  return roster_strength(name);
+  const auto id = find_persona(name);
+  return id ? std::optional(id->roster_strength()) : std::nullopt;
 }
 
 int engine_persona_strength(int asked, const PersonaSettings& settings) {
   const engine::EngineConfig config = engine_config(settings, true);
   if (!config.path) return asked;  // the library's own engine paths: nothing to ask
   return playable_elo(asked, engine_elo_range(config, settings.handshake_patience()));
+}
+
+int playing_strength(const PersonaId& id, const PersonaSettings& settings) {
+  return id.elo_limited ? engine_persona_strength(id.roster_strength(), settings) : id.roster_strength();
+}
+
+std::string rated_name(const PersonaId& id, int strength) {
+  return id.elo_limited ? fmt::format("{}:{}", kEngine, strength) : id.name;
 }
 
 int playing_strength(const PersonaEntry& entry, const PersonaSettings& settings) {
@@ -204,20 +349,9 @@ std::string rated_name(const PersonaEntry& entry, int strength) {
   return entry.gang == Gang::Engine ? fmt::format("{}:{}", kEngine, strength) : entry.name;
 }
 
-std::string canonical_persona_name(std::string_view name) {
-  if (same_name(name, kPreview)) return std::string(kPreview);
-  if (auto elo = engine_persona_elo(name))
-    return name.size() == kEngine.size() ? std::string(kEngine) : fmt::format("{}:{}", kEngine, *elo);
-  if (auto r = find_row(name)) return r->row.name;
-  unknown(name);
-}
+std::string canonical_persona_name(std::string_view name) { return resolve_persona(name).name; }
 
-std::string playable_persona_name(std::string_view name) {
-  const std::string canonical = canonical_persona_name(name);
-  if (auto r = find_row(canonical); r && !can_build(*r))
-    throw PersonaError(fmt::format("persona '{}' cannot be built", canonical));
-  return canonical;
-}
+std::string playable_persona_name(std::string_view name) { return resolve_playable(name).name; }
 
 engine::EngineConfig engine_config(const PersonaSettings& settings, bool elo_limited) {
   engine::EngineConfig config;
@@ -226,20 +360,16 @@ engine::EngineConfig engine_config(const PersonaSettings& settings, bool elo_lim
   return config;
 }
 
-std::unique_ptr<AI_BASIC> make_persona(std::string_view name, const PersonaSettings& settings,
+std::unique_ptr<AI_BASIC> make_persona(const PersonaId& id, const PersonaSettings& settings,
                                        std::optional<int> engine_strength) {
-  std::unique_ptr<AI_BASIC> persona;
-  if (same_name(name, kPreview)) {
-    persona = std::make_unique<Verevovera>(engine_config(settings, false));
-  } else if (auto elo = engine_persona_elo(name)) {
-    persona = build_engine_persona(*elo, settings, engine_strength);
-  } else if (auto r = find_row(name)) {
-    persona = build_row(*r, engine_config(settings, false));
-  } else {
-    unknown(name);
-  }
+  std::unique_ptr<AI_BASIC> persona = id.kind->build(id, settings, engine_strength);
   persona->engine_timeout = settings.engine_timeout;
   return persona;
+}
+
+std::unique_ptr<AI_BASIC> make_persona(std::string_view name, const PersonaSettings& settings,
+                                       std::optional<int> engine_strength) {
+  return make_persona(resolve_persona(name), settings, engine_strength);
 }
 
 }  // namespace ai_players::app

@@ -22,16 +22,21 @@ class WarmPlayers {
   explicit WarmPlayers(const LibraryOutput& output) : output_(output) {}
 
   // `slot` tells apart two players of one name in one game.
+  // With its own search limits for this game (empty: its default).
   PersonaPlayer& ready(const std::string& name, std::optional<int> strength, const PersonaSettings& settings,
-                       int slot) {
+                       int slot, const std::string& search) {
     const std::string key = key_of(name, settings, slot);
     auto it = players_.find(key);
-    if (it == players_.end())
-      it = players_.emplace(key, PersonaPlayer{name, start_persona(name, output_, settings, strength)}).first;
-    AI_BASIC& persona = *it->second.persona;
+    if (it == players_.end()) {
+      Warm warm{resolve_persona(name), PersonaPlayer{name, nullptr}};
+      warm.player.persona = start_persona(warm.id, output_, settings, strength);
+      it = players_.emplace(key, std::move(warm)).first;
+    }
+    AI_BASIC& persona = *it->second.player.persona;
     persona.engine_timeout = settings.engine_timeout;
     persona.new_game();
-    return it->second;
+    set_search_limits(it->second.id, persona, search);
+    return it->second.player;
   }
 
   Analyst& analyst(const PersonaSettings& settings) {
@@ -51,16 +56,19 @@ class WarmPlayers {
     return name + '\n' + settings.engine.value_or("") + '\n' + std::to_string(slot);
   }
 
+  struct Warm {
+    PersonaId id;
+    PersonaPlayer player;
+  };
   const LibraryOutput& output_;
-  std::map<std::string, PersonaPlayer> players_;
+  std::map<std::string, Warm> players_;
   std::unique_ptr<Analyst> analyst_;
 };
 
 PgnGame play_terms(GameTerms terms, WarmPlayers& warm, std::ostream& out) {
-  PersonaPlayer& white = warm.ready(terms.white, terms.white_elo, terms.settings, 0);
-  PersonaPlayer& black = warm.ready(terms.black, terms.black_elo, terms.settings, terms.black == terms.white);
-  set_search_limits(*white.persona, terms.white_search);
-  set_search_limits(*black.persona, terms.black_search);
+  PersonaPlayer& white = warm.ready(terms.white, terms.white_elo, terms.settings, 0, terms.white_search);
+  PersonaPlayer& black =
+      warm.ready(terms.black, terms.black_elo, terms.settings, terms.black == terms.white, terms.black_search);
   terms.white_elo = white.strength();
   terms.black_elo = black.strength();
   Judge judge;

@@ -1,10 +1,12 @@
 #include "tournament/progress.h"
 
 #include <algorithm>
+#include <optional>
 
 #include <fmt/format.h>
 
 #include "tournament/rating_fit.h"
+#include "tournament/run_output.h"
 
 namespace ai_players::app {
 
@@ -55,5 +57,34 @@ void TournamentLog::failed(const ScheduledGame& game, const std::string& why) {
   out_ << fmt::format("Game {} ({} vs {}) could not be played: {}\n", game.index + 1, game.white, game.black, why)
        << std::flush;
 }
+
+}  // namespace ai_players::app
+
+namespace ai_players::app {
+namespace {
+
+class GameLinesOutput : public RunOutput {
+ public:
+  explicit GameLinesOutput(std::ostream& log) : log_(log) {}
+  void started(const RunStart& start) override {
+    log_ << start.heading;
+    lines_.emplace(log_, start.names, start.total);
+  }
+  void game(const GameEnd& end) override {
+    const ScheduledGame g{end.number - 1, 1, end.white, end.black};
+    if (end.game)
+      lines_->finished(g, *end.game);
+    else
+      lines_->failed(g, end.failure);
+  }
+
+ private:
+  std::ostream& log_;
+  std::optional<TournamentLog> lines_;
+};
+
+}  // namespace
+
+std::unique_ptr<RunOutput> game_lines_output(std::ostream& log) { return std::make_unique<GameLinesOutput>(log); }
 
 }  // namespace ai_players::app

@@ -33,8 +33,8 @@ std::vector<Anchor> default_anchors(const std::vector<std::string>& players, con
                                     std::string& why) {
   std::vector<Anchor> anchors;
   for (const std::string& p : players)
-    if (p.size() > 8 && p.starts_with("HOUD20c:"))
-      if (auto elo = roster_strength(p)) anchors.push_back(Anchor{p, double(*elo)});
+    if (const auto id = find_persona(p); id && id->strength_named)
+      anchors.push_back(Anchor{p, double(id->roster_strength())});
   if (!anchors.empty()) {
     why = "Stockfish's own strength limit, UCI_Elo";
     return anchors;

@@ -9,6 +9,7 @@
 
 #include "ai_players/core/text.h"
 #include "game/user_error.h"
+#include "tournament/run_output.h"
 
 namespace ai_players::app {
 namespace {
@@ -78,6 +79,30 @@ std::optional<std::string> Sprt::verdict() const {
 std::string Sprt::summary() const {
   return fmt::format("LLR {:.2f} ({:.2f}, {:.2f}) [{:g}, {:g}]: {} after {} pair{}", llr(), lower(), upper(),
                      bounds_.elo0, bounds_.elo1, verdict().value_or("no verdict yet"), pairs_, pairs_ == 1 ? "" : "s");
+}
+
+}  // namespace ai_players::app
+
+namespace ai_players::app {
+namespace {
+
+class SprtOutput : public RunOutput {
+ public:
+  SprtOutput(std::ostream& log, std::ostream& out) : log_(log), out_(out) {}
+  void tested(const Sprt& sprt) override { log_ << "SPRT: " << sprt.summary() << '\n'; }
+  void report(const RunReport& r) override {
+    if (r.sprt) out_ << "SPRT: " << r.sprt->summary() << '\n';
+  }
+
+ private:
+  std::ostream& log_;
+  std::ostream& out_;
+};
+
+}  // namespace
+
+std::unique_ptr<RunOutput> sprt_output(std::ostream& log, std::ostream& out) {
+  return std::make_unique<SprtOutput>(log, out);
 }
 
 }  // namespace ai_players::app

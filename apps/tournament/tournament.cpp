@@ -16,20 +16,28 @@
 #include "players/persona_factory.h"
 #include "tournament/progress.h"
 #include "tournament/rating_report.h"
+#include "tournament/run_output.h"
 #include "tournament/worker_pool.h"
 #include "game/user_error.h"
 
 namespace ai_players::app {
 namespace {
 
-std::vector<std::string> checked_names(const std::vector<std::string>& names) {
-  std::vector<std::string> out;
+// The players, each name resolved once.
+std::vector<PersonaId> checked_personas(const std::vector<std::string>& names) {
+  std::vector<PersonaId> out;
   for (const std::string& n : names) {
-    const std::string canonical = playable_persona_name(n);
-    if (std::find(out.begin(), out.end(), canonical) != out.end())
-      throw UserError(fmt::format("{} is named twice", canonical));
-    out.push_back(canonical);
+    PersonaId id = resolve_playable(n);
+    if (std::any_of(out.begin(), out.end(), [&](const PersonaId& o) { return o.name == id.name; }))
+      throw UserError(fmt::format("{} is named twice", id.name));
+    out.push_back(std::move(id));
   }
+  return out;
+}
+
+std::vector<std::string> names_of(const std::vector<PersonaId>& personas) {
+  std::vector<std::string> out;
+  for (const PersonaId& id : personas) out.push_back(id.name);
   return out;
 }
 
@@ -98,8 +106,8 @@ namespace {
 // One run of a plan: what is kept from an earlier run, what is still to play, what came of it.
 class TournamentRun {
  public:
-  TournamentRun(const TournamentPlan& plan, std::ostream& log)
-      : plan_(plan), log_(log), names_(checked_names(plan.names)) {
+  TournamentRun(const TournamentPlan& plan, std::ostream& out, std::ostream& log)
+      : plan_(plan), log_(log), personas_(checked_personas(plan.names)), names_(names_of(personas_)) {
     for (const Anchor& a : plan.anchors)
       if (std::none_of(names_.begin(), names_.end(), [&](const auto& n) { return lower(n) == lower(a.name); }))
         throw UserError(fmt::format("the anchor {} plays in none of the games", a.name));
@@ -108,17 +116,20 @@ class TournamentRun {
     if (plan.sprt) sprt_.emplace(*plan.sprt);
     openings_ = read_openings_file(plan.openings_file.empty() ? default_openings_path() : plan.openings_file);
     seed_ = seed_or_random(plan.seed);
-    for (const std::string& n : names_) strengths_[n] = playing_strength(n, plan.terms.settings);
+    for (const PersonaId& id : personas_) strengths_[id.name] = playing_strength(id, plan.terms.settings);
     for (const auto& [named, limits] : plan.search) {
       const std::string name = named;  // clang 14 cannot capture a structured binding
       const auto it = std::find_if(names_.begin(), names_.end(), [&](const auto& n) { return lower(n) == lower(name); });
       if (it == names_.end()) throw UserError(fmt::format("--search names {}, who plays in none of the games", name));
-      search_[*it] = checked_search_limits(*it, limits);
+      search_[*it] = checked_search_limits(personas_[it - names_.begin()], limits);
     }
     all_ = schedule_games(names_, plan.format, plan.rounds, openings_.size(), seed_, plan.span);
     games_ = shard_of(all_, plan.shard);
-    pgn_out_ = open_output(plan);  // first: a file that is no file is not read either
+    std::unique_ptr<PgnFile> pgn = open_output(plan);  // first: a file that is no file is not read either
     kept_ = kept_games(plan, games_, log);
+    if (pgn) outputs_.add(pgn_output(std::move(pgn), out));
+    outputs_.add(game_lines_output(log)).add(rating_table_output(out)).add(head_to_head_output(out));
+    if (sprt_) outputs_.add(sprt_output(log, out));
   }
 
   void play() {
@@ -129,13 +140,14 @@ class TournamentRun {
       terms.push_back(terms_of(g));
       todo.push_back(&g);
     }
-    log_ << fmt::format("{} {}: {} players, {} openings, {} games{}{}, seed {}, {} at a time\n",
+    const std::string heading = fmt::format("{} {}: {} players, {} openings, {} games{}{}, seed {}, {} at a time\n",
                         format_name(plan_), fmt::join(names_, ", "),
                         names_.size(), openings_.size(), games_.size(),
                         plan_.shard.n > 1 ? fmt::format(" (shard {}/{} of {})", plan_.shard.k, plan_.shard.n, all_.size()) : "",
                         kept_.empty() ? "" : fmt::format(", {} kept from {}", kept_.size(), plan_.pgn_file), seed_,
                         plan_.concurrency);
-    TournamentLog progress(log_, names_, terms.size());
+    outputs_.started({heading, names_, terms.size()});
+    std::size_t ended = 0;  // games that ended or could not be played
     const auto& timeout = plan_.terms.settings.engine_timeout;
     // A move may take a whole reply's bound, then a fresh engine's watchdog and its
     // stop: the worker is ended only past that.
@@ -148,10 +160,11 @@ class TournamentRun {
       auto read = done.error.empty() ? read_pgn(in) : std::vector<PgnGame>{};
       if (read.size() != 1) {
         failures_.push_back(done.error.empty() ? "its PGN could not be read back" : done.error);
-        progress.failed(g, failures_.back());
+        ++ended;
+        outputs_.game(GameEnd{g.index + 1, g.white, g.black, nullptr, "", failures_.back(), nullptr});
       } else {
         try {
-          if (pgn_out_) pgn_out_->append(done.pgn);
+          outputs_.game(GameEnd{g.index + 1, g.white, g.black, &read.front(), done.pgn, "", nullptr});
         } catch (const Error& e) {
           // No game played from now on could be kept either; the error is said at the end.
           if (write_error_.empty()) log_ << "Stopping: the PGN file cannot be written.\n";
@@ -159,14 +172,14 @@ class TournamentRun {
           stop = true;
           return;
         }
-        progress.finished(g, read.front());
+        ++ended;
         if (!white_points(read.front().result)) failures_.push_back(read.front().ending_comment());
         kept_[g.index] = std::move(read.front());
         if (sprt_ && test_pair(g.index)) stop = true;
       }
       // The first game to end could not be finished: a persona or its engine is broken, and
       // every other game would wait on it as long.
-      if (failures_.size() == progress.done() && !stop) {
+      if (failures_.size() == ended && !stop) {
         log_ << "Stopping: the first game could not be finished.\n";
         stop = true;
       }
@@ -174,7 +187,7 @@ class TournamentRun {
     if (!write_error_.empty()) throw Error(write_error_);
   }
 
-  void report(std::ostream& out) const {
+  void report() {
     const bool any_scored = std::any_of(kept_.begin(), kept_.end(), [](const auto& k) { return white_points(k.second.result); });
     if (!any_scored)
       throw Error(failures_.empty() ? "no game was played" : "no game could be finished: " + failures_.front());
@@ -182,15 +195,15 @@ class TournamentRun {
     for (const auto& [index, pgn] : kept_) played.push_back(pgn);
     int unfinished = 0;
     const std::vector<GameScore> scores = scores_from_pgn(played, unfinished);
-    out << fmt::format("{} games, seed {}{}{}{}\n", kept_.size(), seed_,
+    outputs_.counted(fmt::format("{} games, seed {}{}{}{}\n", kept_.size(), seed_,
                        plan_.shard.n > 1 ? fmt::format(", shard {}/{}", plan_.shard.k, plan_.shard.n) : "",
                        unfinished ? fmt::format(", {} unfinished (not rated)", unfinished) : "",
-                       failures_.empty() ? "" : fmt::format(", {} could not be played", failures_.size()));
+                       failures_.empty() ? "" : fmt::format(", {} could not be played", failures_.size())));
     std::string why;
     const std::vector<Anchor> anchors = anchors_of(plan_.anchors, names_, scores, why);
-    out << format_rating_table(fit_ratings(scores, anchors), why) << '\n' << format_head_to_head(scores);
-    if (sprt_) out << "SPRT: " << sprt_->summary() << '\n';
-    if (pgn_out_) out << fmt::format("PGN written to {}\n", plan_.pgn_file);
+    const RatingTable table = fit_ratings(scores, anchors);
+    outputs_.report(RunReport{&scores, &table, why, sprt_ ? &*sprt_ : nullptr, nullptr});
+    outputs_.finish();
     // Games the plan has and the file lacks a result for (not those a decided test leaves out).
     if (sprt_ && sprt_->verdict()) return;
     std::vector<int> missing;
@@ -217,7 +230,7 @@ class TournamentRun {
       points += it->second.tag("White") == names_[0] ? *white : 1 - *white;
     }
     sprt_->add_pair(points);
-    log_ << "SPRT: " << sprt_->summary() << '\n';
+    outputs_.tested(*sprt_);
     return sprt_->verdict().has_value();
   }
 
@@ -237,14 +250,15 @@ class TournamentRun {
 
   const TournamentPlan& plan_;
   std::ostream& log_;
-  std::vector<std::string> names_;
+  std::vector<PersonaId> personas_;
+  std::vector<std::string> names_;  // theirs, in canonical spelling
   std::vector<Opening> openings_;
   std::uint64_t seed_ = 0;
   std::map<std::string, std::optional<int>> strengths_;
   std::map<std::string, std::string> search_;  // by canonical name  // asked once per run, not once per worker
   std::vector<ScheduledGame> all_, games_;
   std::map<int, PgnGame> kept_;
-  std::unique_ptr<PgnFile> pgn_out_;
+  RunOutputs outputs_;  // the PGN file, the lines per game, the table, the head-to-head, the SPRT
   std::vector<std::string> failures_;
   std::string write_error_;
   std::optional<Sprt> sprt_;
@@ -253,9 +267,9 @@ class TournamentRun {
 }  // namespace
 
 void run_tournament(const TournamentPlan& plan, std::ostream& out, std::ostream& log) {
-  TournamentRun run(plan, log);
+  TournamentRun run(plan, out, log);
   run.play();
-  run.report(out);
+  run.report();
 }
 
 void rate_files(const std::vector<std::string>& files, const std::vector<Anchor>& anchors, std::ostream& out,
@@ -267,15 +281,15 @@ void rate_files(const std::vector<std::string>& files, const std::vector<Anchor>
     total += static_cast<int>(games.size());
     for (const GameScore& g : scores_from_pgn(games, unfinished)) scores.push_back(g);
   }
-  out << fmt::format("{} games from {} file{}{}\n", total, files.size(), files.size() == 1 ? "" : "s",
-                     unfinished ? fmt::format(", {} unfinished (not rated)", unfinished) : "");
+  RunOutputs outputs;
+  outputs.add(rating_table_output(out)).add(head_to_head_output(out));
+  if (!tsv_file.empty()) outputs.add(ratings_tsv_output(tsv_file));
+  outputs.counted(fmt::format("{} games from {} file{}{}\n", total, files.size(), files.size() == 1 ? "" : "s",
+                              unfinished ? fmt::format(", {} unfinished (not rated)", unfinished) : ""));
   std::string why;
   const std::vector<Anchor> chosen = anchors_of(anchors, players_of(scores), scores, why);
   const RatingTable table = fit_ratings(scores, chosen, prior_draws);
-  out << format_rating_table(table, why) << '\n' << format_head_to_head(scores);
-  if (tsv_file.empty()) return;
-  std::ofstream tsv(tsv_file);
-  if (!(tsv << ratings_tsv(table))) throw UserError(fmt::format("cannot write {}", echoed(tsv_file)));
+  outputs.report(RunReport{&scores, &table, why, nullptr, nullptr});
 }
 
 }  // namespace ai_players::app

@@ -7,7 +7,6 @@
 
 #include "ai_players/core/random.h"
 #include "ai_players/core/text.h"
-#include "ai_players/personas/houd20c.h"
 #include "ai_players/personas/safe_reply.h"
 #include "players/library_output.h"
 
@@ -27,10 +26,11 @@ constexpr std::chrono::seconds kReadyBound{5};
 // The reply the persona expects to its move, when it knows one (the engine
 // persona's ponder move, else the line of its analysis for that move), so
 // that a GUI can ponder on it; it must be legal.
-std::optional<std::string> expected_reply(const AI_BASIC& persona, const UciGame& game, const std::string& move) {
+std::optional<std::string> expected_reply(const PersonaId& id, const AI_BASIC& persona, const UciGame& game,
+                                          const std::string& move) {
   std::vector<std::string> line;
-  if (const auto* engine_persona = dynamic_cast<const HOUD20c*>(&persona); engine_persona && !engine_persona->ponder_move.empty())
-    line = {move, engine_persona->ponder_move};
+  if (const std::string ponder = ponder_move(id, persona); !ponder.empty())
+    line = {move, ponder};
   else if (const auto analysis = persona.line_for(move))
     line = analysis->pv_list;
   line = legal_prefix(game.position, line);
@@ -80,7 +80,12 @@ void UciSession::go(std::string_view args) {
 void UciSession::arm(Job& job, Clock::time_point start) const {
   job.cut_at.reset();
   job.answer_by.reset();
-  const bool engine_keeps_time = !job.go.limits.empty() && current_persona().starts_with("HOUD20c");
+  // The GUI's own limits are the engine persona's to keep.
+  const auto takes_limits = [this] {
+    const auto id = find_persona(current_persona());
+    return id && id->can.search_limits;
+  };
+  const bool engine_keeps_time = !job.go.limits.empty() && takes_limits();
   const auto times = reply_times(job.go, engine_keeps_time);
   if (!times) return;
   job.cut_at = start + times->own;
@@ -214,18 +219,21 @@ bool UciSession::ensure_persona() {
   if (rebuild || wanted != built_name_) {
     try {
       std::unique_ptr<AI_BASIC> fresh;
+      std::optional<PersonaId> id;
       {
         struct Unmark {  // before `fresh` can go, however this ends
           UciSession& session;
           ~Unmark() { session.set_live(nullptr, false); }
         } unmark{*this};
         set_live(nullptr, true);  // an engine persona's engine is asked for its strengths first
-        fresh = make_persona(wanted, settings);
+        id = resolve_persona(wanted);
+        fresh = make_persona(*id, settings);
         set_live(fresh.get(), true);
         fresh->new_game();  // waits for the engine's readyok: its first search starts at once
       }
       persona_ = std::move(fresh);
       built_name_ = wanted;
+      built_id_ = std::move(id);
     } catch (const std::exception& e) {
       info(fmt::format("cannot build {}: {}{}", wanted, gui_excerpt(failure_text(e)),
                        persona_ ? "; keeping " + built_name_ : ""));
@@ -255,10 +263,11 @@ UciSession::Answer UciSession::choose(const Job& job) {
   // The engine persona lets its engine search within the GUI's own limits;
   // a fixed time per move ends half the reserve before the persona's cut, so
   // that the engine stops by itself and the cut is only there if it does not.
-  if (auto* engine_persona = dynamic_cast<HOUD20c*>(persona_.get())) {
-    engine_persona->search_limits = job.go.limits.empty() ? HOUD20c::kDefaultSearchLimits : job.go.limits;
+  if (built_id_->can.search_limits) {
+    std::string limits = job.go.limits;
     if (const auto times = reply_times(job.go, true); times && job.go.clock.movetime)
-      engine_persona->search_limits = with_movetime(job.go.limits, times->own - (times->answer - times->own) / 2);
+      limits = with_movetime(job.go.limits, times->own - (times->answer - times->own) / 2);
+    apply_search_limits(*built_id_, *persona_, limits);
   }
   {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -274,7 +283,7 @@ UciSession::Answer UciSession::choose(const Job& job) {
     if (reply.cut_short && !reply.fallback) answer.notes.push_back(built_name_ + "'s reply was cut short by the clock or a stop");
     answer.move = reply.move->to_coord();
     answer.result = result_info(job.game.position, answer.move, persona_->line_for(answer.move));
-    if (const auto ponder = expected_reply(*persona_, job.game, answer.move)) answer.move += " ponder " + *ponder;
+    if (const auto ponder = expected_reply(*built_id_, *persona_, job.game, answer.move)) answer.move += " ponder " + *ponder;
   } catch (const std::exception& e) {
     any_legal(failure_text(e));
   }

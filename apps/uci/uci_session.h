@@ -153,6 +153,7 @@ class UciSession {
   // Worker only.
   std::unique_ptr<AI_BASIC> persona_;
   std::string built_name_;
+  std::optional<PersonaId> built_id_;  // set with persona_
   AI_BASIC* live_persona_ = nullptr;  // guarded by mutex_: the persona a stop may interrupt
   bool starting_ = false;             // guarded by mutex_: it is being built, its engine starting
 
