@@ -66,8 +66,8 @@ std::optional<int> engine_persona_elo(std::string_view name) {
 }
 
 [[noreturn]] void unknown(std::string_view name) {
-  std::vector<std::string> names{std::string(kEngine)};
-  for (const auto& r : roster_rows()) names.push_back(r.row.name);
+  std::vector<std::string> names;
+  for (const PersonaEntry& e : persona_entries()) names.push_back(e.name);
   if (const auto meant = did_you_mean(name, names))
     throw PersonaError(fmt::format("unknown persona {}; did you mean {}?", echoed(name), *meant));
   throw PersonaError(fmt::format("unknown persona {}; 'ai-players list' shows the names you can use",
