@@ -399,15 +399,15 @@ TEST(HumanGameEnds, OnTheHumansFlagAndWhenThePersonaCannotMove) {
     // Then the flag falls; a lone king cannot win on time.
     std::string text;
     for (const std::string& fen : {std::string("4k3/7r/8/8/8/8/8/4K2R w K - 0 1"), kEnding}) {
-      GameState state(fen, setup.clock, true);
+      GameState state(fen, TimeControl{milliseconds(400), milliseconds(50)}, true);
       for (const char* move : {"e1d1", "e8d8"}) {
         EXPECT_TRUE(state.charge(milliseconds(1000)));
         state.play(*board::find_move(state.legal(), move));
       }
-      EXPECT_TRUE(state.clock_runs() && state.charge(milliseconds(300)) && *state.time_left(common::WHITE) == milliseconds(100));
+      EXPECT_TRUE(state.clock_runs() && state.charge(milliseconds(300)) && *state.time_left(common::WHITE) == milliseconds(150));
       state.play(*board::find_move(state.legal(), "d1e1"));
       state.play(*board::find_move(state.legal(), "d8e8"));
-      EXPECT_FALSE(state.charge(milliseconds(101)));
+      EXPECT_FALSE(state.charge(milliseconds(151)));
       text += ending_of(state.record()) + "\n";
     }
     EXPECT_EQ(text, "0-1 time forfeit after 4 plies: White ran out of time\n"
