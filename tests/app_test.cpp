@@ -195,6 +195,16 @@ TEST(Game, EndsByEachRuleAsInFileAndReadsBackFromPgn) {
   testing_support::expect_as_in_file("game_endings.txt", text);
 }
 
+// A name typed with one slip (two in a long one) is found, in any case; a
+// farther one or a tie suggests nothing.
+TEST(UserInput, DidYouMeanAllowsOneSlipInShortNamesAndTwoInLongOnes) {
+  const std::vector<std::string> names{"play", "perft", "Gnome", "Verevovera", "Hera", "Herb"};
+  const auto meant = [&](std::string_view typed) { return did_you_mean(typed, names).value_or("-"); };
+  EXPECT_EQ(fmt::format("{} {} {} {} {} {} {}", meant("plya"), meant("gnom"), meant("verevovra"), meant("vrevovra"),
+                        meant("vrvovra"), meant("Her"), meant("pyly")),
+            "play Gnome Verevovera Verevovera - - -");
+}
+
 // The numbers of flags and of a GUI's go, at their bounds: 0 s is "no limit", a
 // millisecond the least other time. Bad input is quoted, cut after 100 characters.
 TEST(Numbers, ReadWithinTheirBoundsAsInFile) {
