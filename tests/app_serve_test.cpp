@@ -367,5 +367,66 @@ TEST(ServeApi, IdleGamesEnd) {
   EXPECT_NE(said.find("serve: game " + id + " was idle and has ended\n"), std::string::npos) << said;
 }
 
+TEST(ServeApi, KeepsEveryGameAndPlaysItOnAfterARestart) {
+  testing_support::TempDir dir;
+  ServeOptions options = options_with(2, false);
+  options.db = dir.path() + "/games.db";
+  {
+    RunningServer s(options);
+    const json created = s.ok("POST", "/api/games", {{"persona", "Talvo"}, {"movetime_ms", 100}});
+    EXPECT_EQ(created["stored"], json({{"id", nullptr}, {"error", nullptr}}));  // a row once there is a move
+    const json moved = s.ok("POST", "/api/games/" + created["id"].get<std::string>() + "/moves", {{"move", "e4"}});
+    EXPECT_EQ(moved["stored"]["id"], 1);
+    EXPECT_EQ(s.ok("GET", "/api/saved-games")["games"][0]["live"], created["id"]);
+  }  // the server stops with the game going on
+  RunningServer s(options);
+  json listed = s.ok("GET", "/api/saved-games")["games"];
+  ASSERT_EQ(listed.size(), 1u);
+  EXPECT_EQ(listed[0]["plies"], 2);
+  EXPECT_EQ(listed[0]["ended"], false);
+  EXPECT_EQ(listed[0]["live"], nullptr);
+  const json continued = s.ok("POST", "/api/saved-games/1/continue");
+  EXPECT_EQ(continued["moves"].size(), 2u);
+  EXPECT_EQ(continued["turn"], "white");
+  EXPECT_EQ(continued["stored"]["id"], 1);
+  // Continued twice, it is one game, not two from one row.
+  EXPECT_EQ(s.ok("POST", "/api/saved-games/1/continue")["id"], continued["id"]);
+  const std::string id = continued["id"];
+  s.ok("POST", "/api/games/" + id + "/moves", {{"move", "d4"}});
+  s.ok("POST", "/api/games/" + id + "/undo");
+  s.ok("POST", "/api/games/" + id + "/moves", {{"move", "Nf3"}});
+  const std::string pgn = s.ok("GET", "/api/saved-games/1/pgn");
+  EXPECT_NE(pgn.find("\n1. e4 "), std::string::npos) << pgn;
+  EXPECT_NE(pgn.find(" 2. Nf3 "), std::string::npos) << pgn;
+  // Ended by the player: kept, and never played on again.
+  s.ok("DELETE", "/api/games/" + id);
+  listed = s.ok("GET", "/api/saved-games")["games"];
+  EXPECT_EQ(listed[0]["ended"], true);
+  EXPECT_EQ(listed[0]["plies"], 4);
+  EXPECT_EQ(s.call("POST", "/api/saved-games/1/continue"), std::pair(409, json({{"error", "game 1 is over"}})));
+  EXPECT_EQ(s.call("POST", "/api/saved-games/9/continue"), std::pair(404, json({{"error", "there is no stored game 9"}})));
+  const json rating = s.ok("GET", "/api/rating");
+  EXPECT_EQ(rating["rating"], nullptr);  // an unfinished game and undo: nothing counts
+  EXPECT_EQ(rating["skipped"], json::parse(R"([{"game": 1, "reason": "unfinished"}])"));
+  EXPECT_EQ(s.call("GET", "/api/rating?target=100").first, 400);
+}
+
+TEST(ServeApi, WithoutItsDatabaseTheGamesGoOnAndThePageIsTold) {
+  testing_support::TempDir dir;
+  ServeOptions options = options_with(1, false);
+  options.db = dir.path();  // a folder, not a database
+  RunningServer s(options);
+  const json created = s.ok("POST", "/api/games", {{"persona", "Talvo"}, {"movetime_ms", 100}});
+  EXPECT_NE(created["stored"]["error"].get<std::string>().find("Play goes on, but games are not kept"), std::string::npos)
+      << created["stored"];
+  EXPECT_EQ(s.ok("POST", "/api/games/" + created["id"].get<std::string>() + "/moves", {{"move", "e4"}})["moves"].size(), 2u);
+  EXPECT_EQ(s.call("GET", "/api/saved-games").first, 503);
+  options.db.reset();  // serve --no-db: nothing is said, nothing is kept
+  RunningServer none(options);
+  EXPECT_EQ(none.ok("POST", "/api/games", {{"persona", "Talvo"}})["stored"], nullptr);
+  EXPECT_EQ(none.call("GET", "/api/saved-games").second["error"],
+            "games are not kept: the server was started with --no-db");
+}
+
 }  // namespace
 }  // namespace ai_players::app

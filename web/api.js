@@ -43,3 +43,9 @@ export const offerDraw = id => call("POST", `${game(id)}/draw`)
 export const hint = id => call("GET", `${game(id)}/hint`)
 export const review = id => call("POST", `${game(id)}/review`)
 export const pgnUrl = id => `${game(id)}/pgn`
+
+// The player's stored games, their rating and whom to play next.
+export const savedGames = (filter = {}) => call("GET", `/api/saved-games?${new URLSearchParams(filter)}`)
+export const continueSaved = id => call("POST", `/api/saved-games/${id}/continue`)
+export const savedPgnUrl = id => `/api/saved-games/${id}/pgn`
+export const rating = () => call("GET", "/api/rating")

@@ -5,6 +5,7 @@
 import * as api from "./api.js"
 import {GameView} from "./game_view.js"
 import {showReview} from "./review_view.js"
+import {toggleYourGames, hideYourGames, suggestedPersona} from "./games_view.js"
 
 const $ = id => document.getElementById(id)
 let game = null        // the server's last state of the game
@@ -197,6 +198,38 @@ async function newGame(submit) {
     }
 }
 
+// A kept game played on: the server rebuilds the persona and replays the
+// moves. The game on the board stays kept, and can be continued in turn.
+async function continueGame(id) {
+    if (busy && !thinking) return
+    try {
+        const state = await api.continueSaved(id)
+        busy = thinking = false
+        view.orient(state.color)
+        $("preview").textContent = ""
+        $("hint-text").textContent = ""
+        hideYourGames()
+        show(state, `Game ${id} continued.`)
+        if (personaToMove(state)) await personaMoves()
+    } catch (error) {
+        say(`Game ${id} cannot be continued: ${error.message}`)
+    }
+}
+
+// The suggested opponent into the picker.
+function pickPersona(name) {
+    const picker = $("persona")
+    if (![...picker.options].some(o => o.value === name)) {
+        const option = document.createElement("option")
+        option.value = name
+        option.textContent = `${name} (suggested)`
+        picker.append(option)
+    }
+    picker.value = name
+    hideYourGames()
+    picker.focus()
+}
+
 // A button that changes the game at once (undo, resign, draw).
 async function act(request, note) {
     if (!game || busy) return
@@ -267,7 +300,10 @@ async function loadChoices() {
         option.textContent = p.measured ? `${p.name} (rated ${p.measured.text})` : `${p.name} (not rated)`
         $("persona").append(option)
     }
-    $("persona").value = "Diana"
+    const suggested = await suggestedPersona()
+    const known = [...$("persona").options].find(o => o.value === suggested)
+    if (known) known.textContent += " · suggested"
+    $("persona").value = known ? suggested : "Diana"
     const byDefault = defaults.tc ? `tc:${defaults.tc}` : `movetime:${defaults.think_limit_ms || 0}`
     if (!timeChoices.some(([value]) => value === byDefault)) timeChoices.unshift([byDefault, byDefault.replace(":", " ")])
     for (const [value, label] of timeChoices) {
@@ -302,6 +338,7 @@ $("undo").addEventListener("click", () => act(api.undo))
 $("draw").addEventListener("click", () => act(api.offerDraw, drawNote))
 $("resign").addEventListener("click", () => act(api.resign))
 $("review").addEventListener("click", review)
+$("your-games-button").addEventListener("click", () => toggleYourGames({onContinue: continueGame, onPlay: pickPersona}))
 document.addEventListener("keydown", onKey)
 // The server ends a game whose clock ran out when it is next asked.
 setInterval(() => {

@@ -20,7 +20,8 @@ bool is_loopback(const std::string& host) {
   return host == "localhost" || host == "::1" || host.rfind("127.", 0) == 0;
 }
 
-void run_serve(ServeOptions options, const std::string& idle_text, const ClockOptions& clock) {
+void run_serve(ServeOptions options, const std::string& idle_text, const ClockOptions& clock, const DbOptions& db) {
+  options.db = db.chosen();
   options.clock = clock.clock;
   options.think_limit = clock.think_limit(kDefaultThinkLimit);
   const auto idle = read_seconds(idle_text, "--idle-timeout", 7 * 86400);
@@ -74,6 +75,7 @@ void add_serve_command(CLI::App& app) {
   auto options = std::make_shared<ServeOptions>();
   auto idle = std::make_shared<std::string>("1800");
   auto clock = std::make_shared<ClockOptions>();
+  auto db = std::make_shared<DbOptions>();
   CLI::App* cmd = app.add_subcommand("serve", "play the personas in a web browser");
   cmd->add_option("--port", options->port, "port to listen on (0: any free one)")
       ->capture_default_str()
@@ -104,7 +106,8 @@ void add_serve_command(CLI::App& app) {
                                 kDefaultThinkLimit.count()),
                     true, PlainBase::Minutes);
   add_engine_timeout_option(cmd, options->persona);
-  cmd->callback([options, idle, clock] { run_serve(*options, *idle, *clock); });
+  add_db_options(cmd, *db);
+  cmd->callback([options, idle, clock, db] { run_serve(*options, *idle, *clock, *db); });
 }
 
 }  // namespace ai_players::app

@@ -312,6 +312,23 @@ bool GameStore::remove(std::int64_t id) {
   }
 }
 
+GameHeader person_game_header(const HumanGame& game, std::string source) {
+  GameHeader h;
+  h.source = std::move(source);
+  const bool human_white = game.human_side() == common::WHITE;
+  (human_white ? h.white : h.black) = kHumanName;
+  (human_white ? h.black : h.white) = h.persona = game.persona_name();
+  h.human_side = game.human_side();
+  h.persona_elo = game.persona_strength();
+  h.clock = game.clock();
+  h.start_fen = game.view().record.start_fen;
+  return h;
+}
+
+GameRecorder::GameRecorder(GameStore& store, const StoredGame& game)
+    : store_(store), header_(game.header), id_(game.id), san_(game.record.san), ended_(game.ended),
+      undos_(game.undos), hints_(game.hints) {}
+
 void GameRecorder::keep(const PlayedGame& record, int undos, int hints) {
   if (ended_) return;
   if (!id_) {

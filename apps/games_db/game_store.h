@@ -14,6 +14,7 @@
 #include "game/game_state.h"
 #include "game/user_error.h"
 #include "pgn/game_pgn.h"
+#include "players/human_game.h"
 
 namespace ai_players::app {
 
@@ -43,6 +44,9 @@ struct GameHeader {
   std::optional<TimeControl> clock;
   std::string start_fen{common::FEN_New_Game};
 };
+
+// A person's game against a persona as it starts, from `source` ("play", "serve").
+GameHeader person_game_header(const HumanGame& game, std::string source);
 
 struct StoredGame {
   std::int64_t id = 0;
@@ -106,6 +110,8 @@ class GameStore {
 class GameRecorder {
  public:
   GameRecorder(GameStore& store, GameHeader header) : store_(store), header_(std::move(header)) {}
+  // Goes on keeping a stored game that was left unfinished, continued from its last move.
+  GameRecorder(GameStore& store, const StoredGame& game);
   void keep(const PlayedGame& record, int undos = 0, int hints = 0);
   // The player leaves the game as it stands.
   void leave();

@@ -93,6 +93,20 @@ PlayerStanding rate_player(const std::vector<StoredGame>& games,
   return out;
 }
 
+std::vector<RatingPoint> rating_history(const std::vector<StoredGame>& games,
+                                        const std::map<std::string, MeasuredRating>& measured) {
+  const PlayerStanding all = rate_player(games, measured);
+  std::vector<RatingPoint> out;
+  std::vector<StoredGame> so_far;  // the counted games up to each point
+  for (auto g = games.rbegin(); g != games.rend(); ++g) {
+    if (std::find(all.counted.begin(), all.counted.end(), g->id) == all.counted.end()) continue;
+    so_far.push_back(*g);
+    if (const auto rating = rate_player(so_far, measured).rating)
+      out.push_back({g->id, g->header.started.substr(0, 10), *rating});
+  }
+  return out;
+}
+
 std::optional<Opponent> suggest_opponent(double rating, double target,
                                          const std::map<std::string, MeasuredRating>& measured) {
   std::vector<Opponent> candidates;

@@ -43,6 +43,16 @@ std::optional<double> persona_rating(const std::string& persona, std::optional<i
 PlayerStanding rate_player(const std::vector<StoredGame>& games,
                            const std::map<std::string, MeasuredRating>& measured);
 
+// The player's rating after each counted game, oldest first, for a graph.
+struct RatingPoint {
+  std::int64_t game_id = 0;  // the counted game it follows
+  std::string date;          // that game's day, "2026-01-31"
+  PlayerRating rating;
+};
+// `games` newest first, as the store gives them; one point per counted game.
+std::vector<RatingPoint> rating_history(const std::vector<StoredGame>& games,
+                                        const std::map<std::string, MeasuredRating>& measured);
+
 struct Opponent {
   std::string name;  // as make_persona takes it: "Diana", "HOUD20c:1720"
   double rating = 0;

@@ -43,6 +43,12 @@ board::MoveList typed_moves(const board::MoveList& legal, const std::string& tex
 
 HumanGame::HumanGame(HumanGameSetup setup)
     : setup_(std::move(setup)), state_(setup_.start_fen, setup_.clock, true), turn_started_(SteadyClock::now()) {
+  for (const std::string& text : setup_.moves) {
+    if (state_.over()) throw UserError(fmt::format("the game was over before its move {}", echoed(text)));
+    const auto typed = typed_moves(state_.legal(), text);
+    if (typed.size() != 1) throw UserError(fmt::format("{} is not a legal move in the game", echoed(text)));
+    state_.play(*typed[0]);
+  }
   const PersonaId id = resolve_persona(setup_.persona);
   player_.name = id.name;
   PersonaSettings watched = setup_.settings;

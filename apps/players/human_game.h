@@ -11,6 +11,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "ai_players/personas/verevovera.h"
 #include "game/game_state.h"
@@ -46,6 +47,9 @@ struct HumanGameSetup {
   bool preview = true;                      // an adviser judges the human's moves and gives hints
   int preview_depth = 7;
   PersonaSettings settings;
+  // Played before the game is handed over (a stored game continued), in SAN
+  // or coordinates; no clock is charged for them.
+  std::vector<std::string> moves;
 };
 
 // The persona's answer, as it was played.

@@ -4,6 +4,7 @@
 
 #include "ai_players/core/text.h"
 #include "game/start_position.h"
+#include "games_db/player_rating.h"
 #include "players/measured_ratings.h"
 #include "review/review.h"
 #include "review/review_engine.h"
@@ -164,8 +165,54 @@ json parse_body(const std::string& body) {
   return parsed;
 }
 
+// Said in every answer once the games database failed; the games go on.
+constexpr const char* kNotKept = "Play goes on, but games are not kept from here on.";
+
 GameApi::GameApi(const ServeOptions& options)
-    : options_(options), games_(options.max_games, options.idle_timeout, options.verbose) {}
+    : options_(options), games_(options.max_games, options.idle_timeout, options.verbose) {
+  if (!options.db) return;
+  try {
+    store_.emplace(*options.db);
+  } catch (const StoreError& e) {
+    store_trouble_ = std::string(e.what()) + " " + kNotKept;
+  }
+}
+
+template <class F>
+void GameApi::stored(F f) {
+  if (!store_ || !store_trouble_.empty()) return;
+  try {
+    f();
+  } catch (const StoreError& e) {
+    store_trouble_ = std::string(e.what()) + " " + kNotKept;
+  }
+}
+
+void GameApi::keep(ServedGame& served, bool leaving) {
+  const PlayedGame record = served.game->view().record;
+  const std::lock_guard lock(store_mutex_);
+  if (!served.recorder) return;
+  stored([&] {
+    served.recorder->keep(record, served.undos, served.hints);
+    if (leaving) served.recorder->leave();
+    if (const auto id = served.recorder->id()) live_[*id] = served.id;
+  });
+}
+
+json GameApi::shown(ServedGame& served) {
+  served.game->flag_check();
+  keep(served);
+  json out = state_of(served);
+  const std::lock_guard lock(store_mutex_);
+  if (!options_.db) {
+    out["stored"] = nullptr;
+  } else {
+    const auto id = served.recorder ? served.recorder->id() : std::nullopt;
+    out["stored"] = {{"id", id ? json(*id) : json(nullptr)},
+                     {"error", store_trouble_.empty() ? json(nullptr) : json(store_trouble_)}};
+  }
+  return out;
+}
 
 json GameApi::personas() const {
   json out = json::array();
@@ -223,12 +270,16 @@ json GameApi::create(const json& body, const std::function<bool()>& client_gone)
   const std::string id = games_.add(std::move(game));
   try {
     const auto served = games_.find(id);
+    {
+      const std::lock_guard lock(store_mutex_);
+      stored([&] { served->recorder.emplace(*store_, person_game_header(*served->game, "serve")); });
+    }
     check_client();
     json reply = nullptr;
     if (served->game->personas_turn() && (await_reply == body.end() || await_reply->get<bool>()))
       reply = reply_json(served->game->reply());
     check_client();
-    json out = state_of(*served);
+    json out = shown(*served);
     out["reply"] = reply;
     return out;
   } catch (...) {
@@ -246,12 +297,12 @@ json GameApi::reply(const std::string& id) {
   const auto served = games_.find(id);
   if (!served->game->personas_turn()) throw NotNowError("it is not " + served->game->persona_name() + "'s turn");
   json reply = reply_json(served->game->reply());
-  json out = state_of(*served);
+  json out = shown(*served);
   out["reply"] = reply;
   return out;
 }
 
-json GameApi::state(const std::string& id) { return state_of(*games_.find(id)); }
+json GameApi::state(const std::string& id) { return shown(*games_.find(id)); }
 
 json GameApi::move(const std::string& id, const json& body) {
   const auto served = games_.find(id);
@@ -269,8 +320,9 @@ json GameApi::move(const std::string& id, const json& body) {
   const long long preview_ms = game.has_adviser() ? ms_since(started) : 0;
   const std::string san = move->to_SAN(game.view().legal);
   game.play_human(*move);
+  keep(*served);  // the player's move is kept before the persona thinks
   json reply = game.personas_turn() ? reply_json(game.reply()) : json(nullptr);
-  json out = state_of(*served);
+  json out = shown(*served);
   out["move"] = {{"move", move->to_coord()}, {"san", san}};
   out["preview"] = preview;
   out["reply"] = reply;
@@ -281,25 +333,29 @@ json GameApi::move(const std::string& id, const json& body) {
 json GameApi::move_now(const std::string& id) {
   const auto served = games_.find(id);
   served->game->move_now();
-  return state_of(*served);
+  return shown(*served);
 }
 
 json GameApi::undo(const std::string& id) {
   const auto served = games_.find(id);
   served->game->undo();
-  return state_of(*served);
+  {
+    const std::lock_guard lock(store_mutex_);
+    ++served->undos;
+  }
+  return shown(*served);
 }
 
 json GameApi::resign(const std::string& id) {
   const auto served = games_.find(id);
   served->game->resign();
-  return state_of(*served);
+  return shown(*served);
 }
 
 json GameApi::draw(const std::string& id) {
   const auto served = games_.find(id);
   const DrawAnswer answer = served->game->offer_draw();
-  json out = state_of(*served);
+  json out = shown(*served);
   out["draw"] = {{"accepted", answer.accepted}, {"reason", answer.reason}};
   return out;
 }
@@ -307,6 +363,11 @@ json GameApi::draw(const std::string& id) {
 json GameApi::hint(const std::string& id) {
   const auto served = games_.find(id);
   const MoveJudgement j = served->game->hint();
+  {
+    const std::lock_guard lock(store_mutex_);
+    ++served->hints;
+  }
+  keep(*served);
   return {{"move", j.best_coord},
           {"san", j.best_san},
           {"score", j.best.value()},
@@ -352,8 +413,140 @@ std::string GameApi::pgn(const std::string& id) {
 }
 
 json GameApi::end(const std::string& id) {
+  keep(*games_.find(id), true);  // the player left it: kept, and never continued
   games_.end(id);
   return {{"deleted", id}};
+}
+
+namespace {
+
+json saved_json(const StoredGame& g, const std::string& live) {
+  const GameHeader& h = g.header;
+  const auto points = g.player_points();
+  return {{"id", g.id},
+          {"started", h.started},
+          {"white", h.white},
+          {"black", h.black},
+          {"persona", h.persona},
+          {"strength", h.persona_elo ? json(*h.persona_elo) : json(nullptr)},
+          {"color", h.human_side ? json(side_name(*h.human_side)) : json(nullptr)},
+          {"tc", h.clock ? json(h.clock->pgn()) : json(nullptr)},
+          {"result", g.record.outcome ? json(g.record.outcome->result) : json(nullptr)},
+          {"termination", g.record.outcome ? json(termination_text(g.record.outcome->why)) : json(nullptr)},
+          {"points", points ? json(*points) : json(nullptr)},
+          {"plies", g.record.san.size()},
+          {"ended", g.ended},
+          {"live", live.empty() ? json(nullptr) : json(live)}};
+}
+
+}  // namespace
+
+static GameFilter one_game(std::int64_t id) {
+  GameFilter f;
+  f.id = id;
+  return f;
+}
+
+std::vector<StoredGame> GameApi::read_saved(const GameFilter& filter) {
+  const std::lock_guard lock(store_mutex_);
+  if (!options_.db) throw NotAvailableError("games are not kept: the server was started with --no-db");
+  if (!store_trouble_.empty()) throw NotAvailableError(store_trouble_);
+  try {
+    return store_->games(filter);
+  } catch (const StoreError& e) {
+    throw NotAvailableError(e.what());
+  }
+}
+
+std::string GameApi::live_id(std::int64_t stored_id) {
+  std::string live;
+  {
+    const std::lock_guard lock(store_mutex_);
+    if (const auto it = live_.find(stored_id); it != live_.end()) live = it->second;
+  }
+  if (live.empty() || games_.contains(live)) return live;
+  const std::lock_guard lock(store_mutex_);
+  live_.erase(stored_id);
+  return {};
+}
+
+json GameApi::saved_games(const GameFilter& filter) {
+  json out = json::array();
+  for (const StoredGame& g : read_saved(filter)) out.push_back(saved_json(g, live_id(g.id)));
+  return {{"games", out}};
+}
+
+std::string GameApi::saved_pgn(std::int64_t stored_id) {
+  const auto found = read_saved(one_game(stored_id));
+  if (found.empty()) throw ApiError(404, fmt::format("there is no stored game {}", stored_id));
+  return to_pgn(pgn_of(found.front()));
+}
+
+json GameApi::continue_saved(std::int64_t stored_id) {
+  const std::lock_guard one_at_a_time(continue_mutex_);
+  if (const std::string live = live_id(stored_id); !live.empty()) return shown(*games_.find(live));
+  const auto found = read_saved(one_game(stored_id));
+  if (found.empty()) throw ApiError(404, fmt::format("there is no stored game {}", stored_id));
+  const StoredGame& g = found.front();
+  if (g.ended) throw NotNowError(fmt::format("game {} is over", stored_id));
+  if (!g.header.human_side || g.header.persona.empty())
+    throw UserError(fmt::format("game {} was not played by a person against a persona", stored_id));
+  HumanGameSetup setup;
+  setup.persona = g.header.persona;
+  setup.human_side = *g.header.human_side;
+  setup.start_fen = g.header.start_fen;
+  setup.clock = g.header.clock;  // a fresh clock: the time left was not kept
+  setup.think_limit = options_.think_limit;
+  setup.preview = options_.preview;
+  setup.preview_depth = options_.preview_depth;
+  setup.settings = options_.persona;
+  setup.moves = g.record.san;
+  games_.reserve();
+  std::unique_ptr<HumanGame> game;
+  try {
+    game = std::make_unique<HumanGame>(std::move(setup));
+  } catch (...) {
+    games_.add(nullptr);
+    throw;
+  }
+  const auto served = games_.find(games_.add(std::move(game)));
+  {
+    const std::lock_guard lock(store_mutex_);
+    served->undos = g.undos, served->hints = g.hints;
+    stored([&] { served->recorder.emplace(*store_, g); });
+    live_[stored_id] = served->id;
+  }
+  return shown(*served);
+}
+
+json GameApi::rating(double target) {
+  const auto games = read_saved({});
+  const auto& measured = measured_ratings();
+  const PlayerStanding standing = rate_player(games, measured);
+  const auto rating_json = [](const PlayerRating& r) {
+    return json{{"rating", std::lround(r.rating)}, {"low", std::lround(r.low)}, {"high", std::lround(r.high)},
+                {"bound", r.bound}, {"games", r.games}, {"points", r.points()}};
+  };
+  json history = json::array();
+  for (const RatingPoint& p : rating_history(games, measured))
+  {
+    json point = rating_json(p.rating);
+    point["game"] = p.game_id;
+    point["date"] = p.date;
+    history.push_back(point);
+  }
+  json skipped = json::array();
+  for (const SkippedGame& g : standing.skipped) skipped.push_back({{"game", g.id}, {"reason", g.reason}});
+  json out{{"rating", standing.rating ? rating_json(*standing.rating) : json(nullptr)},
+           {"text", standing_text(standing)},
+           {"history", history},
+           {"skipped", skipped},
+           {"suggestion", nullptr}};
+  const double player = standing.rating ? standing.rating->rating : kNewPlayerRating;
+  if (const auto next = suggest_opponent(player, target, measured))
+    out["suggestion"] = {{"persona", next->name}, {"rating", std::lround(next->rating)},
+                         {"expected", next->expected}, {"text", suggestion_text(*next, standing)}};
+  return out;
 }
 
 }  // namespace ai_players::app

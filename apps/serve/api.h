@@ -11,6 +11,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "games_db/game_store.h"
 #include "review/review_job.h"
 
 #include "serve/game_table.h"
@@ -46,11 +47,39 @@ class GameApi {
   std::string pgn(const std::string& id);
   json end(const std::string& id);
 
+  // The player's stored games, newest first; `filter` as `games` takes it
+  // ("persona", "result"). Each says whether it is being played here now.
+  json saved_games(const GameFilter& filter);
+  std::string saved_pgn(std::int64_t stored_id);
+  // A stored game left unfinished (a restart, a closed page) played on here:
+  // the persona rebuilt, the moves replayed. The game already played on
+  // here when there is one. The persona's move, when it is its turn, is
+  // asked for with reply().
+  json continue_saved(std::int64_t stored_id);
+  // The player's rating, its history and whom to play next (`target` 0 to 1).
+  json rating(double target);
+
   GameTable& games() { return games_; }
 
  private:
   const ServeOptions& options_;
+  // Declared before the games: their recorders write to it until they end.
+  std::mutex store_mutex_;  // guards the store, every game's recorder and what follows
+  std::optional<GameStore> store_;
+  std::string store_trouble_;  // why games are no longer kept, once that happened
+  std::map<std::int64_t, std::string> live_;  // stored id -> id of the game played here
+  std::mutex continue_mutex_;  // one continuation at a time: never two games from one row
   GameTable games_;
+  std::vector<StoredGame> read_saved(const GameFilter& filter);
+  // The game played here from that row, if any.
+  std::string live_id(std::int64_t stored_id);
+  // Keeps the game as it stands; `leaving`: the player ended it unfinished.
+  void keep(ServedGame& served, bool leaving = false);
+  // The game's state as every call answers it, after keeping it.
+  json shown(ServedGame& served);
+  // Runs f on the store; a failure is said from then on and nothing more is kept.
+  template <class F>
+  void stored(F f);
   // One review per game, for the moves it was started with; dropped with its game.
   struct Review {
     std::weak_ptr<ServedGame> game;

@@ -13,6 +13,7 @@
 #include "serve/api.h"
 #include "serve/bounded_server.h"
 #include "game/data_files.h"
+#include "game/numbers.h"
 #include "game/user_error.h"
 
 namespace ai_players::app {
@@ -124,14 +125,36 @@ void GameServer::Impl::routes() {
   route("POST", game + "/draw", [this, id](const auto& req) { return api.draw(id(req)); });
   route("GET", game + "/hint", [this, id](const auto& req) { return api.hint(id(req)); });
   route("POST", game + "/review", [this, id](const auto& req) { return api.review(id(req)); });
-  http.Get(game + "/pgn", [this, id](const httplib::Request& req, httplib::Response& res) {
-    try {
-      res.set_content(api.pgn(id(req)), "application/x-chess-pgn");
-      res.set_header("Content-Disposition", fmt::format("attachment; filename=\"game-{}.pgn\"", id(req)));
-    } catch (const std::exception& e) {
-      res.status = status_of(e);
-      send_json(res, json{{"error", failure_text(e)}});
-    }
+  const auto pgn_route = [this](const std::string& pattern, std::function<std::string(const std::string&)> text,
+                                const std::string& file) {
+    http.Get(pattern, [text = std::move(text), file](const httplib::Request& req, httplib::Response& res) {
+      try {
+        res.set_content(text(req.matches[1].str()), "application/x-chess-pgn");
+        res.set_header("Content-Disposition", fmt::format("attachment; filename=\"{}-{}.pgn\"", file, req.matches[1].str()));
+      } catch (const std::exception& e) {
+        res.status = status_of(e);
+        send_json(res, json{{"error", failure_text(e)}});
+      }
+    });
+  };
+  pgn_route(game + "/pgn", [this](const std::string& g) { return api.pgn(g); }, "game");
+  // The player's stored games: what the page's "Your games" shows.
+  const std::string saved = R"(/api/saved-games/([0-9]{1,18}))";
+  const auto number = [](const httplib::Request& req) { return std::stoll(req.matches[1].str()); };
+  route("GET", "/api/saved-games", [this](const auto& req) {
+    GameFilter filter;
+    filter.persona = req.get_param_value("persona");
+    filter.result = req.get_param_value("result");
+    if (!filter.result.empty() && filter.result != "won" && filter.result != "lost" && filter.result != "drawn" &&
+        filter.result != "unfinished")
+      throw UserError("\"result\" must be won, lost, drawn or unfinished");
+    return api.saved_games(filter);
+  });
+  route("POST", saved + "/continue", [this, number](const auto& req) { return api.continue_saved(number(req)); });
+  pgn_route(saved + "/pgn", [this](const std::string& g) { return api.saved_pgn(std::stoll(g)); }, "saved-game");
+  route("GET", "/api/rating", [this](const auto& req) {
+    const std::string target = req.has_param("target") ? req.get_param_value("target") : "50";
+    return api.rating(static_cast<double>(read_whole(target, "\"target\"", 1, 99)) / 100);
   });
   http.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
     const auto why = refusal(req);

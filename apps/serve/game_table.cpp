@@ -43,7 +43,7 @@ std::string GameTable::add(std::unique_ptr<HumanGame> game) {
   const std::lock_guard lock(mutex_);
   --reserved_;
   if (!game) return {};
-  auto served = std::make_shared<ServedGame>(ServedGame{new_id(), std::move(game), std::chrono::steady_clock::now()});
+  auto served = std::make_shared<ServedGame>(ServedGame{new_id(), std::move(game), std::chrono::steady_clock::now(), std::nullopt, 0, 0});
   games_[served->id] = served;
   return served->id;
 }
@@ -54,6 +54,11 @@ std::shared_ptr<ServedGame> GameTable::find(const std::string& id) {
   if (it == games_.end()) throw ApiError(404, fmt::format("no game {}", quoted_excerpt(id, 40)));
   it->second->last_active = std::chrono::steady_clock::now();
   return it->second;
+}
+
+bool GameTable::contains(const std::string& id) const {
+  const std::lock_guard lock(mutex_);
+  return games_.count(id) > 0;
 }
 
 void GameTable::end(const std::string& id) {

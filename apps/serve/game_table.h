@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "games_db/game_store.h"
 #include "players/human_game.h"
 
 namespace ai_players::app {
@@ -19,6 +20,9 @@ struct ServedGame {
   std::string id;
   std::unique_ptr<HumanGame> game;
   std::chrono::steady_clock::time_point last_active;  // guarded by the table's lock
+  // Its row in the games database, while that works; guarded by the API's store lock.
+  std::optional<GameRecorder> recorder;
+  int undos = 0, hints = 0;
 };
 
 class GameTable {
@@ -32,6 +36,8 @@ class GameTable {
   std::string add(std::unique_ptr<HumanGame> game);
   // The game, its idle time reset; ApiError 404 when there is none.
   std::shared_ptr<ServedGame> find(const std::string& id);
+  // Whether the game is here (its idle time untouched).
+  bool contains(const std::string& id) const;
   // Ends the game now; ApiError 404 when there is none.
   void end(const std::string& id);
   // Ends every game and refuses new ones.

@@ -28,6 +28,8 @@ struct ServeOptions {
   // persona's time per move (none: no limit).
   std::optional<TimeControl> clock;
   std::optional<std::chrono::milliseconds> think_limit = kDefaultThinkLimit;
+  // The games database every game is kept in; none: nothing is kept.
+  std::optional<std::string> db;
 };
 
 // An API answer other than success: the HTTP status and a message for people.

@@ -103,18 +103,7 @@ class Session {
     black_view_ = setup_.human_side == common::BLACK;
     drawn_.clear();
     undos_ = hints_ = 0;
-    if (store_) {
-      const bool human_white = setup_.human_side == common::WHITE;
-      GameHeader h;
-      h.source = "play";
-      (human_white ? h.white : h.black) = kHumanName;
-      (human_white ? h.black : h.white) = h.persona = game_->persona_name();
-      h.human_side = setup_.human_side;
-      h.persona_elo = game_->persona_strength();
-      h.clock = game_->clock();
-      h.start_fen = game_->view().record.start_fen;
-      recorder_.emplace(*store_, std::move(h));
-    }
+    if (store_) recorder_.emplace(*store_, person_game_header(*game_, "play"));
     out_ << wrapped(fmt::format("You play {} against {} ({}); {}. Type 'help' for the commands.",
                                 setup_.human_side == common::WHITE ? "white" : "black", game_->persona_name(),
                                 game_->persona_strength(), time_terms()))

@@ -3,23 +3,27 @@
 can play; a move by clicking shows its legal-move dots, the persona's reply
 and the preview; an illegal move gets a word; a bad start position leaves the
 current game playable; the arrow keys step through the moves; a game from a
-set-up position where White throws the queen away is reviewed and stepped through.
+set-up position where White throws the queen away is reviewed and stepped through;
+"Your games" lists both games, with the suggested opponent and a way back to the one going on.
 
 usage: serve_page_test.py AI_PLAYERS WEB_ROOT SCREENSHOT
 Exits 77 (skipped) when Chromium, its driver or Selenium is missing.
 """
+import os
 import queue
 import shutil
 import subprocess
 import sys
+import tempfile
 import threading
 
 SKIP = 77
 
 
-def start_server(program, web_root):
+def start_server(program, web_root, db):
     server = subprocess.Popen(
-        [program, "serve", "--port", "0", "--max-games", "2", "--preview-depth", "3", "--review-depth", "4", "--web-root", web_root],
+        [program, "serve", "--port", "0", "--max-games", "2", "--preview-depth", "3", "--review-depth", "4", "--web-root", web_root,
+         "--db", db],
         stdout=subprocess.PIPE, text=True)
     lines = queue.Queue()
     threading.Thread(target=lambda: lines.put(server.stdout.readline()), daemon=True).start()
@@ -119,6 +123,28 @@ def review_a_blunder(driver, wait, click, By):
     return caption
 
 
+def your_games(driver, wait, By):
+    """Both games are kept: the first left when the second began, the second going on."""
+    driver.find_element(By.ID, "your-games-button").click()
+    view = wait.until(lambda d: d.find_element(By.ID, "your-games"))
+    rows = lambda: view.find_elements(By.CSS_SELECTOR, "tbody tr")
+    wait.until(lambda d: len(rows()) == 2)
+    newest, first = rows()
+    assert "left unfinished" in first.text and "Gnome" in first.text, first.text
+    assert not first.find_elements(By.CSS_SELECTOR, ".yg-continue"), first.text
+    rating = view.find_element(By.CSS_SELECTOR, ".yg-rating").text
+    assert rating.startswith("No rating yet"), rating
+    suggestion = view.find_element(By.CSS_SELECTOR, ".yg-suggestion").text
+    assert suggestion.startswith("Suggested next: "), suggestion
+    assert driver.find_elements(By.CSS_SELECTOR, "#persona option[value]") and any(
+        o.text.endswith("· suggested") for o in driver.find_elements(By.CSS_SELECTOR, "#persona option")), "no suggested persona"
+    going = driver.execute_script("return window.aiPlayers.game().id")
+    newest.find_element(By.CSS_SELECTOR, ".yg-continue").click()
+    wait.until(lambda d: d.find_element(By.ID, "status").text.startswith(f"Game {newest.get_attribute('data-game')} continued."))
+    assert driver.execute_script("return window.aiPlayers.game().id") == going
+    return f"your games: {len(rows())} kept"
+
+
 def main():
     program, web_root, screenshot = sys.argv[1:4]
     try:
@@ -137,7 +163,8 @@ def main():
         print("skipped: chromium or chromium-driver is not installed")
         return SKIP
 
-    server, url = start_server(program, web_root)
+    db_dir = tempfile.TemporaryDirectory()
+    server, url = start_server(program, web_root, os.path.join(db_dir.name, "games.db"))
     driver = None
     try:
         options = webdriver.ChromeOptions()
@@ -156,7 +183,8 @@ def main():
         click = lambda name: ActionChains(driver, duration=0).move_to_element(square(name)).click().perform()
         review = review_a_blunder(driver, wait, click, By)
         driver.save_screenshot(screenshot)
-        print(f"ok: {preview}; moves {' '.join(game['moves'])}; {review}; screenshot {screenshot}")
+        kept = your_games(driver, wait, By)
+        print(f"ok: {preview}; moves {' '.join(game['moves'])}; {review}; {kept}; screenshot {screenshot}")
         return 0
     finally:
         if driver:
@@ -166,6 +194,7 @@ def main():
             server.wait(timeout=20)
         except subprocess.TimeoutExpired:
             server.kill()
+        db_dir.cleanup()
 
 
 if __name__ == "__main__":
