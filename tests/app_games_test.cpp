@@ -218,11 +218,23 @@ TEST(GameStore, ExportedGamesImportAsTheyWere) {
   const std::string pgn = to_pgn(pgn_of(store.games(by_id(id)).at(0)));
   std::istringstream in(pgn + pgn);
   const auto read = read_pgn(in);
-  const StoredGame back = store.games(by_id(store.import(read.at(0)))).at(0);
+  GameStore other(dir.file("other.db"));
+  const GameStore::Imported imported = other.import(read.at(0));
+  EXPECT_TRUE(imported.added);
+  const StoredGame back = other.games(by_id(imported.id)).at(0);
   EXPECT_EQ(to_pgn(pgn_of(back)), testing_support::replace_all(pgn, "ai-players play", "ai-players import"));
   EXPECT_EQ(back.header.human_side, common::BLACK);
   EXPECT_EQ(back.header.persona, "HOUD20c");
   EXPECT_EQ(back.header.persona_elo, 1500);
+  // A game kept already is not added again: a file imported twice, an export imported back. On
+  // another day it is another game.
+  EXPECT_FALSE(other.import(read.at(1)).added);
+  const GameStore::Imported again = store.import(read.at(1));
+  EXPECT_FALSE(again.added);
+  EXPECT_EQ(again.id, id);
+  PgnGame next_day = read.at(1);
+  next_day.set_tag("Date", "2025.02.04");
+  EXPECT_TRUE(store.import(next_day).added);
   PgnGame broken = read.at(1);
   broken.san[1] = "Ke2";
   EXPECT_NE(testing_support::error_of<UserError>([&] { store.import(broken); }).find("not legal"), std::string::npos);

@@ -57,11 +57,10 @@ void import_file(GameStore& store, const std::string& path, std::ostream& out) {
   std::ifstream in(path);
   if (!in) throw UserError(fmt::format("cannot read {}", path));
   std::vector<std::string> problems;
-  int imported = 0;
+  int imported = 0, kept = 0;
   for (const PgnGame& game : read_pgn(in, &problems)) {
     try {
-      store.import(game);
-      ++imported;
+      (store.import(game).added ? imported : kept) += 1;
     } catch (const StoreError&) {
       throw;
     } catch (const UserError& e) {
@@ -69,6 +68,7 @@ void import_file(GameStore& store, const std::string& path, std::ostream& out) {
     }
   }
   out << fmt::format("{}: {} imported", path, counted(imported, "game"));
+  if (kept > 0) out << fmt::format(", {} kept already", kept);
   if (!problems.empty()) out << fmt::format(", {} not: {}", problems.size(), fmt::join(problems, "; "));
   out << ".\n";
 }

@@ -202,7 +202,26 @@ void GameStore::leave(std::int64_t id) {
   }
 }
 
-std::int64_t GameStore::import(const PgnGame& pgn) {
+std::optional<std::int64_t> GameStore::find_kept(const GameHeader& h, const PlayedGame& record) const {
+  try {
+    auto s = db_->prepare("SELECT id, started FROM games WHERE white = ? AND black = ? AND start_fen = ? AND result = ?");
+    s.bind(1, h.white).bind(2, h.black).bind(3, h.start_fen).bind(4, record.outcome ? record.outcome->result : "*");
+    auto moves = db_->prepare("SELECT san FROM moves WHERE game_id = ? ORDER BY ply");
+    while (s.step()) {
+      if (!h.started.empty() && s.text(1).substr(0, 10) != h.started.substr(0, 10)) continue;
+      std::vector<std::string> san;
+      moves.bind(1, s.integer(0));
+      while (moves.step()) san.push_back(moves.text(0));
+      moves.reset();
+      if (san == record.san) return s.integer(0);
+    }
+    return std::nullopt;
+  } catch (const sql::SqlError& e) {
+    throw StoreError(explain(e));
+  }
+}
+
+GameStore::Imported GameStore::import(const PgnGame& pgn) {
   GameHeader h;
   h.source = "import";
   h.started = started_of(pgn.tag("Date"));
@@ -244,10 +263,11 @@ std::int64_t GameStore::import(const PgnGame& pgn) {
     record.outcome = ruled;
   else if (pgn.result != "*")
     record.outcome = Outcome{pgn.result, imported_termination(pgn)};
+  if (const auto kept = find_kept(h, record)) return {*kept, false};
   const std::int64_t id = add_game(h);
   update(id, record, 0, 0, 0);
   if (!record.outcome) leave(id);
-  return id;
+  return {id, true};
 }
 
 std::vector<StoredGame> GameStore::games(const GameFilter& f) const {

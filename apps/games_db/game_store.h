@@ -87,8 +87,15 @@ class GameStore {
   // Ends a game that has no outcome: the player left it (unterminated).
   void leave(std::int64_t id);
   // A PGN game as a stored one; its moves are checked on our board
-  // (UserError for one that is not legal).
-  std::int64_t import(const PgnGame& game);
+  // (UserError for one that is not legal). A game kept already (the same
+  // players, start, result and moves, on the same day when the PGN has a
+  // date) is not added again: importing a file twice, or an export of this
+  // database, adds nothing.
+  struct Imported {
+    std::int64_t id = 0;
+    bool added = false;  // false: the game was kept already, as `id`
+  };
+  Imported import(const PgnGame& game);
 
   // Newest first, moves included.
   std::vector<StoredGame> games(const GameFilter& filter = {}) const;
@@ -100,6 +107,7 @@ class GameStore {
 
  private:
   void migrate();
+  std::optional<std::int64_t> find_kept(const GameHeader& header, const PlayedGame& record) const;
   std::string path_;
   std::unique_ptr<sql::Connection> db_;
 };
