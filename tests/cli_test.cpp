@@ -10,7 +10,9 @@
 
 #include <fmt/format.h>
 #include <httplib.h>
+#include <nlohmann/json.hpp>
 
+#include "games_db/game_store.h"
 #include "players/measured_ratings.h"
 #include "support/cli_process.h"
 #include "support/fake_engine_session.h"
@@ -293,6 +295,36 @@ TEST(CliServe, FindsItsPageAndStopsOnSigterm) {
   EXPECT_EQ(p.wait(), 0);
   EXPECT_FALSE(has(p.out, "No page found")) << p.out;
   EXPECT_TRUE(has(p.err, "Stopping: ending every game.")) << p.err;
+}
+
+// kill -9 in the middle of a game loses no move that was played: play's move
+// is kept while the persona still thinks, serve's game with its reply.
+TEST(CliGames, KilledMidGameThePlayedMovesAreKept) {
+  FakeEngine fake("on go\non stop\n> bestmove e8d8\n");  // thinks until told to stop
+  testing_support::TempDir dir;
+  const std::string db = dir.file("g.db");
+  const auto kept = [&db] { return ai_players::app::GameStore(db).games(); };
+  {
+    CliProcess play({"play", "--persona", "HOUD20c", "--no-preview", "--db", db, "--fen", "4k3/8/8/8/8/8/8/4K2R w K - 0 1"});
+    play.read_until(kFiles);
+    play.send("Rh7");
+    EXPECT_TRUE(testing_support::eventually([&] { return !kept().empty() && kept()[0].record.san == V{"Rh7"}; }));
+    ::kill(play.pid(), SIGKILL);
+  }
+  CliProcess serve({"serve", "--port", "0", "--no-preview", "--db", db});
+  const std::string serving = serve.read_until("Serving the personas on http://127.0.0.1:").back();
+  httplib::Client client("127.0.0.1", std::stoi(serving.substr(serving.rfind(':') + 1)));
+  const auto created = client.Post("/api/games", R"({"persona": "Talvo"})", "application/json");
+  ASSERT_TRUE(created);
+  const std::string id = nlohmann::json::parse(created->body)["id"];
+  const auto moved = client.Post(("/api/games/" + id + "/moves").c_str(), R"({"move": "e4"})", "application/json");
+  ASSERT_TRUE(moved && moved->status == 200);
+  ::kill(serve.pid(), SIGKILL);
+  const auto games = kept();
+  ASSERT_EQ(games.size(), 2u);
+  EXPECT_EQ(games[0].record.san.size(), 2u);  // e4 and Talvo's reply
+  EXPECT_EQ(games[1].record.san, V{"Rh7"});
+  for (const auto& g : games) EXPECT_FALSE(g.ended);  // in progress: either can be continued
 }
 
 // Sends one command and reads up to the line starting with `until`; every line on the way must be UCI.
