@@ -409,6 +409,16 @@ TEST(ServeApi, KeepsEveryGameAndPlaysItOnAfterARestart) {
   EXPECT_EQ(rating["rating"], nullptr);  // an unfinished game and undo: nothing counts
   EXPECT_EQ(rating["skipped"], json::parse(R"([{"game": 1, "reason": "unfinished"}])"));
   EXPECT_EQ(s.call("GET", "/api/rating?target=100").first, 400);
+  // A review is kept with its game: after a restart it is shown at once, with no engine.
+  json review;
+  ASSERT_TRUE(testing_support::eventually([&] {
+    review = s.ok("POST", "/api/saved-games/1/review");
+    return review["status"] == "done";
+  }));
+  EXPECT_EQ(review["moves"].size(), 4u);
+  options.persona.engine = "/nonexistent/engine";
+  RunningServer again(options);
+  EXPECT_EQ(again.ok("POST", "/api/saved-games/1/review"), review);
 }
 
 TEST(ServeApi, WithoutItsDatabaseTheGamesGoOnAndThePageIsTold) {

@@ -48,4 +48,5 @@ export const pgnUrl = id => `${game(id)}/pgn`
 export const savedGames = (filter = {}) => call("GET", `/api/saved-games?${new URLSearchParams(filter)}`)
 export const continueSaved = id => call("POST", `/api/saved-games/${id}/continue`)
 export const savedPgnUrl = id => `/api/saved-games/${id}/pgn`
+export const reviewSaved = id => call("POST", `/api/saved-games/${id}/review`)
 export const rating = () => call("GET", "/api/rating")

@@ -275,7 +275,8 @@ async function review() {
     say("Reviewing every move…")
     try {
         $("review-out").hidden = true
-        showReview(await api.review(game.id), game)
+        const id = game.id
+        showReview(await api.review(id), game.color, () => api.review(id))
     } catch (error) {
         $("review-summary").textContent = error.message
         $("review-out").hidden = false

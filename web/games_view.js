@@ -1,6 +1,7 @@
 // "Your games": the games the server keeps, to filter, continue or download,
 // the player's rating with its history as a graph, and whom to play next.
 import * as api from "./api.js"
+import {showReview} from "./review_view.js"
 
 function element(tag, parent, text, className) {
     const e = document.createElement(tag)
@@ -102,6 +103,17 @@ function row(g, body, actions) {
     if (!g.ended && g.color) {
         const go = element("button", cell, g.live ? "Back to it" : "Continue", "yg-continue")
         go.addEventListener("click", () => actions.onContinue(g.id))
+    }
+    if (g.plies > 0) {
+        const review = element("button", cell, "Review", "yg-review")
+        review.addEventListener("click", async () => {
+            try {
+                showReview(await api.reviewSaved(g.id), g.color || "white", () => api.reviewSaved(g.id))
+                document.getElementById("review-view").scrollIntoView({block: "start"})
+            } catch (error) {
+                section.querySelector(".yg-note").textContent = `No review: ${error.message}`
+            }
+        })
     }
     const pgn = element("a", cell, "PGN", "button")
     pgn.href = api.savedPgnUrl(g.id)

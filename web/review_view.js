@@ -6,7 +6,6 @@ import {Chessboard, COLOR} from "./node_modules/cm-chessboard/src/Chessboard.js"
 import {Arrows, ARROW_TYPE} from "./node_modules/cm-chessboard/src/extensions/arrows/Arrows.js"
 import {Markers, MARKER_TYPE} from "./node_modules/cm-chessboard/src/extensions/markers/Markers.js"
 import {ANIMATION_MS} from "./game_view.js"
-import * as api from "./api.js"
 
 const MARKS = {inaccuracy: "?!", mistake: "?", blunder: "??"}
 const PLAYED_ARROW = {
@@ -194,9 +193,9 @@ function showProgress(answer) {
     view.progress.textContent = `Reviewing: ${answer.done} of ${answer.total} moves judged${left}…`
 }
 
-// The answer of POST /api/games/{id}/review: a review running (polled here
-// until it is done) or finished.
-export async function showReview(answer, game) {
+// The answer of a review call: a review running (asked again with `again`
+// until it is done) or finished; the board is seen from `color`.
+export async function showReview(answer, color, again) {
     view = view || buildView()
     const mine = ++generation
     review = null
@@ -210,9 +209,9 @@ export async function showReview(answer, game) {
             showProgress(answer)
             await new Promise(resolve => setTimeout(resolve, POLL_MS))
             if (mine !== generation) return
-            answer = await api.review(game.id)
+            answer = await again()
         }
-        if (mine === generation) showDone(answer, game.color)
+        if (mine === generation) showDone(answer, color)
     } catch (error) {
         if (mine === generation) view.progress.textContent = `No review: ${error.message}`
     }

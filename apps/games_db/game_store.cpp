@@ -46,6 +46,13 @@ constexpr const char* kMigrations[kGamesSchemaVersion] = {
     R"(ALTER TABLE games ADD COLUMN undos INTEGER NOT NULL DEFAULT 0;
        ALTER TABLE games ADD COLUMN hints INTEGER NOT NULL DEFAULT 0;
        CREATE INDEX games_started ON games (started);)",
+    // A game's review, kept for the moves it judged, so that it is shown again without the engine.
+    R"(CREATE TABLE reviews (
+         game_id INTEGER NOT NULL,
+         depth INTEGER NOT NULL,
+         moves TEXT NOT NULL,
+         review TEXT NOT NULL,
+         PRIMARY KEY (game_id, depth)) WITHOUT ROWID;)",
 };
 
 std::optional<Termination> termination_named(const std::string& text) {
@@ -319,10 +326,39 @@ std::vector<StoredGame> GameStore::games(const GameFilter& f) const {
   }
 }
 
+namespace {
+std::string joined(const std::vector<std::string>& san) {
+  std::string out;
+  for (const auto& m : san) out += (out.empty() ? "" : " ") + m;
+  return out;
+}
+}  // namespace
+
+void GameStore::keep_review(std::int64_t id, int depth, const std::vector<std::string>& san, const std::string& review) {
+  try {
+    db_->prepare("INSERT OR REPLACE INTO reviews (game_id, depth, moves, review) VALUES (?, ?, ?, ?)")
+        .bind(1, id).bind(2, std::int64_t{depth}).bind(3, joined(san)).bind(4, review).run();
+  } catch (const sql::SqlError& e) {
+    throw StoreError(explain(e));
+  }
+}
+
+std::optional<std::string> GameStore::review(std::int64_t id, int depth, const std::vector<std::string>& san) const {
+  try {
+    auto s = db_->prepare("SELECT review FROM reviews WHERE game_id = ? AND depth = ? AND moves = ?");
+    s.bind(1, id).bind(2, std::int64_t{depth}).bind(3, joined(san));
+    if (s.step()) return s.text(0);
+    return std::nullopt;
+  } catch (const sql::SqlError& e) {
+    throw StoreError(explain(e));
+  }
+}
+
 bool GameStore::remove(std::int64_t id) {
   try {
     sql::Transaction t(*db_);
     db_->prepare("DELETE FROM moves WHERE game_id = ?").bind(1, id).run();
+    db_->prepare("DELETE FROM reviews WHERE game_id = ?").bind(1, id).run();
     db_->prepare("DELETE FROM games WHERE id = ?").bind(1, id).run();
     const bool found = db_->changes() > 0;
     t.commit();

@@ -29,7 +29,7 @@ struct StoreError : UserError {
   using UserError::UserError;
 };
 
-inline constexpr int kGamesSchemaVersion = 2;
+inline constexpr int kGamesSchemaVersion = 3;
 // The SQL that takes the schema from version `from` to from + 1.
 const char* games_migration(int from);
 
@@ -99,8 +99,14 @@ class GameStore {
 
   // Newest first, moves included.
   std::vector<StoredGame> games(const GameFilter& filter = {}) const;
-  // Whether there was such a game.
+  // Whether there was such a game; its review goes with it.
   bool remove(std::int64_t id);
+
+  // A game's review at a search depth, as its reader wrote it, for the moves
+  // `san`; it replaces the one kept for other moves. None when the moves or
+  // the depth differ.
+  void keep_review(std::int64_t id, int depth, const std::vector<std::string>& san, const std::string& review);
+  std::optional<std::string> review(std::int64_t id, int depth, const std::vector<std::string>& san) const;
 
   // What the store says of a failure: one sentence naming the file.
   std::string explain(const std::exception& e) const;

@@ -16,6 +16,12 @@ namespace {
 
 std::string side_name(int side) { return side == common::WHITE ? "white" : "black"; }
 
+GameFilter one_game(std::int64_t id) {
+  GameFilter f;
+  f.id = id;
+  return f;
+}
+
 std::string string_field(const json& body, const char* name, const std::string& fallback = {}) {
   const auto it = body.find(name);
   if (it == body.end() || it->is_null()) return fallback;
@@ -380,32 +386,67 @@ json GameApi::review(const std::string& id) {
   const auto served = games_.find(id);
   HumanGame& game = *served->game;
   if (game.view().thinking) throw NotNowError(game.persona_name() + " is still choosing its move");
-  PgnGame pgn = game.pgn("ai-players serve", "localhost");
+  std::optional<std::int64_t> stored_id;
+  {
+    const std::lock_guard lock(store_mutex_);
+    if (served->recorder) stored_id = served->recorder->id();
+  }
+  return review_of(id, game.pgn("ai-players serve", "localhost"), served, stored_id);
+}
+
+json GameApi::review_saved(std::int64_t stored_id) {
+  const auto found = read_saved(one_game(stored_id));
+  if (found.empty()) throw ApiError(404, fmt::format("there is no stored game {}", stored_id));
+  return review_of(fmt::format("saved {}", stored_id), pgn_of(found.front()), {}, stored_id);
+}
+
+json GameApi::review_of(const std::string& key, PgnGame pgn, std::weak_ptr<ServedGame> game,
+                        std::optional<std::int64_t> stored_id) {
   if (pgn.san.empty()) throw UserError("there are no moves to review");
+  const std::vector<std::string> san = pgn.san;
+  // Reviewed before: shown again without the engine.
+  if (stored_id) {
+    std::optional<std::string> kept;
+    {
+      const std::lock_guard lock(store_mutex_);
+      stored([&] { kept = store_->review(*stored_id, options_.review_depth, san); });
+    }
+    if (kept) return json::parse(*kept);
+  }
   std::shared_ptr<ReviewJob> job;
   std::vector<std::shared_ptr<ReviewJob>> dropped;  // stopped after the lock is let go
   {
     const std::lock_guard lock(reviews_mutex_);
     for (auto it = reviews_.begin(); it != reviews_.end();)
-      if (it->second.game.expired()) dropped.push_back(std::move(it->second.job)), it = reviews_.erase(it);
+      if (!it->second.saved && it->second.game.expired()) dropped.push_back(std::move(it->second.job)), it = reviews_.erase(it);
       else ++it;
-    Review& r = reviews_[id];
-    if (!r.job || r.moves != pgn.san) {
+    Review& r = reviews_[key];
+    if (!r.job || r.moves != san) {
       dropped.push_back(std::move(r.job));
-      r = {served, pgn.san, nullptr};
+      r = {game, san, nullptr, game.expired()};
       r.job = std::make_shared<ReviewJob>(std::move(pgn), engine_judges(engine_config(options_.persona, false),
                                                                         options_.persona.engine_timeout, options_.review_depth),
                                           default_review_jobs(), options_.review_depth);
     }
     job = r.job;
   }
-  try {
-    return review_json(job->status());
-  } catch (...) {
+  const auto forget = [&] {
     const std::lock_guard lock(reviews_mutex_);
-    if (const auto it = reviews_.find(id); it != reviews_.end() && it->second.job == job) reviews_.erase(it);
+    if (const auto it = reviews_.find(key); it != reviews_.end() && it->second.job == job) reviews_.erase(it);
+  };
+  json out;
+  try {
+    out = review_json(job->status());
+  } catch (...) {
+    forget();
     throw;  // the next call starts afresh
   }
+  if (out["status"] == "done" && stored_id) {
+    const std::lock_guard lock(store_mutex_);
+    stored([&] { store_->keep_review(*stored_id, options_.review_depth, san, out.dump()); });
+  }
+  if (out["status"] == "done" && game.expired()) forget();  // a stored game's: kept in the database from now
+  return out;
 }
 
 std::string GameApi::pgn(const std::string& id) {
@@ -440,12 +481,6 @@ json saved_json(const StoredGame& g, const std::string& live) {
 }
 
 }  // namespace
-
-static GameFilter one_game(std::int64_t id) {
-  GameFilter f;
-  f.id = id;
-  return f;
-}
 
 std::vector<StoredGame> GameApi::read_saved(const GameFilter& filter) {
   const std::lock_guard lock(store_mutex_);

@@ -56,6 +56,9 @@ class GameApi {
   // here when there is one. The persona's move, when it is its turn, is
   // asked for with reply().
   json continue_saved(std::int64_t stored_id);
+  // The review of a stored game, as review() gives a game's: from the
+  // database when it was reviewed before at this depth.
+  json review_saved(std::int64_t stored_id);
   // The player's rating, its history and whom to play next (`target` 0 to 1).
   json rating(double target);
 
@@ -85,7 +88,10 @@ class GameApi {
     std::weak_ptr<ServedGame> game;
     std::vector<std::string> moves;
     std::shared_ptr<ReviewJob> job;
+    bool saved = false;  // a stored game's, with no game played here: kept until it is done
   };
+  json review_of(const std::string& key, PgnGame pgn, std::weak_ptr<ServedGame> game,
+                 std::optional<std::int64_t> stored_id);
   std::mutex reviews_mutex_;
   std::map<std::string, Review> reviews_;
 };

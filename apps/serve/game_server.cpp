@@ -151,6 +151,7 @@ void GameServer::Impl::routes() {
     return api.saved_games(filter);
   });
   route("POST", saved + "/continue", [this, number](const auto& req) { return api.continue_saved(number(req)); });
+  route("POST", saved + "/review", [this, number](const auto& req) { return api.review_saved(number(req)); });
   pgn_route(saved + "/pgn", [this](const std::string& g) { return api.saved_pgn(std::stoll(g)); }, "saved-game");
   route("GET", "/api/rating", [this](const auto& req) {
     const std::string target = req.has_param("target") ? req.get_param_value("target") : "50";

@@ -138,10 +138,15 @@ def your_games(driver, wait, By):
     assert suggestion.startswith("Suggested next: "), suggestion
     assert driver.find_elements(By.CSS_SELECTOR, "#persona option[value]") and any(
         o.text.endswith("· suggested") for o in driver.find_elements(By.CSS_SELECTOR, "#persona option")), "no suggested persona"
+    # A kept game's review, on the review's own board.
+    moves = len(driver.execute_script("return window.aiPlayers.game().moves"))
+    first.find_element(By.CSS_SELECTOR, ".yg-review").click()
+    wait.until(lambda d: len(d.find_elements(By.CSS_SELECTOR, "#review-view .rv-moves .rv-move")) == 4)
     going = driver.execute_script("return window.aiPlayers.game().id")
     newest.find_element(By.CSS_SELECTOR, ".yg-continue").click()
     wait.until(lambda d: d.find_element(By.ID, "status").text.startswith(f"Game {newest.get_attribute('data-game')} continued."))
     assert driver.execute_script("return window.aiPlayers.game().id") == going
+    assert len(driver.execute_script("return window.aiPlayers.game().moves")) == moves
     return f"your games: {len(rows())} kept"
 
 
