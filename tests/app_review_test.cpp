@@ -2,6 +2,7 @@
 // and the PGN reader they all rest on.
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -24,6 +25,7 @@
 #include "review/review_engine.h"
 #include "review/review_job.h"
 #include "review/review_run.h"
+#include "review/review_text.h"
 #include "support/cli_process.h"
 #include "support/fake_engine_session.h"
 #include "support/pgn_replay.h"
@@ -147,10 +149,22 @@ TEST(Review, QueenBlunderIsMarkedAnnotatedAndSummarised) {
       {"g8f6", Preview{90, 30, {"b8c6", "f1c4", "g7g6"}}},
       {"e7e5", Preview{15, 40, {"e7e5", "g1f3"}}},
   });
-  std::vector<std::pair<std::size_t, std::size_t>> progress;
-  const GameReview r = review_game(1, record, preview, 7, [&](std::size_t d, std::size_t t) { progress.emplace_back(d, t); });
+  // Progress after each move, with its mark at once: the terminal's line.
+  std::vector<std::string> progress;
+  ReviewMarks marks;
+  const GameReview r = review_game(1, record, preview, 7, [&](const ReviewStep& step) {
+    std::string line = marks.line(step, 80);
+    EXPECT_EQ(line.size(), 80u);
+    progress.push_back(line.erase(line.find_last_not_of(' ') + 1));
+  });
   ASSERT_EQ(r.moves.size(), 6u);
-  EXPECT_EQ(progress.back(), std::make_pair(std::size_t{6}, std::size_t{6}));
+  ASSERT_EQ(progress.size(), 7u);
+  EXPECT_EQ(progress[0], "[............] 0/6 moves");
+  EXPECT_EQ(progress[4], "[########....] 4/6 moves; 1 inaccuracy; latest 2... Nf6?!");
+  EXPECT_EQ(progress[6], "[############] 6/6 moves; 1 blunder, 1 inaccuracy; latest 3. Bc4??");
+  // Narrower: the parts that fit, whole; the bar itself cut only when nothing else is left.
+  EXPECT_EQ(marks.line({6, 6}, 62), "[############] 6/6 moves; 1 blunder, 1 inaccuracy             ");
+  EXPECT_EQ(marks.line({6, 6}, 10), "[#########");
 
   // The annotated game (marks, evals, best lines as variations), the summary,
   // the moves with their marks, and the totals over two games.
@@ -207,7 +221,7 @@ TEST(Review, WorkersShareTheMovesAndAFailingEngineIsRestartedOnce) {
   JudgeLog log;
   std::vector<std::size_t> progress;
   const GameReview r = review_game(1, record, log.maker(kQueenBlunderJudged), 3, 16,
-                                   [&](std::size_t done, std::size_t) { progress.push_back(done); });
+                                   [&](const ReviewStep& step) { progress.push_back(step.done); });
   // Worker k judges plies k and k + 3.
   EXPECT_EQ((std::multiset<std::set<std::size_t>>(log.seen.begin(), log.seen.end())),
             (std::multiset<std::set<std::size_t>>{{0, 3}, {1, 4}, {2, 5}}));
@@ -320,6 +334,12 @@ TEST(ReviewJob, ReportsProgressThenTheReviewAndStopsWhenDropped) {
     ReviewJob::Status later = dropped.status();
     while (later.done == 0) later = dropped.status();
     EXPECT_TRUE(later.review || later.seconds_left) << later.done;  // an estimate once a move is judged
+    if (!later.review) {  // the moves judged so far come with their marks, the rest as played
+      ASSERT_EQ(later.moves.size(), 20u);
+      EXPECT_EQ(static_cast<std::size_t>(std::ranges::count(later.judged, true)), later.done);
+      EXPECT_TRUE(later.judged[0]);
+      EXPECT_EQ(later.moves[19].san, "Ng8");
+    }
   }
   EXPECT_LT(judged.load(), 20);  // stopped, not finished
 }

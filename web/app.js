@@ -4,7 +4,7 @@
 // view's; every call to the server is in api.js.
 import * as api from "./api.js"
 import {GameView} from "./game_view.js"
-import {showReview} from "./review_view.js"
+import {showReview, hideReview} from "./review_view.js"
 import {toggleYourGames, hideYourGames, suggestedPersona} from "./games_view.js"
 
 const $ = id => document.getElementById(id)
@@ -136,16 +136,25 @@ async function recover(error) {
     refresh()
 }
 
+// Your move shows at once; its preview comes with the server's answer, and
+// then the persona thinks.
 async function playMove(coord) {
     $("preview").textContent = ""
     view.markMove(coord)
+    view.showPending(coord)
+    busy = true
+    view.setInput(false)
+    refresh()
+    const id = game.id
     try {
-        const state = await whileThinking(() => api.sendMove(game.id, coord))
-        if (!state) return
-        show(state, replyNote(state))
+        const state = await api.sendMove(id, coord)
+        if (!current(id)) return
+        busy = false
+        show(state)
         $("preview").textContent = state.preview ? state.preview.text : ""
+        if (personaToMove(state)) await personaMoves()
     } catch (error) {
-        await recover(error)
+        if (current(id)) await recover(error)
     }
 }
 
@@ -177,13 +186,17 @@ async function newGame(submit) {
         }
     }
     const old = game
+    // A game going on is left only when the player says so; it stays in Your games.
+    if (old && !old.result && old.moves.length &&
+        !confirm(`Leave the game against ${old.persona}? It stays in Your games, unfinished, and its PGN can be downloaded there.`))
+        return
     game = null
     busy = true
     thinking = false
     if (old) await api.endGame(old.id).catch(() => {})
     view.orient(setup.color)
     $("preview").textContent = ""
-    $("review-out").hidden = true
+    hideReview()
     refresh()
     say(`Starting ${setup.persona}…`)
     try {
@@ -209,6 +222,7 @@ async function continueGame(id) {
         $("preview").textContent = ""
         $("hint-text").textContent = ""
         hideYourGames()
+        hideReview()
         show(state, `Game ${id} continued.`)
         if (personaToMove(state)) await personaMoves()
     } catch (error) {
@@ -339,6 +353,7 @@ $("undo").addEventListener("click", () => act(api.undo))
 $("draw").addEventListener("click", () => act(api.offerDraw, drawNote))
 $("resign").addEventListener("click", () => act(api.resign))
 $("review").addEventListener("click", review)
+$("flip").addEventListener("click", () => view.flip())
 $("your-games-button").addEventListener("click", () => toggleYourGames({onContinue: continueGame, onPlay: pickPersona}))
 document.addEventListener("keydown", onKey)
 // The server ends a game whose clock ran out when it is next asked.

@@ -60,6 +60,28 @@ export class GameView {
     }
 
     orient(color) { this.board.setOrientation(color === "white" ? COLOR.white : COLOR.black) }
+    flip() { this.board.setOrientation(this.board.getOrientation() === COLOR.white ? COLOR.black : COLOR.white) }
+
+    // The player's move in the list before the server has answered (in coordinates: the page knows no SAN).
+    showPending(coord) {
+        const pending = document.createElement("span")
+        pending.className = "pending"
+        pending.textContent = `${coord.slice(0, 2)}-${coord.slice(2)}`
+        const items = $("moves").querySelectorAll("li")
+        const last = items[items.length - 1]
+        const whiteToMove = this.state.turn === "white"
+        if (whiteToMove || !last) {
+            const li = document.createElement("li")
+            li.innerHTML = `<span class="number">${this.nextNumber()}.</span> `
+            if (!whiteToMove) li.insertAdjacentHTML("beforeend", `<span class="ellipsis">…</span> `)
+            li.append(pending)
+            $("moves").append(li)
+        } else {
+            last.append(" ", pending)
+        }
+    }
+
+    nextNumber() { return parseInt(this.state.fen.split(" ")[5] || "1", 10) }
 
     showHint(move) {
         this.clearHint()

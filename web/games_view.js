@@ -131,7 +131,7 @@ async function refresh(actions) {
         for (const g of list.games) row(g, body, actions)
         note.textContent = list.games.length ? "" : "No games yet: the games you play here are kept."
         section.querySelector(".yg-rating").textContent = rating.text
-        section.querySelector(".yg-graph").replaceChildren(ratingGraph(rating.history))
+        section.querySelector(".yg-graph").replaceChildren(...(rating.history.length ? [ratingGraph(rating.history)] : []))
         const play = section.querySelector(".yg-play")
         section.querySelector(".yg-suggestion").textContent = rating.suggestion ? rating.suggestion.text : ""
         play.hidden = !rating.suggestion

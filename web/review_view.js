@@ -41,6 +41,7 @@ function buildView() {
     section.id = "review-view"
     element("h2", "", section, "Review")
     const progress = element("p", "rv-progress", section)
+    const bar = element("progress", "rv-bar", section)
     const body = element("div", "rv-body", section)
     const left = element("div", "rv-left", body)
     const boardDiv = element("div", "rv-board", left)
@@ -72,7 +73,7 @@ function buildView() {
     })
     graph.addEventListener("click", event => clickGraph(event))
     document.addEventListener("keydown", onKey)
-    return {section, progress, body, board, caption, line, moves, graph, summary}
+    return {section, progress, bar, body, left, board, caption, line, moves, graph, summary}
 }
 
 function onKey(event) {
@@ -109,7 +110,7 @@ function movesList(moves) {
             row.value = m.number
             if (m.side === "black") element("span", "rv-gap", row, "…")
         }
-        const item = element("span", `rv-move rv-${m.judgement}`, row, m.san)
+        const item = element("span", `rv-move rv-${m.judgement || "pending"}`, row, m.san)
         item.dataset.ply = i
         const mark = MARKS[m.judgement]
         if (mark) element("span", "rv-mark", item, mark)
@@ -163,7 +164,9 @@ function go(to) {
     board.addArrow(m.best_coord === m.coord ? ARROW_TYPE.success : PLAYED_ARROW[m.judgement],
                    m.coord.slice(0, 2), m.coord.slice(2, 4))
     board.addMarker(MARKER_TYPE.square, m.coord.slice(0, 2))
-    board.setPosition(m.fen, false).then(() => { view.section.dataset.ply = String(ply) })
+    board.addMarker(MARKER_TYPE.square, m.coord.slice(2, 4))
+    // The position the move led to, as players expect; the arrows say what was played and what was best.
+    board.setPosition(m.fen_after, false).then(() => { view.section.dataset.ply = String(ply) })
     const mark = MARKS[m.judgement] ? ` ${MARKS[m.judgement]} ${m.judgement}, loss ${(m.loss / 100).toFixed(1)}` : ""
     const best = m.best_coord === m.coord ? "the engine's best" : `best: ${m.best}`
     view.caption.textContent = `${label(m)}${mark} (White ${m.eval}); ${best}`
@@ -178,6 +181,8 @@ function go(to) {
 
 function showDone(answer, color) {
     review = answer
+    view.bar.hidden = true
+    view.left.hidden = false
     view.progress.textContent = `Every move judged at depth ${answer.depth} in ${answer.seconds.toFixed(0)} s.`
     view.body.hidden = false
     view.board.setOrientation(color === "black" ? COLOR.black : COLOR.white)
@@ -188,10 +193,21 @@ function showDone(answer, color) {
     go(firstMarked < 0 ? 0 : firstMarked)
 }
 
+// While the review runs: a bar, and the move list with each mark as soon as its move is judged.
 function showProgress(answer) {
     const left = answer.seconds_left === null ? "" : `, about ${Math.ceil(answer.seconds_left)} s left`
     view.progress.textContent = `Reviewing: ${answer.done} of ${answer.total} moves judged${left}…`
+    view.bar.hidden = false
+    view.bar.max = Math.max(1, answer.total)
+    view.bar.value = answer.done
+    if (answer.moves && answer.moves.length) {
+        view.body.hidden = false
+        view.left.hidden = true  // the board comes with the finished review
+        movesList(answer.moves)
+    }
 }
+
+export function hideReview() { if (view) view.section.hidden = true }
 
 // The answer of a review call: a review running (asked again with `again`
 // until it is done) or finished; the board is seen from `color`.

@@ -15,6 +15,7 @@
 #include "review/review.h"
 #include "review/review_engine.h"
 #include "review/review_run.h"
+#include "review/review_text.h"
 #include "terminal/board_view.h"
 #include "terminal/terminal_play.h"
 
@@ -27,9 +28,8 @@ std::string review_text(HumanGame& game, const PersonaSettings& settings) {
   const PgnGame pgn = game.pgn("ai-players play", "?");
   const GameReview r = review_game(
       1, pgn, engine_judges(engine_config(settings, false), settings.engine_timeout, kReviewDepth),
-      default_review_jobs(), kReviewDepth, [](std::size_t done, std::size_t total) {
-        std::cerr << fmt::format("\rreviewing: {} of {} moves", done, total) << (done == total ? "\n" : "")
-                  << std::flush;
+      default_review_jobs(), kReviewDepth, [marks = ReviewMarks{}](const ReviewStep& step) mutable {
+        std::cerr << "\r" << marks.line(step, 79) << (step.done == step.total ? "\n" : "") << std::flush;
       });
   return summary_text(r) + '\n' + moves_text(r);
 }

@@ -154,7 +154,7 @@ void judge_plies(GameReview& review, const std::vector<Ply>& plies, std::size_t 
       settle(review.moves[i], p);
       const std::lock_guard lock(shared.mutex);
       ++shared.done;
-      if (progress) progress(shared.done, plies.size());
+      if (progress) progress({shared.done, plies.size(), &review.moves[i], i});
     }
   } catch (...) {
     const std::lock_guard lock(shared.mutex);
@@ -170,7 +170,7 @@ GameReview review_game(int game, const PgnGame& record, const JudgeMaker& make_j
   record.moves();  // a move that is not legal ends the review before any engine starts
   GameReview review{game, record, start_fen_of(record), depth, {}};
   const std::vector<Ply> plies = plies_of(review);
-  if (progress) progress(0, plies.size());
+  if (progress) progress({0, plies.size(), nullptr, 0, &review.moves});
   const std::size_t workers = std::clamp<std::size_t>(static_cast<std::size_t>(std::max(jobs, 1)), 1,
                                                       std::max<std::size_t>(plies.size(), 1));
   Shared shared;

@@ -74,9 +74,18 @@ using PreviewFn = std::function<Preview(const board::MoveList& history, const bo
 // A judge of its own for each worker, made in the worker's thread (an engine
 // lives as long as the thread that started it).
 using JudgeMaker = std::function<PreviewFn()>;
-// Called with the moves judged so far and the game's total, from any worker
-// (one call at a time); what it throws stops the review.
-using ReviewProgress = std::function<void(std::size_t done, std::size_t total)>;
+// What a review reports after each judged move (and once before the first):
+// how many are judged, of the game's total, and the move just judged, so
+// that its mark can be shown at once.
+struct ReviewStep {
+  std::size_t done = 0, total = 0;
+  const MoveReview* judged = nullptr;  // none in the first report
+  std::size_t index = 0;               // the judged move's place in the game, from 0
+  // In the first report only: every move as played, none judged yet.
+  const std::vector<MoveReview>* moves = nullptr;
+};
+// Called from any worker, one call at a time; what it throws stops the review.
+using ReviewProgress = std::function<void(const ReviewStep&)>;
 
 // The start position of a record: its FEN tag, or the standard start.
 // Throws board::FenError for a bad FEN.

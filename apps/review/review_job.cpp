@@ -26,11 +26,13 @@ ReviewJob::~ReviewJob() {
 void ReviewJob::run(PgnGame record, JudgeMaker make_judge, int jobs, int depth) {
   try {
     auto review = std::make_shared<GameReview>(
-        review_game(1, record, make_judge, jobs, depth, [this](std::size_t done, std::size_t total) {
+        review_game(1, record, make_judge, jobs, depth, [this](const ReviewStep& step) {
           if (cancelled_) throw Cancelled();
           const std::lock_guard lock(mutex_);
-          done_ = done;
-          total_ = total;
+          done_ = step.done;
+          total_ = step.total;
+          if (step.moves) moves_ = *step.moves, judged_.assign(moves_.size(), false);
+          if (step.judged && step.index < moves_.size()) moves_[step.index] = *step.judged, judged_[step.index] = true;
         }));
     const std::lock_guard lock(mutex_);
     review_ = std::move(review);
@@ -43,7 +45,9 @@ void ReviewJob::run(PgnGame record, JudgeMaker make_judge, int jobs, int depth) 
 ReviewJob::Status ReviewJob::status() const {
   const std::lock_guard lock(mutex_);
   if (failure_) std::rethrow_exception(failure_);
-  Status s{done_, total_, std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count(), {}, review_};
+  Status s{done_, total_, std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count(), {},
+           review_, {}, {}};
+  if (!review_) s.moves = moves_, s.judged = judged_;
   if (done_ > 0 && !review_)
     s.seconds_left = s.seconds / static_cast<double>(done_) * static_cast<double>(total_ - done_);
   return s;

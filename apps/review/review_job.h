@@ -9,6 +9,7 @@
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <vector>
 
 #include "pgn/pgn_game.h"
 #include "review/review.h"
@@ -27,6 +28,10 @@ class ReviewJob {
     double seconds = 0;                   // since the start
     std::optional<double> seconds_left;   // once a move is judged
     std::shared_ptr<const GameReview> review;  // when finished
+    // While running: every move as played, and whether it is judged yet
+    // (a judged one has its mark at once).
+    std::vector<MoveReview> moves;
+    std::vector<bool> judged;
   };
   // Rethrows what stopped the review.
   Status status() const;
@@ -35,6 +40,8 @@ class ReviewJob {
   void run(PgnGame record, JudgeMaker make_judge, int jobs, int depth);
   mutable std::mutex mutex_;
   std::size_t done_ = 0, total_ = 0;
+  std::vector<MoveReview> moves_;
+  std::vector<bool> judged_;
   std::shared_ptr<const GameReview> review_;
   std::exception_ptr failure_;
   std::atomic<bool> cancelled_{false};

@@ -2,6 +2,7 @@
 #include <algorithm>
 
 #include <fmt/format.h>
+#include <fmt/ranges.h>
 
 #include "review/review.h"
 #include "review/review_text.h"
@@ -25,6 +26,29 @@ struct Line {
 std::string padded(const std::string& text, std::size_t width) {
   const std::size_t shown = display_width(text);
   return shown >= width ? text : text + std::string(width - shown, ' ');
+}
+
+std::string ReviewMarks::line(const ReviewStep& step, std::size_t width) {
+  if (step.judged && step.judged->judgement != Judgement::Good) {
+    ++counts_[static_cast<int>(step.judged->judgement)];
+    latest_ = move_label(*step.judged) + nag_mark(step.judged->judgement);
+  }
+  constexpr std::size_t kBar = 12;
+  const std::size_t filled = step.total ? step.done * kBar / step.total : kBar;
+  std::string text = fmt::format("[{}{}] {}/{} moves", std::string(filled, '#'), std::string(kBar - filled, '.'),
+                                 step.done, step.total);
+  std::vector<std::string> marks;
+  for (const Judgement j : {Judgement::Blunder, Judgement::Mistake, Judgement::Inaccuracy})
+    if (const std::size_t n = counts_[static_cast<int>(j)])
+      marks.push_back(fmt::format("{} {}{}", n, judgement_name(j), n == 1 ? "" : "s"));
+  // Each part whole or not at all; only a width too small for the bar cuts it.
+  const auto add = [&](const std::string& part) {
+    if (display_width(text) + display_width(part) <= width) text += part;
+  };
+  if (!marks.empty()) add(fmt::format("; {}", fmt::join(marks, ", ")));
+  if (!latest_.empty()) add("; latest " + latest_);
+  while (display_width(text) > width) text.pop_back();
+  return padded(text, width);
 }
 
 std::string moves_text(const GameReview& review) {

@@ -37,18 +37,24 @@ class Progress {
 
   void game_started(int game, const PgnGame& record) {
     label_ = fmt::format("game {} ({})", game, players_of(record));
+    game_ = game;
     started_ = last_said_ = Clock::now();
+    marks_ = ReviewMarks{};
     if (!live_) log_ << fmt::format("Reviewing {}: {}\n", label_, counted(static_cast<long long>(record.san.size()), "move"));
   }
-  void move(std::size_t done, std::size_t total) {
+  // Within 79 columns: "game 1 [####......] 3/6 moves; 1 mistake; latest 2. Qh5?, about 4 s left".
+  void move(const ReviewStep& step) {
     const auto now = Clock::now();
-    if (done == 0 || done == total || (!live_ && now - last_said_ < std::chrono::seconds(10))) return;
-    last_said_ = now;
     const double elapsed = std::chrono::duration<double>(now - started_).count();
-    const std::string text = fmt::format("{}/{} moves, about {:.0f} s left", done, total,
-                                         elapsed / static_cast<double>(done) * static_cast<double>(total - done));
-    if (live_) log_ << fmt::format("\r\033[KReviewing {}: {}", label_, text) << std::flush;
-    else log_ << "  " << text << '\n';
+    const std::string prefix = fmt::format("game {} ", game_);
+    const std::string left = step.done == 0 ? "" : fmt::format(", about {:.0f} s left",
+        elapsed / static_cast<double>(step.done) * static_cast<double>(step.total - step.done));
+    std::string text = marks_.line(step, 79 - prefix.size() - left.size());  // counts every mark, shown or not
+    if (step.done == 0 || step.done == step.total || (!live_ && now - last_said_ < std::chrono::seconds(10))) return;
+    last_said_ = now;
+    text.erase(text.find_last_not_of(' ') + 1);
+    if (live_) log_ << "\r\033[K" << prefix << text << left << std::flush;
+    else log_ << "  " << prefix << text << left << '\n';
   }
   double game_done() {
     if (live_) log_ << "\r\033[K";
@@ -64,6 +70,8 @@ class Progress {
   std::ostream& log_;
   bool live_;
   std::string label_;
+  int game_ = 0;
+  ReviewMarks marks_;
   Clock::time_point started_, last_said_;
 };
 
@@ -83,7 +91,7 @@ GameReview review_one(const ReviewPlan& options, int game, const PgnGame& record
   const int jobs = options.jobs > 0 ? options.jobs : default_review_jobs();
   GameReview review =
       review_game(game, record, engine_judges(engine_config(PersonaSettings{}, false), options.engine_timeout, depth),
-                  jobs, depth, [&](std::size_t done, std::size_t total) { progress.move(done, total); });
+                  jobs, depth, [&](const ReviewStep& step) { progress.move(step); });
   if (out) *out << annotated_pgn(review) << std::flush;
   stdout_ << summary_text(review);
   if (options.moves) stdout_ << '\n' << moves_text(review);

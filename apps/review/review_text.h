@@ -22,4 +22,17 @@ inline std::string players_of(const GameReview& r) { return players_of(r.record)
 // The text padded with spaces to `width` characters (display_width).
 std::string padded(const std::string& text, std::size_t width);
 
+// A running review on one terminal line, redrawn after each judged move: a
+// bar, the count, the marks so far and the latest one, each whole while it
+// fits: "[####........] 23/60 moves; 1 blunder, 2 mistakes; latest 14. Qxb7??"
+class ReviewMarks {
+ public:
+  // The line after `step`, cut or padded to `width` columns.
+  std::string line(const ReviewStep& step, std::size_t width);
+
+ private:
+  std::size_t counts_[4] = {};  // by Judgement
+  std::string latest_;
+};
+
 }  // namespace ai_players::app

@@ -115,12 +115,24 @@ long long ms_since(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
 }
 
+// The position after the move: the review's board shows it, the move marked.
+std::string fen_after(const MoveReview& m) {
+  board::Board position(m.fen);
+  for (const auto& legal : position.legal_moves())
+    if (legal->to_coord() == m.coord) {
+      position.make_internal_move(*legal);
+      break;
+    }
+  return position.export_FEN();
+}
+
 json move_json(const MoveReview& m) {
   return {{"number", m.number},
           {"side", side_name(m.side)},
           {"san", m.san},
           {"coord", m.coord},
           {"fen", m.fen},
+          {"fen_after", fen_after(m)},
           {"best", m.best_san},
           {"best_coord", m.best_coord},
           {"best_line", m.best_line},
@@ -132,12 +144,21 @@ json move_json(const MoveReview& m) {
 
 // A running review's progress, or the finished review.
 json review_json(const ReviewJob::Status& status) {
-  if (!status.review)
+  if (!status.review) {
+    json judged = json::array();  // every move, each with its mark as soon as it is judged
+    for (std::size_t i = 0; i < status.moves.size(); ++i) {
+      const MoveReview& m = status.moves[i];
+      judged.push_back(status.judged[i] ? move_json(m)
+                                        : json{{"number", m.number}, {"side", side_name(m.side)}, {"san", m.san},
+                                               {"coord", m.coord}, {"judgement", nullptr}});
+    }
     return {{"status", "running"},
             {"done", status.done},
             {"total", status.total},
             {"seconds", status.seconds},
-            {"seconds_left", status.seconds_left ? json(*status.seconds_left) : json(nullptr)}};
+            {"seconds_left", status.seconds_left ? json(*status.seconds_left) : json(nullptr)},
+            {"moves", judged}};
+  }
   const GameReview& r = *status.review;
   json moves = json::array();
   for (const auto& m : r.moves) moves.push_back(move_json(m));
@@ -325,9 +346,12 @@ json GameApi::move(const std::string& id, const json& body) {
   }
   const long long preview_ms = game.has_adviser() ? ms_since(started) : 0;
   const std::string san = move->to_SAN(game.view().legal);
+  const auto await_reply = body.find("await_reply");
+  if (await_reply != body.end() && !await_reply->is_boolean()) throw UserError("\"await_reply\" must be true or false");
   game.play_human(*move);
   keep(*served);  // the player's move is kept before the persona thinks
-  json reply = game.personas_turn() ? reply_json(game.reply()) : json(nullptr);
+  const bool answer = await_reply == body.end() || await_reply->get<bool>();
+  json reply = answer && game.personas_turn() ? reply_json(game.reply()) : json(nullptr);
   json out = shown(*served);
   out["move"] = {{"move", move->to_coord()}, {"san", san}};
   out["preview"] = preview;

@@ -21,6 +21,11 @@ SKIP = 77
 
 
 def start_server(program, web_root, db):
+    # A kept 60-move game (two random movers) for the review's long move list.
+    long_game = os.path.join(os.path.dirname(db), "long.pgn")
+    subprocess.run([program, "match", "--white", "Talvo", "--black", "Talvo", "--seed", "5", "--max-plies", "120",
+                    "--pgn", long_game], check=True, capture_output=True)
+    subprocess.run([program, "games", "--db", db, "--import", long_game], check=True, capture_output=True)
     server = subprocess.Popen(
         [program, "serve", "--port", "0", "--max-games", "2", "--preview-depth", "3", "--review-depth", "4", "--web-root", web_root,
          "--db", db],
@@ -87,10 +92,25 @@ def play_on_the_page(driver, wait, By, Select, ActionChains, Keys):
     return preview, game()
 
 
+def alert_shown(driver):
+    try:
+        return driver.switch_to.alert
+    except Exception:  # none yet
+        return False
+
+
 def review_a_blunder(driver, wait, click, By):
     """1. Qd7+ gives the queen away: Review marks it, stepping shows it with arrows."""
     driver.find_element(By.ID, "fen").send_keys("3qk3/8/8/8/8/8/8/3QK3 w - - 0 1")
+    # Leaving a game going on is asked first: "Cancel" keeps it, OK starts the new one.
+    going = driver.execute_script("return window.aiPlayers.game().id")
     driver.find_element(By.ID, "new-game").click()
+    alert = wait.until(alert_shown)
+    assert alert.text.startswith("Leave the game against Gnome?"), alert.text
+    alert.dismiss()
+    assert driver.execute_script("return window.aiPlayers.game().id") == going
+    driver.find_element(By.ID, "new-game").click()
+    wait.until(alert_shown).accept()
     wait.until(lambda d: d.find_element(By.ID, "status").text == "Your move.")
     click("d1")
     click("d7")
@@ -128,8 +148,8 @@ def your_games(driver, wait, By):
     driver.find_element(By.ID, "your-games-button").click()
     view = wait.until(lambda d: d.find_element(By.ID, "your-games"))
     rows = lambda: view.find_elements(By.CSS_SELECTOR, "tbody tr")
-    wait.until(lambda d: len(rows()) == 2)
-    newest, first = rows()
+    wait.until(lambda d: len(rows()) == 3)
+    newest, first, long_game = rows()
     assert "left unfinished" in first.text and "Gnome" in first.text, first.text
     assert not first.find_elements(By.CSS_SELECTOR, ".yg-continue"), first.text
     rating = view.find_element(By.CSS_SELECTOR, ".yg-rating").text
@@ -142,12 +162,27 @@ def your_games(driver, wait, By):
     moves = len(driver.execute_script("return window.aiPlayers.game().moves"))
     first.find_element(By.CSS_SELECTOR, ".yg-review").click()
     wait.until(lambda d: len(d.find_elements(By.CSS_SELECTOR, "#review-view .rv-moves .rv-move")) == 4)
+    # The 60-move game: every move in the review's list, the last one reachable, nothing cut at the side.
+    long_game.find_element(By.CSS_SELECTOR, ".yg-review").click()
+    review = driver.find_element(By.ID, "review-view")
+    wait.until(lambda d: len(review.find_elements(By.CSS_SELECTOR, ".rv-move:not(.rv-pending)")) == 120
+               and review.get_attribute("data-ply") is not None)
+    assert not review.find_element(By.CSS_SELECTOR, ".rv-bar").is_displayed()
+    review.find_element(By.CSS_SELECTOR, ".rv-last").click()
+    wait.until(lambda d: review.get_attribute("data-ply") == "119")
+    listed = review.find_element(By.CSS_SELECTOR, ".rv-moves")
+    widths = driver.execute_script("return [arguments[0].scrollWidth, arguments[0].clientWidth]", listed)
+    assert widths[0] <= widths[1], widths
+    last = review.find_elements(By.CSS_SELECTOR, ".rv-move")[-1]
+    assert driver.execute_script(
+        "const r = arguments[0].getBoundingClientRect(), l = arguments[1].getBoundingClientRect();"
+        "return r.top >= l.top && r.bottom <= l.bottom + 1", last, listed), "the last move is out of sight"
     going = driver.execute_script("return window.aiPlayers.game().id")
     newest.find_element(By.CSS_SELECTOR, ".yg-continue").click()
     wait.until(lambda d: d.find_element(By.ID, "status").text.startswith(f"Game {newest.get_attribute('data-game')} continued."))
     assert driver.execute_script("return window.aiPlayers.game().id") == going
     assert len(driver.execute_script("return window.aiPlayers.game().moves")) == moves
-    return f"your games: {len(rows())} kept"
+    return f"your games: {len(rows())} kept, a 60-move review"
 
 
 def main():
