@@ -6,6 +6,7 @@
 #include <fmt/format.h>
 
 #include "ai_players/core/text.h"
+#include "game/move_reason.h"
 #include "game/user_error.h"
 
 namespace ai_players::app {
@@ -111,12 +112,9 @@ board::MovePtr HumanGame::read_move(const std::string& text) const {
     throw UserError(fmt::format("{} could be {} or {}: write a piece's letter in capitals (B for a bishop)",
                                 echoed(text), found[0]->to_SAN(state_.legal()),
                                 found[1]->to_SAN(state_.legal())));
-  try {
-    state_.position().parse_move(text);  // says why not
-  } catch (const board::IllegalMoveError& e) {
-    throw UserError(fmt::format("{} is not a legal move here: {}", echoed(text), e.what()));
-  }
-  throw UserError(fmt::format("{} is not a legal move here", echoed(text)));
+  if (const std::string why = why_not_legal(state_.position(), text); !why.empty())
+    throw UserError(fmt::format("{} is not legal: {}", echoed(text), why));
+  throw UserError(fmt::format("{} is not a move here (write moves as Nf3, exd5, O-O, e8=Q or e2e4)", echoed(text)));
 }
 
 GameState HumanGame::state_on_humans_turn() const {
