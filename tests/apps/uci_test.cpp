@@ -1,298 +1,52 @@
-// The ai-players program run as a child process, its engine the scripted one.
+// The UCI session: a GUI's go read, and the program run as a UCI engine
+// (handshake, options, games, pondering, clocks and failing engines).
+#include <fmt/format.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <chrono>
-#include <cmath>
 #include <filesystem>
 #include <regex>
 #include <thread>
 
-#include <fmt/format.h>
-#include <httplib.h>
-
 #include "players/measured_ratings.h"
+#include "players/persona_factory.h"
 #include "support/cli_process.h"
+#include "support/expected_lines.h"
 #include "support/fake_engine_session.h"
 #include "support/pgn_replay.h"
-#include "players/persona_factory.h"
-#include "review/review_run.h"
 #include "uci/uci_protocol.h"
 #include "uci/uci_session.h"
 
+namespace ai_players::app {
 namespace {
 
 using testing_support::CliProcess;
 using testing_support::FakeEngine;
-using testing_support::run_cli;
+using testing_support::has;
+using testing_support::line;
+using testing_support::show;
 using V = std::vector<std::string>;
 
-bool has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-bool has(const V& lines, const std::string& part) { return std::ranges::any_of(lines, [&](auto& l) { return has(l, part); }); }
-const std::string kFiles = "    a b c d e f g h";  // the last line of a board in play
-// The command, what it wrote to each stream and its exit status; the fake engine as FAKE.
-std::string transcript(const V& args, const std::string& input = "") {
-  const auto r = run_cli(args, input);
-  std::string said = "$ ai-players";
-  for (const auto& a : args) said += " " + a;
-  said += "\n" + r.out + "\n[standard error]\n" + r.err + "[exit " + std::to_string(r.status) + "]\n";
-  return testing_support::replace_all(said, testing_support::fake_engine_path(), "FAKE");
-}
-
-TEST(Cli, BadRequestsFailWithAClearMessageAndWithoutACrash) {
-  // Whatever a case gets to start, its engine dies at once.
-  FakeEngine fake("on go\ndie\n");
-  const std::vector<V> cases = {
-      {"match", "--white", "Nobody", "--black", "Talvo"},
-      {"match", "--white", std::string(150, 'x'), "--black", "Talvo"},
-      {"match", "--white", "Talvo", "--black", "disabled.Donar"},
-      {"match", "--white", "HOUD20c:1", "--black", "Talvo"},  // the least strength read, not a multiple of 10
-      {"match", "--white", "Talvo", "--black", "Talvo", "--fen", "8/8/8 w - - 0 1"},
-      {"match", "--white", "Talvo", "--black", "Talvo", "--pgn", "/nonexistent/x.pgn"},
-      {"match", "--white", "Talvo", "--black", "Talvo", "--max-plies", "100001"},
-      {"match", "--white", "Talvo", "--black", "Talvo", "--movetime", "0"},  // play's 0: no limit
-      {"tournament", "Talvo", "Isis", "--movetime", "100"},
-      {"tournament", "Talvo", "talvo"},
-      {"tournament", "Talvo", "Isis", "--anchor", "Talvo"},
-      {"tournament", "Talvo", "Isis", "--sprt", "5"},
-      {"match", "--white", "HOUD20c:abc", "--black", "Talvo"},
-      {"uci", "--persona", "Talvo", "--log", "/nonexistent/x.log"},
-      {"tournament", "Talvo", "Isis", "--anchor", "Gnome=700"},
-      {"tournament", "Horus", "Iduna", "--rounds", "1", "--seed", "1"},
-      {"play", "--persona", "disabled.Athena"},
-      {"play", "--persona", "Talvo", "--color", "green"},
-      {"uci", "--persona", "Nobody"},
-      {"review", "/dev/null", "--out", "/nonexistent/x.pgn"},
-      {"review", "/dev/null", "--games", "1000000"},  // the most games it takes
-      {"serve", "--movetime", "0", "--host", "256.1.1.1"},  // serve's 0: no limit
-      {"serve", "--idle-timeout", "0"},
-      {"ratings", "/nonexistent/x.pgn"},
-      // Every command line that cannot be read: one line, status 2, however long what it quotes;
-      // the commands with the nearest one for a word that names none.
-      {},
-      {"plya"},
-      {"play", "--persona", "Gnom"},
-      {"match", "--white"},
-      {"play", "--persona", "Talvo", "--color", std::string(100000, 'x')},
-      {"perft", "--fen", "garbage"},
-      {"perft", "--fen", " "},
-      {"serve", "--host", "300.300.300.300", "--port", "0"},
-      // A PGN file that cannot take the games is refused before the first game, by every command.
-      {"play", "--persona", "Talvo", "--pgn", "/nonexistent/g.pgn"},
-      {"match", "--white", "Talvo", "--black", "Talvo", "--pgn", "/dev/full"},
-      {"play", "--persona", "Talvo", "--pgn", "/dev/full"},
-      {"tournament", "Talvo", "Isis", "--pgn", "/dev/full", "--resume", "--seed", "1"},
-      {"match", "--white", "Talvo", "--black", "Talvo", "--pgn", "x.pgn", "--resume", "--force"},
+// A GUI's go, at its bounds: the mover's own clock; movestogo 0 and a negative time
+// mean none and nothing left; the limits passed on in the GUI's order; searchmoves ends the line.
+TEST(UciGo, ReadWithinTheirBoundsAsInFile) {
+  std::string text;
+  const auto go = [](const std::string& args, int side) {
+    return line(fmt::format("go '{}' for {}", args, side == common::WHITE ? "white" : "black"), [&] {
+      const GoRequest g = parse_go(args, side);
+      return fmt::format("time {} inc {} to go {} movetime {}; depth {} nodes {} mate {} ponder {} infinite {}; '{}'",
+                         show(g.clock.remaining), show(g.clock.increment), show(g.clock.moves_to_go),
+                         show(g.clock.movetime), show(g.depth), show(g.nodes), show(g.mate), g.ponder, g.infinite,
+                         g.limits);
+    });
   };
-  // Each message whole, with its exit status; no crash among them.
-  std::string said;
-  for (const V& args : cases) said += transcript(args, "e4\nuci\n");
-  testing_support::TempDir dir;
-  // A file that holds something is not overwritten unless asked.
-  testing_support::write_file(dir.file("kept.pgn"), "x");
-  for (const char* command : {"match", "play", "tournament"}) {
-    V args = command == std::string("tournament") ? V{"tournament", "Talvo", "Isis"} : V{command, "--persona", "Talvo"};
-    if (command == std::string("match")) args = {"match", "--white", "Talvo", "--black", "Talvo"};
-    args.insert(args.end(), {"--pgn", dir.file("kept.pgn")});
-    said += transcript(args);
-  }
-  EXPECT_EQ(testing_support::read_file(dir.file("kept.pgn")), "x");
-  // A review goes past a broken game and one its engine cannot judge, and says so.
-  testing_support::write_file(dir.file("g.pgn"), "[White x]\n\n1. e4 *\n\n[White \"y\"]\n\n1. d4 *\n");
-  said += transcript({"review", dir.file("g.pgn"), "--depth", "1"});
-  {
-    // A judge that says nothing until told to stop: cut at --engine-timeout, not after a minute.
-    FakeEngine silent("on go depth\non stop\n> bestmove d2d4\n");
-    said += transcript({"review", dir.file("g.pgn"), "--depth", "1", "--engine-timeout", "0.05"});
-  }
-  {  // and, with a judge that answers, the game it could review: its summary, no moves unless asked
-    FakeEngine judge("default-score 0\n");
-    said += transcript({"review", dir.file("g.pgn"), "--depth", "1"});
-  }
-  const std::regex timing(R"(in [\d.]+ s \([\d.]+ s per move\))");
-  said = std::regex_replace(testing_support::replace_all(said, dir.path() + "/", ""), timing, "in - s (- s per move)");
-  testing_support::expect_as_in_file("bad_requests.txt", said);
-}
-
-// Every option, its range and its default as a user is told them (the
-// tournament's own game-worker command is not listed).
-TEST(Cli, HelpOfEveryCommand) {
-  std::string all;
-  for (const std::string command :
-       {"", "perft", "analyse", "list", "match", "play", "uci", "review", "serve", "games", "tournament", "ratings"})
-    all += transcript(command.empty() ? V{"--help"} : V{command, "--help"});
-  all += transcript({"help"}) + transcript({"--version"});
-  all = testing_support::replace_all(all, fmt::format("(default {}, the number of cores)", ai_players::app::default_review_jobs()),
-                                     "(default N, the number of cores)");
-  testing_support::expect_as_in_file("help.txt", testing_support::replace_all(all, testing_support::cli_path(), "ai-players"));
-}
-
-TEST(CliList, RosterStrengthMeasuredRatingAndTheEngineAtTheLimitItAllows) {
-  std::string said;
-  {
-    // UCI_Elo from 1341: the engine plays at 1350, the lowest multiple of 10 it takes (and the anchor).
-    FakeEngine fake("on uci\n> option name UCI_Elo type spin default 1341 min 1341 max 3190\n> uciok\n");
-    // The strength-limited engine is asked, not the one at full strength.
-    const testing_support::ScopedEnv limited("AI_PLAYERS_ELO_ENGINE", testing_support::fake_engine_path());
-    const testing_support::ScopedEnv full("AI_PLAYERS_ENGINE", "/nonexistent/full");
-    said = transcript({"list"});
-  }
-  // An engine that cannot say its range: HOUD20c is shown at the strength it asks for, and why.
-  FakeEngine dead("on uci\ndie\n");
-  // Each persona's row, with the measured ratings of data/calibration/ratings.tsv (re-read after a new calibration).
-  testing_support::expect_as_in_file("list.txt", said + transcript({"list"}));
-}
-
-TEST(CliAnalyse, CandidatesBestFirstAfterTheMovesGivenAndANodeBudgetProbedIntoADepth) {
-  FakeEngine fake("score g1f3 35 d7d5\nscore b1c3 -20\ndefault-score -50\n");
-  const testing_support::ScopedEnv limited("AI_PLAYERS_ELO_ENGINE", "/nonexistent/limited");  // analyse wants full strength
-  std::string said = transcript({"analyse", "--moves", "e4 e7e5", "--depth", "3", "--multipv", "2"});
-  // The engine is told the position after the moves; its second search goes without the first's best move.
-  for (const auto& line : fake.received()) said += "> " + line + "\n";
-  for (const V& args : {V{"analyse", "--fen", "4k3/8/8/8/8/8/8/4K2R w K - 0 1", "--nodes", "50000"},
-                        V{"analyse", "--moves", "e4 e9", "--depth", "2"}, V{"analyse"}})
-    said += transcript(args);
-  testing_support::expect_as_in_file("analyse.txt", said);
-}
-
-TEST(CliMatch, AFailingPersonaCostsItsGameNotTheMatch) {
-  // Whatever a case gets to start, its engine dies at once, every time; after
-  // two such games the match stops short of the third and fails.
-  FakeEngine fake("on go\ndie\non go\ndie\non go\ndie\non go\ndie\n");
-  testing_support::TempDir dir;
-  std::string said = transcript({"match", "--white", "Horus", "--black", "Talvo", "--games", "3", "--seed", "1", "--pgn",
-                                 dir.file("a.pgn")});
-  // Both games in the PGN, abandoned (its comments wrap the engine's path, so not compared whole).
-  const std::string abandoned = "[Result \"*\"]\n[Termination \"abandoned\"]";
-  EXPECT_EQ(testing_support::count_of(testing_support::read_file(dir.file("a.pgn")), abandoned), 2);
-  {
-    // A search that says nothing until told to stop is cut at --engine-timeout, not after a minute.
-    FakeEngine silent("on go depth\non stop\n> bestmove e2e4\n");
-    said += transcript({"match", "--white", "Horus", "--black", "Talvo", "--seed", "1", "--max-plies", "3",
-                        "--engine-timeout", "0.05"});
-  }
-  testing_support::expect_as_in_file("match_failing.txt", testing_support::replace_all(said, dir.path(), "DIR"));
-}
-
-TEST(CliMatch, RepeatableGamesWithAReadablePgn) {
-  FakeEngine fake;
-  testing_support::TempDir dir;
-  V args = {"match", "--white",     "Horus", "--black", "talvo",          "--games", "2",
-            "--seed", "31", "--max-plies", "140",   "--pgn",   dir.file("a.pgn")};  // a mate, then a game cut
-  const auto r = run_cli(args);
-  ASSERT_EQ(r.status, 0) << r.err;
-  args.back() = dir.file("b.pgn");  // the same seed plays the same games
-  ASSERT_EQ(run_cli(args).status, 0);
-  const std::string games = testing_support::dateless(testing_support::read_file(dir.file("a.pgn")));
-  EXPECT_EQ(testing_support::dateless(testing_support::read_file(dir.file("b.pgn"))), games);
-  // A fallback is noted on its move, in the move list (wrapped at 80 columns) and
-  // in the PGN: in a set-up position Horus has no previous move to answer.
-  const auto set_up = run_cli({"match", "--white", "Horus", "--black", "Talvo", "--seed", "1", "--max-plies", "30",
-                               "--fen", "4k3/8/8/8/8/8/4P3/4K3 w - - 0 1", "--pgn", dir.file("c.pgn")});
-  ASSERT_EQ(set_up.status, 0) << set_up.err;
-  // Summaries counted from Horus's side, the fallback in the move list, and no library chatter on standard output.
-  testing_support::expect_as_in_file("match.txt", testing_support::replace_all(r.out + "\n" + set_up.out, dir.path(), "DIR"));
-  // Colours alternating, results and endings as the positions say.
-  testing_support::expect_as_in_file("match_games.pgn",
-                                     games + testing_support::dateless(testing_support::read_file(dir.file("c.pgn"))));
-}
-
-TEST(CliPlay, PreviewsHintsUndoAndBadInputThatLosesNothing) {
-  // The preview persona's engine ranks e5 first and Nf6 second; every other move lower.
-  FakeEngine fake("default-score -50\nscore e7e5 25\nscore g8f6 -12\n");
-  testing_support::TempDir dir;
-  const auto played = transcript({"play", "--persona", "Talvo", "--color", "black", "--seed", "1", "--pgn", dir.file("g.pgn")},
-                                 "hint\nundo\nNf6\nundo\nzz\ne7e4\n\nd7d5\nmoves\nflip\nreview\ndraw\nresign\nundo\nquit\n");
-  // After the bad lines the same game goes on; the last move is judged, the
-  // game reviewed, drawn and saved; no library chatter on standard output.
-  const std::string pgn = testing_support::dateless(testing_support::read_file(dir.file("g.pgn")));
-  testing_support::expect_as_in_file("play_as_black.txt", testing_support::replace_all(played, dir.path(), "DIR") + pgn);
-  // Without the adviser a hint says what it needs and the game goes on; a
-  // review runs on engines of its own, as the review command does.
-  std::string said = transcript({"play", "--persona", "Talvo", "--no-preview", "--seed", "1", "--movetime", "0"},
-                                 "e4\nreview\nhint\nquit\n");
-  for (const std::string score : {"199", "200"}) {
-    FakeEngine level("default-score " + score + "\n");  // the human's score: Talvo is that much worse
-    said += transcript({"play", "--persona", "Talvo"}, "draw\nquit\n");
-  }
-  testing_support::expect_as_in_file("play_without_adviser_and_draw_offers.txt", said);
-  // Failures name the engine's path, which moves where the lines wrap: checked in part.
-  // A preview that fails is said, and the move is played all the same.
-  FakeEngine dying("on go\ndie\n");
-  const auto failed = run_cli({"play", "--persona", "Talvo"}, "e4\nhint\nquit\n");
-  EXPECT_TRUE(has(failed.out, "No preview (engine failure while the adviser was judging your move: ")) << failed.out;
-  EXPECT_TRUE(has(failed.out, "Talvo plays ")) << failed.out;
-  EXPECT_TRUE(has(failed.out, "engine failure while the adviser was looking at your game: ")) << failed.out;
-  const auto stuck = run_cli({"play", "--persona", "Horus", "--color", "black", "--no-preview"}, "e5\nquit\n");
-  EXPECT_TRUE(has(stuck.out, "Game over: * (abandoned). Horus could not move: ")) << stuck.out;
-  EXPECT_EQ(testing_support::count_of(stuck.out, "Horus plays"), 1) << stuck.out;  // e4, and no move after
-}
-
-TEST(CliPlay, GameAfterGameWithCommandsAndEveryGameInThePgn) {
-  FakeEngine fake("default-score 0\n");  // every position level: a draw offer is accepted
-  testing_support::TempDir dir;
-  const auto played = transcript({"play", "--persona", "diana", "--seed", "2", "--pgn", dir.file("g.pgn")},
-                                 "moves\nnew green\nreview\nd4\nflip\nresign\nundo\nnew black\nnf6\ndraw\nquit\n");
-  const std::string pgn = testing_support::dateless(testing_support::read_file(dir.file("g.pgn")));
-  testing_support::expect_as_in_file("play_two_games.txt", testing_support::replace_all(played, dir.path(), "DIR") + pgn);
-}
-
-TEST(CliPlay, TermSavesTheGameAndCaseGoesWhereItIsClear) {
-  FakeEngine fake;
-  testing_support::TempDir dir;
-  CliProcess p({"play", "--persona", "Talvo", "--tc", "5+5", "--pgn", dir.file("g.pgn"), "--fen",
-                "4k3/8/8/8/8/2n5/1P1B4/4K3 w - - 0 1"});
-  EXPECT_TRUE(has(p.read_until(kFiles), "Talvo (100); each side has a clock of 5 min + 5 s."));
-  p.send("bxc3\nBXC3\nBxc3");  // the pawn or the bishop, then the bishop
-  const V seen = p.read_until(kFiles);
-  // Talvo's first move is free; yours runs from its reply.
-  for (const std::string line : {"'bxc3' could be bxc3 or Bxc3", "'BXC3' could be", "Talvo plays", "Clocks: you ", ", Talvo 5:00"})
-    EXPECT_TRUE(has(seen, line)) << line;
-  ::kill(p.pid(), SIGTERM);
-  p.read_until("Interrupted.");  // before the end of its input, which would end the game too
-  EXPECT_EQ(p.wait(), 128 + SIGTERM);
-  EXPECT_TRUE(has(p.out, "The game is saved in")) << p.out;
-  const auto g = testing_support::read_pgn(testing_support::read_file(dir.file("g.pgn")));
-  ASSERT_EQ(g.size(), 1u);
-  EXPECT_EQ((V{g[0].result, g[0].tag("Termination"), g[0].tag("PlyCount"), g[0].san.at(0), g[0].tag("TimeControl")}),
-            (V{"*", "unterminated", "2", "Bxc3", "300+5"}));
-}
-
-// At a terminal, as a person plays: the ticker shows the search, and Enter makes the persona move now.
-TEST(CliPlay, EnterWhileThePersonaThinksMakesItMoveNow) {
-  FakeEngine fake("on go\n> info depth 1 score cp 10 pv e8d8\non stop\n> bestmove e8d8\n");  // thinks until told to stop
-  CliProcess p({"play", "--persona", "HOUD20c", "--no-preview", "--fen", "4k3/8/8/8/8/8/8/4K2R w K - 0 1"},
-               CliProcess::kTerminal);
-  p.read_until(kFiles);
-  p.send("Rh7");
-  // Enter twice: a line typed before the reply began waits for the next prompt.
-  for (int i = 0; i < 2; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    p.send("");
-  }
-  const V seen = p.read_until(kFiles);
-  EXPECT_TRUE(has(seen, "HOUD20c plays Kd8 (") && has(seen, " s, cut short)")) << p.out;
-  EXPECT_TRUE(has(seen, "depth 1 (Enter: move now)"));
-  EXPECT_FALSE(has(seen, "not a legal move"));  // the empty line was taken as "move now", not as a move
-  p.send("quit");
-  EXPECT_EQ(p.wait(), 0);
-  EXPECT_GT(std::ranges::count(fake.received(), std::string("stop")), 0);
-}
-
-// The page shipped beside the program is found without --web-root, and
-// SIGTERM ends the server cleanly.
-TEST(CliServe, FindsItsPageAndStopsOnSigterm) {
-  FakeEngine fake;
-  CliProcess p({"serve", "--port", "0", "--tc", "5+5"});
-  const std::string serving = p.read_until("Serving the personas on http://127.0.0.1:").back();
-  EXPECT_TRUE(has(serving, "(this machine only)"));
-  // The page starts from the clock given here.
-  const auto defaults = httplib::Client("127.0.0.1", std::stoi(serving.substr(serving.rfind(':') + 1))).Get("/api/defaults");
-  EXPECT_EQ(defaults ? defaults->body : "no answer", R"({"tc":"300+5","think_limit_ms":10000})");
-  ::kill(p.pid(), SIGTERM);
-  EXPECT_EQ(p.wait(), 0);
-  EXPECT_FALSE(has(p.out, "No page found")) << p.out;
-  EXPECT_TRUE(has(p.err, "Stopping: ending every game.")) << p.err;
+  text += go("wtime 1000 btime 2000 winc 10 binc 20 movestogo 5 depth 7", common::BLACK);
+  for (const char* s : {"movestogo 0 wtime -5", "movestogo 10000 depth", "depth 100", "depth 0", "mate 100", "mate 0",
+                        "ponder movetime 300 nodes 1 mate 99 depth 99 infinite searchmoves e2e4 depth 3", "nodes 0",
+                        "movestogo 10001", "wtime x"})
+    text += go(s, common::WHITE);
+  testing_support::expect_as_in_file("go_read.txt", text);
 }
 
 // Sends one command and reads up to the line starting with `until`; every line on the way must be UCI.
@@ -622,47 +376,4 @@ TEST(CliUci, AnEngineThatNeverGetsReadyStillGivesEveryGoALegalMoveInTime) {
 }
 
 }  // namespace
-
-// The games command end to end: PGN files imported (a broken game said),
-// listed with the rating and the next opponent, filtered, shown, exported
-// for pgn-extract, deleted; `play` without --persona plays the suggested one.
-TEST(CliGames, ImportListShowExportDeleteAndTheSuggestedOpponent) {
-  FakeEngine fake;
-  testing_support::TempDir dir;
-  const std::string db = dir.file("g.db");
-  const auto game = [](const std::string& date, const std::string& white, const std::string& black,
-                       const std::string& result, const std::string& extra, const std::string& moves) {
-    return fmt::format("[Event \"old\"]\n[Site \"?\"]\n[Date \"{}\"]\n[Round \"1\"]\n[White \"{}\"]\n[Black \"{}\"]\n"
-                       "[Result \"{}\"]\n{}\n{} {}\n\n",
-                       date, white, black, result, extra, moves, result);
-  };
-  testing_support::write_file(
-      dir.file("old.pgn"),
-      game("2025.01.02", "Human", "Gnome", "1-0", "", "1. e4 e5 2. Qh5 Nc6 3. Bc4 Nf6 4. Qxf7#") +
-          game("2025.01.03", "Diana", "Human", "1-0", "[TimeControl \"300+5\"]", "1. d4 d5 {a comment} 2. c4") +
-          game("2025.01.04", "Human", "Diana", "1/2-1/2", "", "1. e4 c5") +
-          game("2025.01.05", "Human", "Gnome", "0-1", "[SetUp \"1\"]\n[FEN \"4k3/8/8/8/8/8/8/4K2R w K - 0 1\"]",
-               "1. Rh7 Kd8") +
-          game("2025.01.06", "Human", "Gnome", "*", "", "1. e4") +
-          game("2025.01.07", "Human", "Gnome", "1-0", "", "1. e4 e4"));
-  std::string said = transcript({"games", "--db", db, "--import", dir.file("old.pgn")});
-  said += transcript({"games", "--db", db});
-  said += transcript({"games", "--db", db, "--persona", "gnome", "--result", "won", "--since", "2025-01-02",
-                      "--until", "2025-01-02"});
-  said += transcript({"games", "--db", db, "--show", "2"});
-  said += transcript({"games", "--db", db, "--export", dir.file("all.pgn")});
-  said += transcript({"games", "--db", db, "--delete", "2"});
-  said += transcript({"games", "--db", db, "--result", "drawn", "--target", "30"});
-  said += transcript({"games", "--db", db, "--show", "2"});
-  said += transcript({"games", "--no-db"});
-  said += transcript({"games", "--db", db, "--since", "January"});
-  said += transcript({"play", "--db", db, "--no-preview"}, "quit\n");
-  testing_support::expect_as_in_file("games_command.txt", testing_support::replace_all(said, dir.path(), "DIR"));
-  // pgn-extract replays every exported game.
-  if (::access("/usr/games/pgn-extract", X_OK) != 0) return;
-  const std::string command = "/usr/games/pgn-extract -s -o " + dir.file("out.pgn") + " " + dir.file("all.pgn") +
-                              " 2>" + dir.file("err");
-  ASSERT_EQ(std::system(command.c_str()), 0);
-  EXPECT_EQ(testing_support::read_file(dir.file("err")), "");
-  EXPECT_EQ(testing_support::read_pgn(testing_support::read_file(dir.file("out.pgn"))).size(), 5u);
-}
+}  // namespace ai_players::app

@@ -14,7 +14,6 @@
 #include "pgn/pgn_reader.h"
 #include "support/fake_engine_session.h"
 #include "support/test_support.h"
-#include "terminal/terminal_play.h"
 
 namespace ai_players::app {
 namespace {
@@ -314,48 +313,6 @@ TEST(PlayerRating, SuggestsTheOpponentNearestTheTarget) {
   EXPECT_EQ(pick(1372, 0.5), "HOUD20c:1420 1373.3 0.502");  // 1420 asked is read at 1373.3
   EXPECT_EQ(pick(-400, 0.5), "Gnome 690.0 0.998");  // Talvo is only bounded
   EXPECT_EQ(pick(3000, 0.5), "HOUD20c:1500 1400.0 0.000");
-}
-
-// `play` keeps the person's move before the persona answers, so a kill while
-// it thinks loses nothing played; a database that cannot be opened is said
-// and the game goes on.
-TEST(TerminalPlay, KeepsEachMoveBeforeThePersonaAnswers) {
-  testing_support::FakeEngine fake("on go\non stop\n> bestmove e8d8\n");  // thinks until told to stop
-  common::ScopedEchoSink quiet([](std::string_view) {});
-  TempDir dir;
-  TerminalPlay options;
-  options.game.persona = "HOUD20c";
-  options.game.start_fen = "4k3/8/8/8/8/8/8/4K2R w K - 0 1";
-  options.game.preview = false;
-  options.db = dir.file("g.db");
-  std::istringstream typed("Rh7\n");
-  LineInput in(typed);
-  std::thread host([&] {
-    testing_support::eventually([&] {
-      const auto games = GameStore(dir.file("g.db")).games();
-      return !games.empty() && games[0].record.san == std::vector<std::string>{"Rh7"};
-    });
-    in.interrupt();
-  });
-  std::ostringstream out;
-  play_in_terminal(options, in, out);
-  host.join();
-  const auto games = GameStore(dir.file("g.db")).games();
-  ASSERT_EQ(games.size(), 1u);
-  EXPECT_EQ(games[0].record.san, (std::vector<std::string>{"Rh7", "Kd8"}));
-  EXPECT_TRUE(games[0].ended && !games[0].record.outcome);
-  EXPECT_EQ(games[0].header.persona_elo, 1200);  // the fake engine's least UCI_Elo
-
-  testing_support::write_file(dir.file("bad.db"), std::string(4096, 'x'));
-  options.db = dir.file("bad.db");
-  std::istringstream quit("quit\n");
-  LineInput again(quit);
-  std::ostringstream said;
-  play_in_terminal(options, again, said);
-  EXPECT_TRUE(testing_support::replace_all(said.str(), "\n", " ").starts_with(
-      fmt::format("The file {} is not a games database, or it is damaged. Play goes on, but your games are not",
-                  dir.file("bad.db"))))
-      << said.str();
 }
 
 }  // namespace
