@@ -77,49 +77,31 @@ TEST(TerminalPlay, ATickerShowsTheSearchAndHowToMoveNowAsInFile) {
   testing_support::expect_as_in_file("terminal_ticker.txt", testing_support::replace_all(text, "\r", "<CR>"));
 }
 
-TEST(TerminalPlay, AnInterruptWhileThePersonaThinksLetsItMoveThenEndsTheSession) {
+// `play` keeps the person's move before the persona answers, so a kill while
+// it thinks loses nothing played; an interrupt while it thinks lets it move,
+// then ends the session; a database that cannot be opened is said and the game goes on.
+TEST(TerminalPlay, KeepsEachMoveBeforeThePersonaAnswersAndAnInterruptEndsTheSession) {
   testing_support::FakeEngine fake("on go\non stop\n> bestmove e8d8\n");  // thinks until told to stop
   common::ScopedEchoSink quiet([](std::string_view) {});
+  TempDir dir;
+  TerminalPlay options = houdini();
+  options.db = dir.file("g.db");
   std::istringstream typed("Rh7\n");
   LineInput in(typed);
   std::thread host([&] {
     const auto go = [](const std::string& line) { return line.starts_with("go"); };
     testing_support::eventually([&] { return std::ranges::any_of(fake.received(), go); });
-    in.interrupt();
-  });
-  std::ostringstream out;
-  play_in_terminal(houdini(), in, out);
-  host.join();
-  const std::string text = out.str();
-  EXPECT_NE(text.find("HOUD20c plays Kd8"), std::string::npos) << text;
-  EXPECT_EQ(testing_support::count_of(text, "Your move"), 1) << text;  // none after the interrupt
-  EXPECT_TRUE(text.ends_with("Interrupted.\nThe game is left unfinished.\n")) << text;
-}
-
-// `play` keeps the person's move before the persona answers, so a kill while
-// it thinks loses nothing played; a database that cannot be opened is said
-// and the game goes on.
-TEST(TerminalPlay, KeepsEachMoveBeforeThePersonaAnswers) {
-  testing_support::FakeEngine fake("on go\non stop\n> bestmove e8d8\n");  // thinks until told to stop
-  common::ScopedEchoSink quiet([](std::string_view) {});
-  TempDir dir;
-  TerminalPlay options;
-  options.game.persona = "HOUD20c";
-  options.game.start_fen = "4k3/8/8/8/8/8/8/4K2R w K - 0 1";
-  options.game.preview = false;
-  options.db = dir.file("g.db");
-  std::istringstream typed("Rh7\n");
-  LineInput in(typed);
-  std::thread host([&] {
-    testing_support::eventually([&] {
-      const auto games = GameStore(dir.file("g.db")).games();
-      return !games.empty() && games[0].record.san == std::vector<std::string>{"Rh7"};
-    });
+    const auto games = GameStore(dir.file("g.db")).games();
+    EXPECT_TRUE(!games.empty() && games[0].record.san == std::vector<std::string>{"Rh7"});
     in.interrupt();
   });
   std::ostringstream out;
   play_in_terminal(options, in, out);
   host.join();
+  const std::string text = out.str();
+  EXPECT_NE(text.find("HOUD20c plays Kd8"), std::string::npos) << text;
+  EXPECT_EQ(testing_support::count_of(text, "Your move"), 1) << text;  // none after the interrupt
+  EXPECT_TRUE(text.ends_with("Interrupted.\nThe game is left unfinished.\n")) << text;
   const auto games = GameStore(dir.file("g.db")).games();
   ASSERT_EQ(games.size(), 1u);
   EXPECT_EQ(games[0].record.san, (std::vector<std::string>{"Rh7", "Kd8"}));

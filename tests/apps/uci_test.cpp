@@ -247,24 +247,6 @@ TEST(CliUci, TheEnginePersonaKeepsTheMoveOverheadAndEveryMoveComesWithItsAnalysi
   EXPECT_EQ(p.wait(), 0);
 }
 
-// The line before each bestmove, as a GUI reads it: depth, score (mates in moves) and the legal
-// part of the line; the move alone when the persona's analysis has nothing for it.
-TEST(CliUci, ResultLinesShowTheAnalysisOfTheMovePlayed) {
-  using ai_players::Analysis;
-  using ai_players::app::result_info;
-  const auto position = ai_players::app::parse_position("startpos moves e2e4").position;
-  EXPECT_EQ(result_info(position, "e7e5", Analysis(-35, 7, {"e7e5", "g1f3", "b8c6"})),
-            "info depth 7 score cp -35 pv e7e5 g1f3 b8c6");
-  EXPECT_EQ(result_info(position, "e7e5", Analysis(ai_players::MATE_IN(3), 12, {"e7e5", "e1e8", "g1f3"})),
-            "info depth 12 score mate 3 pv e7e5");
-  EXPECT_EQ(result_info(position, "g7g5", Analysis(-ai_players::MATE_IN(1), 2, {"g7g5", "d1h5"})),
-            "info depth 2 score mate -1 pv g7g5 d1h5");
-  EXPECT_EQ(result_info(position, "d7d5", Analysis(10, 3, {"e7e5"})), "info pv d7d5");
-  EXPECT_EQ(result_info(position, "d7d5", std::nullopt), "info pv d7d5");
-  EXPECT_EQ(ai_players::app::with_movetime("wtime 100 movetime 980 depth 5", std::chrono::milliseconds(705)),
-            "wtime 100 movetime 705 depth 5");
-}
-
 // When a go is answered, Move Overhead 200 kept: the persona's own move, then the session's at the budget.
 TEST(CliUci, ReplyTimesKeepTheMoveOverheadAndAReserve) {
   using ai_players::app::parse_go;
