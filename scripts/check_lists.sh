@@ -16,7 +16,7 @@ done
 for f in $(cd apps && find . -name '*.cpp' | sed 's|^\./||' | sort); do
   check apps/CMakeLists.txt "${f//./\\.}" "apps/$f"
 done
-for f in $(cd tests && ls *_test.cpp support/*.cpp); do
+for f in $(cd tests && ls ai_players/*_test.cpp apps/*_test.cpp support/*.cpp); do
   name=${f%.cpp}
   [[ $f == *_test.cpp ]] || name=$f
   check tests/CMakeLists.txt "${name//./\\.}" "tests/$f"

@@ -106,6 +106,14 @@ class CliProcess {
   bool exited_ = false;
 };
 
+// Whether a text, or any of its lines, holds `part`.
+inline bool has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+inline bool has(const std::vector<std::string>& lines, const std::string& part) {
+  for (const auto& line : lines)
+    if (has(line, part)) return true;
+  return false;
+}
+
 struct CliResult {
   int status;
   std::string out, err;
@@ -117,6 +125,15 @@ inline CliResult run_cli(const std::vector<std::string>& args, const std::string
   if (!input.empty()) p.send(input.substr(0, input.size() - 1));
   const int status = p.wait();
   return {status, p.out, p.err};
+}
+
+// The command, what it wrote to each stream and its exit status; the fake engine as FAKE.
+inline std::string transcript(const std::vector<std::string>& args, const std::string& input = "") {
+  const auto r = run_cli(args, input);
+  std::string said = "$ ai-players";
+  for (const auto& a : args) said += " " + a;
+  said += "\n" + r.out + "\n[standard error]\n" + r.err + "[exit " + std::to_string(r.status) + "]\n";
+  return replace_all(said, fake_engine_path(), "FAKE");
 }
 
 }  // namespace testing_support

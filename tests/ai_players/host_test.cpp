@@ -1,8 +1,11 @@
+// The host's board: FEN, move generation and SAN, the ends of a game, the
+// queries the filters ask, and perft.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <set>
 
+#include "ai_players/core/errors.h"
 #include "ai_players/host/board.h"
 #include "ai_players/host/position.h"
 #include "support/test_support.h"
@@ -10,6 +13,7 @@
 using namespace ai_players::board;
 using namespace ai_players::common;
 using testing_support::error_of;
+using Squares = std::vector<int>;
 
 namespace {
 
@@ -189,4 +193,101 @@ TEST(GameEnd, ThreefoldRepetitionComparesWholePositionsSinceSetUp) {
   for (const char piece : std::string("PNBRQpnbrq"))
     keys.insert(detail::repetition_key(detail::position_of(Board(std::string("4k3/8/8/8/3") + piece + "4/8/8/4K3 w - - 0 1"))));
   EXPECT_EQ(keys.size(), 10u);
+}
+
+TEST(BoardQueries, ReachableAndPawnDefendedSquares) {
+  const Board start;
+  EXPECT_EQ(start.find_reachable_squares(A1), (Squares{12, 21}));  // own pieces count as reached
+  EXPECT_EQ(start.find_reachable_squares(G1), (Squares{52, 63, 83}));
+  EXPECT_EQ(start.find_reachable_squares(E2), (Squares{43, 63}));  // a pawn: its captures only
+  EXPECT_EQ(start.find_reachable_squares(E7), (Squares{46, 66}));
+  EXPECT_EQ(start.find_reachable_squares(square(5, 4)), Squares{});
+  // Queen d3 with a black pawn on d5 and a white pawn on f5 in its lines.
+  const Board queen("4k3/8/8/3p1P2/8/3Q4/8/4K3 w - - 0 1");
+  EXPECT_EQ(queen.find_reachable_squares(square(4, 3)),
+            (Squares{13, 16, 21, 23, 25, 32, 33, 34, 41, 42, 44, 45, 52, 53, 54, 61, 63, 65, 73, 83}));
+
+  EXPECT_EQ(start.list_pawn_defended_squares(BLACK), (Squares{16, 26, 36, 46, 56, 66, 76, 86}));
+  const Board two("4k3/7p/8/8/8/8/2P1P3/4K3 w - - 0 1");  // c2 and e2 both guard d3
+  EXPECT_EQ(two.list_pawn_defended_squares(WHITE), (Squares{23, 43, 63}));
+}
+
+TEST(BoardQueries, SquareIsEnpriseWhenTheExchangeWinsMaterial) {
+  const int d4 = square(4, 4), d5 = square(4, 5), e5 = square(5, 5);
+  const std::tuple<const char*, int, bool> cases[] = {
+      {"4k3/8/8/8/3n4/8/8/3RK3 w - - 0 1", d4, true},
+      {"4k3/8/8/4p3/3n4/8/8/3RK3 w - - 0 1", d4, false},    // the rook would lose itself
+      {"4k3/8/8/4p3/3n4/2P5/8/3RK3 w - - 0 1", d4, true},   // a pawn wins the knight
+      {"4k3/8/8/4p3/3n4/8/4N3/4K3 w - - 0 1", d4, false},   // a knight only trades
+      {"4r1k1/8/8/4n3/8/8/4R3/6K1 w - - 0 1", e5, false},
+      {"4r1k1/8/8/4n3/8/8/4R3/4R1K1 w - - 0 1", e5, true},  // the rook behind joins in
+      {"4r1k1/4r3/8/4n3/8/8/4R3/4R1K1 w - - 0 1", e5, false},
+      {"6k1/8/5n2/3p4/2P5/1Q6/8/6K1 w - - 0 1", d5, true},  // the queen behind the pawn
+      {"6k1/8/5n2/3p4/2P5/8/8/6K1 w - - 0 1", d5, false},
+      {"7k/8/4p3/3n4/2P5/8/8/3R3K w - - 0 1", d5, true},  // pawn takes, pawn takes back, rook takes
+      {"4k3/8/4K3/3p4/8/8/8/8 w - - 0 1", d5, true},        // a king takes unguarded pieces only
+      {"4k3/8/2p1K3/3p4/8/8/8/8 w - - 0 1", d5, false},
+      {"4k3/8/8/3p4/4K3/8/8/7b w - - 0 1", d5, false},      // the guard stands behind the king
+  };
+  for (const auto& [fen, sq, enprise] : cases) EXPECT_EQ(Board(fen).is_square_enprise(sq, BLACK), enprise) << fen;
+  EXPECT_FALSE(Board(std::get<0>(cases[0])).is_square_enprise(d4, WHITE));  // no white piece there
+}
+
+TEST(BoardQueries, ContestOnTheTargetIsSeenAfterTheMove) {
+  const auto contest = [](const char* fen, std::string_view coord) {
+    const Board b(fen);
+    return b.get_contest_on_ToSQ(*make_move(coord, b.legal_moves()));
+  };
+  // e2-e4 opens the e-file for the rook behind it.
+  const Contest open = contest("4r1k1/8/5n2/3p4/8/2N5/4P3/4R1K1 w - - 0 1", "e2e4");
+  EXPECT_EQ(open[WHITE], (Squares{33, 51}));
+  EXPECT_EQ(open[BLACK], (Squares{45, 58, 66}));
+  // The capturing pawn is not its own defender; the king is one.
+  const Contest capture = contest("4k3/8/1n2K3/3p4/4P3/8/8/8 w - - 0 1", "e4d5");
+  EXPECT_EQ(capture[WHITE], (Squares{56}));
+  EXPECT_EQ(capture[BLACK], (Squares{26}));
+  // After castling the rook already stands on f8.
+  const Contest castle = contest("r3k2r/8/8/8/8/8/8/R3K2R b KQkq - 0 1", "e8g8");
+  EXPECT_EQ(castle[BLACK], (Squares{68}));
+  EXPECT_EQ(castle[WHITE], Squares{});
+}
+
+TEST(Perft, MatchesPublishedCounts) {
+  // Move-path counts from depth 1 upwards.
+  const std::pair<const char*, std::vector<std::uint64_t>> cases[] = {
+      {"rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1", {20, 400, 8902, 197281}},
+      {"r3k2r/p1ppqpb1/bn2pnp1/3PN3/1p2P3/2N2Q1p/PPPBBPPP/R3K2R w KQkq - 0 1", {48, 2039, 97862, 4085603}},
+      {"8/2p5/3p4/KP5r/1R3p1k/8/4P1P1/8 w - - 0 1", {14, 191, 2812, 43238, 674624}},
+      {"r3k2r/Pppp1ppp/1b3nbN/nP6/BBP1P3/q4N2/Pp1P2PP/R2Q1RK1 w kq - 0 1", {6, 264, 9467, 422333}},
+      {"r2q1rk1/pP1p2pp/Q4n2/bbp1p3/Np6/1B3NBn/pPPP1PPP/R3K2R b KQ - 0 1", {6, 264, 9467, 422333}},
+      {"rnbq1k1r/pp1Pbppp/2p5/8/2B5/8/PPP1NnPP/RNBQK2R w KQ - 1 8", {44, 1486, 62379}},
+      {"r4rk1/1pp1qppp/p1np1n2/2b1p1B1/2B1P1b1/P1NP1N2/1PP1QPPP/R4RK1 w - - 0 10", {46, 2079, 89890}},
+      {"QQQQQQQK/Q6Q/Q6Q/Q6Q/Q6Q/QQ5Q/ppQ4Q/knQQQQQQ w - - 0 1", {263}},  // more moves than a game has (218)
+  };
+  for (const auto& [fen, counts] : cases)
+    for (std::size_t depth = 1; depth <= counts.size(); ++depth)
+      EXPECT_EQ(Board(fen).perft(static_cast<int>(depth)), counts[depth - 1]) << fen << " depth " << depth;
+  const Board queens(cases[7].first);  // and than the move buffer holds inline (256)
+  EXPECT_EQ(std::make_pair(queens.perft_divide(1).size(), queens.legal_moves().size()), std::make_pair(263ul, 263ul));
+  // Depth 0 is the position itself; a negative depth, or a divide with no move to split, is refused.
+  EXPECT_EQ(Board().perft(0), 1u);
+  EXPECT_THROW(Board().perft(-1), ai_players::AssertionError);
+  EXPECT_THROW(Board().perft_divide(0), ai_players::AssertionError);
+}
+
+TEST(Perft, PlayingEachMoveOnTheBoardLeadsWhereGenerationDoes) {
+  // The board checks a move it is given on its own square only: every legal
+  // move (promotions, castling, en passant) must be taken and land right.
+  for (const char* fen : {"r3k2r/p1ppqpb1/bn2pnp1/3PN3/1p2P3/2N2Q1p/PPPBBPPP/R3K2R w KQkq - 0 1",
+                          "r3k2r/Pppp1ppp/1b3nbN/nP6/BBP1P3/q4N2/Pp1P2PP/R2Q1RK1 w kq - 0 1",
+                          "8/2p5/3p4/KP5r/1R3p1k/8/4P1P1/8 w - - 0 1"}) {
+    const Board root(fen);
+    std::uint64_t nodes = 0;
+    for (const auto& move : root.legal_moves()) {
+      Board next = root;
+      next.make_internal_move(*move);
+      nodes += next.perft(2);
+    }
+    EXPECT_EQ(nodes, root.perft(3)) << fen;
+  }
 }

@@ -1,5 +1,4 @@
-// Game review: judging moves, the annotated PGN, the summary and the graph,
-// and the PGN reader they all rest on.
+// Game review: judging moves, the annotated PGN, the summary and the graph.
 #include <unistd.h>
 
 #include <algorithm>
@@ -34,6 +33,7 @@
 
 using namespace ai_players;
 using namespace ai_players::app;
+using testing_support::read_back;
 
 namespace {
 
@@ -55,22 +55,6 @@ PreviewFn scripted(std::map<std::string, Preview> by_move, std::vector<std::stri
     if (const auto it = by_move.find(move.to_coord()); it != by_move.end()) return it->second;
     return Preview{20, 20, {move.to_coord()}};
   };
-}
-
-// What the reader makes of `text`: a line a game, then a line a broken game.
-std::string read_back(const std::string& text) {
-  std::istringstream in(text);
-  std::vector<std::string> problems;
-  std::string out;
-  for (const auto& game : read_pgn(in, &problems)) {
-    for (const auto& [name, value] : game.tags) out += "[" + name + ": " + value + "] ";
-    for (std::size_t i = 0; i < game.san.size(); ++i)
-      out += game.san[i] + (i < game.comments.size() && !game.comments[i].empty() ? " {" + game.comments[i] + "} " : " ");
-    if (!game.final_comment.empty()) out += "{" + game.final_comment + "} ";
-    out += game.result + "\n";
-  }
-  for (const auto& problem : problems) out += problem + "\n";
-  return out;
 }
 
 // 3. Bc4 leaves the queen to the knight on f6.
@@ -101,43 +85,6 @@ TEST(ReviewJudging, ThresholdsAndMateCapping) {
       {-2500, -MATE_IN(4), 0},     // lost either way
   };
   for (const auto& l : losses) EXPECT_EQ(loss_of(l.best, l.played), l.loss) << l.best << " " << l.played;
-}
-
-// Every game read (tags, moves, result) and a broken game, if any, named
-// by game and line: other programs' ways of writing, then a broken game
-// between two good ones (for each way of breaking it).
-#define HELLO_5_TIMES "hellohellohellohellohello"
-#define HELLO_25_TIMES HELLO_5_TIMES HELLO_5_TIMES HELLO_5_TIMES HELLO_5_TIMES HELLO_5_TIMES
-TEST(PgnReader, ReadsWhatOtherProgramsWriteAndNamesAndSkipsABrokenGame) {
-  std::string read = read_back(
-      "\xEF\xBB\xBF% an escaped line\r\n"
-      "[Event \"A \\\"quoted\\\" name \\\\ here\"]\r\n"
-      "[White \"W\"] [Black \"B\"]\r\n"
-      "[Result \"1-0\"]\r\n\r\n"
-      "1.e4 {a comment (with a paren}\n {and one more} e5 2. Nf3 $1 Nc6!? ; to the end of the line )\n"
-      "3. Bb5 (3. Bc4 {inner} (3. d4 exd4) Bc5) 3... a6 4. 0-0 e.p. Nf6 5. Re1?? {the last move's} {and the game's} 1-0\n"
-      "\n"
-      "[Event \"No marker\"]\n[Result \"1/2-1/2\"]\n\n1. d4 d5\n"
-      "[Event \"Third\"]\n\n1. c4 *\n"
-      "1. e4\n");  // move text without tags or marker at the end
-  const std::string good1 = "[Event \"one\"]\n\n1. d4 *\n\n", good3 = "\n[Event \"three\"]\n\n1. c4 c5 1-0\n";
-  for (const char* broken : {"[White \"unclosed]\n[Black \"x\"]\n\n1. e4 e5 *\n",
-                             "[White x]\n[Black \"y\"]\n\n1. e4 *\n",  // its other tags go with it
-                             "[White \"x\"\n\n1. e4 *\n", "[White \"x\"]\n\n1. e4 ) e5 *\n",
-                             "[White \"x\"]\n\n1. e4 ] e5 *\n", "[White \"x\"]\n\n1. e4 " HELLO_25_TIMES " *\n",  // quoted cut
-                             "[White \"x\"]\n\n1. e4 -- *\n",
-                             "[White \"x\"]\n\n1. e4 {never closed\n"})  // it swallows the rest of the file
-    read += "----\n" + read_back(good1 + broken + good3);
-  testing_support::expect_as_in_file("pgn_reader.txt", read);
-  EXPECT_EQ(read_back("") + read_back("\n; only a comment\n{and another}\n"), "");
-  // With nowhere to list it, a broken game is an error.
-  std::istringstream strict(good1 + "[White \"x\"]\n\n1. e4 hello *\n" + good3);
-  try {
-    read_pgn(strict);
-    ADD_FAILURE() << "no error";
-  } catch (const PgnError& e) {
-    EXPECT_EQ(std::tie(e.game, e.line, e.problem), std::make_tuple(2, 7, "'hello' is not a move"));
-  }
 }
 
 TEST(Review, QueenBlunderIsMarkedAnnotatedAndSummarised) {
@@ -397,10 +344,6 @@ TEST(Review, EndToEndWithStockfish) {
   // --verbose: the analysts' own lines too (each says its name as it starts).
   for (const char* said : {"\nreview 0\n", "game 1: move 2. Ke3 is not legal", "; 1 game skipped\n"})
     EXPECT_NE(res.err.find(said), std::string::npos) << said << "\n" << res.err;
-  EXPECT_NE(res.out.find("\n3. Bc4 ?? ("), std::string::npos) << res.out;
-  const std::string pgn = testing_support::read_file(dir.file("annotated.pgn"));
-  EXPECT_NE(pgn.find("3. Bc4 $4"), std::string::npos) << pgn;
-  EXPECT_EQ(testing_support::read_pgn(pgn).at(0).san, testing_support::read_pgn(kQueenBlunder).at(0).san);
   // A graph a game, numbered as the games of the file.
   EXPECT_FALSE(std::filesystem::exists(dir.file("graph.svg")));
   const std::string svg = testing_support::read_file(dir.file("graph-3.svg"));

@@ -1,5 +1,7 @@
-// Tournaments: the rating fit, the schedule and its shards, openings,
-// adjudication, the PGN a tournament game leaves, and the command's workers.
+// Tournaments and matches: the rating fit, the schedule and its shards,
+// adjudication, the PGN a tournament game leaves, the command's workers, and
+// a match's tally and games.
+#include <fmt/format.h>
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -30,6 +32,11 @@
 
 namespace ai_players::app {
 namespace {
+
+using testing_support::FakeEngine;
+using testing_support::run_cli;
+using testing_support::transcript;
+using V = std::vector<std::string>;
 
 const PlayerRating& row_of(const RatingTable& table, const std::string& name) {
   return table.players.at(std::ranges::find(table.players, name, &PlayerRating::name) - table.players.begin());
@@ -242,39 +249,6 @@ TEST(Sprt, DecidesAtItsBoundsAndReadsItsText) {
   EXPECT_NE(even.summary().find("H0 accepted after"), std::string::npos) << even.summary();
 }
 
-TEST(Openings, EpdAndPgnBecomeStartPositionsAndBookMoves) {
-  // Each opening read as "name | FEN | coordinate moves": EPD's optional fields, PGN's tags and SAN.
-  // Each refusal in its words; PGN is told by its first line that is not a comment.
-  std::string read, refused;
-  for (const char* text :
-       {"# a comment\n"
-        "rnbqkbnr/pppp1ppp/8/4p3/4P3/8/PPPP1PPP/RNBQKBNR w KQkq - id \"open game\";\n"
-        "\n"
-        "r1bqkbnr/pppp1ppp/2n5/4p3/4P3/5N2/PPPP1PPP/RNBQKB1R w KQkq - hmvc 2; fmvn 3;\n",
-        "% made by hand\n[Opening \"Scotch\"]\n\n1. e4 e5 2. Nf3 Nc6 3. d4 {+0.2} *\n\n"
-        "[FEN \"4k3/8/8/8/8/8/4P3/4K3 w - - 0 1\"]\n[SetUp \"1\"]\n\n1. e4 Kd7 *\n",
-        "rnbqkbnr/pppppppp w KQkq\n", "8/8/8/8/8/8/8/8 w - -\n", "[Event \"x\"]\n\n1. e4 e4 *\n", "# nothing\n",
-        "% an escape, not EPD\n"}) {
-    std::istringstream in(text);
-    try {
-      for (const Opening& o : read_openings(in, "bad")) {
-        read += o.name + " | " + o.fen + " |";
-        for (const auto& m : o.moves) read += " " + m;
-        read += "\n";
-      }
-    } catch (const OpeningError& e) {
-      refused += e.what() + std::string("\n");
-    }
-  }
-  testing_support::expect_as_in_file("openings_read.txt", read);
-  testing_support::expect_as_in_file("openings_refused.txt", refused);
-
-  // The shipped suite: a few dozen openings of 4 to 8 plies from the standard start.
-  const auto suite = read_openings_file(default_openings_path());
-  EXPECT_GE(suite.size(), 24u);
-  for (const auto& o : suite) EXPECT_TRUE(o.moves.size() >= 4 && o.moves.size() <= 8 && !o.name.empty()) << o.name;
-}
-
 // A mover that plays the given coordinate moves in turn, then the first legal move.
 Mover scripted(std::vector<std::string> moves, std::string note = "") {
   return [moves, note, next = std::make_shared<std::size_t>(0)](const MoveRequest& request) {
@@ -425,21 +399,12 @@ TEST(TournamentLog, EachGameThenTheStandingsSoFar) {
 
 // The file that list, the page and UCI_Elo read: a bound where a player won or lost every game
 // against the rated ones, the interval's ends and the prior's pull.
-TEST(RatingReport, TheTsvFileReadsBackAsTheTableSaysWithItsBounds) {
+TEST(RatingReport, TheTsvFileAndTheTablesAsInFile) {
   const std::vector<GameScore> games{{"Gnome", "Talvo", 1},   {"Talvo", "Gnome", 0},      {"Horus", "Gnome", 0.5},
                                      {"Horus", "Talvo", 1},   {"Verevovera", "Horus", 1}, {"Gnome", "Verevovera", 0},
                                      {"Gnome", "Horus", 0}};
   const RatingTable table = fit_ratings(games, {{"Gnome", 750}});
   testing_support::expect_as_in_file("ratings.tsv", ratings_tsv(table));
-  std::istringstream tsv(ratings_tsv(table));
-  const auto read = read_measured_ratings(tsv);
-  ASSERT_EQ(read.size(), table.players.size());
-  for (const PlayerRating& p : table.players) {
-    const MeasuredRating& m = read.at(p.name);
-    EXPECT_TRUE(std::abs(m.rating - p.rating) < 0.05 && std::abs(m.margin - p.margin) < 0.05 && m.games == p.games) << p.name;
-  }
-  EXPECT_EQ(std::make_tuple(read.at("Talvo").bound, read.at("Horus").bound, read.at("Verevovera").bound),
-            std::make_tuple(-1, 0, 1));
   // One anchor or several; with a prior, its pull, and a warning for a rating it moves.
   std::vector<GameScore> lopsided(20, {"Horus", "Talvo", 1});
   lopsided.insert(lopsided.end(), 20, {"Talvo", "Horus", 1});
@@ -629,6 +594,70 @@ TEST(TournamentCommand, TheSeedFixesEveryGameOnWarmEnginesAtAnyConcurrency) {
   EXPECT_GE(std::count(got.begin(), got.end(), std::string("ucinewgame")), 2 * 3 * 12);
   // The judge searches every position at its depth.
   EXPECT_TRUE(std::any_of(got.begin(), got.end(), [](const std::string& l) { return l.starts_with("go depth 8 "); }));
+}
+
+TEST(MatchStats, TallyEloAndItsText) {
+  Tally t;
+  for (const auto& [result, white] : std::vector<std::pair<const char*, bool>>{
+           {"1-0", true}, {"1-0", false}, {"0-1", false}, {"1/2-1/2", false}, {"*", true}})
+    t.add(result, white);
+  EXPECT_EQ((std::vector<int>{t.wins, t.losses, t.draws, t.unfinished, t.scored_games()}),
+            (std::vector<int>{2, 1, 1, 1, 4}));
+  EXPECT_EQ(std::make_pair(t.score(), Tally{}.score()), std::make_pair(0.625, 0.5));  // nothing scored reads as even
+  // The margin follows the per-game variance: many draws narrow it, more games too;
+  // an interval that reaches a score of 0 or 1 is unbounded there; no "-0".
+  std::string text;
+  for (double s : {0.75, 0.25, 0.0}) text += fmt::format("score {}: {:+.4f}\n", s, elo_from_score(s));
+  for (const Tally& c :
+       {Tally{6, 2, 2}, {10, 20, 10}, {2, 5, 13}, {30, 40, 30}, {0, 5, 0}, {4, 0, 0}, {0, 1, 3}, {3, 0, 1}}) {
+    const EloEstimate e = estimate_elo(c);
+    text += fmt::format("+{} ={} -{}: {:+.2f} +/- {:.2f}, {}\n", c.wins, c.draws, c.losses, e.difference + 0.0,
+                        e.margin, format_elo(e));  // + 0.0: an even score's -0 shows as 0
+  }
+  text += "-0.3 +/- 12.4: " + format_elo({-0.3, 12.4}) + "\n";
+  testing_support::expect_as_in_file("elo_estimates.txt", text);
+}
+
+TEST(CliMatch, AFailingPersonaCostsItsGameNotTheMatch) {
+  // Whatever a case gets to start, its engine dies at once, every time; after
+  // two such games the match stops short of the third and fails.
+  FakeEngine fake("on go\ndie\non go\ndie\non go\ndie\non go\ndie\n");
+  testing_support::TempDir dir;
+  std::string said = transcript({"match", "--white", "Horus", "--black", "Talvo", "--games", "3", "--seed", "1", "--pgn",
+                                 dir.file("a.pgn")});
+  // Both games in the PGN, abandoned (its comments wrap the engine's path, so not compared whole).
+  const std::string abandoned = "[Result \"*\"]\n[Termination \"abandoned\"]";
+  EXPECT_EQ(testing_support::count_of(testing_support::read_file(dir.file("a.pgn")), abandoned), 2);
+  {
+    // A search that says nothing until told to stop is cut at --engine-timeout, not after a minute.
+    FakeEngine silent("on go depth\non stop\n> bestmove e2e4\n");
+    said += transcript({"match", "--white", "Horus", "--black", "Talvo", "--seed", "1", "--max-plies", "3",
+                        "--engine-timeout", "0.05"});
+  }
+  testing_support::expect_as_in_file("match_failing.txt", testing_support::replace_all(said, dir.path(), "DIR"));
+}
+
+TEST(CliMatch, RepeatableGamesWithAReadablePgn) {
+  FakeEngine fake;
+  testing_support::TempDir dir;
+  V args = {"match", "--white",     "Horus", "--black", "talvo",          "--games", "2",
+            "--seed", "31", "--max-plies", "140",   "--pgn",   dir.file("a.pgn")};  // a mate, then a game cut
+  const auto r = run_cli(args);
+  ASSERT_EQ(r.status, 0) << r.err;
+  args.back() = dir.file("b.pgn");  // the same seed plays the same games
+  ASSERT_EQ(run_cli(args).status, 0);
+  const std::string games = testing_support::dateless(testing_support::read_file(dir.file("a.pgn")));
+  EXPECT_EQ(testing_support::dateless(testing_support::read_file(dir.file("b.pgn"))), games);
+  // A fallback is noted on its move, in the move list (wrapped at 80 columns) and
+  // in the PGN: in a set-up position Horus has no previous move to answer.
+  const auto set_up = run_cli({"match", "--white", "Horus", "--black", "Talvo", "--seed", "1", "--max-plies", "30",
+                               "--fen", "4k3/8/8/8/8/8/4P3/4K3 w - - 0 1", "--pgn", dir.file("c.pgn")});
+  ASSERT_EQ(set_up.status, 0) << set_up.err;
+  // Summaries counted from Horus's side, the fallback in the move list, and no library chatter on standard output.
+  testing_support::expect_as_in_file("match.txt", testing_support::replace_all(r.out + "\n" + set_up.out, dir.path(), "DIR"));
+  // Colours alternating, results and endings as the positions say.
+  testing_support::expect_as_in_file("match_games.pgn",
+                                     games + testing_support::dateless(testing_support::read_file(dir.file("c.pgn"))));
 }
 
 }  // namespace
