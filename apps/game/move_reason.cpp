@@ -118,9 +118,9 @@ std::string why_not_legal(const board::Board& position, std::string_view typed) 
       if (rank_of(sq) >= 1 && rank_of(sq) <= 8 && position.get_piece(sq) == side * w.kind) ours.push_back(sq);
     if (ours.empty()) return fmt::format("you have no {} left", piece_word(w.kind));
   }
-  if (position.get_piece(w.to) * side > 0) return fmt::format("your own piece stands on {}", square_name(w.to));
   if (w.kind == common::King && w.from && std::abs(file_of(w.to) - file_of(*w.from)) == 2)
     return position.in_check() ? "you cannot castle out of check" : "castling is not allowed here";
+  if (position.get_piece(w.to) * side > 0) return fmt::format("your own piece stands on {}", square_name(w.to));
   const bool reachable = std::any_of(ours.begin(), ours.end(), [&](int sq) { return reaches(position, sq, w.to); });
   if (!reachable)
     return w.from ? fmt::format("the {} on {} cannot go to {}", piece_word(w.kind), square_name(*w.from), square_name(w.to))

@@ -7,8 +7,10 @@
 #include <chrono>
 #include <stdexcept>
 #include <thread>
+#include <tuple>
 
 #include "game/game.h"
+#include "game/move_reason.h"
 #include "game/numbers.h"
 #include "game/time_control.h"
 #include "game/user_error.h"
@@ -99,6 +101,31 @@ TEST(UserInput, DidYouMeanAllowsOneSlipInShortNamesAndTwoInLongOnes) {
 
 // The numbers of flags, at their bounds: 0 s is "no limit", a
 // millisecond the least other time. Bad input is quoted, cut after 100 characters.
+// Why a typed move is not legal, one reason per way of getting it wrong.
+TEST(MoveReason, SaysWhyAMoveIsNotLegalInAPlayersWords) {
+  const std::string start(common::FEN_New_Game);
+  const std::vector<std::tuple<std::string, std::string, std::string>> cases = {
+      {start, "e2e5", "the pawn on e2 cannot go to e5"},
+      {start, "e7e5", "the pawn on e7 is not yours"},
+      {start, "e3e4", "there is no piece on e3"},
+      {start, "Nf6", "no knight of yours can go to f6"},
+      {start, "Bc4", "no bishop of yours can go to c4"},  // the e2 pawn stands in its way
+      {start, "ke2", "your own piece stands on e2"},      // as typed, in lower case
+      {start, "O-O", "castling is not allowed here"},
+      {start, "e1g1", "castling is not allowed here"},
+      {start, "zz", ""},
+      {"4k3/4r3/8/8/8/8/4B3/4K3 w - - 0 1", "Bd3", "your king would be in check"},  // pinned
+      {"4k3/8/8/8/8/3r4/8/4K3 w - - 0 1", "Kd2", "your king would be in check"},
+      {"4k3/8/8/8/8/8/8/r3K2R w K - 0 1", "Rh2", "your king is in check, and this move does not answer it"},
+      {"4k3/8/8/8/8/8/8/r3K2R w K - 0 1", "O-O", "you cannot castle out of check"},
+      {"8/P7/8/8/8/8/k7/4K3 w - - 0 1", "a7a8", "say which piece to promote to: a7a8q (or r, b, n)"},
+      {"8/P7/8/8/8/8/k7/4K3 w - - 0 1", "a8", "say which piece to promote to: a8=Q (or =R, =B, =N)"},
+      {"4k3/8/8/8/8/8/8/4K3 w - - 0 1", "Qd1", "you have no queen left"},
+      {"4k3/8/8/3p4/8/8/4P3/4K3 w - - 0 1", "e2d3", "the pawn on e2 cannot go to d3"},  // nothing to take
+  };
+  for (const auto& [fen, text, why] : cases) EXPECT_EQ(why_not_legal(board::Board(fen), text), why) << text << " in " << fen;
+}
+
 TEST(Numbers, ReadWithinTheirBoundsAsInFile) {
   std::string text;
   for (const char* s : {"-3", "3", "4", "-4", "", "1x", "+1"})
