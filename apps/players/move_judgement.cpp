@@ -2,6 +2,8 @@
 
 #include <fmt/format.h>
 
+#include "players/move_marks.h"
+
 namespace ai_players::app {
 
 std::vector<std::string> san_line(const std::string& fen, const std::vector<std::string>& coords, std::size_t limit) {
@@ -26,8 +28,15 @@ std::string judgement_text(const MoveJudgement& j) {
     return fmt::format("Your move {} is as good as the engine's best {} ({})", move, j.best_san, j.best.text());
   if (j.best.is_mate() && j.best.mate() > 0 && !(j.played.is_mate() && j.played.mate() > 0))
     return fmt::format("Your move {} ({}) misses {}: {}", move, j.played.text(), j.best.text(), j.best_san);
-  return fmt::format("Your move {} scored {} against the engine's best {} ({})", move, j.played.text(), j.best_san,
-                     j.best.text());
+  // Named as the review names it, with the loss in pawns.
+  const int loss = loss_of(j.best.value(), j.played.value());
+  const Judgement mark = judgement_of(loss, j.played.value());
+  if (mark == Judgement::Good)
+    return fmt::format("Your move {} is good ({}); the engine's best {} gives {}", move, j.played.text(), j.best_san,
+                       j.best.text());
+  return fmt::format("Your move {} is {} {}: it loses {:.1f} pawn{} ({}; the engine's best {}: {})", move,
+                     mark == Judgement::Inaccuracy ? "an" : "a", judgement_name(mark), loss / 100.0, loss == 100 ? "" : "s",
+                     j.played.text(), j.best_san, j.best.text());
 }
 
 MoveJudgement judge_move(Verevovera& adviser, const GameState& game, const board::Move& move, int depth) {

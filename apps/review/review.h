@@ -11,36 +11,13 @@
 #include "ai_players/host/board.h"
 #include "ai_players/personas/verevovera.h"
 #include "pgn/pgn_game.h"
+#include "players/move_marks.h"
 
 namespace ai_players::app {
-
-// Losses from here on (centipawns, mover's side) earn a NAG.
-inline constexpr int kInaccuracyLoss = 50;
-inline constexpr int kMistakeLoss = 100;
-inline constexpr int kBlunderLoss = 300;
-// Scores count at most this much in numbers; mates count as this much.
-inline constexpr int kScoreCap = 1000;
-// A move that still leaves the mover this far ahead earns no NAG: a slower
-// win is no mistake to a player.
-inline constexpr int kStillWinning = 500;
 
 // The search a review runs in every position unless told otherwise (the
 // docs/review.md says why this depth).
 inline constexpr int kReviewDepth = 16;
-
-enum class Judgement { Good, Inaccuracy, Mistake, Blunder };
-
-Judgement judge(int loss);
-// The judgement of a move that lost `loss` and scores played_score (mover's view).
-Judgement judgement_of(int loss, int played_score);
-// "$6", "$2", "$4"; empty for a good move.
-std::string nag_of(Judgement judgement);
-std::string judgement_name(Judgement judgement);  // "inaccuracy", ...
-
-// An engine score (centipawns or mate-encoded) as centipawns within ±kScoreCap.
-int capped(int score);
-// What the move played gave away against the best move, never below zero.
-int loss_of(int best_score, int played_score);
 
 struct MoveReview {
   int side = common::WHITE;  // the mover

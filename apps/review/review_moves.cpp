@@ -10,11 +10,13 @@
 namespace ai_players::app {
 namespace {
 
-// "Bxd7+ ?? (−8.7) best: Qb8+"; the move alone when it earned no mark.
+// "Bxd7+ ?? loses 8.7, best Qb8+"; the move alone when it earned no mark.
 std::string entry(const MoveReview& m) {
   if (m.judgement == Judgement::Good) return m.san;
-  return fmt::format("{} {} (\u2212{:.1f}) best: {}", m.san, nag_mark(m.judgement), m.loss / 100.0, m.best_san);
+  return fmt::format("{} {} loses {:.1f}, best {}", m.san, nag_mark(m.judgement), m.loss / 100.0, m.best_san);
 }
+
+constexpr std::size_t kMovesWidth = 80;
 
 struct Line {
   int number = 0;
@@ -68,8 +70,12 @@ std::string moves_text(const GameReview& review) {
   std::string out;
   for (const auto& l : lines) {
     const std::string number = fmt::format("{:>{}}.", l.number, digits);
-    out += l.black.empty() ? fmt::format("{} {}\n", number, l.white)
-                           : fmt::format("{} {}  {}\n", number, padded(l.white, column), l.black);
+    std::string both = l.black.empty() ? fmt::format("{} {}", number, l.white)
+                                       : fmt::format("{} {}  {}", number, padded(l.white, column), l.black);
+    // Within a terminal's 80 columns: Black's move on a line of its own when both do not fit.
+    if (display_width(both) > kMovesWidth)
+      both = fmt::format("{} {}\n{:>{}}... {}", number, l.white, l.number, digits, l.black);
+    out += both + '\n';
   }
   return out;
 }

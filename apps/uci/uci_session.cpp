@@ -58,7 +58,7 @@ void UciSession::go(std::string_view args) {
   const auto now = Clock::now();
   const auto soon = [by = now + kStopAnswer](Job& job) { answer_by_then(job, by); };
   request.clock.overhead = move_overhead_;
-  if (held_bestmove_) send("bestmove " + *std::exchange(held_bestmove_, std::nullopt));
+  if (held_bestmove_) send_held();
   if (running_ && hold_) {
     // A new search ends the one waiting for stop, also one that has not begun.
     hold_ = false;
@@ -120,7 +120,7 @@ void UciSession::stop() {
     if (live_persona_) live_persona_->interrupt();
     soon(current_);
   } else if (held_bestmove_) {
-    send("bestmove " + *std::exchange(held_bestmove_, std::nullopt));
+    send_held();
   }
   wake_timer_.notify_all();
 }
@@ -140,7 +140,7 @@ void UciSession::ponderhit() {
     arm(current_, now);
     deadline_ = current_.cut_at;
   } else if (held_bestmove_) {
-    send("bestmove " + *std::exchange(held_bestmove_, std::nullopt));
+    send_held();
   }
   wake_timer_.notify_all();
 }
@@ -176,14 +176,23 @@ void UciSession::work() {
     if (ended_) return;
     if (!current_answered_) {  // else the session answered in its place
       for (const std::string& note : answer.notes) info(note);
-      if (!answer.result.empty()) send(answer.result);
-      if (hold_ && !finishing_)
+      if (hold_ && !finishing_) {
+        // The analysis goes out with its move: a GUI reads it as the search's last word.
+        held_result_ = answer.result;
         held_bestmove_ = answer.move;
-      else
+      } else {
+        if (!answer.result.empty()) send(answer.result);
         send("bestmove " + answer.move);
+      }
     }
     answered_cv_.notify_all();
   }
+}
+
+void UciSession::send_held() {
+  if (!held_bestmove_) return;
+  if (!held_result_.empty()) send(std::exchange(held_result_, std::string()));
+  send("bestmove " + *std::exchange(held_bestmove_, std::nullopt));
 }
 
 void UciSession::set_live(AI_BASIC* persona, bool starting) {
@@ -364,7 +373,7 @@ void UciSession::finish() {
     std::unique_lock<std::mutex> lock(mutex_);
     finishing_ = true;
     hold_ = false;
-    if (held_bestmove_) send("bestmove " + *std::exchange(held_bestmove_, std::nullopt));
+    if (held_bestmove_) send_held();
     // Searches that wait for a stop get one; the others run to their end. No
     // GUI waits: the persona has until its engine would be replaced.
     const auto by = Clock::now() + kStopGrace + kAnswerMargin;

@@ -131,6 +131,9 @@ class UciSession {
   Job current_;                 // the job being computed
   bool current_answered_ = false;  // the session answered for it: its move is dropped
   std::optional<std::string> held_bestmove_;  // computed, waiting for stop or ponderhit
+  std::string held_result_;                   // its analysis line, sent with it
+  // Sends the held analysis and bestmove, if any; the caller holds the lock.
+  void send_held();
   std::optional<Clock::time_point> deadline_;  // when the running job is cut short
   bool ended_ = false;
   std::atomic<bool> silent_{false};  // after quit nothing more goes to the GUI

@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -132,7 +133,17 @@ inline std::string transcript(const std::vector<std::string>& args, const std::s
   const auto r = run_cli(args, input);
   std::string said = "$ ai-players";
   for (const auto& a : args) said += " " + a;
-  said += "\n" + r.out + "\n[standard error]\n" + r.err + "[exit " + std::to_string(r.status) + "]\n";
+  // A line redrawn in place ("\r") as a terminal leaves it: its last drawing.
+  std::string err;
+  for (std::size_t start = 0; start < r.err.size();) {
+    const std::size_t end = std::min(r.err.find('\n', start), r.err.size());
+    std::string line = r.err.substr(start, end - start);
+    if (const auto cr = line.rfind('\r'); cr != std::string::npos) line.erase(0, cr + 1);
+    line.erase(line.find_last_not_of(' ') + 1);
+    err += line + (end < r.err.size() ? "\n" : "");
+    start = end + 1;
+  }
+  said += "\n" + r.out + "\n[standard error]\n" + err + "[exit " + std::to_string(r.status) + "]\n";
   return replace_all(said, fake_engine_path(), "FAKE");
 }
 
