@@ -132,7 +132,7 @@ std::optional<MoveJudgement> HumanGame::judge(const board::Move& move) {
 
 MoveJudgement HumanGame::hint() {
   const GameState now = state_on_humans_turn();
-  if (!adviser_) throw NotAvailableError("hints need the adviser's engine, which this game runs without");
+  if (!adviser_) throw NotAvailableError("hints need the adviser's engine, which --no-preview switched off");
   const std::lock_guard engines(engines_);
   return best_move(*adviser_, now, setup_.preview_depth);
 }
@@ -176,7 +176,7 @@ DrawAnswer answer_draw(Score score, std::size_t plies) {
 }
 
 DrawAnswer HumanGame::offer_draw() {
-  if (!adviser_) throw NotAvailableError("a draw offer needs the adviser's engine, which this game runs without");
+  if (!adviser_) throw NotAvailableError("a draw offer needs the adviser's engine, which --no-preview switched off");
   std::optional<GameState> now;
   {
     const std::lock_guard lock(mutex_);
