@@ -83,6 +83,7 @@ void add_play_command(CLI::App& app) {
     ClockOptions clock;
     PgnOptions pgn;
     DbOptions db;
+    bool instant = false;
   };
   auto o = std::make_shared<Options>();
   CLI::App* cmd = app.add_subcommand("play", "play a persona in the terminal");
@@ -101,11 +102,15 @@ void add_play_command(CLI::App& app) {
                     true, PlainBase::Minutes);
   add_engine_timeout_option(cmd, o->play.game.settings);
   cmd->add_flag("!--no-preview", o->play.game.preview, "do not judge your moves with Verevovera");
+  cmd->add_flag("--instant", o->instant, "the persona plays as soon as it has chosen, not at a person's pace");
   add_db_options(cmd, o->db);
   cmd->add_flag("--verbose", o->play.verbose, "show the personas' own messages on standard error");
   cmd->callback([o] {
-    ai_players::seed(seed_or_random(o->seed));
+    const std::uint64_t seed = seed_or_random(o->seed);
+    ai_players::seed(seed);
     TerminalPlay play = o->play;
+    play.game.human_pace = !o->instant;
+    play.game.pace_seed = pace_seed(seed);
     play.pgn_file = o->pgn.file;
     play.pgn_mode = o->pgn.mode();
     play.game.human_side = o->color == "white" ? common::WHITE : common::BLACK;

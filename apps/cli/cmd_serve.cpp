@@ -73,6 +73,7 @@ void run_serve(ServeOptions options, const std::string& idle_text, const ClockOp
 
 void add_serve_command(CLI::App& app) {
   auto options = std::make_shared<ServeOptions>();
+  options->human_pace = true;
   auto idle = std::make_shared<std::string>("1800");
   auto clock = std::make_shared<ClockOptions>();
   auto db = std::make_shared<DbOptions>();
@@ -99,6 +100,7 @@ void add_serve_command(CLI::App& app) {
                 "no Verevovera per game: no preview, hint or review, one engine per game");
   cmd->add_option("--web-root", options->web_root, "folder of the page (default: web/ found beside the program)");
   cmd->add_flag("--verbose", options->verbose, "show the personas' own messages on standard error");
+  cmd->add_flag("!--instant", options->human_pace, "the personas play as soon as they have chosen, not at a person's pace");
   add_clock_options(cmd, *clock,
                     "the games' default clock for each side: base minutes + increment seconds, e.g. 5+3 (the page "
                     "can choose another)",

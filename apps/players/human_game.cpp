@@ -55,6 +55,7 @@ HumanGame::HumanGame(HumanGameSetup setup)
   PersonaSettings watched = setup_.settings;
   watched.launch = EngineWatch::watched(watch_, watched.launch);
   player_.persona = make_persona(id, watched);
+  if (setup_.human_pace) pace_.emplace(setup_.pace_seed);
   if (setup_.preview) {
     adviser_ = std::make_unique<Verevovera>(engine_config(setup_.settings, false));
     adviser_->engine_timeout = setup_.settings.engine_timeout;
@@ -204,10 +205,12 @@ bool HumanGame::personas_turn() const {
 
 std::optional<PersonaMove> HumanGame::reply() {
   board::MoveList history, legal;
+  std::optional<board::Board> before;
   std::optional<SteadyClock::time_point> deadline;
   const auto started = SteadyClock::now();
   {
     const std::lock_guard lock(mutex_);
+    before = state_.position();
     if (state_.over() || thinking_ || state_.side_to_move() == setup_.human_side)
       throw NotNowError("it is not " + player_.name + "'s turn");
     thinking_ = true;
@@ -225,9 +228,11 @@ std::optional<PersonaMove> HumanGame::reply() {
   } catch (const std::exception& e) {
     failure = e.what();
   }
+  if (answer && pace_) keep_pace(*before, *answer->move, history.empty() ? nullptr : history.back(), started, deadline);
   const auto thought = std::chrono::duration_cast<milliseconds>(SteadyClock::now() - started);
   const std::lock_guard lock(mutex_);
   player_.persona->clear_interrupt();  // a "move now" that came late must not cut the next reply
+  pace_cut_ = false;
   thinking_ = false;
   turn_started_ = SteadyClock::now();
   if (!answer) {
@@ -240,16 +245,31 @@ std::optional<PersonaMove> HumanGame::reply() {
   return move;
 }
 
+void HumanGame::keep_pace(const board::Board& before, const board::Move& reply, const board::MovePtr& last,
+                          SteadyClock::time_point started, std::optional<SteadyClock::time_point> deadline) {
+  const bool from_start = setup_.start_fen == common::FEN_New_Game;
+  auto until = started + pace_->time_for(before, reply, last.get(), player_.strength(), from_start);
+  if (deadline) until = std::min(until, *deadline);
+  std::unique_lock lock(mutex_);
+  pace_cv_.wait_until(lock, until, [this] { return pace_cut_; });
+}
+
 // Also before the reply has begun: the host asks as soon as it is the
 // persona's turn, and the reply's thread may not have started yet.
 void HumanGame::move_now() {
   const std::lock_guard lock(mutex_);
-  if (!state_.over() && state_.side_to_move() != setup_.human_side) player_.persona->interrupt();
+  if (state_.over() || state_.side_to_move() == setup_.human_side) return;
+  player_.persona->interrupt();
+  pace_cut_ = true;
+  pace_cv_.notify_all();
 }
 
 void HumanGame::abandon() {
   player_.persona->abandon();
   if (adviser_) adviser_->abandon();
+  const std::lock_guard lock(mutex_);
+  pace_cut_ = true;
+  pace_cv_.notify_all();
 }
 
 PgnGame HumanGame::pgn(const std::string& event, const std::string& site, int round) const {

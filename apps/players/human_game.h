@@ -7,6 +7,8 @@
 #pragma once
 
 #include <chrono>
+#include <condition_variable>
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -18,6 +20,7 @@
 #include "game/user_error.h"
 #include "pgn/game_pgn.h"
 #include "players/engine_watch.h"
+#include "players/human_pace.h"
 #include "players/move_judgement.h"
 #include "players/persona_factory.h"
 #include "players/persona_player.h"
@@ -49,7 +52,11 @@ struct HumanGameSetup {
   PersonaSettings settings;
   // Played before the game is handed over (a stored game continued), in SAN
   // or coordinates; no clock is charged for them.
-  std::vector<std::string> moves;
+  std::vector<std::string> moves;  // A person's pace (players/human_pace.h): the persona's move is held back
+  // until a player of its strength would have played it. Off: as soon as it
+  // is chosen. Its draws come from a stream of their own, seeded here.
+  bool human_pace = false;
+  std::uint64_t pace_seed = 0;
 };
 
 // The persona's answer, as it was played.
@@ -142,6 +149,11 @@ class HumanGame {
   // A copy of the game, taken under the lock, when it is the human's turn.
   GameState state_on_humans_turn() const;
   milliseconds turn_time() const;
+  // Holds the chosen reply back until a person's time for it, the think
+  // deadline or a "move now", whichever comes first.
+  void keep_pace(const board::Board& before, const board::Move& reply, const board::MovePtr& last,
+                 std::chrono::steady_clock::time_point started,
+                 std::optional<std::chrono::steady_clock::time_point> deadline);
 
   HumanGameSetup setup_;
   std::mutex engines_;  // one engine job at a time: a reply, a judgement, a hint
@@ -152,6 +164,9 @@ class HumanGame {
   GameState state_;
   bool thinking_ = false;
   std::chrono::steady_clock::time_point turn_started_;
+  std::optional<HumanPace> pace_;  // none: no person's pace
+  std::condition_variable pace_cv_;
+  bool pace_cut_ = false;  // a "move now" (or the end) came: no more holding back
 };
 
 }  // namespace ai_players::app

@@ -1,5 +1,7 @@
 #include "serve/api.h"
 
+#include <random>
+
 #include <fmt/format.h>
 
 #include "ai_players/core/text.h"
@@ -281,6 +283,8 @@ json GameApi::create(const json& body, const std::function<bool()>& client_gone)
   setup.preview = options_.preview;
   setup.preview_depth = options_.preview_depth;
   setup.settings = options_.persona;
+  setup.human_pace = options_.human_pace;
+  setup.pace_seed = std::random_device{}();
   // A game whose client has gone would hold its place until it is idle for long: none is kept.
   const auto check_client = [&client_gone] {
     if (client_gone && client_gone()) throw ApiError(400, "the client closed its connection before the game was set up");
@@ -559,6 +563,8 @@ json GameApi::continue_saved(std::int64_t stored_id) {
   setup.preview = options_.preview;
   setup.preview_depth = options_.preview_depth;
   setup.settings = options_.persona;
+  setup.human_pace = options_.human_pace;
+  setup.pace_seed = std::random_device{}();
   setup.moves = g.record.san;
   games_.reserve();
   std::unique_ptr<HumanGame> game;

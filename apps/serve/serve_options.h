@@ -28,6 +28,8 @@ struct ServeOptions {
   // persona's time per move (none: no limit).
   std::optional<TimeControl> clock;
   std::optional<std::chrono::milliseconds> think_limit = kDefaultThinkLimit;
+  // The personas play at a person's pace (serve turns it on unless --instant).
+  bool human_pace = false;
   // The games database every game is kept in; none: nothing is kept.
   std::optional<std::string> db;
 };

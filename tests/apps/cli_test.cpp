@@ -222,7 +222,7 @@ TEST(CliGames, KilledMidGameThePlayedMovesAreKept) {
     EXPECT_TRUE(testing_support::eventually([&] { return !kept().empty() && kept()[0].record.san == V{"Rh7"}; }));
     ::kill(play.pid(), SIGKILL);
   }
-  CliProcess serve({"serve", "--port", "0", "--no-preview", "--db", db});
+  CliProcess serve({"serve", "--port", "0", "--no-preview", "--instant", "--db", db});
   const std::string serving = serve.read_until("Serving the personas on http://127.0.0.1:").back();
   httplib::Client client("127.0.0.1", std::stoi(serving.substr(serving.rfind(':') + 1)));
   const auto created = client.Post("/api/games", R"({"persona": "Talvo"})", "application/json");

@@ -4,6 +4,7 @@
 #include <fmt/ranges.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <sstream>
@@ -13,6 +14,7 @@
 #include "ai_players/core/analysis.h"
 #include "players/engine_watch.h"
 #include "players/human_game.h"
+#include "players/human_pace.h"
 #include "players/library_output.h"
 #include "players/measured_ratings.h"
 #include "players/move_judgement.h"
@@ -207,6 +209,87 @@ TEST(HumanGame, MoveNowCountsOnlyInThePersonasTurn) {
   const auto hurried = game.reply();  // the engine searches until told to stop
   ASSERT_TRUE(hurried);
   EXPECT_EQ(std::make_pair(hurried->san, hurried->cut_short), std::make_pair(std::string("Kc7"), true));
+}
+
+// A person's pace: quick for a forced move, a recapture and the opening, longer
+// with much to see; beginners spread wide; the stream is the seed's own.
+TEST(HumanPace, QuickWhenThereIsNothingToThinkAboutAndSpreadOtherwise) {
+  const auto play = [](board::Board& b, const std::string& san) {
+    const auto m = board::find_move(b.legal_moves(), san);
+    b.make_internal_move(*m);
+    return m;
+  };
+  board::Board start;
+  const board::Board forced("k7/8/8/8/8/8/1r6/K7 w - - 0 1");  // Kxb2 only
+  board::Board game;
+  play(game, "e4"), play(game, "d5");
+  const auto taken = play(game, "exd5");
+  const auto kind = [](const board::Board& b, const std::string& san, const board::Move* last, bool from_start) {
+    return HumanPace::kind_of(b, *board::find_move(b.legal_moves(), san), last, from_start);
+  };
+  EXPECT_EQ(kind(forced, "Kxb2", nullptr, false), "forced");
+  EXPECT_EQ(kind(game, "Qxd5", taken.get(), true), "recapture");
+  EXPECT_EQ(kind(game, "Nf6", taken.get(), true), "opening");
+  EXPECT_EQ(kind(game, "Nf6", taken.get(), false), "thought");
+
+  HumanPace pace(7), same(7), other(8);
+  const auto e4 = board::find_move(start.legal_moves(), "e4");
+  for (int i = 0; i < 50; ++i) {
+    const auto t = pace.time_for(forced, *board::find_move(forced.legal_moves(), "Kxb2"), nullptr, 1500, false);
+    EXPECT_TRUE(t >= milliseconds(300) && t <= milliseconds(800)) << t.count();
+    const auto o = pace.time_for(start, *e4, nullptr, 1500, true);
+    EXPECT_TRUE(o >= milliseconds(500) && o <= milliseconds(2000)) << o.count();
+  }
+  const auto spread = [&](HumanPace& p, int strength) {
+    std::vector<long long> ms;
+    for (int i = 0; i < 20; ++i) ms.push_back(p.time_for(start, *e4, nullptr, strength, false).count());
+    std::sort(ms.begin(), ms.end());
+    return ms;
+  };
+  const auto beginner = spread(pace, 700), strong = spread(pace, 2000);
+  EXPECT_GE(beginner.back() - beginner.front(), 1000);  // over 20 replies, at least a second apart
+  EXPECT_GT(strong[10], beginner[10]);
+  EXPECT_LE(strong.back(), HumanPace::kLongestThink.count());
+  const auto a = spread(same, 700);
+  EXPECT_EQ(spread(same = HumanPace(7), 700), a);
+  EXPECT_NE(spread(other, 700), a);
+}
+
+// At a person's pace the reply waits for its time, and "move now" ends the wait.
+TEST(HumanGame, APersonsPaceHoldsTheReplyBackUntilMoveNow) {
+  testing_support::FakeEngine fake("on go\n> info depth 9 score cp 50 pv e8d8\n> bestmove e8d8\n"
+                                   "on go\n> info depth 9 score cp 40 pv d8c7\n> bestmove d8c7\n");
+  common::ScopedEchoSink quiet([](std::string_view) {});
+  HumanGameSetup setup = houdini();
+  setup.human_pace = true;
+  setup.pace_seed = 3;
+  HumanGame game(setup);
+  board::Board before(kEnding);
+  const auto rh7 = board::find_move(before.legal_moves(), "Rh7");
+  game.play_human(*game.read_move("Rh7"));
+  before.make_internal_move(*rh7);
+  const auto kd8 = board::find_move(before.legal_moves(), "Kd8");
+  HumanPace pace(3);
+  const milliseconds expected = pace.time_for(before, *kd8, rh7.get(), game.persona_strength(), false);
+  const auto held = game.reply();
+  ASSERT_TRUE(held);
+  EXPECT_EQ(held->san, "Kd8");  // the persona's own move, only later
+  EXPECT_GE(held->thought, expected);
+  game.play_human(*game.read_move("Rh8+"));
+  before.make_internal_move(*kd8);
+  const auto rh8 = board::find_move(before.legal_moves(), "Rh8+");
+  before.make_internal_move(*rh8);
+  const milliseconds next = pace.time_for(before, *board::find_move(before.legal_moves(), "Kc7"), rh8.get(),
+                                          game.persona_strength(), false);
+  std::thread hurry([&] {
+    std::this_thread::sleep_for(milliseconds(50));
+    game.move_now();
+  });
+  const auto hurried = game.reply();
+  hurry.join();
+  ASSERT_TRUE(hurried);
+  EXPECT_EQ(hurried->san, "Kc7");
+  EXPECT_LT(hurried->thought, next) << "the pace's own " << next.count() << " ms";
 }
 
 // An engine that had to be replaced once is given another chance; the same

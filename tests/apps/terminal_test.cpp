@@ -159,7 +159,7 @@ TEST(CliPlay, PreviewsHintsUndoAndBadInputThatLosesNothing) {
   // The preview persona's engine ranks e5 first and Nf6 second; every other move lower.
   FakeEngine fake("default-score -50\nscore e7e5 25\nscore g8f6 -12\n");
   testing_support::TempDir dir;
-  const auto played = transcript({"play", "--persona", "Talvo", "--color", "black", "--seed", "1", "--pgn", dir.file("g.pgn")},
+  const auto played = transcript({"play", "--instant", "--persona", "Talvo", "--color", "black", "--seed", "1", "--pgn", dir.file("g.pgn")},
                                  "hint\nundo\nNf6\nundo\nzz\ne7e4\n\nd7d5\nmoves\nflip\nreview\ndraw\nresign\nundo\nquit\n");
   // After the bad lines the same game goes on; the last move is judged, the
   // game reviewed, drawn and saved; no library chatter on standard output.
@@ -167,7 +167,7 @@ TEST(CliPlay, PreviewsHintsUndoAndBadInputThatLosesNothing) {
   testing_support::expect_as_in_file("play_as_black.txt", testing_support::replace_all(played, dir.path(), "DIR") + pgn);
   // Without the adviser a hint says what it needs and the game goes on; a
   // review runs on engines of its own, as the review command does.
-  std::string said = transcript({"play", "--persona", "Talvo", "--no-preview", "--seed", "1", "--movetime", "0"},
+  std::string said = transcript({"play", "--instant", "--persona", "Talvo", "--no-preview", "--seed", "1", "--movetime", "0"},
                                  "e4\nreview\nhint\nquit\n");
   for (const std::string score : {"199", "200"}) {
     FakeEngine level("default-score " + score + "\n");  // the human's score: Talvo is that much worse
@@ -189,7 +189,7 @@ TEST(CliPlay, PreviewsHintsUndoAndBadInputThatLosesNothing) {
 TEST(CliPlay, GameAfterGameWithCommandsAndEveryGameInThePgn) {
   FakeEngine fake("default-score 0\n");  // every position level: a draw offer is accepted
   testing_support::TempDir dir;
-  const auto played = transcript({"play", "--persona", "diana", "--seed", "2", "--pgn", dir.file("g.pgn")},
+  const auto played = transcript({"play", "--instant", "--persona", "diana", "--seed", "2", "--pgn", dir.file("g.pgn")},
                                  "moves\nnew green\nreview\nd4\nflip\nresign\nundo\nnew black\nnf6\ndraw\nquit\n");
   const std::string pgn = testing_support::dateless(testing_support::read_file(dir.file("g.pgn")));
   testing_support::expect_as_in_file("play_two_games.txt", testing_support::replace_all(played, dir.path(), "DIR") + pgn);
@@ -198,7 +198,7 @@ TEST(CliPlay, GameAfterGameWithCommandsAndEveryGameInThePgn) {
 TEST(CliPlay, TermSavesTheGameAndCaseGoesWhereItIsClear) {
   FakeEngine fake;
   testing_support::TempDir dir;
-  CliProcess p({"play", "--persona", "Talvo", "--tc", "5+5", "--pgn", dir.file("g.pgn"), "--fen",
+  CliProcess p({"play", "--instant", "--persona", "Talvo", "--tc", "5+5", "--pgn", dir.file("g.pgn"), "--fen",
                 "4k3/8/8/8/8/2n5/1P1B4/4K3 w - - 0 1"});
   EXPECT_TRUE(has(p.read_until(kFiles), "Talvo (100); each side has a clock of 5 min + 5 s."));
   p.send("bxc3\nBXC3\nBxc3");  // the pawn or the bishop, then the bishop
@@ -219,7 +219,7 @@ TEST(CliPlay, TermSavesTheGameAndCaseGoesWhereItIsClear) {
 // At a terminal, as a person plays: the ticker shows the search, and Enter makes the persona move now.
 TEST(CliPlay, EnterWhileThePersonaThinksMakesItMoveNow) {
   FakeEngine fake("on go\n> info depth 1 score cp 10 pv e8d8\non stop\n> bestmove e8d8\n");  // thinks until told to stop
-  CliProcess p({"play", "--persona", "HOUD20c", "--no-preview", "--fen", "4k3/8/8/8/8/8/8/4K2R w K - 0 1"},
+  CliProcess p({"play", "--instant", "--persona", "HOUD20c", "--no-preview", "--fen", "4k3/8/8/8/8/8/8/4K2R w K - 0 1"},
                CliProcess::kTerminal);
   p.read_until(kFiles);
   p.send("Rh7");

@@ -28,7 +28,7 @@ def start_server(program, web_root, db):
     subprocess.run([program, "games", "--db", db, "--import", long_game], check=True, capture_output=True)
     server = subprocess.Popen(
         [program, "serve", "--port", "0", "--max-games", "2", "--preview-depth", "3", "--review-depth", "4", "--web-root", web_root,
-         "--db", db],
+         "--db", db, "--instant"],
         stdout=subprocess.PIPE, text=True)
     lines = queue.Queue()
     threading.Thread(target=lambda: lines.put(server.stdout.readline()), daemon=True).start()

@@ -103,7 +103,12 @@ std::vector<pid_t> descendants(pid_t root) {
 bool ends_within(pid_t pid, std::chrono::milliseconds limit) {
   const auto alive = [pid] {
     std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    const std::string text((std::istreambuf_iterator<char>(stat)), {});
+    std::string text;
+    try {
+      text.assign(std::istreambuf_iterator<char>(stat), {});
+    } catch (const std::ios_base::failure&) {
+      return false;  // the process went while its file was read
+    }
     return text.rfind(')') != std::string::npos && text.at(text.rfind(')') + 2) != 'Z';
   };
   for (auto until = std::chrono::steady_clock::now() + limit; alive();) {
