@@ -1,8 +1,9 @@
 #!/usr/bin/python3
 """Screenshots of the two ways to play, for docs/images/: the page of `serve` in
 headless Chromium (desktop and a phone-sized window, a persona thinking with
-its clocks running) and `play` in tmux at 80x24, captured as text and drawn
-as a picture.
+its clocks running, then the game's review and Your games) and `play` in tmux
+at 80x24, captured as text and drawn as a picture. Games go to a database of
+their own, not the user's.
 
 usage: scripts/screenshots.py build/ai-players [OUT_DIR]   (default docs/images/)
 Needs chromium, chromium-driver, python3-selenium and tmux.
@@ -34,8 +35,8 @@ def browser(width, height):
     return webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
 
 
-def serve(program):
-    server = subprocess.Popen([program, "serve", "--port", "0", "--web-root", os.path.join(ROOT, "web")],
+def serve(program, db):
+    server = subprocess.Popen([program, "serve", "--port", "0", "--web-root", os.path.join(ROOT, "web"), "--db", db],
                               stdout=subprocess.PIPE, text=True)
     lines = queue.Queue()
     threading.Thread(target=lambda: lines.put(server.stdout.readline()), daemon=True).start()
@@ -69,6 +70,22 @@ def page_shots(url, out):
                     wait.until(lambda d: "depth" in status())
                     time.sleep(1.5)
                     driver.save_screenshot(os.path.join(out, name))
+            # The review of those moves, then the kept games, each whole in a taller window.
+            suffix = "-phone" if "phone" in name else ""
+            driver.set_window_size(width, 1600)
+            wait.until(lambda d: status().endswith("Your move."))
+            driver.find_element(By.ID, "review").click()
+            review = wait.until(lambda d: d.find_element(By.ID, "review-view"))
+            wait.until(lambda d: review.get_attribute("data-ply") is not None)
+            driver.execute_script("arguments[0].scrollIntoView()", review)
+            time.sleep(0.5)
+            review.screenshot(os.path.join(out, f"page-review{suffix}.png"))
+            driver.find_element(By.ID, "your-games-button").click()
+            games = wait.until(lambda d: d.find_element(By.ID, "your-games"))
+            wait.until(lambda d: games.find_elements(By.CSS_SELECTOR, "tbody tr"))
+            driver.execute_script("arguments[0].scrollIntoView()", games)
+            time.sleep(0.5)
+            games.screenshot(os.path.join(out, f"page-games{suffix}.png"))
         finally:
             driver.quit()
 
@@ -78,7 +95,7 @@ def terminal_text(program):
     session = "ai-players-shot"
     pgn = tempfile.mktemp(suffix=".pgn")
     subprocess.run(["tmux", "new-session", "-d", "-s", session, "-x", "80", "-y", "24",
-                    f"{program} play --persona HOUD20c --tc 5+5 --seed 4 --pgn {pgn}"], check=True)
+                    f"{program} play --persona HOUD20c --tc 5+5 --seed 4 --instant --no-db --pgn {pgn}"], check=True)
     keys = lambda *k: subprocess.run(["tmux", "send-keys", "-t", session, *k], check=True)
     try:
         time.sleep(1.5)
@@ -116,12 +133,14 @@ def main():
     with open(os.path.join(out, "terminal.txt"), "w") as f:
         f.write(text)
     text_picture(text, os.path.join(out, "terminal.png"))
-    server, url = serve(program)
+    db = tempfile.TemporaryDirectory()
+    server, url = serve(program, os.path.join(db.name, "games.db"))
     try:
         page_shots(url, out)
     finally:
         server.terminate()
         server.wait(timeout=20)
+        db.cleanup()
 
 
 if __name__ == "__main__":
