@@ -110,7 +110,8 @@ TEST(MoveReason, SaysWhyAMoveIsNotLegalInAPlayersWords) {
       {start, "e3e4", "there is no piece on e3"},
       {start, "Nf6", "no knight of yours can go to f6"},
       {start, "Bc4", "no bishop of yours can go to c4"},  // the e2 pawn stands in its way
-      {start, "ke2", "your own piece stands on e2"},      // as typed, in lower case
+      {start, "nf6", "no knight of yours can go to f6"},  // as typed, in lower case
+      {start, "Qd1", "your own piece stands on d1"},
       {start, "O-O", "castling is not allowed here"},
       {start, "e1g1", "castling is not allowed here"},
       {start, "zz", ""},

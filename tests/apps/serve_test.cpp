@@ -389,6 +389,8 @@ TEST(ServeApi, KeepsEveryGameAndPlaysItOnAfterARestart) {
   EXPECT_EQ(continued["moves"].size(), 2u);
   EXPECT_EQ(continued["turn"], "white");
   EXPECT_EQ(continued["stored"]["id"], 1);
+  const std::string game = "/api/games/" + continued["id"].get<std::string>();
+  EXPECT_EQ(s.call("GET", game + "/hint").first, 503);  // played on as the server plays: no preview here
   // Continued twice, it is one game, not two from one row.
   EXPECT_EQ(s.ok("POST", "/api/saved-games/1/continue")["id"], continued["id"]);
   const std::string id = continued["id"];
