@@ -333,6 +333,7 @@ TEST(PersonaPlayer, AnEngineReplacedTwiceIsBroken) {
 TEST(EngineWatch, CountsSearchesAndTheRunningSearchsDepth) {
   EngineWatch watch;
   const auto reading = [&] { return std::make_pair(watch.read().searches, watch.read().depth); };
+  EXPECT_EQ(reading(), std::make_pair(0, 0));  // nothing searched yet
   watch.sent("position startpos\n");
   watch.sent("go depth 9\n");
   // Not deeper: kept at 7; and two lines that give no depth.
