@@ -270,6 +270,23 @@ json GameApi::position(const json& body) const {
   return out;
 }
 
+std::string GameApi::start_game(HumanGameSetup setup) {
+  setup.preview = options_.preview;
+  setup.preview_depth = options_.preview_depth;
+  setup.settings = options_.persona;
+  setup.human_pace = options_.human_pace;
+  setup.pace_seed = std::random_device{}();
+  games_.reserve();
+  std::unique_ptr<HumanGame> game;
+  try {
+    game = std::make_unique<HumanGame>(std::move(setup));
+  } catch (...) {
+    games_.add(nullptr);
+    throw;
+  }
+  return games_.add(std::move(game));
+}
+
 json GameApi::create(const json& body, const std::function<bool()>& client_gone) {
   HumanGameSetup setup;
   setup.persona = playable_persona_name(string_field(body, "persona"));
@@ -280,25 +297,12 @@ json GameApi::create(const json& body, const std::function<bool()>& client_gone)
   read_time(body, options_, setup);
   const auto await_reply = body.find("await_reply");
   if (await_reply != body.end() && !await_reply->is_boolean()) throw UserError("\"await_reply\" must be true or false");
-  setup.preview = options_.preview;
-  setup.preview_depth = options_.preview_depth;
-  setup.settings = options_.persona;
-  setup.human_pace = options_.human_pace;
-  setup.pace_seed = std::random_device{}();
   // A game whose client has gone would hold its place until it is idle for long: none is kept.
   const auto check_client = [&client_gone] {
     if (client_gone && client_gone()) throw ApiError(400, "the client closed its connection before the game was set up");
   };
   check_client();
-  games_.reserve();
-  std::unique_ptr<HumanGame> game;
-  try {
-    game = std::make_unique<HumanGame>(std::move(setup));
-  } catch (...) {
-    games_.add(nullptr);
-    throw;
-  }
-  const std::string id = games_.add(std::move(game));
+  const std::string id = start_game(std::move(setup));
   try {
     const auto served = games_.find(id);
     {
@@ -560,21 +564,8 @@ json GameApi::continue_saved(std::int64_t stored_id) {
   setup.start_fen = g.header.start_fen;
   setup.clock = g.header.clock;  // a fresh clock: the time left was not kept
   setup.think_limit = options_.think_limit;
-  setup.preview = options_.preview;
-  setup.preview_depth = options_.preview_depth;
-  setup.settings = options_.persona;
-  setup.human_pace = options_.human_pace;
-  setup.pace_seed = std::random_device{}();
   setup.moves = g.record.san;
-  games_.reserve();
-  std::unique_ptr<HumanGame> game;
-  try {
-    game = std::make_unique<HumanGame>(std::move(setup));
-  } catch (...) {
-    games_.add(nullptr);
-    throw;
-  }
-  const auto served = games_.find(games_.add(std::move(game)));
+  const auto served = games_.find(start_game(std::move(setup)));
   {
     const std::lock_guard lock(store_mutex_);
     served->undos = g.undos, served->hints = g.hints;

@@ -74,6 +74,9 @@ class GameApi {
   std::mutex continue_mutex_;  // one continuation at a time: never two games from one row
   GameTable games_;
   std::vector<StoredGame> read_saved(const GameFilter& filter);
+  // A game set up as this server plays (its preview, engines and pace) in a
+  // place of the table; its id.
+  std::string start_game(HumanGameSetup setup);
   // The game played here from that row, if any.
   std::string live_id(std::int64_t stored_id);
   // Keeps the game as it stands; `leaving`: the player ended it unfinished.
