@@ -2,14 +2,10 @@
 // the player's rating with its history as a graph, and whom to play next.
 import * as api from "./api.js"
 import {showReview} from "./review_view.js"
+import {element as make} from "./dom.js"
 
-function element(tag, parent, text, className) {
-    const e = document.createElement(tag)
-    if (className) e.className = className
-    if (text !== undefined) e.textContent = text
-    if (parent) parent.append(e)
-    return e
-}
+// The parent first: most of this view's elements are text in a row or a cell.
+const element = (tag, parent, text, className) => make(tag, className, parent, text)
 
 const SVG = "http://www.w3.org/2000/svg"
 function svgElement(tag, parent, attributes, text) {

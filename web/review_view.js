@@ -6,6 +6,7 @@ import {Chessboard, COLOR} from "./node_modules/cm-chessboard/src/Chessboard.js"
 import {Arrows, ARROW_TYPE} from "./node_modules/cm-chessboard/src/extensions/arrows/Arrows.js"
 import {Markers, MARKER_TYPE} from "./node_modules/cm-chessboard/src/extensions/markers/Markers.js"
 import {ANIMATION_MS} from "./game_view.js"
+import {element} from "./dom.js"
 
 const MARKS = {inaccuracy: "?!", mistake: "?", blunder: "??"}
 const PLAYED_ARROW = {
@@ -24,14 +25,6 @@ function stylesheet(href) {
     link.rel = "stylesheet"
     link.href = href
     document.head.append(link)
-}
-
-function element(tag, className, parent, text) {
-    const e = document.createElement(tag)
-    if (className) e.className = className
-    if (text !== undefined) e.textContent = text
-    if (parent) parent.append(e)
-    return e
 }
 
 function buildView() {
