@@ -1,0 +1,75 @@
+#!/usr/bin/env python3
+"""The calibration planner: where its games go and what it says they cost."""
+import collections
+import importlib.util
+import math
+import os
+import subprocess
+import sys
+import tempfile
+import unittest
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+SCRIPT = os.path.join(HERE, "..", "..", "scripts", "calibration_plan.py")
+spec = importlib.util.spec_from_file_location("calibration_plan", SCRIPT)
+plan = importlib.util.module_from_spec(spec)
+spec.loader.exec_module(plan)
+
+
+def games(*pairings):
+    return collections.Counter({frozenset((a, b)): n for a, b, n in pairings})
+
+
+class CalibrationPlan(unittest.TestCase):
+    def test_a_rating_against_one_anchor_has_the_textbook_half_width(self):
+        p = plan.Plan({"X": 1350.0, "HOUD20c:1350": 1350.0}, ["X"], {"HOUD20c:1350"}, {},
+                      games(("X", "HOUD20c:1350", 100)), 75)
+        # 1.96 / sqrt(100 * 1/4 * (ln 10 / 400)^2)
+        self.assertAlmostEqual(p.margins(p.games)["X"], 1.96 / (5 * math.log(10) / 400), places=3)
+
+    def test_games_go_to_the_unsettled_player_and_to_its_cheaper_link(self):
+        rating = {"HOUD20c:1350": 1350.0, "X": 1300.0, "Y": 1150.0}
+        played = games(("X", "HOUD20c:1350", 400), ("X", "Y", 16))
+        costs = {frozenset(("X", "Y")): 5.0, frozenset(("Y", "HOUD20c:1350")): 300.0,
+                 frozenset(("X", "HOUD20c:1350")): 60.0}
+        p = plan.Plan(rating, ["X", "Y"], {"HOUD20c:1350"}, costs, played, 75)
+        added, spent, left = p.greedy(16, 16 * 5 * 4)
+        self.assertEqual(set(added), {frozenset(("X", "Y"))})
+        self.assertEqual(spent, sum(added.values()) * 5.0)
+        # dearer, the same link is passed over for the anchor
+        costs[frozenset(("X", "Y"))] = 3000.0
+        added, _, _ = p.greedy(16, 3000 * 16)
+        self.assertEqual(set(added), {frozenset(("Y", "HOUD20c:1350"))})
+
+    def test_an_unmeasured_pairing_costs_what_its_players_games_cost(self):
+        p = plan.Plan({}, [], set(), {frozenset(("A", "B")): 10.0, frozenset(("C", "D")): 30.0}, {}, 75)
+        self.assertEqual(p.cost(frozenset(("A", "C"))), 20.0)
+        self.assertEqual(p.cost(frozenset(("E", "F"))), plan.UNKNOWN_COST)
+
+    def test_the_command_plans_nothing_once_every_player_is_within_the_target(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            tsv = os.path.join(tmp, "ratings.tsv")
+            pgn = os.path.join(tmp, "games.pgn")
+            with open(pgn, "w") as f:
+                for _ in range(3):
+                    f.write('[White "Y"]\n[Black "HOUD20c:1350"]\n[Result "1-0"]\n\n1. e4 1-0\n\n')
+
+            def run(players, margin, bound="0"):
+                with open(tsv, "w") as f:
+                    f.write("name\trating\tmargin\tgames\tbound\n")
+                    f.write(f"Y\t1400\t{margin}\t3\t{bound}\n")
+                return subprocess.run([sys.executable, SCRIPT, "--ratings", tsv, "--costs", os.path.join(tmp, "none"),
+                                       "--players", players, "--anchors", "HOUD20c:1350", "--guess", "Z=1000",
+                                       "--budget", "2000", pgn], capture_output=True, text=True, check=True)
+
+            self.assertEqual(run("Y", 75).stdout, "")
+            self.assertNotEqual(run("Y", 75, bound="1").stdout, "")  # a bound is no measurement
+            wide = run("Y Z", 75)
+            lines = [line.split() for line in wide.stdout.splitlines()]
+            self.assertTrue(lines and all(len(line) == 3 and int(line[2]) > 0 for line in lines), wide.stdout)
+            self.assertTrue(any("Z" in line for line in lines), wide.stdout)  # the guessed player is linked in
+            self.assertIn("to ±75 everywhere: about", wide.stderr)
+
+
+if __name__ == "__main__":
+    unittest.main()
