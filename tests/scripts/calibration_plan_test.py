@@ -22,10 +22,11 @@ def games(*pairings):
 
 class CalibrationPlan(unittest.TestCase):
     def test_a_rating_against_one_anchor_has_the_textbook_half_width(self):
-        p = plan.Plan({"X": 1350.0, "HOUD20c:1350": 1350.0}, ["X"], {"HOUD20c:1350"}, {},
+        p = plan.Plan({"X": 1550.0, "HOUD20c:1350": 1350.0}, ["X"], {"HOUD20c:1350"}, {},
                       games(("X", "HOUD20c:1350", 100)), 75)
-        # 1.96 / sqrt(100 * 1/4 * (ln 10 / 400)^2)
-        self.assertAlmostEqual(p.margins(p.games)["X"], 1.96 / (5 * math.log(10) / 400), places=3)
+        expected = 1 / (1 + 10 ** -0.5)  # X's score, 200 points above
+        information = 100 * expected * (1 - expected) * (math.log(10) / 400) ** 2
+        self.assertAlmostEqual(p.margins(p.games)["X"], 1.96 / math.sqrt(information), places=3)
 
     def test_games_go_to_the_unsettled_player_and_to_its_cheaper_link(self):
         rating = {"HOUD20c:1350": 1350.0, "X": 1300.0, "Y": 1150.0}
@@ -66,7 +67,9 @@ class CalibrationPlan(unittest.TestCase):
             self.assertNotEqual(run("Y", 75, bound="1").stdout, "")  # a bound is no measurement
             wide = run("Y Z", 75)
             lines = [line.split() for line in wide.stdout.splitlines()]
-            self.assertTrue(lines and all(len(line) == 3 and int(line[2]) > 0 for line in lines), wide.stdout)
+            # blocks of 8 openings with both colours at the 60 s a game assumed unmeasured, until 2000 s are
+            # spent: three blocks
+            self.assertEqual(sum(int(line[2]) for line in lines), 3 * 8, wide.stdout)
             self.assertTrue(any("Z" in line for line in lines), wide.stdout)  # the guessed player is linked in
             self.assertIn("to ±75 everywhere: about", wide.stderr)
 
