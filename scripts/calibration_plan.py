@@ -94,6 +94,11 @@ class Plan:
         return sum(each) / len(each) if each else UNKNOWN_COST
 
     def margins(self, games):
+        covariance = self.covariance(games)
+        return {p: 1.96 * math.sqrt(max(covariance[i][i], 0.0)) for p, i in self.index.items()}
+
+    def covariance(self, games):
+        """Of the free players' ratings (in self.index's order), as the games' information says."""
         n = len(self.free)
         info = [[1e-9 if i == j else 0.0 for j in range(n)] for i in range(n)]
         for pair, k in games.items():
@@ -108,8 +113,7 @@ class Plan:
             if a in self.index and b in self.index:
                 info[self.index[a]][self.index[b]] -= w
                 info[self.index[b]][self.index[a]] -= w
-        inverse = invert(info)
-        return {p: 1.96 * math.sqrt(max(inverse[i][i], 0.0)) for p, i in self.index.items()}
+        return invert(info)
 
     def excess(self, margins):
         return sum(max(0.0, m - self.target) for m in margins.values())

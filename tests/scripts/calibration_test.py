@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
-"""The calibration planner: where its games go and what it says they cost."""
+"""The calibration's scripts: where the planner puts games and what it says they cost; what the
+coverage check predicts."""
 import collections
-import importlib.util
 import math
 import os
 import subprocess
@@ -10,10 +10,11 @@ import tempfile
 import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-SCRIPT = os.path.join(HERE, "..", "..", "scripts", "calibration_plan.py")
-spec = importlib.util.spec_from_file_location("calibration_plan", SCRIPT)
-plan = importlib.util.module_from_spec(spec)
-spec.loader.exec_module(plan)
+SCRIPTS = os.path.join(HERE, "..", "..", "scripts")
+SCRIPT = os.path.join(SCRIPTS, "calibration_plan.py")
+sys.path.insert(0, SCRIPTS)
+import calibration_plan as plan  # noqa: E402
+import coverage_check  # noqa: E402
 
 
 def games(*pairings):
@@ -72,6 +73,28 @@ class CalibrationPlan(unittest.TestCase):
             self.assertEqual(sum(int(line[2]) for line in lines), 3 * 8, wide.stdout)
             self.assertTrue(any("Z" in line for line in lines), wide.stdout)  # the guessed player is linked in
             self.assertIn("to ±75 everywhere: about", wide.stderr)
+
+
+class CoverageCheck(unittest.TestCase):
+    def test_the_prediction_holds_the_luck_of_the_games_and_the_tables_own_doubt(self):
+        e, low, high = coverage_check.predicted(0, 0, 40)
+        self.assertEqual(e, 0.5)
+        self.assertAlmostEqual(high - e, 1.96 * math.sqrt(0.25 / 40))  # luck alone
+        _, low2, high2 = coverage_check.predicted(0, 50 ** 2, 40)
+        slope = 0.25 * math.log(10) / 400  # the score's change per point of difference, at 50 %
+        self.assertAlmostEqual(high2 - e, 1.96 * math.sqrt(0.25 / 40 + (slope * 50) ** 2))
+        e, low, high = coverage_check.predicted(-400, 0, 1)
+        self.assertAlmostEqual(e, 1 / 11)
+        self.assertEqual(low, 0.0)  # a score is never below nothing
+
+    def test_a_players_score_counts_both_colours_and_draws_and_skips_unfinished_games(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            pgn = os.path.join(tmp, "g.pgn")
+            with open(pgn, "w") as f:
+                for white, black, result in [("A", "B", "1-0"), ("B", "A", "1-0"), ("B", "A", "0-1"),
+                                             ("A", "B", "1/2-1/2"), ("A", "B", "*")]:
+                    f.write(f'[White "{white}"]\n[Black "{black}"]\n[Result "{result}"]\n\n{result}\n\n')
+            self.assertEqual(coverage_check.score_of(pgn, "A"), (2.5, 4))
 
 
 if __name__ == "__main__":
