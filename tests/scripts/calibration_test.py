@@ -92,9 +92,10 @@ class CoverageCheck(unittest.TestCase):
             pgn = os.path.join(tmp, "g.pgn")
             with open(pgn, "w") as f:
                 for white, black, result in [("A", "B", "1-0"), ("B", "A", "1-0"), ("B", "A", "0-1"),
-                                             ("A", "B", "1/2-1/2"), ("A", "B", "*")]:
+                                             ("A", "B", "1/2-1/2"), ("A", "B", "0-1"), ("B", "A", "0-1"),
+                                             ("A", "B", "*")]:
                     f.write(f'[White "{white}"]\n[Black "{black}"]\n[Result "{result}"]\n\n{result}\n\n')
-            self.assertEqual(coverage_check.score_of(pgn, "A"), (2.5, 4))
+            self.assertEqual(coverage_check.score_of(pgn, "A"), (3.5, 6))
 
 
 if __name__ == "__main__":
