@@ -48,4 +48,9 @@ std::string measured_text(const MeasuredRating& m) {
   return fmt::format("{:.0f} ±{:.0f}", m.rating, m.margin);
 }
 
+std::string strength_label(const std::string& name, int roster) {
+  if (const auto m = measured_rating(name)) return measured_text(*m);
+  return fmt::format("{} on its roster, not measured", roster);
+}
+
 }  // namespace ai_players::app

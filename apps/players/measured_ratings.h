@@ -21,6 +21,9 @@ std::optional<MeasuredRating> measured_rating(const std::string& name);
 
 // "1078 ±151", "1350 anchor", "≥1636" or "≤388" for a bound.
 std::string measured_text(const MeasuredRating& m);
+// A persona's strength as a person is told it: the measured rating, or the
+// roster's figure said to be one.
+std::string strength_label(const std::string& name, int roster);
 
 // Reads the file format: a header line, then "name<TAB>rating<TAB>margin<TAB>games<TAB>bound" lines
 // (columns after these, the W-D-L counts, are for people).

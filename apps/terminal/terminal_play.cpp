@@ -8,6 +8,7 @@
 
 #include "ai_players/core/text.h"
 #include "players/library_output.h"
+#include "players/measured_ratings.h"
 #include "games_db/game_store.h"
 #include "pgn/pgn_file.h"
 #include "terminal/board_view.h"
@@ -106,7 +107,7 @@ class Session {
     if (store_) recorder_.emplace(*store_, person_game_header(*game_, "play"));
     out_ << wrapped(fmt::format("You play {} against {} ({}); {}. Type 'help' for the commands.",
                                 setup_.human_side == common::WHITE ? "white" : "black", game_->persona_name(),
-                                game_->persona_strength(), time_terms()))
+                                strength_label(game_->persona_name(), game_->persona_strength()), time_terms()))
          << '\n';
     if (!game_->personas_turn()) draw(true);
   }
@@ -127,7 +128,7 @@ class Session {
     const bool human_white = setup_.human_side == common::WHITE;
     std::vector<std::string> panel{
         fmt::format("You ({}) vs {} ({})", human_white ? "white" : "black", game_->persona_name(),
-                    game_->persona_strength())};
+                    strength_label(game_->persona_name(), game_->persona_strength()))};
     if (v.white_left)
       panel.push_back(fmt::format("Clocks: you {}, {} {}", clock_text(*(human_white ? v.white_left : v.black_left)),
                                   game_->persona_name(), clock_text(*(human_white ? v.black_left : v.white_left))));
