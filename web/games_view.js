@@ -91,7 +91,7 @@ function row(g, body, actions) {
     tr.dataset.game = g.id
     element("td", tr, String(g.id))
     element("td", tr, g.started.slice(0, 16))
-    element("td", tr, g.strength && !g.persona.includes(":") ? `${g.persona} (${g.strength})` : g.persona || "—")
+    element("td", tr, g.persona || "—")  // its roster figure is not the measured scale
     element("td", tr, g.color || "—")
     element("td", tr, resultWords(g))
     element("td", tr, String(Math.ceil(g.plies / 2)))
