@@ -44,21 +44,25 @@ def read_ratings(path):
     return ratings
 
 
-def count_games(paths):
-    games = collections.Counter()
+def game_results(paths):
+    """(white, black, result) of every game of the PGN files, from their tags."""
     for path in paths:
         white = black = None
         with open(path, encoding="utf-8", errors="replace") as f:
             for line in f:
-                m = re.match(r'\[(White|Black) "(.*)"\]', line)
-                if m:
-                    if m.group(1) == "White":
-                        white = m.group(2)
-                    else:
-                        black = m.group(2)
-                elif line.startswith("[Result ") and white and black:
-                    games[frozenset((white, black))] += 1
-    return games
+                m = re.match(r'\[(White|Black|Result) "(.*)"\]', line)
+                if not m:
+                    continue
+                if m.group(1) == "White":
+                    white = m.group(2)
+                elif m.group(1) == "Black":
+                    black = m.group(2)
+                elif white and black:
+                    yield white, black, m.group(2)
+
+
+def count_games(paths):
+    return collections.Counter(frozenset((white, black)) for white, black, _ in game_results(paths))
 
 
 def read_costs(path):

@@ -28,19 +28,13 @@ SEED_BASE = 900000  # the calibration's seeds are 1000 * batch + index
 
 def score_of(path, player):
     points = games = 0
-    white = None
-    with open(path, encoding="utf-8") as f:
-        for line in f:
-            if line.startswith("[White "):
-                white = line.split('"')[1]
-            elif line.startswith("[Result "):
-                result = line.split('"')[1]
-                if result in ("1-0", "0-1", "1/2-1/2"):
-                    games += 1
-                    if result == "1/2-1/2":
-                        points += 0.5
-                    elif (result == "1-0") == (white == player):
-                        points += 1
+    for white, _, result in plan.game_results([path]):
+        if result in ("1-0", "0-1", "1/2-1/2"):
+            games += 1
+            if result == "1/2-1/2":
+                points += 0.5
+            elif (result == "1-0") == (white == player):
+                points += 1
     return points, games
 
 
