@@ -2,8 +2,10 @@
 """The calibration's next batch: the pairings whose games narrow the wide
 intervals most for the machine time they cost.
 
-Each game between players rated a and b adds p(1-p)(ln 10/400)^2 to the
-information of the fit (p the expected score); every HOUD20c:N is fixed, so
+Each game between players rated a and b adds p(1-p)(ln 10/400)^2 / phi to
+the information of the fit (p the expected score; phi the pairing's
+dispersion, 1 - d/4p(1-p) for its draw rate d as `ratings` counts it, 1 for a
+pairing not yet played); every HOUD20c:N is fixed, so
 the information matrix of the others, inverted, gives each rating's 95 %
 half-width. Greedily, block after block (ROUNDS openings, both colours), the
 pairing with the largest drop of the summed excess over TARGET per second of
@@ -27,6 +29,7 @@ import sys
 SCALE = math.log(10) / 400
 REACH = 600  # farther apart than this a game says almost nothing
 UNKNOWN_COST = 60.0  # seconds a game, before anything is measured
+SPREAD_PRIOR = 16  # games without a draw that a pairing's draw rate is counted with, as in `ratings`
 
 
 def read_ratings(path):
@@ -65,6 +68,17 @@ def count_games(paths):
     return collections.Counter(frozenset((white, black)) for white, black, _ in game_results(paths))
 
 
+def count_draws(paths):
+    return collections.Counter(frozenset((white, black)) for white, black, result in game_results(paths)
+                               if result == "1/2-1/2")
+
+
+def dispersion(p, draws, games):
+    """How much less a game's score spreads than p(1-p) says, for the draws seen in the pairing's games."""
+    rate = min(draws / (games + SPREAD_PRIOR), 2 * min(p, 1 - p))
+    return max(0.1, 1 - rate / (4 * p * (1 - p)))
+
+
 def read_costs(path):
     """frozenset pairing -> seconds a game, from lines "A B games seconds"."""
     totals = collections.defaultdict(lambda: [0, 0.0])
@@ -82,10 +96,11 @@ def read_costs(path):
 
 
 class Plan:
-    def __init__(self, rating, free, fixed, costs, games, target):
+    def __init__(self, rating, free, fixed, costs, games, target, draws=None):
         self.rating, self.free, self.fixed = rating, free, fixed
         self.index = {p: i for i, p in enumerate(free)}
         self.costs, self.games, self.target = costs, games, target
+        self.draws = draws or {}
 
     def cost(self, pair):
         if pair in self.costs:
@@ -110,7 +125,7 @@ class Plan:
             if a not in self.rating or b not in self.rating or (a in self.fixed and b in self.fixed):
                 continue
             p = 1 / (1 + 10 ** ((self.rating[b] - self.rating[a]) / 400))
-            w = k * p * (1 - p) * SCALE * SCALE
+            w = k * p * (1 - p) * SCALE * SCALE / dispersion(p, self.draws.get(pair, 0), self.games.get(pair, 0))
             for x in (a, b):
                 if x in self.index:
                     info[self.index[x]][self.index[x]] += w
@@ -193,7 +208,7 @@ def main():
         free.append(p)
     if all(margin[p] <= a.target for p in free):
         return
-    plan = Plan(rating, free, fixed, read_costs(a.costs), count_games(a.games), a.target)
+    plan = Plan(rating, free, fixed, read_costs(a.costs), count_games(a.games), a.target, count_draws(a.games))
     block = 2 * a.rounds
     batch, spent, _ = plan.greedy(block, a.budget)
     for pair in sorted(batch, key=lambda q: sum(rating[p] for p in q)):

@@ -27,22 +27,24 @@ SEED_BASE = 900000  # the calibration's seeds are 1000 * batch + index
 
 
 def score_of(path, player):
-    points = games = 0
+    points = games = draws = 0
     for white, _, result in plan.game_results([path]):
         if result in ("1-0", "0-1", "1/2-1/2"):
             games += 1
             if result == "1/2-1/2":
                 points += 0.5
+                draws += 1
             elif (result == "1-0") == (white == player):
                 points += 1
-    return points, games
+    return points, games, draws
 
 
-def predicted(difference, variance, games):
+def predicted(difference, variance, games, draw_rate=0.0):
     """A's expected score and its 95 % interval over `games` games, for a rated
-    difference with that variance."""
+    difference with that variance; draws narrow a game's spread to p(1-p) - d/4."""
     e = 1 / (1 + 10 ** (-difference / 400))
-    spread = math.sqrt((e * (1 - e) * plan.SCALE) ** 2 * variance + e * (1 - e) / games)
+    luck = max(e * (1 - e) - draw_rate / 4, 0.0) / games
+    spread = math.sqrt((e * (1 - e) * plan.SCALE) ** 2 * variance + luck)
     return e, max(0.0, e - 1.96 * spread), min(1.0, e + 1.96 * spread)
 
 
@@ -65,13 +67,14 @@ def main():
     a = parser.parse_args()
 
     measured = plan.read_ratings(os.path.join(a.calibration, "ratings.tsv"))
-    played = plan.count_games(sorted(glob.glob(os.path.join(a.calibration, "games", "**", "*.pgn"), recursive=True)
-                                     + glob.glob(os.path.join(a.calibration, "archive-60s", "*.pgn"))))
+    files = sorted(glob.glob(os.path.join(a.calibration, "games", "**", "*.pgn"), recursive=True)
+                   + glob.glob(os.path.join(a.calibration, "archive-60s", "*.pgn")))
+    played = plan.count_games(files)
     names = {n for pair in played for n in pair}
     fixed = {n: float(n.split(":", 1)[1]) for n in names if n.startswith("HOUD20c:")}
     free = sorted(n for n in names if n in measured and n not in fixed and math.isfinite(measured[n][1]))
     rating = {**fixed, **{n: measured[n][0] for n in free}}
-    fit = plan.Plan(rating, free, set(fixed), {}, played, 75)
+    fit = plan.Plan(rating, free, set(fixed), {}, played, 75, plan.count_draws(files))
     covariance = fit.covariance(played)
 
     def variance(x, y):
@@ -88,9 +91,9 @@ def main():
             sys.exit(f"{pairing}: both must have a rating in the table (no bounds)")
         pgn = os.path.join(a.out, f"{x}-{y}.pgn")
         play(a.program, x, y, a.games, SEED_BASE + k, pgn)
-        points, n = score_of(pgn, x)
+        points, n, draws = score_of(pgn, x)
         d = rating[x] - rating[y]
-        _, low, high = predicted(d, variance(x, y), n)
+        _, low, high = predicted(d, variance(x, y), n, draws / n)
         score = points / n
         hit = low <= score <= high
         inside += hit

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <limits>
 #include <map>
+#include <tuple>
 
 #include <fmt/format.h>
 
@@ -62,11 +63,19 @@ double rising_root(F f, double lo, double hi) {
   return (lo + hi) / 2;
 }
 
+// One game by player index: what `first` scored against `second`.
+struct Scored {
+  std::size_t first, second;
+  double points;
+  const std::string* pair;
+};
+
 // The games as matrices over the players.
 struct Results {
   std::vector<PlayerRating> players;
   std::map<std::string, std::size_t> index;
   Matrix count, points;  // count[i][j]: games between i and j; points[i][j]: what i scored in them
+  std::vector<Scored> games;
 
   explicit Results(const std::vector<GameScore>& games) {
     for (const GameScore& g : games) id(g.white), id(g.black);
@@ -85,6 +94,7 @@ struct Results {
   void add(const GameScore& g) {
     const std::size_t w = index[g.white], b = index[g.black];
     if (w == b) return;  // a player against itself says nothing about its rating
+    games.push_back(Scored{w, b, g.white_points, &g.pair});
     count[w][b] += 1, count[b][w] += 1;
     points[w][b] += g.white_points, points[b][w] += 1 - g.white_points;
     for (auto [p, s] : {std::pair{w, g.white_points}, std::pair{b, 1 - g.white_points}}) {
@@ -98,16 +108,23 @@ struct Results {
 // prior's virtual draws on each of their pairings.
 class Model {
  public:
-  Model(const Results& r, const std::vector<std::size_t>& rated, double prior_draws) : r_(r), rated_(rated), w_(prior_draws) {}
+  // `dispersion[i][j]` divides the weight of the games between i and j; empty: 1.
+  Model(const Results& r, const std::vector<std::size_t>& rated, double prior_draws, const Matrix& dispersion = {})
+      : r_(r), rated_(rated), w_(prior_draws), count_(r.count), points_(r.points) {
+    if (!dispersion.empty())
+      for (std::size_t i = 0; i < r.size(); ++i)
+        for (std::size_t j = 0; j < r.size(); ++j)
+          count_[i][j] /= dispersion[i][j], points_[i][j] /= dispersion[i][j];
+  }
 
   double log_likelihood(const std::vector<double>& x) const {
     double l = 0;
     for (std::size_t a = 0; a < rated_.size(); ++a)
       for (std::size_t b = a + 1; b < rated_.size(); ++b) {
         const std::size_t i = rated_[a], j = rated_[b];
-        if (r_.count[i][j] == 0) continue;
+        if (count_[i][j] == 0) continue;
         const double p = expected(x[i], x[j]);
-        const double s = r_.points[i][j] + w_ / 2, n = r_.count[i][j] + w_;
+        const double s = points_[i][j] + w_ / 2, n = count_[i][j] + w_;
         l += s * std::log(p) + (n - s) * std::log(1 - p);
       }
     return l;
@@ -156,8 +173,8 @@ class Model {
     for (std::size_t k = 0; k < free.size(); ++k)
       for (std::size_t j : rated_) {
         const std::size_t i = free[k];
-        if (j == i || r_.count[i][j] == 0) continue;
-        g[k] += kScale * (r_.points[i][j] + w_ / 2 - (r_.count[i][j] + w_) * expected(x[i], x[j]));
+        if (j == i || count_[i][j] == 0) continue;
+        g[k] += kScale * (points_[i][j] + w_ / 2 - (count_[i][j] + w_) * expected(x[i], x[j]));
       }
     return g;
   }
@@ -167,9 +184,9 @@ class Model {
     for (std::size_t k = 0; k < free.size(); ++k)
       for (std::size_t j : rated_) {
         const std::size_t i = free[k];
-        if (j == i || r_.count[i][j] == 0) continue;
+        if (j == i || count_[i][j] == 0) continue;
         const double p = expected(x[i], x[j]);
-        const double w = kScale * kScale * (r_.count[i][j] + w_) * p * (1 - p);
+        const double w = kScale * kScale * (count_[i][j] + w_) * p * (1 - p);
         info[k][k] += w;
         const auto other = std::find(free.begin(), free.end(), j);
         if (other != free.end()) info[k][static_cast<std::size_t>(other - free.begin())] -= w;
@@ -180,6 +197,7 @@ class Model {
   const Results& r_;
   const std::vector<std::size_t>& rated_;
   double w_;
+  Matrix count_, points_;  // the games, each weighed by its pairing's dispersion
 };
 
 // Players whose results lead to the anchors and back: with the anchors taken
@@ -213,6 +231,41 @@ void require_chains(const Results& r, const std::vector<bool>& anchored) {
   for (std::size_t i = 0; i < r.size(); ++i)
     if (!seen[i]) lost += (lost.empty() ? "" : ", ") + r.players[i].name;
   if (!lost.empty()) throw RatingError(fmt::format("no chain of games links {} to the anchors", lost));
+}
+
+// Each rated pairing's dispersion at the fit x (see kSpreadPrior): a game
+// with p = expected score and draw rate d has variance p(1-p) - d/4, and the
+// pairs of games spread by a factor over their games' sum that is pooled over
+// every pairing (few pairs alone would say little) and taken with
+// kSpreadPrior games more that spread as much paired as apart.
+Matrix dispersions(const Results& r, const std::vector<bool>& rated, const std::vector<double>& x, double& together) {
+  std::map<std::pair<std::size_t, std::size_t>, double> draws;
+  std::map<std::tuple<std::size_t, std::size_t, std::string>, std::pair<double, double>> pairs;  // sum, sum of squares
+  for (std::size_t k = 0; k < r.games.size(); ++k) {
+    const Scored& g = r.games[k];
+    if (!rated[g.first] || !rated[g.second]) continue;
+    const std::size_t i = std::min(g.first, g.second), j = std::max(g.first, g.second);
+    const double deviation = (i == g.first ? g.points : 1 - g.points) - expected(x[i], x[j]);
+    draws[{i, j}] += g.points == 0.5;
+    auto& [sum, squares] = pairs[{i, j, g.pair->empty() ? fmt::format("#{}", k) : *g.pair}];  // alone: a pair of one
+    sum += deviation, squares += deviation * deviation;
+  }
+  double pair_spread = 0, game_spread = 0, games = 0;
+  for (const auto& [key, sums] : pairs) pair_spread += sums.first * sums.first, game_spread += sums.second;
+  for (const auto& [ij, d] : draws) games += r.count[ij.first][ij.second];
+  // With kSpreadPrior games more that spread alike paired and apart.
+  const double prior = games > 0 ? kSpreadPrior * game_spread / games : 0;
+  together = game_spread > 0 ? (pair_spread + prior) / (game_spread + prior) : 1;
+  Matrix out(r.size(), std::vector<double>(r.size(), 1));
+  for (const auto& [ij, d] : draws) {
+    const auto [i, j] = ij;
+    const double p = expected(x[i], x[j]);
+    const double rate = std::min(d / (r.count[i][j] + kSpreadPrior), 2 * std::min(p, 1 - p));
+    // Never weigh a game more than ten: between equals who nearly always draw
+    // the spread tends to nothing.
+    out[i][j] = out[j][i] = std::max(0.1, (1 - rate / (4 * p * (1 - p))) * together);
+  }
+  return out;
 }
 
 // The 95 % interval of player i by profile likelihood: where twice the drop
@@ -311,14 +364,18 @@ RatingTable fit_ratings(const std::vector<GameScore>& games, const std::vector<A
     if (rated[i]) members.push_back(i);
     if (!anchored[i]) x[i] = mean;
   }
-  const auto fitted = [&](double w) {
+  const auto fitted = [&](double w, const Matrix& dispersion) {
     std::vector<double> y = x;
-    if (!Model(results, members, w).maximise(y, anchored)) throw RatingError("the games do not determine the ratings");
+    if (!Model(results, members, w, dispersion).maximise(y, anchored))
+      throw RatingError("the games do not determine the ratings");
     return y;
   };
-  const Model model(results, members, prior_draws);
-  const std::vector<double> best = fitted(prior_draws);
-  const std::vector<double> half = fitted(prior_draws / 2), twice = fitted(prior_draws * 2);
+  // The dispersions at the plain fit, then the fit that weighs each pairing by its own.
+  const Matrix dispersion = dispersions(results, rated, fitted(prior_draws, {}), table.pair_spread);
+  const auto weighed = [&](double w) { return fitted(w, dispersion); };
+  const Model model(results, members, prior_draws, dispersion);
+  const std::vector<double> best = weighed(prior_draws);
+  const std::vector<double> half = weighed(prior_draws / 2), twice = weighed(prior_draws * 2);
   const std::vector<double> se = model.standard_errors(best, anchored);
 
   std::vector<PlayerRating> out = results.players;

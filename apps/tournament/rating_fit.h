@@ -1,11 +1,13 @@
 // Ratings of many players from all their games at once: the Bradley-Terry
 // model on the logistic Elo scale, fitted by maximum likelihood with fixed
-// anchors and one small symmetric prior.
+// anchors and one small symmetric prior, each pairing's games weighed by how
+// much their results actually spread.
 #pragma once
 
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "game/user_error.h"
@@ -14,9 +16,15 @@ namespace ai_players::app {
 
 // One scored game; draws count as half points.
 struct GameScore {
+  GameScore(std::string w, std::string b, double points, std::string p = {})
+      : white(std::move(w)), black(std::move(b)), white_points(points), pair(std::move(p)) {}
   std::string white;
   std::string black;
   double white_points = 0.5;  // 1, 0.5 or 0
+  // Games of the same two players with the same key were played together
+  // (one opening, colours swapped): their results are counted as one.
+  // Empty: a game on its own.
+  std::string pair;
 };
 
 // A participant whose rating is fixed; the others are measured from the anchors.
@@ -44,6 +52,7 @@ struct RatingTable {
   std::vector<PlayerRating> players;  // best first
   std::vector<Anchor> anchors;
   double prior_draws = 0;  // virtual draws on each pairing that played, among the rated players
+  double pair_spread = 1;  // how much the pairs of games on one opening spread, over their games' sum
 };
 
 // The prior, when one is asked for: w virtual draws on every pairing that
@@ -59,10 +68,19 @@ struct RatingError : UserError {
   using UserError::UserError;
 };
 
+// The model's spread of a game's score, p(1-p), holds for independent games
+// without draws. A draw rate d makes it p(1-p) - d/4, and games on one opening
+// with colours swapped spread together by their own factor, so each pairing's
+// log-likelihood is divided by its dispersion: (1 - d / 4p(1-p)) times that
+// factor, pooled over every pairing. A pairing's draw rate is counted as if
+// it had kSpreadPrior more games without a draw, so that a few draws cannot
+// make its games weigh much more.
+inline constexpr double kSpreadPrior = 16;
+
 // Players whose results lead to the anchors and back (each scored against
 // someone who scored against... an anchor, and the reverse) get the
 // maximum-likelihood rating with the prior and its profile-likelihood
-// interval. The others won (or lost) every game against those, and get a
+// interval, both with the pairings' dispersions. The others won (or lost) every game against those, and get a
 // one-sided 95 % bound from those games alone, never a number from the prior.
 RatingTable fit_ratings(const std::vector<GameScore>& games, const std::vector<Anchor>& anchors,
                         double prior_draws = kPriorDraws);

