@@ -11,7 +11,7 @@ half-width. Greedily, block after block (ROUNDS openings, both colours), the
 pairing with the largest drop of the summed excess over TARGET per second of
 play is added, until the batch's BUDGET of seconds is spent. Seconds per game
 come from the games already played (COSTS); an unplayed pairing costs what its
-players' games cost on average.
+slower player's games cost on average (an anchor's, what the anchors' cost).
 
     calibration_plan.py --ratings TSV --costs TSV --players "A B" --anchors "HOUD20c:1350 ..."
                         [--guess "A=900 ..."] [--target 75] [--rounds 8] [--budget 3600] GAMES.pgn...
@@ -103,14 +103,22 @@ class Plan:
         self.draws = draws or {}
 
     def cost(self, pair):
+        """A game takes as long as its slower player makes it: a player costs what its
+        measured pairings cost on average, an anchor never measured what the anchors' do."""
         if pair in self.costs:
             return self.costs[pair]
+
+        def average(costs):
+            return sum(costs) / len(costs) if costs else None
+
         each = []
         for p in pair:
-            mine = [c for q, c in self.costs.items() if p in q]
-            if mine:
-                each.append(sum(mine) / len(mine))
-        return sum(each) / len(each) if each else UNKNOWN_COST
+            mine = average([c for q, c in self.costs.items() if p in q])
+            if mine is None and p.startswith("HOUD20c:"):
+                mine = average([c for q, c in self.costs.items() if any(x.startswith("HOUD20c:") for x in q)])
+            if mine is not None:
+                each.append(mine)
+        return max(each) if each else UNKNOWN_COST
 
     def margins(self, games):
         covariance = self.covariance(games)

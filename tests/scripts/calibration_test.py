@@ -47,9 +47,12 @@ class CalibrationPlan(unittest.TestCase):
         added, _, _ = p.greedy(16, 3000 * 16)
         self.assertEqual(set(added), {frozenset(("Y", "HOUD20c:1350"))})
 
-    def test_an_unmeasured_pairing_costs_what_its_players_games_cost(self):
-        p = plan.Plan({}, [], set(), {frozenset(("A", "B")): 10.0, frozenset(("C", "D")): 30.0}, {}, 75)
-        self.assertEqual(p.cost(frozenset(("A", "C"))), 20.0)
+    def test_an_unmeasured_pairing_costs_what_its_slower_players_games_cost(self):
+        costs = {frozenset(("A", "B")): 10.0, frozenset(("C", "D")): 30.0, frozenset(("A", "D")): 20.0,
+                 frozenset(("A", "HOUD20c:1350")): 50.0}
+        p = plan.Plan({}, [], set(), costs, {}, 75)
+        self.assertEqual(p.cost(frozenset(("B", "D"))), 25.0)  # D: (30 + 20) / 2, B: 10
+        self.assertEqual(p.cost(frozenset(("B", "HOUD20c:1500"))), 50.0)  # searches as the other anchors do
         self.assertEqual(p.cost(frozenset(("E", "F"))), plan.UNKNOWN_COST)
 
     def test_the_command_plans_nothing_once_every_player_is_within_the_target(self):
