@@ -52,6 +52,14 @@ pairings() {
     $(find "$out/games" "$out/archive-60s" -name '*.pgn' | sort)
 }
 
+# `times` prints the shell's and then its finished children's user and system
+# time; the difference of the children's line, before and after, in seconds.
+clock=$out/games/.times
+cpu_used() {
+  awk 'NR % 2 == 0 { split($1, u, "m"); split($2, s, "m"); t[NR] = u[1] * 60 + u[2] + s[1] * 60 + s[2] }
+       END { printf "%d", t[4] - t[2] + 0.5 }' "$1"
+}
+
 batch=1
 while [ "$batch" -le "${BATCHES:-6}" ]; do
   pairs=$out/games/batch-$batch.pairs
@@ -63,6 +71,7 @@ while [ "$batch" -le "${BATCHES:-6}" ]; do
     while read -r a b rounds; do
       index=$((index + 1))
       start=$(date +%s)
+      times >"$clock"
       pgn=$out/games/batch-$batch/$a-$b.pgn
       before=$(grep -c '^\[Result ' "$pgn" 2>/dev/null || true)
       old_ifs=$IFS; IFS=$nl
@@ -74,9 +83,12 @@ while [ "$batch" -le "${BATCHES:-6}" ]; do
         2>"$out/games/batch-$batch/$a-$b.log" || { IFS=$old_ifs; tail -3 "$out/games/batch-$batch/$a-$b.log" >&2; exit 1; }
       IFS=$old_ifs
       seconds=$(($(date +%s) - start))
+      times >>"$clock"
       played=$(($(grep -c '^\[Result ' "$pgn" || true) - ${before:-0}))
-      # What a game costs here, in seconds of one core, for the next plans.
-      printf '%s\t%s\t%s\t%s\n' "$a" "$b" "$played" $((seconds * ${CONCURRENCY:-2})) >>"$out/games/costs.tsv"
+      # What a game costs here, in seconds of one core for the next plans: the
+      # processor time of the tournament and everything it started, so that a
+      # busy machine does not make a pairing look dear.
+      printf '%s\t%s\t%s\t%s\n' "$a" "$b" "$played" "$(cpu_used "$clock")" >>"$out/games/costs.tsv"
       echo "batch $batch: $a - $b: $played games in $seconds s" >&2
     done <"$pairs"
     : >"$out/games/batch-$batch/done"
