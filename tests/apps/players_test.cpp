@@ -21,6 +21,7 @@
 #include "players/persona_factory.h"
 #include "players/persona_player.h"
 #include "serve/api.h"
+#include "support/expected_lines.h"
 #include "support/fake_engine_session.h"
 #include "support/scripted_channel.h"
 #include "support/test_support.h"
@@ -29,6 +30,7 @@ namespace ai_players::app {
 namespace {
 
 using V = std::vector<std::string>;
+using testing_support::ending_of;
 
 const std::string kEnding = "4k3/8/8/8/8/8/8/4K2R w K - 0 1";
 
@@ -39,13 +41,6 @@ HumanGameSetup houdini() {
   setup.start_fen = kEnding;
   setup.preview = false;
   return setup;
-}
-
-// How a game ended, in one line.
-std::string ending_of(const PlayedGame& game) {
-  if (!game.outcome) return "going on";
-  return fmt::format("{} {} after {} plies: {}", game.outcome->result, termination_text(game.outcome->why),
-                     game.san.size(), game.final_comment);
 }
 
 // A move judged in words at each verdict; an engine line in SAN: twelve moves at
