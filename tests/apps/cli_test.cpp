@@ -2,21 +2,14 @@
 // its refusals, help, and the list, analyse, serve and games commands.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <chrono>
-#include <cmath>
-#include <filesystem>
 #include <regex>
-#include <thread>
 
 #include <fmt/format.h>
 #include <httplib.h>
 #include <nlohmann/json.hpp>
 
 #include "games_db/game_store.h"
-#include "players/measured_ratings.h"
 #include "support/cli_process.h"
-#include "players/persona_factory.h"
 #include "review/review_run.h"
 #include "support/fake_engine_session.h"
 #include "support/pgn_replay.h"

@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <filesystem>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
@@ -296,10 +295,9 @@ TEST(PersonaPlayer, AnEngineReplacedTwiceIsBroken) {
   const std::string engine = dir.file("engine.sh"), count = dir.file("count");
   for (int i = 0; const char* script : {"on go\ndie\n", "on position fen 4k3/8/8/8/8/8/8/4K2R\ndie\n", ""})
     testing_support::write_file(dir.file(std::to_string(i++)), script);
-  testing_support::write_file(engine, "#!/bin/sh\nn=$(cat " + count + " 2>/dev/null || echo 0)\necho $((n + 1)) >" +
-                                          count + "\n[ $n -gt 2 ] && n=2\nFAKE_ENGINE_SCRIPT=" + dir.path() +
-                                          "/$n exec " + testing_support::fake_engine_path() + "\n");
-  std::filesystem::permissions(engine, std::filesystem::perms::owner_all);
+  testing_support::write_executable(engine, "#!/bin/sh\nn=$(cat " + count + " 2>/dev/null || echo 0)\necho $((n + 1)) >" +
+                                               count + "\n[ $n -gt 2 ] && n=2\nFAKE_ENGINE_SCRIPT=" + dir.path() +
+                                               "/$n exec " + testing_support::fake_engine_path() + "\n");
   common::ScopedEchoSink quiet([](std::string_view) {});
   ScopedBugprintSink quiet_diagnostics([](std::string_view) {});
   PersonaSettings settings;
