@@ -254,18 +254,11 @@ TEST(ServeApi, RefusesForeignPagesBadBytesAndHugeBodies) {
   EXPECT_TRUE(post(talvo, {{"Origin", "http://127.0.0.1:" + std::to_string(s.port)}}).starts_with("201 "));
 }
 
-// A socket connected to the server, or -1.
-int connect_to(int port) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in to{AF_INET, htons(static_cast<std::uint16_t>(port)), {htonl(INADDR_LOOPBACK)}, {}};
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0) return ::close(fd), -1;
-  return fd;
-}
-
 // A connection to the server and what it answers until it closes; `repeat` sends `tail` that many times.
 std::string raw_exchange(int port, const std::string& head, const std::string& tail = "", std::size_t repeat = 0) {
-  const int fd = connect_to(port);
-  if (fd < 0) return "no connection\n";
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in to{AF_INET, htons(static_cast<std::uint16_t>(port)), {htonl(INADDR_LOOPBACK)}, {}};
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0) return ::close(fd), "no connection\n";
   bool sent = ::send(fd, head.data(), head.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(head.size());
   for (std::size_t i = 0; sent && i < repeat; ++i)
     sent = ::send(fd, tail.data(), tail.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(tail.size());
@@ -316,8 +309,9 @@ TEST(ServeApi, AGameWhoseClientLeftBeforeItsAnswerIsNotKept) {
   // A set-up position: no opening book answers for the persona.
   const std::string body =
       R"({"persona": "Verevovera", "color": "black", "movetime_ms": 300, "fen": "4k3/8/8/8/8/8/4P3/4K3 w - - 0 1"})";
-  const int fd = connect_to(s.port);
-  ASSERT_GE(fd, 0);
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in to{AF_INET, htons(static_cast<std::uint16_t>(s.port)), {htonl(INADDR_LOOPBACK)}, {}};
+  ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to), 0);
   const std::string request = "POST /api/games HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/json\r\n"
                               "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
   ASSERT_EQ(::send(fd, request.data(), request.size(), MSG_NOSIGNAL), static_cast<ssize_t>(request.size()));
@@ -332,9 +326,10 @@ TEST(ServeApi, AGameWhoseClientLeftBeforeItsAnswerIsNotKept) {
 TEST(ServeApi, SlowClientsLeaveThePageAnswered) {
   RunningServer s(options_with(1, false));
   std::vector<int> slow;
+  sockaddr_in to{AF_INET, htons(static_cast<std::uint16_t>(s.port)), {htonl(INADDR_LOOPBACK)}, {}};
   for (int i = 0; i < 10; ++i) {
-    const int fd = connect_to(s.port);
-    ASSERT_GE(fd, 0);
+    const auto fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to), 0);
     const std::string part = "GET /api/personas HTTP/1.1\r\nHost: 127.0.0.1\r\n";  // and no end of headers
     ASSERT_GT(::send(fd, part.data(), part.size(), MSG_NOSIGNAL), 0);
     slow.push_back(fd);
