@@ -24,6 +24,7 @@ namespace {
 
 using V = std::vector<std::string>;
 
+using testing_support::ending_of;
 using testing_support::line;
 using testing_support::show;
 
@@ -35,13 +36,6 @@ Mover scripted(V moves) {
       if (m->to_SAN(r.legal) == want) return {m, ""};
     throw std::logic_error("scripted move not legal: " + want);
   };
-}
-
-// How a game ended, in one line.
-std::string ending_of(const PlayedGame& game) {
-  if (!game.outcome) return "going on";
-  return fmt::format("{} {} after {} plies: {}", game.outcome->result, termination_text(game.outcome->why),
-                     game.san.size(), game.final_comment);
 }
 
 // Every rule's end, each read back from its PGN; a mover that cannot move ends the

@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <filesystem>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
@@ -21,6 +20,7 @@
 #include "players/persona_factory.h"
 #include "players/persona_player.h"
 #include "serve/api.h"
+#include "support/expected_lines.h"
 #include "support/fake_engine_session.h"
 #include "support/scripted_channel.h"
 #include "support/test_support.h"
@@ -29,6 +29,7 @@ namespace ai_players::app {
 namespace {
 
 using V = std::vector<std::string>;
+using testing_support::ending_of;
 
 const std::string kEnding = "4k3/8/8/8/8/8/8/4K2R w K - 0 1";
 
@@ -39,13 +40,6 @@ HumanGameSetup houdini() {
   setup.start_fen = kEnding;
   setup.preview = false;
   return setup;
-}
-
-// How a game ended, in one line.
-std::string ending_of(const PlayedGame& game) {
-  if (!game.outcome) return "going on";
-  return fmt::format("{} {} after {} plies: {}", game.outcome->result, termination_text(game.outcome->why),
-                     game.san.size(), game.final_comment);
 }
 
 // A move judged in words at each verdict; an engine line in SAN: twelve moves at
@@ -301,10 +295,9 @@ TEST(PersonaPlayer, AnEngineReplacedTwiceIsBroken) {
   const std::string engine = dir.file("engine.sh"), count = dir.file("count");
   for (int i = 0; const char* script : {"on go\ndie\n", "on position fen 4k3/8/8/8/8/8/8/4K2R\ndie\n", ""})
     testing_support::write_file(dir.file(std::to_string(i++)), script);
-  testing_support::write_file(engine, "#!/bin/sh\nn=$(cat " + count + " 2>/dev/null || echo 0)\necho $((n + 1)) >" +
-                                          count + "\n[ $n -gt 2 ] && n=2\nFAKE_ENGINE_SCRIPT=" + dir.path() +
-                                          "/$n exec " + testing_support::fake_engine_path() + "\n");
-  std::filesystem::permissions(engine, std::filesystem::perms::owner_all);
+  testing_support::write_executable(engine, "#!/bin/sh\nn=$(cat " + count + " 2>/dev/null || echo 0)\necho $((n + 1)) >" +
+                                               count + "\n[ $n -gt 2 ] && n=2\nFAKE_ENGINE_SCRIPT=" + dir.path() +
+                                               "/$n exec " + testing_support::fake_engine_path() + "\n");
   common::ScopedEchoSink quiet([](std::string_view) {});
   ScopedBugprintSink quiet_diagnostics([](std::string_view) {});
   PersonaSettings settings;

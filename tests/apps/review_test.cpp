@@ -33,7 +33,6 @@
 
 using namespace ai_players;
 using namespace ai_players::app;
-using testing_support::read_back;
 
 namespace {
 
@@ -119,10 +118,6 @@ TEST(Review, QueenBlunderIsMarkedAnnotatedAndSummarised) {
   testing_support::expect_as_in_file("review_queen_blunder.txt",
                                      pgn + "----\n" + summary_text(r) + "----\n" + moves_text(r) + "----\n" + totals_text({r, r}));
   EXPECT_EQ(totals_text({r}), "");
-  EXPECT_EQ(read_back(pgn), "[Event: Blunder] [White: Careless] [Black: Alert] [Result: 0-1] "  // read back as it was
-                            "[Annotator: ai-players review, depth 7] e4 {[%eval 0.20]} e5 {[%eval -0.15]} Qh5 {[%eval 0.20]} "
-                            "Nf6 {[%eval -0.30] inaccuracy (loss 60 cp). Black +0.30, best Nc6 +0.90} "
-                            "Bc4 {[%eval -9.50] blunder (loss 890 cp). White -9.50, best Qxe5+ -0.60} Nxh5 {[%eval -0.20]} 0-1\n");
 
   // A side that made no move has no worst moves to name.
   const GameReview one = review_game(1, testing_support::read_pgn("[White \"W\"]\n\n1. e4 *\n").at(0),

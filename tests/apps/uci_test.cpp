@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <filesystem>
 #include <regex>
 #include <thread>
 
@@ -91,6 +90,12 @@ TEST(CliUci, EachOptionAsTheNextHandshakeShowsIt) {
   // What the session says goes out as "info string": none of the protocol's words, no line break.
   EXPECT_EQ(ai_players::app::uci_safe_text("depth 7 score cp 30\nbestmove e2e4 (ponder)"),
             "plies 7 eval centipawns 30 best-move e2e4 (pondering)");
+  // The strength limit picks the offered persona whose measured rating is nearest to UCI_Elo, never
+  // one the calibration has not measured (a disabled persona's roster 950).
+  const auto entries = ai_players::app::playable_entries();
+  const auto at = [](const char* name) { return int(std::lround(ai_players::app::measured_rating(name)->rating)); };
+  EXPECT_EQ(persona_nearest(entries, at("Diana")) + " " + persona_nearest(entries, at("Gremlin")), "Diana Gremlin");
+  EXPECT_FALSE(persona_nearest(entries, 950).starts_with("disabled."));
 }
 
 TEST(CliUci, HandshakeGamesAndBadInputThatLeavesTheGameAsItWas) {
@@ -98,11 +103,7 @@ TEST(CliUci, HandshakeGamesAndBadInputThatLeavesTheGameAsItWas) {
   FakeEngine fake("on go wtime 60000 btime 60000 winc 0 binc 0\n> info depth 30 score cp 20 pv g1f3\n"
                   "> bestmove g1f3 ponder b8c6\non go depth 30\n> bestmove e1d2\non go depth 5\n> bestmove b1c3\n");
   testing_support::TempDir dir;  // another engine, named during the session
-  testing_support::write_file(dir.file("other.txt"), "on go depth 5\n> bestmove b1a3\n");
-  testing_support::write_file(dir.file("other"), "#!/bin/sh\nFAKE_ENGINE_SCRIPT=" + dir.file("other.txt") +
-                                                     " FAKE_ENGINE_LOG=" + dir.file("other.log") + " exec " +
-                                                     testing_support::fake_engine_path() + "\n");
-  std::filesystem::permissions(dir.file("other"), std::filesystem::perms::owner_all);
+  testing_support::scripted_engine_file(dir, "other", "on go depth 5\n> bestmove b1a3\n", dir.file("other.log"));
   // Each command and the start of the line that ends its answer ("" for none).
   const std::vector<std::pair<std::string, std::string>> session = {
       {"uci", "uciok"},  // every option with its range; only the personas that can be built
@@ -141,7 +142,7 @@ TEST(CliUci, HandshakeGamesAndBadInputThatLeavesTheGameAsItWas) {
   EXPECT_TRUE(has(testing_support::read_file(dir.file("other.log")), "go depth 5"));
 }
 
-TEST(CliUci, PonderOptionsAndStrengthLimitFollowTheProtocol) {
+TEST(CliUci, PonderAndTheEngineTimeoutFollowTheProtocol) {
   FakeEngine fake("on go wtime\n> bestmove g1f3\non go wtime\nsleep 300\n> bestmove b1c3\n");
   CliProcess p({"uci", "--persona", "HOUD20c", "--engine-timeout", "3600"});  // the most it takes, shown in seconds
   EXPECT_TRUE(has(ask(p, "uci", "uciok"), "option name Engine Timeout type spin default 3600 min 0 max 3600"));
@@ -157,17 +158,6 @@ TEST(CliUci, PonderOptionsAndStrengthLimitFollowTheProtocol) {
   p.send("go ponder wtime 60000 btime 60000");
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   EXPECT_EQ(ask(p, "ponderhit", "bestmove").back(), "bestmove b1c3");
-  // The strength limit picks the offered persona whose measured rating is
-  // nearest to UCI_Elo, never one the calibration has not measured (the
-  // disabled Fortuna's roster 950 is nearer 950 than any measured rating), and says which.
-  const auto measured = [](const char* name) { return ai_players::app::measured_rating(name).value(); };
-  const auto at = [&](const char* name) { return std::to_string(std::lround(measured(name).rating)); };
-  p.send("setoption name UCI_Elo value " + at("Diana"));  // not limited yet: nothing to say
-  EXPECT_EQ(ask(p, "setoption name UCI_LimitStrength value true", "info string").back(),
-            "info string UCI_Elo " + at("Diana") + ": playing as Diana, measured at " +
-                ai_players::app::measured_text(measured("Diana")));
-  EXPECT_TRUE(has(ask(p, "setoption name UCI_Elo value " + at("Gremlin"), "info string").back(), "playing as Gremlin,"));
-  EXPECT_FALSE(has(ask(p, "setoption name UCI_Elo value 950", "info string").back(), "disabled."));
   p.send("quit");
   EXPECT_EQ(p.wait(), 0);
 }
@@ -222,7 +212,7 @@ TEST(CliUci, TheClockCutsASearchANewGoEndsAnInfiniteOneAndAnEngineThatFailsKeeps
 
 // Move Overhead holds for the engine persona too: its engine gets the GUI's time per move less the
 // session's reserve, and under a clock it is cut before the move's budget. Each move comes with the
-// analysis its engine gave for it, a random one with none.
+// analysis its engine gave for it (a random move with none: see the failed reply above).
 TEST(CliUci, TheEnginePersonaKeepsTheMoveOverheadAndEveryMoveComesWithItsAnalysis) {
   FakeEngine fake("on go movetime\n> info depth 12 score cp 31 pv g1f3 b8c6 f1b5 e1e8\n> bestmove g1f3 ponder b8c6\n"
                   "on go wtime\n> info depth 3 score mate -2 pv g1f3 d8h4\non stop\n> bestmove g1f3\n");
@@ -238,11 +228,6 @@ TEST(CliUci, TheEnginePersonaKeepsTheMoveOverheadAndEveryMoveComesWithItsAnalysi
   EXPECT_EQ(V(clocked.end() - 2, clocked.end()), (V{"info depth 3 score mate -2 pv g1f3 d8h4", "bestmove g1f3 ponder d8h4"}));
   EXPECT_TRUE(has(fake.received(), "go wtime 2000 btime 2000"));
   EXPECT_TRUE(has(fake.received(), "stop"));
-  // No analysis: a random move shows its move alone.
-  p.send("setoption name Persona value Talvo");
-  const V random = ask(p, "go movetime 1000", "bestmove");
-  ASSERT_GE(random.size(), 2u);
-  EXPECT_EQ(random[random.size() - 2], "info pv " + random.back().substr(9));
   p.send("quit");
   EXPECT_EQ(p.wait(), 0);
 }
@@ -331,11 +316,8 @@ TEST(CliUci, AnEngineThatNeverGetsReadyStillGivesEveryGoALegalMoveInTime) {
     return line.starts_with("bestmove ") && ai_players::board::find_move(legal, line.substr(9)) != nullptr;
   };
   const testing_support::TempDir dir;
-  testing_support::write_file(dir.file("no-readyok.txt"), "on isready\nhang\n");
-  testing_support::write_file(dir.file("no-readyok"), "#!/bin/sh\nFAKE_ENGINE_SCRIPT=" + dir.file("no-readyok.txt") +
-                                                        " exec " + testing_support::fake_engine_path() + "\n");
-  std::filesystem::permissions(dir.file("no-readyok"), std::filesystem::perms::owner_all);
-  for (const std::string& engine : V{"/bin/cat", "/usr/bin/yes", dir.file("no-readyok")}) {
+  const std::string no_readyok = testing_support::scripted_engine_file(dir, "no-readyok", "on isready\nhang\n");
+  for (const std::string& engine : V{"/bin/cat", "/usr/bin/yes", no_readyok}) {
     const testing_support::ScopedEnv use("AI_PLAYERS_ENGINE", engine);
     CliProcess p({"uci", "--persona", "Diana"});
     ask(p, "uci", "uciok");

@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "game/game_state.h"
+#include "game/outcome.h"
 #include "game/user_error.h"
 
 namespace testing_support {
@@ -28,6 +30,13 @@ std::string line(const std::string& what, F f) {
   } catch (const ai_players::app::UserError& e) {
     return what + ": error: " + e.what() + "\n";
   }
+}
+
+// How a game ended, in one line.
+inline std::string ending_of(const ai_players::app::PlayedGame& game) {
+  if (!game.outcome) return "going on";
+  return fmt::format("{} {} after {} plies: {}", game.outcome->result, termination_text(game.outcome->why),
+                     game.san.size(), game.final_comment);
 }
 
 }  // namespace testing_support

@@ -87,6 +87,20 @@ void write_file(const std::string& path, const std::string& text) {
   out << text;
 }
 
+void write_executable(const std::string& path, const std::string& text) {
+  write_file(path, text);
+  std::filesystem::permissions(path, std::filesystem::perms::owner_all);
+}
+
+std::string scripted_engine_file(const TempDir& dir, const std::string& name, const std::string& script,
+                                 const std::string& log) {
+  const std::string path = dir.file(name);
+  write_file(path + ".script", script);
+  write_executable(path, "#!/bin/sh\nFAKE_ENGINE_SCRIPT='" + path + ".script' " +
+                             (log.empty() ? "" : "FAKE_ENGINE_LOG='" + log + "' ") + "exec '" + fake_engine_path() + "'\n");
+  return path;
+}
+
 std::vector<pid_t> descendants(pid_t root) {
   std::vector<pid_t> found{root};
   for (std::size_t i = 0; i < found.size(); ++i) {

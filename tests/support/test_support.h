@@ -104,6 +104,12 @@ std::string read_file(const std::string& path);
 // with AI_PLAYERS_BLESS=1 the file is written from `text` instead.
 void expect_as_in_file(const std::string& name, const std::string& text);
 void write_file(const std::string& path, const std::string& text);
+// `text` (a shell script, say) as a file its owner may run.
+void write_executable(const std::string& path, const std::string& text);
+// <dir>/<name>: an executable running the scripted engine (fake-uci-engine) on
+// `script`, appending what it receives to `log` when one is given.
+std::string scripted_engine_file(const TempDir& dir, const std::string& name, const std::string& script,
+                                 const std::string& log = "");
 
 // The processes below `root` (children, theirs, ...), found through /proc.
 std::vector<pid_t> descendants(pid_t root);
