@@ -240,19 +240,20 @@ void require_chains(const Results& r, const std::vector<bool>& anchored) {
 // kSpreadPrior games more that spread as much paired as apart.
 Matrix dispersions(const Results& r, const std::vector<bool>& rated, const std::vector<double>& x, double& together) {
   std::map<std::pair<std::size_t, std::size_t>, double> draws;
+  double games = 0;
   std::map<std::tuple<std::size_t, std::size_t, std::string>, std::pair<double, double>> pairs;  // sum, sum of squares
   for (std::size_t k = 0; k < r.games.size(); ++k) {
     const Scored& g = r.games[k];
     if (!rated[g.first] || !rated[g.second]) continue;
+    ++games;
     const std::size_t i = std::min(g.first, g.second), j = std::max(g.first, g.second);
     const double deviation = (i == g.first ? g.points : 1 - g.points) - expected(x[i], x[j]);
     draws[{i, j}] += g.points == 0.5;
     auto& [sum, squares] = pairs[{i, j, g.pair->empty() ? fmt::format("#{}", k) : *g.pair}];  // alone: a pair of one
     sum += deviation, squares += deviation * deviation;
   }
-  double pair_spread = 0, game_spread = 0, games = 0;
+  double pair_spread = 0, game_spread = 0;
   for (const auto& [key, sums] : pairs) pair_spread += sums.first * sums.first, game_spread += sums.second;
-  for (const auto& [ij, d] : draws) games += r.count[ij.first][ij.second];
   // With kSpreadPrior games more that spread alike paired and apart.
   const double prior = games > 0 ? kSpreadPrior * game_spread / games : 0;
   together = game_spread > 0 ? (pair_spread + prior) / (game_spread + prior) : 1;
