@@ -19,6 +19,18 @@
 
 The replays go to --replays (default adjudication-replays.pgn) as they end;
 a second run keeps those already there and plays only the others.
+
+With --as-played, rules looser than the tournament's are tried instead, on
+whole games as they were played (every position scored, the scores kept in
+PGN.scores.json): a game such a rule ends earlier went on to the result it
+has, so a verdict that differs from it is wrong. Strong games (both players
+at 2200 or more by their Elo tags) and the others are counted apart.
+
+  bench/adjudication_check.py --as-played data/adjudication/as-played.pgn
+
+(that file: the calibration's HOUD20c:2200-HOUD20c:2400 games at depth and
+Verevovera's first 19 against anchors, then Diana's and Fortuna's against
+HOUD20c:1350 and some beginners' games)
 """
 import argparse
 import json
@@ -172,6 +184,27 @@ def verdict(scores, margin, plies, honoured):
     return None
 
 
+def as_played(path):
+    games = read_games(path)
+    scores = scores_of(games, path + ".scores.json")
+    strong = [min(int(t.get("WhiteElo") or 0), int(t.get("BlackElo") or 0)) >= 2200 for t, _ in games]
+    print(f"{len(games)} games of {path}, {sum(strong)} of them strong")
+    print(f"{'rule':28} {'games':>6} {'ends':>5} {'wrong':>6} {'plies saved':>12}")
+    for group in (True, False):
+        rows = [(t["Result"], s, len(m)) for (t, m), s, g in zip(games, scores, strong) if g == group]
+        for margin, plies in ((600, 12), (400, 8), (300, 8), (200, 8)):
+            ended = wrong = saved = 0
+            for result, s, length in rows:
+                v = verdict(s, margin, plies, lambda side: True)
+                if v and v[0] < length:
+                    ended += 1
+                    wrong += v[1] != result
+                    saved += length - v[0]
+            total = max(sum(r[2] for r in rows), 1)
+            rule = f"{margin / 100:g} pawns for {plies} plies, {'strong' if group else 'others'}"
+            print(f"{rule:28} {len(rows):6d} {ended:5d} {wrong:6d} {100 * saved / total:11.1f}%")
+
+
 def main():
     ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     ap.add_argument("pgn")
@@ -182,7 +215,10 @@ def main():
     ap.add_argument("--seed", type=int, default=1)
     ap.add_argument("--max-plies", type=int, default=400)
     ap.add_argument("--no-play", action="store_true", help="only score the replays already in --replays")
+    ap.add_argument("--as-played", action="store_true", help="try looser win rules on the games as they were played")
     args = ap.parse_args()
+    if args.as_played:
+        return as_played(args.pgn)
 
     games = read_games(args.pgn)
     adjudicated = [i for i, (t, _) in enumerate(games) if t.get("Termination") == "adjudication"

@@ -9,7 +9,9 @@
 # planned by scripts/calibration_plan.py from the running fit: the pairings
 # (anchors included) whose games narrow the intervals still wider than
 # ±TARGET most for the time they take here, about BATCH_MINUTES of play, each
-# pairing a number of openings played with both colours. The batch's pairings
+# pairing a number of openings played with both colours; games between strong
+# players end at a shorter win rule, which they have never been seen to undo
+# (calibration_plan.py's STRONG_WIN). The batch's pairings
 # are kept in OUT/games/batch-B.pairs, its games in OUT/games/batch-B/ and what
 # each pairing took in OUT/games/costs.tsv, so the same command resumes a run
 # cut off anywhere. After each batch every game is rated at once into
@@ -68,7 +70,7 @@ while [ "$batch" -le "${BATCHES:-6}" ]; do
     if [ ! -s "$pairs" ]; then echo "every persona within ±${TARGET:-75}" >&2; rm -f "$pairs"; break; fi
     mkdir -p "$out/games/batch-$batch"
     index=0
-    while read -r a b rounds; do
+    while read -r a b rounds win; do
       index=$((index + 1))
       start=$(date +%s)
       times >"$clock"
@@ -78,7 +80,7 @@ while [ "$batch" -le "${BATCHES:-6}" ]; do
       # shellcheck disable=SC2046 # one option word per line
       "$program" tournament "$a" "$b" --rounds "${rounds:-${ROUNDS:-8}}" --concurrency "${CONCURRENCY:-2}" \
         --seed $((1000 * batch + index)) --adjudicate --max-plies 400 --event "ai-players calibration" \
-        --resume --pgn "$pgn" $(ANCHOR_DEPTH=${ANCHOR_DEPTH:-16} "$here/anchor_search.sh" "$a" "$b") \
+        --resume --pgn "$pgn" ${win:+--adjudicate-win} ${win:+"$win"} $(ANCHOR_DEPTH=${ANCHOR_DEPTH:-16} "$here/anchor_search.sh" "$a" "$b") \
         </dev/null >/dev/null \
         2>"$out/games/batch-$batch/$a-$b.log" || { IFS=$old_ifs; tail -3 "$out/games/batch-$batch/$a-$b.log" >&2; exit 1; }
       IFS=$old_ifs

@@ -46,6 +46,19 @@ void add_game_options(CLI::App* cmd, GameTerms& terms, ClockOptions& clock) {
                             "draw after {} plies in a row within {:g} pawns once ply {} is reached",
                             rule.depth, rule.win_plies, rule.win_cp / 100.0, rule.draw_plies, rule.draw_cp / 100.0,
                             rule.draw_from_ply));
+  cmd->add_option_function<std::string>(
+         "--adjudicate-win",
+         [&terms](const std::string& text) {
+           try {
+             terms.adjudication = with_win_rule(terms.adjudication, text);
+           } catch (const UserError& e) {
+             throw CLI::ValidationError("--adjudicate-win", e.what());
+           }
+           terms.adjudicate = true;
+         },
+         "--adjudicate, but a win is a lead of CP centipawns for PLIES plies in a row, e.g. 300/8; safe only between "
+         "strong players, who do not give such a lead back")
+      ->type_name("CP/PLIES");
   add_clock_options(cmd, clock, "a clock for each side: base seconds + increment, e.g. 60+1",
                     "milliseconds for every move");
   add_engine_timeout_option(cmd, terms.settings);

@@ -18,6 +18,9 @@ struct AdjudicationRule {
   int draw_from_ply = 60;  // ...ending at or after this ply is a draw
 };
 
+// "CP/PLIES", e.g. "300/8": the win margin and its plies in a row; throws UserError.
+AdjudicationRule with_win_rule(AdjudicationRule rule, const std::string& text);
+
 struct Verdict {
   std::string result;  // "1-0", "0-1", "1/2-1/2"
   std::string reason;  // for the PGN comment

@@ -72,11 +72,10 @@ PgnGame play_terms(GameTerms terms, WarmPlayers& warm, std::ostream& out) {
   terms.white_elo = white.strength();
   terms.black_elo = black.strength();
   Judge judge;
-  const AdjudicationRule rule;
   if (terms.adjudicate) {
     Analyst& analyst = warm.analyst(terms.settings);
-    judge = [&analyst, &rule](const std::string& fen, const board::MoveList& moves) {
-      return analyst.evaluate(fen, moves, rule.depth).white();
+    judge = [&analyst, depth = terms.adjudication.depth](const std::string& fen, const board::MoveList& moves) {
+      return analyst.evaluate(fen, moves, depth).white();
     };
   }
   ai_players::seed(terms.seed);  // after every new game: the seed alone fixes the game
@@ -89,7 +88,7 @@ PgnGame play_terms(GameTerms terms, WarmPlayers& warm, std::ostream& out) {
       return reply;
     });
   };
-  return play_tournament_game(terms, mover(white), mover(black), judge, rule);
+  return play_tournament_game(terms, mover(white), mover(black), judge);
 }
 
 }  // namespace

@@ -16,11 +16,10 @@ struct Adjudicated : MoverFailure {
 
 }  // namespace
 
-PgnGame play_tournament_game(const GameTerms& terms, const Mover& white, const Mover& black, const Judge& judge,
-                             AdjudicationRule rule) {
+PgnGame play_tournament_game(const GameTerms& terms, const Mover& white, const Mover& black, const Judge& judge) {
   const std::vector<std::string>& book = terms.opening.moves;
   std::optional<Verdict> verdict;
-  Adjudicator adjudicator(rule);
+  Adjudicator adjudicator(terms.adjudication);
   auto with_book = [&](const Mover& mover) {
     return Mover([&book, &verdict, &mover](const MoveRequest& request) {
       if (request.history.size() < book.size()) {
@@ -68,6 +67,7 @@ std::string terms_to_json(const GameTerms& t) {
                    {"white", t.white},   {"black", t.black},   {"opening", t.opening.name},
                    {"fen", t.opening.fen}, {"moves", t.opening.moves}, {"max_plies", t.max_plies},
                    {"clock", clock_text(t.clock)}, {"seed", t.seed}, {"adjudicate", t.adjudicate},
+                   {"win_cp", t.adjudication.win_cp}, {"win_plies", t.adjudication.win_plies},
                    {"engine", t.settings.engine.value_or("")},
                    {"engine_timeout_ms", t.settings.engine_timeout ? t.settings.engine_timeout->count() : 0}};
   if (!t.white_search.empty()) j["white_search"] = t.white_search;
@@ -93,6 +93,8 @@ GameTerms terms_from_json(const std::string& line) {
     if (const std::string clock = j.value("clock", ""); !clock.empty()) t.clock = parse_time_control(clock);
     t.seed = j.value("seed", std::uint64_t{0});
     t.adjudicate = j.value("adjudicate", false);
+    t.adjudication.win_cp = j.value("win_cp", t.adjudication.win_cp);
+    t.adjudication.win_plies = j.value("win_plies", t.adjudication.win_plies);
     if (const std::string engine = j.value("engine", ""); !engine.empty()) t.settings.engine = engine;
     const long long timeout = j.value("engine_timeout_ms", PersonaSettings::kDefaultEngineTimeout.count());
     t.settings.engine_timeout.reset();

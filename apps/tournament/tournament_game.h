@@ -23,6 +23,7 @@ struct GameTerms {
   std::optional<TimeControl> clock;
   std::uint64_t seed = 0;
   bool adjudicate = false;
+  AdjudicationRule adjudication;  // the judge's rule, when adjudicate
   PersonaSettings settings;
   // The players' strengths: for HOUD20c the one its engine offers, asked once
   // per tournament (a worker need not ask again); in the PGN, what they played at.
@@ -39,9 +40,8 @@ GameTerms terms_from_json(const std::string& line);
 using Judge = std::function<Score(const std::string& start_fen, const board::MoveList& moves)>;
 
 // Plays the opening's moves (coordinates or SAN), then the movers; a game over max_plies is a
-// draw by adjudication, and so is a judge's verdict (with a judge). The PGN
+// draw by adjudication, and so is a judge's verdict (with a judge, by terms.adjudication). The PGN
 // has the standard Termination value and the specific reason as a comment.
-PgnGame play_tournament_game(const GameTerms& terms, const Mover& white, const Mover& black, const Judge& judge = {},
-                             AdjudicationRule rule = {});
+PgnGame play_tournament_game(const GameTerms& terms, const Mover& white, const Mover& black, const Judge& judge = {});
 
 }  // namespace ai_players::app

@@ -251,7 +251,13 @@ TEST(Adjudicator, CountsPliesInARowBeyondTheMargins) {
       {{}, 1, same(40, 600), "1-0", 12},
       {{}, 1, same(40, -600), "0-1", 12},
       {{}, 1, same(40, 599), "", 0},
+      // --adjudicate-win sets the win part only.
+      {with_win_rule({}, "300/8"), 1, same(20, -300), "0-1", 8},
+      {with_win_rule({}, "300/8"), 1, same(20, 299), "", 0},
+      {with_win_rule({}, "300/8"), 41, same(20, 10), "1/2-1/2", 20},
   };
+  for (const char* bad : {"300", "300/0", "0/8", "3.5/8", "300/8/2", "-300/8", "/8", ""})
+    EXPECT_THROW(with_win_rule({}, bad), UserError) << bad;
   for (const Case& c : cases) {
     Adjudicator adjudicator(c.rule);
     std::optional<Verdict> verdict;
@@ -297,6 +303,7 @@ TEST(TournamentGame, TermsReachTheGameProcessWhole) {
   t.event = "E", t.site = "S", t.round = "2.1", t.white = "Gnome", t.black = "HOUD20c:1500";
   t.opening = {"Fool", "4k3/8/8/8/8/8/3QP3/4K3 w - - 0 1", {"d2d3", "e8f8"}};
   t.max_plies = 90, t.clock = parse_time_control("60+1"), t.seed = 77, t.adjudicate = true;
+  t.adjudication = with_win_rule({}, "300/8");
   t.settings.engine = "/x/engine", t.settings.engine_timeout = std::chrono::milliseconds(2500);
   t.white_elo = 750, t.black_elo = 1500, t.black_search = "depth 8";
   std::string sent;  // every field, then again with no engine timeout
@@ -336,7 +343,8 @@ TEST(TournamentGame, ThePgnSaysHowTheGameEnded) {
     judged.push_back(moves.size());
     return Score(900);
   };
-  pgn += to_pgn(play_tournament_game(terms, scripted({}), scripted({}), judge, AdjudicationRule{8, 600, 3, 10, 20, 60}));
+  terms.adjudication = AdjudicationRule{8, 600, 3, 10, 20, 60};
+  pgn += to_pgn(play_tournament_game(terms, scripted({}), scripted({}), judge));
   EXPECT_EQ(judged, (std::vector<std::size_t>{2, 3, 4}));
 
   // A player that cannot move leaves the game abandoned.
@@ -618,7 +626,7 @@ TEST(TournamentCommand, TheSeedFixesEveryGameOnWarmEnginesAtAnyConcurrency) {
     std::filesystem::remove(starts);
     const std::string pgn = dir.file(std::string("c") + concurrency + ".pgn");
     const auto run = testing_support::run_cli({"tournament", "Talvo", "Isis", "Iduna", "--rounds", "2", "--max-plies",
-                                               "40", "--adjudicate", "--concurrency", concurrency, "--seed", "8",
+                                               "40", "--adjudicate-win", "600/12", "--concurrency", concurrency, "--seed", "8",
                                                "--pgn", pgn});
     ASSERT_EQ(run.status, 0) << run.err;
     if (std::string(concurrency) == "1")  // the line of each game as it ends, the tables, then the games

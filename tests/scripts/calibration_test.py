@@ -55,6 +55,10 @@ class CalibrationPlan(unittest.TestCase):
         self.assertEqual(p.cost(frozenset(("B", "HOUD20c:1500"))), 50.0)  # searches as the other anchors do
         self.assertEqual(p.cost(frozenset(("E", "F"))), plan.UNKNOWN_COST)
 
+    def test_only_games_between_strong_players_end_at_the_shorter_win_rule(self):
+        self.assertEqual(plan.win_rule(2200, 2850), "300/8")
+        self.assertEqual(plan.win_rule(2850, 2199), "")
+
     def test_the_command_plans_nothing_once_every_player_is_within_the_target(self):
         with tempfile.TemporaryDirectory() as tmp:
             tsv = os.path.join(tmp, "ratings.tsv")
