@@ -258,6 +258,7 @@ TEST(Adjudicator, CountsPliesInARowBeyondTheMargins) {
   };
   for (const char* bad : {"300", "300/0", "0/8", "3.5/8", "300/8/2", "-300/8", "/8", ""})
     EXPECT_THROW(with_win_rule({}, bad), UserError) << bad;
+  EXPECT_EQ(with_win_rule({}, "1/1").win_plies, 1);  // the least rule there is
   for (const Case& c : cases) {
     Adjudicator adjudicator(c.rule);
     std::optional<Verdict> verdict;
