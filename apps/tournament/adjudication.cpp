@@ -1,25 +1,21 @@
 #include "tournament/adjudication.h"
 
-#include <charconv>
 #include <cstdlib>
-#include <string_view>
 
 #include <fmt/format.h>
 
+#include "game/numbers.h"
 #include "game/user_error.h"
 
 namespace ai_players::app {
 
 AdjudicationRule with_win_rule(AdjudicationRule rule, const std::string& text) {
   const auto slash = text.find('/');
-  auto number = [](std::string_view part, int& out, int low, int high) {
-    const auto [end, ec] = std::from_chars(part.data(), part.data() + part.size(), out);
-    return ec == std::errc() && end == part.data() + part.size() && out >= low && out <= high;
-  };
-  if (slash == std::string::npos || !number(std::string_view(text).substr(0, slash), rule.win_cp, 1, 100000) ||
-      !number(std::string_view(text).substr(slash + 1), rule.win_plies, 1, 1000))
+  if (slash == std::string::npos)
     throw UserError(fmt::format("{} is not CP/PLIES, e.g. 300/8 (a lead of 3 pawns for 8 plies in a row)",
                                 echoed(text)));
+  rule.win_cp = static_cast<int>(read_whole(text.substr(0, slash), "CP", 1, 100000));
+  rule.win_plies = static_cast<int>(read_whole(text.substr(slash + 1), "PLIES", 1, 1000));
   return rule;
 }
 
