@@ -246,6 +246,7 @@ TEST(Adjudicator, CountsPliesInARowBeyondTheMargins) {
       {rule, 1, cp({599, 599, 599, 599}), "", 0},
       {rule, 1, cp({0, 5, -10, 0, 0}), "", 0},  // level, but too early
       {rule, 25, same(6, 3), "1/2-1/2", 6},      // level, ending at ply 30
+      {rule, 30, cp({0, 0, 0, 100, 0, 0, 0}), "", 0},  // a break starts the count again
       {rule, 1, {Score::mate_in(-4), Score::mate_in(-3), Score::mate_in(-3)}, "0-1", 3},  // beyond any margin
       // The rule docs/tournaments-and-ratings.md states as measured: 6 pawns for 12 plies.
       {{}, 1, same(40, 600), "1-0", 12},
