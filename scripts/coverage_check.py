@@ -48,12 +48,13 @@ def predicted(difference, variance, games, draw_rate=0.0):
     return e, max(0.0, e - 1.96 * spread), min(1.0, e + 1.96 * spread)
 
 
-def play(program, a, b, games, seed, pgn):
+def play(program, a, b, games, seed, pgn, win_rule=""):
     limits = subprocess.run(["sh", os.path.join(HERE, "anchor_search.sh"), a, b], capture_output=True, text=True,
                             check=True, env=dict(os.environ, ANCHOR_DEPTH=os.environ.get("ANCHOR_DEPTH", "16")))
+    rule = ["--adjudicate-win", win_rule] if win_rule else []  # as the calibration ends strong games
     subprocess.run([program, "tournament", a, b, "--rounds", str(games // 2), "--seed", str(seed), "--adjudicate",
                     "--max-plies", "400", "--event", "ai-players coverage check", "--resume", "--pgn", pgn]
-                   + limits.stdout.split("\n")[:-1], stdout=subprocess.DEVNULL,
+                   + limits.stdout.split("\n")[:-1] + rule, stdout=subprocess.DEVNULL,
                    stderr=open(pgn[:-4] + ".log", "w"), check=True)
 
 
@@ -90,7 +91,7 @@ def main():
         if x not in rating or y not in rating:
             sys.exit(f"{pairing}: both must have a rating in the table (no bounds)")
         pgn = os.path.join(a.out, f"{x}-{y}.pgn")
-        play(a.program, x, y, a.games, SEED_BASE + k, pgn)
+        play(a.program, x, y, a.games, SEED_BASE + k, pgn, plan.win_rule(rating[x], rating[y]))
         points, n, draws = score_of(pgn, x)
         d = rating[x] - rating[y]
         _, low, high = predicted(d, variance(x, y), n, draws / n)
