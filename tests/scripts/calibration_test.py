@@ -67,12 +67,12 @@ class CalibrationPlan(unittest.TestCase):
                 for _ in range(3):
                     f.write('[White "Y"]\n[Black "HOUD20c:1350"]\n[Result "1-0"]\n\n1. e4 1-0\n\n')
 
-            def run(players, margin, bound="0"):
+            def run(players, margin, bound="0", rating=1400, anchor="HOUD20c:1350"):
                 with open(tsv, "w") as f:
                     f.write("name\trating\tmargin\tgames\tbound\n")
-                    f.write(f"Y\t1400\t{margin}\t3\t{bound}\n")
+                    f.write(f"Y\t{rating}\t{margin}\t3\t{bound}\n")
                 return subprocess.run([sys.executable, SCRIPT, "--ratings", tsv, "--costs", os.path.join(tmp, "none"),
-                                       "--players", players, "--anchors", "HOUD20c:1350", "--guess", "Z=1000",
+                                       "--players", players, "--anchors", anchor, "--guess", "Z=1000",
                                        "--budget", "2000", pgn], capture_output=True, text=True, check=True)
 
             self.assertEqual(run("Y", 75).stdout, "")
@@ -84,6 +84,9 @@ class CalibrationPlan(unittest.TestCase):
             self.assertEqual(sum(int(line[2]) for line in lines), 3 * 8, wide.stdout)
             self.assertTrue(any("Z" in line for line in lines), wide.stdout)  # the guessed player is linked in
             self.assertIn("to ±75 everywhere: about", wide.stderr)
+            # a strong pairing's games end at the shorter win rule
+            self.assertEqual(run("Y", 200, rating=2400, anchor="HOUD20c:2500").stdout.split("\n")[0].split()[3:],
+                             ["300/8"])
 
 
 class CoverageCheck(unittest.TestCase):
