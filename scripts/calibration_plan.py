@@ -107,11 +107,16 @@ def read_costs(path):
 
 
 class Plan:
-    def __init__(self, rating, free, fixed, costs, games, target, draws=None):
+    def __init__(self, rating, free, fixed, costs, games, target, draws=None, measured=None):
         self.rating, self.free, self.fixed = rating, free, fixed
         self.index = {p: i for i, p in enumerate(free)}
         self.costs, self.games, self.target = costs, games, target
         self.draws = draws or {}
+        # The information matrix says a little less than the table's profile intervals:
+        # each half-width is scaled to the one the table states for the games so far.
+        self.scale = {}
+        now = self.margins(games)
+        self.scale = {p: m / now[p] for p, m in (measured or {}).items() if p in now and now[p] > 0 and math.isfinite(m)}
 
     def cost(self, pair):
         """A game takes as long as its slower player makes it: a player costs what its
@@ -133,7 +138,7 @@ class Plan:
 
     def margins(self, games):
         covariance = self.covariance(games)
-        return {p: 1.96 * math.sqrt(max(covariance[i][i], 0.0)) for p, i in self.index.items()}
+        return {p: 1.96 * math.sqrt(max(covariance[i][i], 0.0)) * self.scale.get(p, 1.0) for p, i in self.index.items()}
 
     def covariance(self, games):
         """Of the free players' ratings (in self.index's order), as the games' information says."""
@@ -227,7 +232,7 @@ def main():
         free.append(p)
     if all(margin[p] <= a.target for p in free):
         return
-    plan = Plan(rating, free, fixed, read_costs(a.costs), count_games(a.games), a.target, count_draws(a.games))
+    plan = Plan(rating, free, fixed, read_costs(a.costs), count_games(a.games), a.target, count_draws(a.games), margin)
     block = 2 * a.rounds
     batch, spent, _ = plan.greedy(block, a.budget)
     for pair in sorted(batch, key=lambda q: sum(rating[p] for p in q)):

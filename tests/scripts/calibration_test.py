@@ -32,6 +32,9 @@ class CalibrationPlan(unittest.TestCase):
         p.draws = games(("X", "HOUD20c:1350", 40))
         left = 1 - 40 / 116 / (4 * expected * (1 - expected))
         self.assertAlmostEqual(p.margins(p.games)["X"], 1.96 * math.sqrt(left / information), places=3)
+        # scaled to the half-width the table states, here and for more games
+        wider = plan.Plan(p.rating, ["X"], p.fixed, {}, p.games, 75, measured={"X": 2 / math.sqrt(information)})
+        self.assertAlmostEqual(wider.margins(games(("X", "HOUD20c:1350", 400)))["X"], 1 / math.sqrt(information), places=3)
 
     def test_games_go_to_the_unsettled_player_and_to_its_cheaper_link(self):
         rating = {"HOUD20c:1350": 1350.0, "X": 1300.0, "Y": 1150.0}
