@@ -82,7 +82,7 @@ while [ "$batch" -le "${BATCHES:-6}" ]; do
         --seed $((1000 * batch + index)) --adjudicate --max-plies 400 --event "ai-players calibration" \
         --resume --pgn "$pgn" ${win:+--adjudicate-win} ${win:+"$win"} $(ANCHOR_DEPTH=${ANCHOR_DEPTH:-16} "$here/anchor_search.sh" "$a" "$b") \
         </dev/null >/dev/null \
-        2>"$out/games/batch-$batch/$a-$b.log" || { IFS=$old_ifs; tail -3 "$out/games/batch-$batch/$a-$b.log" >&2; exit 1; }
+        2>>"$out/games/batch-$batch/$a-$b.log" || { IFS=$old_ifs; tail -3 "$out/games/batch-$batch/$a-$b.log" >&2; exit 1; }
       IFS=$old_ifs
       seconds=$(($(date +%s) - start))
       times >>"$clock"
@@ -90,7 +90,8 @@ while [ "$batch" -le "${BATCHES:-6}" ]; do
       # What a game costs here, in seconds of one core for the next plans: the
       # processor time of the tournament and everything it started, so that a
       # busy machine does not make a pairing look dear.
-      printf '%s\t%s\t%s\t%s\n' "$a" "$b" "$played" "$(cpu_used "$clock")" >>"$out/games/costs.tsv"
+      # A resumed batch passes over the pairings it finished: nothing to add.
+      [ "$played" -gt 0 ] && printf '%s\t%s\t%s\t%s\n' "$a" "$b" "$played" "$(cpu_used "$clock")" >>"$out/games/costs.tsv"
       echo "batch $batch: $a - $b: $played games in $seconds s" >&2
     done <"$pairs"
     : >"$out/games/batch-$batch/done"

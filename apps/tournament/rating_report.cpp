@@ -59,10 +59,13 @@ std::vector<Anchor> default_anchors(const std::vector<std::string>& players, con
   return {Anchor{best, elo ? double(*elo) : 0.0}};
 }
 
+// Every figure as the fit has it (the shortest text that reads back as the same
+// number): `list` rounds these for display as `ratings` rounds its own, so the
+// two never differ by a rounding of a rounding.
 std::string ratings_tsv(const RatingTable& table) {
   std::string out = "name\trating\tmargin\tgames\tbound\twins\tdraws\tlosses\tlow\thigh\tprior\n";
   for (const PlayerRating& p : table.players)
-    out += fmt::format("{}\t{:.1f}\t{:.1f}\t{}\t{}\t{}\t{}\t{}\t{:.1f}\t{:.1f}\t{:.1f}\n", p.name, p.rating, p.margin,
+    out += fmt::format("{}\t{}\t{}\t{}\t{}\t{}\t{}\t{}\t{}\t{}\t{}\n", p.name, p.rating, p.margin,
                        p.games, p.bound, p.wins, p.draws, p.losses, p.low, p.high, p.prior_shift);
   return out;
 }

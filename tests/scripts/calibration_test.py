@@ -117,5 +117,39 @@ class CoverageCheck(unittest.TestCase):
             self.assertEqual(coverage_check.score_of(pgn, "A"), (3.5, 6, 1))
 
 
+FAKE_PROGRAM = """#!/bin/sh
+cmd=$1; shift
+while [ $# -gt 0 ]; do case $1 in --tsv) tsv=$2 ;; --pgn) pgn=$2 ;; esac; shift; done
+case $cmd in
+  ratings) printf 'name\\trating\\tmargin\\tgames\\tbound\\n' >"$tsv" ;;
+  tournament) if [ -s "$pgn" ]; then echo "nothing left to play" >&2
+              else printf '[Result "1-0"]\\n\\n1-0\\n\\n' >"$pgn"; echo "played 1" >&2; fi ;;
+esac
+"""
+
+
+class Calibrate(unittest.TestCase):
+    def test_a_resumed_batch_keeps_the_log_of_a_pairing_it_finished_and_adds_no_cost(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            program = os.path.join(tmp, "program")
+            with open(program, "w") as f:
+                f.write(FAKE_PROGRAM)
+            os.chmod(program, 0o755)
+            games_dir = os.path.join(tmp, "out", "games")
+            os.makedirs(os.path.join(tmp, "out", "archive-60s"))
+            os.makedirs(games_dir)
+            with open(os.path.join(games_dir, "batch-1.pairs"), "w") as f:
+                f.write("A B 1\n")
+            run = dict(os.environ, BATCHES="1", OUT=os.path.join(tmp, "out"))
+            for _ in range(2):  # the second time as if cut off before the batch was marked done
+                subprocess.run(["sh", os.path.join(SCRIPTS, "calibrate.sh"), program], env=run, check=True,
+                               capture_output=True)
+                os.remove(os.path.join(games_dir, "batch-1", "done"))
+            with open(os.path.join(games_dir, "batch-1", "A-B.log")) as f:
+                self.assertEqual(f.read(), "played 1\nnothing left to play\n")
+            with open(os.path.join(games_dir, "costs.tsv")) as f:
+                self.assertEqual([line.split("\t")[:3] for line in f], [["A", "B", "1"]])
+
+
 if __name__ == "__main__":
     unittest.main()
