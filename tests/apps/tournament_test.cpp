@@ -400,8 +400,8 @@ TEST(RatingReport, AnchorsAndTheirDefaults) {
   std::string why;
   const auto engines = default_anchors({"Gnome", "HOUD20c:1500", "HOUD20c:1350"}, {}, why);
   ASSERT_EQ(engines.size(), 2u);
-  EXPECT_EQ(std::tie(engines[0].name, engines[0].elo, engines[1].name, engines[1].elo),
-            std::make_tuple("HOUD20c:1500", 1500.0, "HOUD20c:1350", 1350.0));
+  EXPECT_EQ(std::tie(engines[0].name, engines[0].elo, engines[1].name, engines[1].elo, why),
+            std::make_tuple("HOUD20c:1500", 1500.0, "HOUD20c:1350", 1350.0, "Stockfish's own strength limit, UCI_Elo"));
   // Else the player the games fix best: never one that won or lost every game.
   const std::vector<GameScore> games{{"Gnome", "Talvo", 1}, {"Talvo", "Gnome", 0}, {"Horus", "Gnome", 0.5},
                                      {"Gnome", "Fritz", 0}, {"Horus", "Fritz", 0.5}};
