@@ -55,7 +55,7 @@ def play(program, a, b, games, seed, pgn, win_rule=""):
     subprocess.run([program, "tournament", a, b, "--rounds", str(games // 2), "--seed", str(seed), "--adjudicate",
                     "--max-plies", "400", "--event", "ai-players coverage check", "--resume", "--pgn", pgn]
                    + limits.stdout.split("\n")[:-1] + rule, stdout=subprocess.DEVNULL,
-                   stderr=open(pgn[:-4] + ".log", "w"), check=True)
+                   stderr=open(pgn[:-4] + ".log", "a"), check=True)  # a resumed check keeps the log of its games
 
 
 def main():

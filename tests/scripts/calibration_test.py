@@ -128,13 +128,26 @@ esac
 """
 
 
-class Calibrate(unittest.TestCase):
+def fake_program(tmp):
+    program = os.path.join(tmp, "program")
+    with open(program, "w") as f:
+        f.write(FAKE_PROGRAM)
+    os.chmod(program, 0o755)
+    return program
+
+
+class Resuming(unittest.TestCase):
+    def test_a_resumed_coverage_check_keeps_the_log_of_its_games(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            pgn = os.path.join(tmp, "A-B.pgn")
+            for _ in range(2):
+                coverage_check.play(fake_program(tmp), "A", "B", 2, 1, pgn)
+            with open(os.path.join(tmp, "A-B.log")) as f:
+                self.assertEqual(f.read(), "played 1\nnothing left to play\n")
+
     def test_a_resumed_batch_keeps_the_log_of_a_pairing_it_finished_and_adds_no_cost(self):
         with tempfile.TemporaryDirectory() as tmp:
-            program = os.path.join(tmp, "program")
-            with open(program, "w") as f:
-                f.write(FAKE_PROGRAM)
-            os.chmod(program, 0o755)
+            program = fake_program(tmp)
             games_dir = os.path.join(tmp, "out", "games")
             os.makedirs(os.path.join(tmp, "out", "archive-60s"))
             os.makedirs(games_dir)
