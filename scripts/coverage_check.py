@@ -52,10 +52,10 @@ def play(program, a, b, games, seed, pgn, win_rule=""):
     limits = subprocess.run(["sh", os.path.join(HERE, "anchor_search.sh"), a, b], capture_output=True, text=True,
                             check=True, env=dict(os.environ, ANCHOR_DEPTH=os.environ.get("ANCHOR_DEPTH", "16")))
     rule = ["--adjudicate-win", win_rule] if win_rule else []  # as the calibration ends strong games
-    subprocess.run([program, "tournament", a, b, "--rounds", str(games // 2), "--seed", str(seed), "--adjudicate",
-                    "--max-plies", "400", "--event", "ai-players coverage check", "--resume", "--pgn", pgn]
-                   + limits.stdout.split("\n")[:-1] + rule, stdout=subprocess.DEVNULL,
-                   stderr=open(pgn[:-4] + ".log", "a"), check=True)  # a resumed check keeps the log of its games
+    with open(pgn[:-4] + ".log", "a") as log:  # a resumed check keeps the log of its games
+        subprocess.run([program, "tournament", a, b, "--rounds", str(games // 2), "--seed", str(seed), "--adjudicate",
+                        "--max-plies", "400", "--event", "ai-players coverage check", "--resume", "--pgn", pgn]
+                       + limits.stdout.split("\n")[:-1] + rule, stdout=subprocess.DEVNULL, stderr=log, check=True)
 
 
 def main():
